@@ -1,0 +1,86 @@
+// encrypt, decrypt, folder, fingerprint: the cipher and digests on the terminal.
+
+#include <ostream>
+
+#include "cli/cli.h"
+#include "cli/cli_support.h"
+#include "crypto/digests.h"
+#include "crypto/message_cipher.h"
+#include "platform/ansi_text.h"
+
+namespace velkorant::cli {
+namespace {
+
+std::string g_last_cipher_error;
+
+void RememberCipherError(std::string_view text) { g_last_cipher_error = text; }
+
+std::optional<std::string> PasswordFromOptions(const std::vector<std::string>& args, Streams& io) {
+  const Arguments arguments(args, {"password-file"});
+  if (!arguments.ok()) {
+    Fail(io, arguments.error(), kExitUsage);
+    return std::nullopt;
+  }
+  if (!arguments.positional().empty()) {
+    Fail(io, "unexpected argument " + arguments.positional().front(), kExitUsage);
+    return std::nullopt;
+  }
+  const auto path = arguments.Option("password-file");
+  if (!path) {
+    Fail(io, "--password-file is required (passwords are never taken on the command line)",
+         kExitUsage);
+    return std::nullopt;
+  }
+  return ReadPasswordFile(*path, io);
+}
+
+int Encrypt(const std::vector<std::string>& args, Streams& io) {
+  const auto password = PasswordFromOptions(args, io);
+  if (!password) return kExitUsage;
+  io.out << EncryptText(Utf8ToAnsi(ReadAll(io.in)), *password) << '\n';
+  return kExitOk;
+}
+
+int Decrypt(const std::vector<std::string>& args, Streams& io) {
+  const auto password = PasswordFromOptions(args, io);
+  if (!password) return kExitUsage;
+  // Standard output carries the plain text only; the library's reason goes into our message.
+  g_last_cipher_error.clear();
+  SetCipherDiagnosticSink(&RememberCipherError);
+  const auto plain = TryDecryptTextWithKey(ReadAll(io.in), DeriveKeyAndIv(*password));
+  SetCipherDiagnosticSink(nullptr);
+  if (!plain) {
+    std::string message = "decryption failed: wrong password or damaged text";
+    if (!g_last_cipher_error.empty()) message += " (" + g_last_cipher_error + ")";
+    return Fail(io, message);
+  }
+  io.out << AnsiToUtf8(*plain);
+  return kExitOk;
+}
+
+int Folder(const std::vector<std::string>& args, Streams& io) {
+  if (args.size() != 1) return Fail(io, "usage: velkorant-cli folder NAME", kExitUsage);
+  io.out << MailboxFolderName(Utf8ToAnsi(args.front())) << '\n';
+  return kExitOk;
+}
+
+int Fingerprint(const std::vector<std::string>& args, Streams& io) {
+  const auto password = PasswordFromOptions(args, io);
+  if (!password) return kExitUsage;
+  io.out << Crc32Hex(*password) << '\n';
+  return kExitOk;
+}
+
+constexpr Command kCommands[] = {
+    {"encrypt", "--password-file F",
+     "encrypt standard input; print the transport text and a line feed", &Encrypt},
+    {"decrypt", "--password-file F", "decrypt a transport text from standard input", &Decrypt},
+    {"folder", "NAME", "print the mailbox folder name of a user name", &Folder},
+    {"fingerprint", "--password-file F", "print the fingerprint of a password", &Fingerprint},
+};
+
+}  // namespace
+
+std::span<const Command> CipherCommands() { return kCommands; }
+
+}  // namespace velkorant::cli

@@ -1,0 +1,43 @@
+#pragma once
+
+// Argument and input helpers shared by the CLI's commands.
+
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "cli/cli.h"
+
+namespace velkorant::cli {
+
+// Options of the form "--name VALUE" or "--name=VALUE"; everything else is positional.
+class Arguments {
+ public:
+  // `value_options` take a value; `repeatable` ones may appear more than once.
+  Arguments(const std::vector<std::string>& args, std::vector<std::string_view> value_options);
+
+  bool ok() const { return error_.empty(); }
+  const std::string& error() const { return error_; }
+  std::optional<std::string> Option(std::string_view name) const;
+  std::vector<std::string> Options(std::string_view name) const;
+  const std::vector<std::string>& positional() const { return positional_; }
+
+ private:
+  std::vector<std::pair<std::string, std::string>> options_;
+  std::vector<std::string> positional_;
+  std::string error_;
+};
+
+// Prints "velkorant-cli: MESSAGE" on standard error and returns `status`.
+int Fail(Streams& io, std::string_view message, int status = kExitFailure);
+
+// The whole of standard input, as bytes.
+std::string ReadAll(std::istream& in);
+
+// The password kept in a file: its content without one trailing line end, as Windows-1252.
+// nullopt (with a message on standard error) when the file cannot be read.
+std::optional<std::string> ReadPasswordFile(const std::string& path, Streams& io);
+
+}  // namespace velkorant::cli

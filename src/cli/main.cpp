@@ -1,0 +1,10 @@
+#include <iostream>
+
+#include "cli/cli.h"
+
+int main(int argc, char** argv) {
+  std::ios::sync_with_stdio(false);
+  std::vector<std::string> args(argv + 1, argv + argc);
+  velkorant::cli::Streams io{std::cin, std::cout, std::cerr};
+  return velkorant::cli::RunCli(args, io);
+}

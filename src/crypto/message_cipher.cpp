@@ -1,0 +1,125 @@
+#include "crypto/message_cipher.h"
+
+#include <cryptopp/aes.h>
+#include <cryptopp/filters.h>
+#include <cryptopp/hex.h>
+#include <cryptopp/modes.h>
+#include <cryptopp/osrng.h>
+#include <cryptopp/pwdbased.h>
+#include <cryptopp/sha.h>
+
+#include <array>
+#include <atomic>
+#include <cstdio>
+
+namespace velkorant {
+namespace {
+
+void WriteToStandardOutput(std::string_view text) {
+  std::fwrite(text.data(), 1, text.size(), stdout);
+}
+
+std::atomic<CipherDiagnosticSink> g_diagnostic_sink{&WriteToStandardOutput};
+
+const CryptoPP::byte* Bytes(std::string_view text) {
+  return reinterpret_cast<const CryptoPP::byte*>(text.data());
+}
+
+// 256 entries so that one random byte picks a character; the first eight letters therefore
+// come slightly more often than the rest.
+const std::array<char, 256>& PrefixAlphabet() {
+  static const std::array<char, 256> alphabet = [] {
+    constexpr std::string_view kCharacters =
+        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ1234567890";
+    std::array<char, 256> table{};
+    for (std::size_t i = 0; i < table.size(); ++i) table[i] = kCharacters[i % kCharacters.size()];
+    return table;
+  }();
+  return alphabet;
+}
+
+}  // namespace
+
+void SetCipherDiagnosticSink(CipherDiagnosticSink sink) {
+  g_diagnostic_sink.store(sink ? sink : &WriteToStandardOutput);
+}
+
+DerivedKey DeriveKeyAndIv(std::string_view password) {
+  CryptoPP::SecByteBlock salt(CryptoPP::SHA512::DIGESTSIZE);
+  CryptoPP::SHA512().CalculateDigest(salt, Bytes(password), password.size());
+
+  CryptoPP::SecByteBlock derived(64);
+  CryptoPP::PKCS5_PBKDF2_HMAC<CryptoPP::SHA512> pbkdf2;
+  pbkdf2.DeriveKey(derived, derived.size(), 0, Bytes(password), password.size(), salt, salt.size(),
+                   kPbkdf2Iterations, 0.0);
+
+  DerivedKey result;
+  std::copy_n(derived.begin(), result.key.size(), result.key.begin());
+  std::copy_n(derived.begin() + 32, result.iv.size(), result.iv.begin());
+  return result;
+}
+
+std::string MakeRandomPrefix() {
+  // A fresh pool per call, seeded from the operating system without blocking.
+  CryptoPP::AutoSeededRandomPool pool(false, 32);
+  const auto& alphabet = PrefixAlphabet();
+  std::string prefix(kRandomPrefixLength, '\0');
+  for (char& c : prefix) c = alphabet[pool.GenerateByte()];
+  return prefix;
+}
+
+std::string EncryptTextWithKey(std::string_view plain_text, const DerivedKey& key) {
+  return EncryptTextWithPrefix(MakeRandomPrefix(), plain_text, key);
+}
+
+std::string EncryptTextWithPrefix(std::string_view prefix, std::string_view plain_text,
+                                  const DerivedKey& key) {
+  std::string input;
+  input.reserve(prefix.size() + plain_text.size());
+  input.append(prefix).append(plain_text);
+
+  CryptoPP::AES::Encryption aes(key.key, key.key.size());
+  CryptoPP::CBC_Mode_ExternalCipher::Encryption cbc(aes, key.iv);
+  std::string transport;
+  transport.reserve(2 * (input.size() / 16 + 1) * 16);
+  CryptoPP::StringSource pump(
+      input, true,
+      new CryptoPP::StreamTransformationFilter(
+          cbc, new CryptoPP::HexEncoder(new CryptoPP::StringSink(transport), true, 0),
+          CryptoPP::StreamTransformationFilter::PKCS_PADDING));
+  return transport;
+}
+
+std::optional<std::string> TryDecryptTextWithKey(std::string_view transport_text,
+                                                 const DerivedKey& key) {
+  std::string decrypted;
+  try {
+    CryptoPP::AES::Decryption aes(key.key, key.key.size());
+    CryptoPP::CBC_Mode_ExternalCipher::Decryption cbc(aes, key.iv);
+    CryptoPP::StringSource pump(
+        Bytes(transport_text), transport_text.size(), true,
+        new CryptoPP::HexDecoder(new CryptoPP::StreamTransformationFilter(
+            cbc, new CryptoPP::StringSink(decrypted),
+            CryptoPP::StreamTransformationFilter::PKCS_PADDING)));
+  } catch (const CryptoPP::Exception& e) {
+    g_diagnostic_sink.load()(e.what());
+    return std::nullopt;
+  }
+  if (decrypted.size() < kRandomPrefixLength) return std::nullopt;
+  decrypted.erase(0, kRandomPrefixLength);
+  return decrypted;
+}
+
+std::string DecryptTextWithKey(std::string_view transport_text, const DerivedKey& key) {
+  return TryDecryptTextWithKey(transport_text, key).value_or(std::string());
+}
+
+std::string EncryptText(std::string plain_text, std::string password) {
+  return EncryptTextWithKey(plain_text, DeriveKeyAndIv(password));
+}
+
+std::string DecryptText(std::string transport_text, std::string password) {
+  return DecryptTextWithKey(transport_text, DeriveKeyAndIv(password));
+}
+
+}  // namespace velkorant

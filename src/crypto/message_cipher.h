@@ -1,0 +1,50 @@
+#pragma once
+
+// Password-based AES-256-CBC for message texts. The transport text is the ciphertext as upper-case
+// hexadecimal; key and IV come from the password alone (PBKDF2-HMAC-SHA-512 salted with the
+// password's own SHA-512), and a random 16-character prefix makes two encryptions differ.
+
+#include <cryptopp/secblock.h>
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace velkorant {
+
+inline constexpr int kPbkdf2Iterations = 8000;
+inline constexpr std::size_t kRandomPrefixLength = 16;
+
+// Key material of one password. Secure blocks: wiped when released.
+struct DerivedKey {
+  CryptoPP::SecByteBlock key{32};
+  CryptoPP::SecByteBlock iv{16};
+};
+
+DerivedKey DeriveKeyAndIv(std::string_view password);
+std::string MakeRandomPrefix();
+
+// Never fails: every password and plain text has a transport text.
+std::string EncryptText(std::string plain_text, std::string password);
+// The plain text, or "" when the transport text does not decrypt with this password (the
+// library's error text then goes to the diagnostic sink).
+std::string DecryptText(std::string transport_text, std::string password);
+
+// The same operations with a key derived beforehand, so that a receive run derives each
+// password's key once instead of once per message.
+std::string EncryptTextWithKey(std::string_view plain_text, const DerivedKey& key);
+// Deterministic core of the encryption, with the prefix given: for known-answer tests.
+std::string EncryptTextWithPrefix(std::string_view prefix, std::string_view plain_text,
+                                  const DerivedKey& key);
+std::string DecryptTextWithKey(std::string_view transport_text, const DerivedKey& key);
+// Tells a failure apart from an empty plain text, which DecryptText cannot.
+std::optional<std::string> TryDecryptTextWithKey(std::string_view transport_text,
+                                                 const DerivedKey& key);
+
+// Where decryption failures report the library's error text. By default it is written to
+// standard output without a line end; programs that use standard output for their own
+// lines redirect it.
+using CipherDiagnosticSink = void (*)(std::string_view);
+void SetCipherDiagnosticSink(CipherDiagnosticSink sink);
+
+}  // namespace velkorant

@@ -1,0 +1,28 @@
+#pragma once
+
+// The program's 8-bit texts are Windows-1252 bytes, as on the system the message format comes
+// from. These conversions are used wherever text crosses into Unicode: widgets, the terminal,
+// and the UTF-8 fields of the message store.
+
+#include <string>
+#include <string_view>
+
+namespace velkorant {
+
+// Every byte has a code point; the five bytes Windows-1252 leaves undefined map to the C1
+// controls of the same value, so all 256 bytes round-trip.
+char32_t AnsiToUnicode(unsigned char byte);
+
+// Windows' best-fit conversion: exact mapping first, then the closest ASCII look-alike
+// (U+0141 -> 'L'), otherwise '?'.
+unsigned char UnicodeToAnsi(char32_t code_point);
+
+std::string AnsiToUtf8(std::string_view ansi);
+// Malformed UTF-8 sequences count as unrepresentable characters ('?').
+std::string Utf8ToAnsi(std::string_view utf8);
+
+std::u16string AnsiToUtf16(std::string_view ansi);
+// Unpaired surrogates become '?'.
+std::string Utf16ToAnsi(std::u16string_view utf16);
+
+}  // namespace velkorant
