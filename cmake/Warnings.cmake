@@ -2,7 +2,7 @@
 add_library(velkorant_warnings INTERFACE)
 target_compile_options(velkorant_warnings INTERFACE
   -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wold-style-cast -Wcast-align
-  -Woverloaded-virtual -Wconversion -Wsign-conversion -Wnull-dereference -Wformat=2)
+  -Woverloaded-virtual -Wconversion -Wsign-conversion -Wformat=2)
 
 if(VELKORANT_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)

@@ -1,0 +1,85 @@
+#pragma once
+
+// Downloads a URL into a local file, reporting the outcome as a 32-bit result code in the form
+// of the Windows URL download service, so that the program's failure classes and "%08X" texts
+// hold. Only HTTPS; TLS is verified.
+//
+// Result codes:
+//   0            success (HTTP 2xx); the body is in the local file
+//   0x800C0005   host or proxy not found, connection refused           (connection failure)
+//   0x800C0006   HTTP 404; no local file                                (not found)
+//   0x800C0002   malformed URL or a scheme other than https
+//   0x800C0007   any other HTTP error status (4xx, 5xx) or an unfollowed redirect
+//   0x800C000B   connection, stall or total time-out
+//   0x800C000E   TLS handshake failure
+//   0x800C000F   answer over the size cap, or the local file could not be written
+//   0x800C0019   the server's certificate could not be verified
+//   0x800C0004   any other transfer failure (connection reset, truncated answer, ...)
+// 0x800C0008 is never produced: callers treat it as "reached", and no failure of ours should
+// read as success. On every failure no local file is left behind: the body goes to a temporary
+// file next to the target, renamed into place only when the whole answer arrived.
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace velkorant {
+
+using ResultCode = std::int32_t;
+
+constexpr ResultCode MakeResultCode(std::uint32_t value) { return static_cast<ResultCode>(value); }
+
+inline constexpr ResultCode kResultOk = 0;
+inline constexpr ResultCode kInvalidUrl = MakeResultCode(0x800C0002);
+inline constexpr ResultCode kCannotConnect = MakeResultCode(0x800C0004);
+inline constexpr ResultCode kResourceNotFound = MakeResultCode(0x800C0005);
+inline constexpr ResultCode kObjectNotFound = MakeResultCode(0x800C0006);
+inline constexpr ResultCode kDataNotAvailable = MakeResultCode(0x800C0007);
+inline constexpr ResultCode kDownloadFailure = MakeResultCode(0x800C0008);
+inline constexpr ResultCode kConnectionTimeout = MakeResultCode(0x800C000B);
+inline constexpr ResultCode kSecurityProblem = MakeResultCode(0x800C000E);
+inline constexpr ResultCode kCannotLoadData = MakeResultCode(0x800C000F);
+inline constexpr ResultCode kInvalidCertificate = MakeResultCode(0x800C0019);
+
+// "%08X" of the code, as the terminal shows it.
+std::string FormatResultCode(ResultCode code);
+
+struct DownloadLimits {
+  std::chrono::milliseconds connect_timeout{10'000};
+  // A transfer that moves no byte for this long is abandoned.
+  std::chrono::milliseconds stall_timeout{20'000};
+  // Bounds an answer that trickles in forever.
+  std::chrono::milliseconds total_timeout{60'000};
+  std::size_t max_answer_bytes = 1 << 20;
+};
+
+// One reused connection handle, so repeated requests to the server reuse the TLS session and the
+// loaded CA store. CURL_CA_BUNDLE names a private CA (as for the curl tool); the usual proxy
+// variables apply. Nothing is cached locally.
+class UrlDownloader {
+ public:
+  explicit UrlDownloader(DownloadLimits limits = {});
+  ~UrlDownloader();
+  UrlDownloader(const UrlDownloader&) = delete;
+  UrlDownloader& operator=(const UrlDownloader&) = delete;
+
+  ResultCode FetchToFile(const std::string& url, const std::filesystem::path& local_file);
+
+  // The HTTP status of the last request (0 when none was received); for diagnostics.
+  long last_http_status() const { return last_http_status_; }
+
+ private:
+  struct Handle;
+  std::unique_ptr<Handle> handle_;
+  DownloadLimits limits_;
+  long last_http_status_ = 0;
+};
+
+// Reads a downloaded answer as text (CR LF read as LF, up to the first NUL byte) and deletes the
+// file, whether or not it could be read. nullopt when it could not be opened.
+std::optional<std::string> ReadResultFile(const std::filesystem::path& file);
+
+}  // namespace velkorant

@@ -1,0 +1,47 @@
+#pragma once
+
+// What the server flows need of the user interface: the terminal, the status envelope, the
+// event sounds and message boxes. The desktop program, the CLI and the tests each implement it;
+// the flows see nothing else of them. Texts are Windows-1252.
+
+#include <string_view>
+
+namespace velkorant {
+
+// Status envelope states.
+enum class StatusIcon { kIdle = 1, kNoNewMessages = 2, kNewMessages = 3, kError = 4 };
+
+// Event sounds (wave resources of the desktop program).
+enum class EventSound {
+  kNewMessages = 200,
+  kNoNewMessages = 201,
+  kPendingDecrypted = 202,
+  kServerCheckOk = 203,
+  kServerCheckFailed = 204,
+  kDeleteUser = 205,
+  kMessageSent = 206,
+};
+
+// Message box types and answers, as the program has always used them.
+inline constexpr unsigned kBoxOkQuestion = 0x20;     // OK button, question-mark icon
+inline constexpr unsigned kBoxYesNoQuestion = 0x24;  // Yes and No, question-mark icon
+inline constexpr int kAnswerOk = 1;
+inline constexpr int kAnswerYes = 6;
+inline constexpr int kAnswerNo = 7;
+
+class UiServices {
+ public:
+  virtual ~UiServices() = default;
+
+  // One time-stamped terminal line: "HH:MM:SS - " + text + suffix.
+  virtual void LogTerminal(std::string_view text, std::string_view suffix = {}) = 0;
+  virtual void SetStatusIcon(StatusIcon state) = 0;
+  // Plays nothing while sounds are off; never waits for the sound.
+  virtual void PlayEventSound(EventSound sound) = 0;
+  // Modal; returns kAnswerOk, kAnswerYes or kAnswerNo.
+  virtual int ShowMessageBox(std::string_view text, std::string_view caption, unsigned type) = 0;
+  // Brings the main window to the front (new messages arrived).
+  virtual void BringToFront() {}
+};
+
+}  // namespace velkorant
