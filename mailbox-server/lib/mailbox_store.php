@@ -1,0 +1,128 @@
+<?php
+// The one place that knows how mailboxes are kept: a folder per mailbox under the data root,
+// holding msj_<n>_datos.cry files numbered 1, 2, 3 ... without gaps. The web server serves
+// those files directly, so another backend must keep producing the same URLs.
+
+declare(strict_types=1);
+
+final class MailboxStore
+{
+    private const MESSAGE_FILE = '/^msj_([1-9][0-9]{0,17})_datos\.cry$/D';
+
+    public function __construct(private readonly string $root)
+    {
+    }
+
+    public function usable(): bool
+    {
+        return is_dir($this->root) && is_writable($this->root);
+    }
+
+    public function exists(string $folder): bool
+    {
+        return is_dir($this->path($folder));
+    }
+
+    // False when the mailbox already exists: mkdir is atomic, so of two racing creates only one wins.
+    public function create(string $folder): bool
+    {
+        $dir = $this->path($folder);
+        if (@mkdir($dir, 0755)) {
+            chmod($dir, 0755);
+            return true;
+        }
+        clearstatcache(true, $dir);
+        if (is_dir($dir)) {
+            return false;
+        }
+        throw new RuntimeException("cannot create mailbox folder $dir");
+    }
+
+    // Stores one message and returns its number, or null when the mailbox does not exist.
+    // Numbering happens under an exclusive lock of the mailbox, and the file appears by a rename,
+    // so concurrent senders never share or skip a number and readers never see a partial file.
+    public function append(string $folder, string $data): ?int
+    {
+        $dir = $this->path($folder);
+        if (!is_dir($dir)) {
+            return null;
+        }
+        $lock = fopen($dir . '/.lock', 'c');
+        if ($lock === false) {
+            throw new RuntimeException("cannot open the lock of $dir");
+        }
+        $tmp = null;
+        try {
+            if (!flock($lock, LOCK_EX)) {
+                throw new RuntimeException("cannot lock $dir");
+            }
+            $number = $this->highestNumber($dir) + 1;
+            $final = sprintf('%s/msj_%d_datos.cry', $dir, $number);
+            $tmp = sprintf('%s/.tmp-%s', $dir, bin2hex(random_bytes(8)));
+            $this->writeDurably($tmp, $data);
+            // Never replace a message, even one placed there behind our back.
+            clearstatcache(true, $final);
+            if (file_exists($final) || !rename($tmp, $final)) {
+                throw new RuntimeException("cannot place $final");
+            }
+            $tmp = null;
+            return $number;
+        } finally {
+            if ($tmp !== null && file_exists($tmp)) {
+                unlink($tmp);
+            }
+            flock($lock, LOCK_UN);
+            fclose($lock);
+        }
+    }
+
+    private function path(string $folder): string
+    {
+        // Callers validate; this is the last line against a name that leaves the root.
+        if (preg_match('/^[0-9A-F]{10}$/D', $folder) !== 1) {
+            throw new InvalidArgumentException('invalid mailbox folder name');
+        }
+        return $this->root . '/' . $folder;
+    }
+
+    private function highestNumber(string $dir): int
+    {
+        $names = scandir($dir);
+        if ($names === false) {
+            throw new RuntimeException("cannot list $dir");
+        }
+        $highest = 0;
+        foreach ($names as $name) {
+            if (preg_match(self::MESSAGE_FILE, $name, $m) === 1) {
+                $highest = max($highest, (int) $m[1]);
+            }
+        }
+        return $highest;
+    }
+
+    private function writeDurably(string $path, string $data): void
+    {
+        $file = fopen($path, 'xb');
+        if ($file === false) {
+            throw new RuntimeException("cannot create $path");
+        }
+        try {
+            $written = 0;
+            $length = strlen($data);
+            while ($written < $length) {
+                $n = fwrite($file, substr($data, $written));
+                if ($n === false || $n === 0) {
+                    throw new RuntimeException("cannot write $path");
+                }
+                $written += $n;
+            }
+            if (!fflush($file) || !fsync($file)) {
+                throw new RuntimeException("cannot flush $path");
+            }
+        } finally {
+            fclose($file);
+        }
+        // Served to anyone by the web server, which may run under another user.
+        chmod($path, 0644);
+    }
+}

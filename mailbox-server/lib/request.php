@@ -1,0 +1,103 @@
+<?php
+// What every script shares: how it answers, how it reads and checks its parameters, where the
+// data root is, and the test hook. Answers are short ASCII texts, since the client shows them as
+// 8-bit text and tests only their first characters.
+
+declare(strict_types=1);
+
+require_once __DIR__ . '/mailbox_store.php';
+
+// Well above what the client produces (a few thousand digits), and what still fits through
+// nginx's single FastCGI parameter record with the rest of the request.
+const VELKORANT_MAX_DATACRY = 64000;
+
+function velkorant_begin(bool $changesData): void
+{
+    ini_set('display_errors', '0');
+    // Any warning from a file operation is a failure of the request, never a half-done success.
+    set_error_handler(static function (int $severity, string $message, string $file, int $line): bool {
+        if ((error_reporting() & $severity) === 0) {
+            return false; // silenced with @ where a failure is expected and checked
+        }
+        throw new ErrorException($message, 0, $severity, $file, $line);
+    });
+    set_exception_handler(static function (Throwable $e): void {
+        error_log('velkorant: ' . $e->getMessage());
+        velkorant_answer(500, 'Error interno del servidor');
+    });
+
+    $method = $_SERVER['REQUEST_METHOD'] ?? 'GET';
+    $allowed = $changesData ? ['GET'] : ['GET', 'HEAD'];
+    if (!in_array($method, $allowed, true)) {
+        header('Allow: ' . implode(', ', $allowed));
+        velkorant_answer(405, 'Error: metodo no permitido');
+    }
+}
+
+function velkorant_answer(int $status, string $text): never
+{
+    http_response_code($status);
+    header('Content-Type: text/plain; charset=us-ascii');
+    header('Cache-Control: no-store');
+    header('X-Content-Type-Options: nosniff');
+    echo $text;
+    exit;
+}
+
+// A parameter as the single text it must be: missing, repeated as an array or empty all refuse.
+function velkorant_param(string $name): string
+{
+    $value = $_GET[$name] ?? null;
+    if (!is_string($value) || $value === '') {
+        velkorant_answer(400, "Error: falta el parametro $name");
+    }
+    return $value;
+}
+
+function velkorant_folder(): string
+{
+    $folder = velkorant_param('folder');
+    if (preg_match('/^[0-9A-F]{10}$/D', $folder) !== 1) {
+        velkorant_answer(400, 'Error: nombre de buzon no valido');
+    }
+    return $folder;
+}
+
+function velkorant_data_root(): string
+{
+    // Set by the web server configuration; without it the mailboxes live beside the scripts,
+    // which is what a plain PHP host offers.
+    $root = $_SERVER['VELKORANT_DATA_ROOT'] ?? getenv('VELKORANT_DATA_ROOT');
+    if (!is_string($root) || $root === '') {
+        $root = isset($_SERVER['SCRIPT_FILENAME']) ? dirname($_SERVER['SCRIPT_FILENAME']) : '';
+    }
+    return rtrim($root, '/');
+}
+
+function velkorant_store(): MailboxStore
+{
+    $store = new MailboxStore(velkorant_data_root());
+    if (!$store->usable()) {
+        error_log('velkorant: the data root ' . velkorant_data_root() . ' is not a writable folder');
+        velkorant_answer(500, 'Error: almacenamiento no disponible');
+    }
+    return $store;
+}
+
+// Tests of the client need answers no correct server gives ("sin", "Si", ...). Only when the web
+// server sets VELKORANT_TEST_HOOKS=1 (run-local --test-hooks), a file
+// <data root>/_test_answers/<script>@<folder> (or <script>, for every request of that script)
+// is answered verbatim instead of doing the work.
+function velkorant_test_hook(string $script, ?string $folder = null): void
+{
+    if (($_SERVER['VELKORANT_TEST_HOOKS'] ?? '') !== '1') {
+        return;
+    }
+    $dir = velkorant_data_root() . '/_test_answers/';
+    $candidates = $folder === null ? [$script] : ["$script@$folder", $script];
+    foreach ($candidates as $name) {
+        if (is_file($dir . $name)) {
+            velkorant_answer(200, (string) file_get_contents($dir . $name));
+        }
+    }
+}

@@ -1,0 +1,11 @@
+<?php
+// Server check: "OK" only when mailboxes can actually be stored.
+
+declare(strict_types=1);
+
+require_once __DIR__ . '/../lib/request.php';
+
+velkorant_begin(false);
+velkorant_test_hook('comprobar_conexion_servidor');
+velkorant_store();
+velkorant_answer(200, 'OK');
