@@ -24,11 +24,13 @@ class TemporaryFile {
   explicit TemporaryFile(const std::filesystem::path& target) {
     std::string pattern = target.string() + ".part-XXXXXX";
     fd_ = ::mkstemp(pattern.data());
-    if (fd_ >= 0) path_ = pattern;
+    if (fd_ >= 0)
+      path_ = pattern;
   }
   ~TemporaryFile() {
     Close();
-    if (!path_.empty()) std::filesystem::remove(path_, ignored_);
+    if (!path_.empty())
+      std::filesystem::remove(path_, ignored_);
   }
   TemporaryFile(const TemporaryFile&) = delete;
   TemporaryFile& operator=(const TemporaryFile&) = delete;
@@ -38,7 +40,8 @@ class TemporaryFile {
     while (size > 0) {
       const ssize_t written = ::write(fd_, data, size);
       if (written < 0) {
-        if (errno == EINTR) continue;
+        if (errno == EINTR)
+          continue;
         return false;
       }
       data += written;
@@ -47,16 +50,19 @@ class TemporaryFile {
     return true;
   }
   bool Commit(const std::filesystem::path& target) {
-    if (Close() != 0) return false;
+    if (Close() != 0)
+      return false;
     std::filesystem::rename(path_, target, ignored_);
-    if (ignored_) return false;
+    if (ignored_)
+      return false;
     path_.clear();
     return true;
   }
 
  private:
   int Close() {
-    if (fd_ < 0) return 0;
+    if (fd_ < 0)
+      return 0;
     const int result = ::close(fd_);
     fd_ = -1;
     return result;
@@ -92,26 +98,34 @@ std::size_t WriteBody(char* data, std::size_t size, std::size_t count, void* use
 
 ResultCode FromCurl(CURLcode code) {
   switch (code) {
-    case CURLE_OK: return kResultOk;
+    case CURLE_OK:
+      return kResultOk;
     case CURLE_UNSUPPORTED_PROTOCOL:
-    case CURLE_URL_MALFORMAT: return kInvalidUrl;
+    case CURLE_URL_MALFORMAT:
+      return kInvalidUrl;
     case CURLE_COULDNT_RESOLVE_PROXY:
     case CURLE_COULDNT_RESOLVE_HOST:
-    case CURLE_COULDNT_CONNECT: return kResourceNotFound;
-    case CURLE_OPERATION_TIMEDOUT: return kConnectionTimeout;
+    case CURLE_COULDNT_CONNECT:
+      return kResourceNotFound;
+    case CURLE_OPERATION_TIMEDOUT:
+      return kConnectionTimeout;
     case CURLE_PEER_FAILED_VERIFICATION:
     case CURLE_SSL_CACERT_BADFILE:
     case CURLE_SSL_ISSUER_ERROR:
-    case CURLE_SSL_PINNEDPUBKEYNOTMATCH: return kInvalidCertificate;
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+      return kInvalidCertificate;
     case CURLE_SSL_CONNECT_ERROR:
     case CURLE_SSL_ENGINE_NOTFOUND:
     case CURLE_SSL_ENGINE_SETFAILED:
     case CURLE_SSL_CERTPROBLEM:
     case CURLE_SSL_CIPHER:
-    case CURLE_USE_SSL_FAILED: return kSecurityProblem;
+    case CURLE_USE_SSL_FAILED:
+      return kSecurityProblem;
     case CURLE_FILESIZE_EXCEEDED:
-    case CURLE_WRITE_ERROR: return kCannotLoadData;
-    default: return kCannotConnect;
+    case CURLE_WRITE_ERROR:
+      return kCannotLoadData;
+    default:
+      return kCannotConnect;
   }
 }
 
@@ -144,10 +158,12 @@ ResultCode UrlDownloader::FetchToFile(const std::string& url,
                                       const std::filesystem::path& local_file) {
   last_http_status_ = 0;
   CURL* curl = handle_->curl.get();
-  if (curl == nullptr) return kCannotConnect;
+  if (curl == nullptr)
+    return kCannotConnect;
 
   TemporaryFile body(local_file);
-  if (!body.ok()) return kCannotLoadData;
+  if (!body.ok())
+    return kCannotLoadData;
   Transfer transfer{&body, 0, limits_.max_answer_bytes};
 
   // Options are set afresh for every request; the handle keeps connections and the CA cache.
@@ -163,7 +179,8 @@ ResultCode UrlDownloader::FetchToFile(const std::string& url,
   if (const char* bundle = std::getenv("CURL_CA_BUNDLE"); bundle != nullptr && *bundle != '\0') {
     curl_easy_setopt(curl, CURLOPT_CAINFO, bundle);
   }
-  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits_.connect_timeout.count()));
+  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS,
+                   static_cast<long>(limits_.connect_timeout.count()));
   curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(limits_.total_timeout.count()));
   curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
   curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME,
@@ -177,11 +194,16 @@ ResultCode UrlDownloader::FetchToFile(const std::string& url,
   const CURLcode code = curl_easy_perform(curl);
   curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &last_http_status_);
 
-  if (transfer.too_large) return kCannotLoadData;
-  if (transfer.write_failed) return kCannotLoadData;
-  if (code != CURLE_OK) return FromCurl(code);
-  if (last_http_status_ == 404) return kObjectNotFound;
-  if (last_http_status_ < 200 || last_http_status_ >= 300) return kDataNotAvailable;
+  if (transfer.too_large)
+    return kCannotLoadData;
+  if (transfer.write_failed)
+    return kCannotLoadData;
+  if (code != CURLE_OK)
+    return FromCurl(code);
+  if (last_http_status_ == 404)
+    return kObjectNotFound;
+  if (last_http_status_ < 200 || last_http_status_ >= 300)
+    return kDataNotAvailable;
   return body.Commit(local_file) ? kResultOk : kCannotLoadData;
 }
 
@@ -194,8 +216,10 @@ std::optional<std::string> ReadResultFile(const std::filesystem::path& file) {
       std::string cooked;
       cooked.reserve(raw.size());
       for (std::size_t i = 0; i < raw.size(); ++i) {
-        if (raw[i] == '\0') break;
-        if (raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n') continue;
+        if (raw[i] == '\0')
+          break;
+        if (raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n')
+          continue;
         cooked += raw[i];
       }
       text = std::move(cooked);

@@ -30,7 +30,9 @@ namespace velkorant {
 
 using ResultCode = std::int32_t;
 
-constexpr ResultCode MakeResultCode(std::uint32_t value) { return static_cast<ResultCode>(value); }
+constexpr ResultCode MakeResultCode(std::uint32_t value) {
+  return static_cast<ResultCode>(value);
+}
 
 inline constexpr ResultCode kResultOk = 0;
 inline constexpr ResultCode kInvalidUrl = MakeResultCode(0x800C0002);

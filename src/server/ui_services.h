@@ -4,6 +4,8 @@
 // event sounds and message boxes. The desktop program, the CLI and the tests each implement it;
 // the flows see nothing else of them. Texts are Windows-1252.
 
+#include <ctime>
+#include <string>
 #include <string_view>
 
 namespace velkorant {
@@ -29,6 +31,12 @@ inline constexpr int kAnswerOk = 1;
 inline constexpr int kAnswerYes = 6;
 inline constexpr int kAnswerNo = 7;
 
+// A terminal line holds 199 characters with its time stamp; longer lines are cut there.
+inline constexpr std::size_t kTerminalLineLimit = 199;
+// "HH:MM:SS - " + text + suffix in local time, cut to the terminal's limit.
+std::string FormatTerminalLine(std::string_view text, std::string_view suffix,
+                               std::time_t when = std::time(nullptr));
+
 class UiServices {
  public:
   virtual ~UiServices() = default;
@@ -42,6 +50,10 @@ class UiServices {
   virtual int ShowMessageBox(std::string_view text, std::string_view caption, unsigned type) = 0;
   // Brings the main window to the front (new messages arrived).
   virtual void BringToFront() {}
+  // The message list's hooks: show every message again before a receive run, and refresh the
+  // list after messages were stored.
+  virtual void ResetFilters() {}
+  virtual void ReloadMessages() {}
 };
 
 }  // namespace velkorant

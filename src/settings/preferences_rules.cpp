@@ -1,0 +1,24 @@
+#include "settings/preferences_rules.h"
+
+#include "platform/ansi_text.h"
+
+namespace velkorant {
+
+std::optional<BoxText> ValidatePreferences(const Preferences& preferences) {
+  if (preferences.user_name.size() < kMinimumUserNameLength) {
+    return BoxText{Utf8ToAnsi("Introduce el nombre de usuario que quieres tener.\nDebe ser un "
+                              "nombre de al menos 8 caracteres.\n\nEjemplos:\nHannah_desert\nJohn "
+                              "Sala\nStar_Lord\nMandoLong"),
+                   "Falta tu nombre de usuario"};
+  }
+  if (preferences.server_name.empty()) {
+    return BoxText{Utf8ToAnsi("Introduce el nombre del servidor que almacena los mensajes.\n\n"
+                              "Ejemplo:\nmensajeria.ejemplo.es/mensajes/ \n\nPor defecto debes "
+                              "usar:\n\n") +
+                       std::string(kDefaultServerAddress),
+                   "Falta el nombre del servidor"};
+  }
+  return std::nullopt;
+}
+
+}  // namespace velkorant
