@@ -84,13 +84,13 @@ function velkorant_store(): MailboxStore
     return $store;
 }
 
-// Tests of the client need answers no correct server gives ("sin", "Si", ...). Only when the web
-// server sets VELKORANT_TEST_HOOKS=1 (run-local --test-hooks), a file
+// Tests of the client need answers no correct server gives ("sin", "Si", ...). Only when the
+// php-fpm pool sets VELKORANT_TEST_HOOKS=1 (run-local --test-hooks), a file
 // <data root>/_test_answers/<script>@<folder> (or <script>, for every request of that script)
 // is answered verbatim instead of doing the work.
 function velkorant_test_hook(string $script, ?string $folder = null): void
 {
-    if (($_SERVER['VELKORANT_TEST_HOOKS'] ?? '') !== '1') {
+    if (getenv('VELKORANT_TEST_HOOKS') !== '1') {
         return;
     }
     $dir = velkorant_data_root() . '/_test_answers/';
