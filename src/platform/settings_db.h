@@ -1,0 +1,127 @@
+#pragma once
+
+// The per-user settings database: a small registry kept in SQLite. Keys nest with "\\" below a
+// root that the database itself stands for; each key holds named text values (8-bit bytes, kept
+// exactly) and 32-bit integer values. Key and value names match without regard to letter case
+// and keep the case they were first written with; subkeys list in ascending order of their
+// upper-cased names, as on Windows.
+//
+// Reads never create anything and fall back to "absent" whenever the database cannot be used.
+// A damaged file is left exactly as it is: the database then reports kCorrupt and behaves as an
+// empty, read-only store. Several processes may use the same file at once.
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <variant>
+#include <vector>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace velkorant {
+
+// Windows' upper-casing of a Windows-1252 name, as UTF-16 code units. Names are equal when
+// these are, and sort by them (so "_" comes after the letters, as on Windows).
+std::u16string UpperCaseName(std::string_view name);
+bool NamesEqualIgnoringCase(std::string_view a, std::string_view b);
+
+enum class SettingsDatabaseStatus {
+  kOk,           // the last operation worked (or found no database yet: everything absent)
+  kUnavailable,  // the last operation failed for a passing reason: locked, permissions, disk full
+  kCorrupt,      // the file is no database of ours; it is left untouched for good
+};
+
+enum class DeleteKeyResult {
+  kDeleted,
+  kAbsent,
+  kHasSubkeys,  // nothing was deleted
+  kFailed,      // the database could not be used
+};
+
+struct ValueWrite {
+  std::string_view key_path;
+  std::string_view name;
+  std::variant<std::string_view, std::int32_t> value;
+};
+
+class SettingsDatabase {
+ public:
+  // $XDG_CONFIG_HOME/KRWTN_Software/VLKRNTS/settings.sqlite3, with ~/.config when the variable
+  // is unset, empty or not an absolute path. Empty when no home folder can be found.
+  static std::filesystem::path DefaultPath();
+
+  explicit SettingsDatabase(std::filesystem::path path,
+                            std::chrono::milliseconds busy_timeout = std::chrono::seconds(5));
+  ~SettingsDatabase();
+  SettingsDatabase(const SettingsDatabase&) = delete;
+  SettingsDatabase& operator=(const SettingsDatabase&) = delete;
+
+  const std::filesystem::path& path() const { return path_; }
+  SettingsDatabaseStatus status() const { return status_; }
+  // What went wrong last, for a log line; empty while the status is kOk.
+  const std::string& status_message() const { return status_message_; }
+
+  // A text value. An integer value reads as its decimal text, since a caller asking for text
+  // can show that; nullopt when the key or value is absent or the database cannot be read.
+  std::optional<std::string> ReadText(std::string_view key_path, std::string_view name);
+  // An integer value. A text value gives nullopt: its digits are not the number a registry
+  // reader would see, so the caller's default is the safer answer.
+  std::optional<std::int32_t> ReadInt(std::string_view key_path, std::string_view name);
+
+  bool KeyExists(std::string_view key_path);
+  // The subkeys' names in their stored case, ascending; nullopt when the key is absent.
+  std::optional<std::vector<std::string>> SubkeyNames(std::string_view key_path);
+
+  // Writes in order, as one transaction, creating the keys along each path.
+  bool WriteValues(std::span<const ValueWrite> writes);
+  bool WriteText(std::string_view key_path, std::string_view name, std::string_view value);
+  bool WriteInt(std::string_view key_path, std::string_view name, std::int32_t value);
+
+  // Only a key without subkeys is deleted, together with its values. The root cannot be.
+  DeleteKeyResult DeleteKey(std::string_view key_path);
+
+ private:
+  struct ConnectionCloser {
+    void operator()(sqlite3* db) const;
+  };
+  struct StatementFinalizer {
+    void operator()(sqlite3_stmt* statement) const;
+  };
+  using Statement = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
+  class Transaction;
+
+  enum class Access { kRead, kWrite };
+
+  // The open connection, opening (and for writes creating) the file on first need; nullptr
+  // when there is none to use. For reads, also nullptr while the file holds no tables yet.
+  sqlite3* Connection(Access access);
+  bool Open(bool create);
+  bool EnsureSchema();
+  void Close();
+  sqlite3_stmt* Prepare(const char* sql);
+  // Records a failure of SQLite; damage marks the database corrupt and closes it.
+  void Failed(std::string_view what);
+  void Succeeded();
+
+  std::optional<std::int64_t> FindKey(std::string_view key_path);
+  std::optional<std::int64_t> FindOrCreateKey(std::string_view key_path);
+  bool WriteValue(std::int64_t key, const ValueWrite& write);
+
+  std::filesystem::path path_;
+  std::chrono::milliseconds busy_timeout_;
+  // Statements are finalized before the connection closes: declared after it.
+  std::unique_ptr<sqlite3, ConnectionCloser> db_;
+  std::unordered_map<const char*, Statement> statements_;
+  bool schema_ready_ = false;
+  SettingsDatabaseStatus status_ = SettingsDatabaseStatus::kOk;
+  std::string status_message_;
+};
+
+}  // namespace velkorant
