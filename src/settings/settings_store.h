@@ -1,0 +1,90 @@
+#pragma once
+
+// The user's settings: who the user is on the mailbox server, where that server is, three
+// options and two pieces of bookkeeping, kept in the section "Opciones" of the per-user
+// settings database. Nothing here reports a failed read (the default is used instead); writes
+// return whether they reached the database, which the program's own callers ignore.
+
+#include <cstdint>
+#include <filesystem>
+#include <initializer_list>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "platform/settings_db.h"
+
+namespace velkorant {
+
+// Where the mailbox server's scripts answer when the user names no other server.
+inline constexpr std::string_view kDefaultServerAddress = "localhost:8443/velkorant/";
+
+inline constexpr std::string_view kOptionsSection = "Opciones";
+
+struct Settings {
+  std::string user_name;
+  std::string server_name;
+  bool receive_at_startup = false;
+  bool receive_every_30_minutes = false;
+  bool play_sounds = true;
+  std::int32_t received_counter = 0;  // MsjsRecibidos
+  std::int32_t first_run = 1;         // EjecPrimVez
+};
+
+// The preferences dialog's copy: the options stay the stored integers (0 or 1 when saved).
+struct Preferences {
+  std::string user_name;
+  std::string user_comment;
+  std::string server_name;
+  std::string server_description;
+  std::int32_t receive_at_startup = 0;
+  std::int32_t receive_every_30_minutes = 0;
+  std::int32_t play_sounds = 1;
+};
+
+// Sections below the application's root; nested sections are written "A\\B". Section and
+// entry names match without regard to letter case.
+class SettingsStore {
+ public:
+  // The user's database at SettingsDatabase::DefaultPath().
+  SettingsStore();
+  explicit SettingsStore(std::filesystem::path database_path);
+
+  std::string ReadText(std::string_view section, std::string_view entry,
+                       std::string_view default_value = {});
+  std::int32_t ReadInt(std::string_view section, std::string_view entry,
+                       std::int32_t default_value);
+  // The section and the ones above it are created when absent.
+  bool WriteText(std::string_view section, std::string_view entry, std::string_view value);
+  bool WriteInt(std::string_view section, std::string_view entry, std::int32_t value);
+  // Several values of one section in the given order, all or none.
+  struct Entry {
+    std::string_view name;
+    std::variant<std::string_view, std::int32_t> value;
+  };
+  bool WriteValues(std::string_view section, std::initializer_list<Entry> entries);
+
+  // The names of the subsections, ascending without regard to case; nullopt when the section
+  // cannot be opened.
+  std::optional<std::vector<std::string>> ListSubsections(std::string_view section);
+  // Whether the section can be opened, i.e. exists; nothing is created.
+  bool SectionExists(std::string_view section);
+  // A section that has subsections is not deleted.
+  DeleteKeyResult DeleteSection(std::string_view section);
+
+  SettingsDatabase& database() { return database_; }
+
+ private:
+  SettingsDatabase database_;
+};
+
+Settings LoadSettings(SettingsStore& store);
+// MsjsRecibidos, then EjecPrimVez.
+bool SaveCounters(SettingsStore& store, const Settings& settings);
+Preferences LoadPreferences(SettingsStore& store);
+// All seven values every time, empty texts included.
+bool SavePreferences(SettingsStore& store, const Preferences& preferences);
+
+}  // namespace velkorant

@@ -1,0 +1,193 @@
+#include "settings/settings_store.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+
+namespace velkorant {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Every store here is the user's default one, inside a temporary XDG_CONFIG_HOME.
+class SettingsStoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "velkorant-settings-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+    ::setenv("XDG_CONFIG_HOME", dir_.c_str(), 1);
+    database_ = dir_ / "KRWTN_Software" / "VLKRNTS" / "settings.sqlite3";
+  }
+  void TearDown() override {
+    ::unsetenv("XDG_CONFIG_HOME");
+    fs::remove_all(dir_);
+  }
+
+  fs::path dir_;
+  fs::path database_;
+};
+
+TEST_F(SettingsStoreTest, FreshStoreGivesEveryDefault) {
+  SettingsStore store;
+  EXPECT_EQ(store.database().path(), database_);
+
+  const Settings settings = LoadSettings(store);
+  EXPECT_EQ(settings.user_name, "");
+  EXPECT_EQ(settings.server_name, kDefaultServerAddress);
+  EXPECT_FALSE(settings.receive_at_startup);
+  EXPECT_FALSE(settings.receive_every_30_minutes);
+  EXPECT_TRUE(settings.play_sounds);
+  EXPECT_EQ(settings.received_counter, 0);
+  EXPECT_EQ(settings.first_run, 1);
+
+  const Preferences preferences = LoadPreferences(store);
+  EXPECT_EQ(preferences.user_name, "");
+  EXPECT_EQ(preferences.user_comment, "");
+  EXPECT_EQ(preferences.server_name, kDefaultServerAddress);
+  EXPECT_EQ(preferences.server_description, "");
+  EXPECT_EQ(preferences.receive_at_startup, 0);
+  EXPECT_EQ(preferences.receive_every_30_minutes, 0);
+  EXPECT_EQ(preferences.play_sounds, 1);
+
+  EXPECT_FALSE(fs::exists(database_));  // loading wrote nothing
+  EXPECT_TRUE(kDefaultServerAddress.ends_with('/'));
+}
+
+TEST_F(SettingsStoreTest, CountersAreStoredAsIntegers) {
+  {
+    SettingsStore store;
+    Settings settings = LoadSettings(store);
+    settings.first_run = 0;
+    ASSERT_TRUE(SaveCounters(store, settings));
+  }
+  SettingsStore store;
+  EXPECT_EQ(store.database().ReadInt("Opciones", "EjecPrimVez"), 0);
+  EXPECT_EQ(store.database().ReadInt("Opciones", "MsjsRecibidos"), 0);
+  // Only the two counters were written.
+  EXPECT_EQ(store.database().ReadText("Opciones", "NombreServidor"), std::nullopt);
+
+  Settings settings = LoadSettings(store);
+  EXPECT_EQ(settings.first_run, 0);
+  settings.received_counter = 17;
+  ASSERT_TRUE(SaveCounters(store, settings));
+  EXPECT_EQ(LoadSettings(store).received_counter, 17);
+}
+
+TEST_F(SettingsStoreTest, OptionsCountAsOnWhenNotZero) {
+  SettingsStore store;
+  ASSERT_TRUE(store.WriteInt("Opciones", "AutoMsjInicio", 7));
+  ASSERT_TRUE(store.WriteInt("Opciones", "AutoMsjTiempo", -1));
+  ASSERT_TRUE(store.WriteInt("Opciones", "ReproSonidos", 0));
+  Settings settings = LoadSettings(store);
+  EXPECT_TRUE(settings.receive_at_startup);
+  EXPECT_TRUE(settings.receive_every_30_minutes);
+  EXPECT_FALSE(settings.play_sounds);
+  // The preferences keep the stored integers.
+  EXPECT_EQ(LoadPreferences(store).receive_at_startup, 7);
+
+  // An option stored as text is no integer: the default applies.
+  ASSERT_TRUE(store.WriteText("Opciones", "ReproSonidos", "0"));
+  EXPECT_TRUE(LoadSettings(store).play_sounds);
+}
+
+TEST_F(SettingsStoreTest, PreferencesWriteAllSevenValues) {
+  SettingsStore store;
+  Preferences preferences;
+  preferences.user_name = "Hannah_desert";
+  preferences.server_name = "mensajes.example.org/buzon/";
+  preferences.receive_at_startup = 1;
+  preferences.play_sounds = 0;
+  ASSERT_TRUE(SavePreferences(store, preferences));
+
+  // Empty texts are stored as empty values, not left out.
+  EXPECT_EQ(store.ReadText("Opciones", "ComentarioUsuario", "absent"), "");
+  EXPECT_EQ(store.ReadText("Opciones", "DescripcionServidor", "absent"), "");
+  EXPECT_EQ(store.ReadInt("Opciones", "AutoMsjTiempo", 9), 0);
+
+  const Preferences loaded = LoadPreferences(store);
+  EXPECT_EQ(loaded.user_name, "Hannah_desert");
+  EXPECT_EQ(loaded.server_name, "mensajes.example.org/buzon/");
+  EXPECT_EQ(loaded.receive_at_startup, 1);
+  EXPECT_EQ(loaded.play_sounds, 0);
+
+  const Settings settings = LoadSettings(store);
+  EXPECT_EQ(settings.user_name, "Hannah_desert");
+  EXPECT_TRUE(settings.receive_at_startup);
+  EXPECT_FALSE(settings.play_sounds);
+}
+
+TEST_F(SettingsStoreTest, DeletingTheUserKeepsTheCounter) {
+  SettingsStore store;
+  Preferences preferences;
+  preferences.user_name = "Hannah_desert";
+  preferences.user_comment = "yo";
+  ASSERT_TRUE(SavePreferences(store, preferences));
+  Settings settings = LoadSettings(store);
+  settings.received_counter = 12;
+  ASSERT_TRUE(SaveCounters(store, settings));
+
+  preferences.user_name.clear();
+  ASSERT_TRUE(SavePreferences(store, preferences));
+  EXPECT_EQ(store.ReadText("Opciones", "NombreUsuario", "absent"), "");
+  EXPECT_EQ(LoadSettings(store).received_counter, 12);
+  EXPECT_EQ(LoadPreferences(store).user_comment, "yo");
+}
+
+TEST_F(SettingsStoreTest, TextsAreWindows1252BytesAsGiven) {
+  SettingsStore store;
+  Preferences preferences;
+  preferences.user_name =
+      "Pe\xF1"
+      "a \x80 \x81";  // ñ, €, and a byte with no character
+  preferences.server_description = "  espacios  ";
+  ASSERT_TRUE(SavePreferences(store, preferences));
+  const Preferences loaded = LoadPreferences(store);
+  EXPECT_EQ(loaded.user_name, preferences.user_name);
+  EXPECT_EQ(loaded.server_description, "  espacios  ");
+}
+
+TEST_F(SettingsStoreTest, SectionOperations) {
+  SettingsStore store;
+  EXPECT_EQ(store.ListSubsections("PerfilPass"), std::nullopt);
+  EXPECT_FALSE(store.SectionExists("PerfilPass"));
+
+  ASSERT_TRUE(store.WriteText("PerfilPass\\beta", "Password", "x"));
+  ASSERT_TRUE(store.WriteText("PerfilPass\\Alfa\\Uno", "Password", "y"));
+  EXPECT_TRUE(store.SectionExists("perfilpass\\ALFA"));
+  EXPECT_EQ(store.ListSubsections("PerfilPass"), (std::vector<std::string>{"Alfa", "beta"}));
+  EXPECT_EQ(store.ReadText("PerfilPass\\Alfa", "Password", "def"), "def");
+
+  EXPECT_EQ(store.DeleteSection("PerfilPass\\Alfa"), DeleteKeyResult::kHasSubkeys);
+  EXPECT_EQ(store.DeleteSection("PerfilPass\\Alfa\\Uno"), DeleteKeyResult::kDeleted);
+  EXPECT_EQ(store.DeleteSection("PerfilPass\\Alfa"), DeleteKeyResult::kDeleted);
+  EXPECT_EQ(store.ListSubsections("PerfilPass"), std::vector<std::string>{"beta"});
+}
+
+TEST_F(SettingsStoreTest, CorruptDatabaseGivesDefaultsAndStaysAsItWas) {
+  fs::create_directories(database_.parent_path());
+  const std::string garbage = "no es una base de datos\r\n\x01\x02\x03" + std::string(3000, '\xEE');
+  std::ofstream(database_, std::ios::binary) << garbage;
+
+  SettingsStore store;
+  const Settings settings = LoadSettings(store);
+  EXPECT_EQ(settings.server_name, kDefaultServerAddress);
+  EXPECT_EQ(settings.first_run, 1);
+  EXPECT_TRUE(settings.play_sounds);
+  EXPECT_EQ(store.database().status(), SettingsDatabaseStatus::kCorrupt);
+
+  Preferences preferences;
+  preferences.user_name = "Hannah_desert";
+  EXPECT_FALSE(SavePreferences(store, preferences));
+  EXPECT_FALSE(SaveCounters(store, settings));
+  EXPECT_EQ(LoadSettings(store).user_name, "");
+
+  std::ifstream file(database_, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), garbage);
+}
+
+}  // namespace
+}  // namespace velkorant
