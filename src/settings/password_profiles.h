@@ -1,0 +1,71 @@
+#pragma once
+
+// Password profiles: the passwords agreed with other people, each under a name with four
+// comment lines, kept as subsections of "PerfilPass" in the settings store. The subsection
+// "Seleccion" is reserved for the copy of the profile saved last through the profiles dialog.
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "settings/settings_store.h"
+
+namespace velkorant {
+
+inline constexpr std::string_view kProfilesSection = "PerfilPass";
+inline constexpr std::string_view kReservedProfileName = "Seleccion";
+
+struct PasswordProfile {
+  std::string name;  // PerfilNombre: the name as typed when saved
+  std::string password;
+  std::string comment1;
+  std::string comment2;
+  std::string comment3;
+  std::string comment4;
+
+  bool operator==(const PasswordProfile&) const = default;
+};
+
+// "PerfilPass\\<name>": a name holding a backslash therefore nests.
+std::string ProfileSection(std::string_view name);
+
+// The profile names, ascending without regard to case; "Seleccion" (exactly so written) is
+// skipped, and a name of 50 characters or more ends the list.
+std::vector<std::string> EnumerateProfiles(SettingsStore& store);
+// Missing values read as empty.
+PasswordProfile ReadProfile(SettingsStore& store, std::string_view name);
+// PerfilNombre, Password, Comentario1..4 in this order; the section is created when absent.
+bool WriteProfile(SettingsStore& store, std::string_view name, const PasswordProfile& profile);
+// Whether the profile's key could be had: true also when there was no such profile, and when
+// the key was kept because it has subkeys. False only when the store could not be used.
+bool DeleteProfile(SettingsStore& store, std::string_view name);
+
+struct PasswordListEntry {
+  std::string password;
+  std::string fingerprint;  // Crc32Hex of the password
+  std::string profile_name;
+};
+
+// The passwords the program encrypts and decrypts with, one per listed profile that has one,
+// in enumeration order. The passwords are wiped from memory when the list is rebuilt or goes.
+class PasswordList {
+ public:
+  PasswordList() = default;
+  ~PasswordList();
+  PasswordList(const PasswordList&) = delete;
+  PasswordList& operator=(const PasswordList&) = delete;
+
+  void LoadPasswordList(SettingsStore& store);
+  // The index of the first entry whose fingerprint equals `fingerprint` exactly, or -1.
+  int FindProfileByFingerprint(std::string_view fingerprint) const;
+
+  const std::vector<PasswordListEntry>& entries() const { return entries_; }
+  bool empty() const { return entries_.empty(); }
+
+ private:
+  void Clear();
+
+  std::vector<PasswordListEntry> entries_;
+};
+
+}  // namespace velkorant
