@@ -7,7 +7,9 @@
 namespace velkorant::cli {
 namespace {
 
-std::vector<std::span<const Command>> AllCommandGroups() { return {CipherCommands()}; }
+std::vector<std::span<const Command>> AllCommandGroups() {
+  return {CipherCommands(), SettingsCommands()};
+}
 
 void PrintHelp(std::ostream& out) {
   out << "Usage: velkorant-cli COMMAND [ARGUMENTS]\n\n"
