@@ -137,36 +137,6 @@ TEST_F(SettingsStoreTest, DeletingTheUserKeepsTheCounter) {
   EXPECT_EQ(LoadPreferences(store).user_comment, "yo");
 }
 
-TEST_F(SettingsStoreTest, TextsAreWindows1252BytesAsGiven) {
-  SettingsStore store;
-  Preferences preferences;
-  preferences.user_name =
-      "Pe\xF1"
-      "a \x80 \x81";  // ñ, €, and a byte with no character
-  preferences.server_description = "  espacios  ";
-  ASSERT_TRUE(SavePreferences(store, preferences));
-  const Preferences loaded = LoadPreferences(store);
-  EXPECT_EQ(loaded.user_name, preferences.user_name);
-  EXPECT_EQ(loaded.server_description, "  espacios  ");
-}
-
-TEST_F(SettingsStoreTest, SectionOperations) {
-  SettingsStore store;
-  EXPECT_EQ(store.ListSubsections("PerfilPass"), std::nullopt);
-  EXPECT_FALSE(store.SectionExists("PerfilPass"));
-
-  ASSERT_TRUE(store.WriteText("PerfilPass\\beta", "Password", "x"));
-  ASSERT_TRUE(store.WriteText("PerfilPass\\Alfa\\Uno", "Password", "y"));
-  EXPECT_TRUE(store.SectionExists("perfilpass\\ALFA"));
-  EXPECT_EQ(store.ListSubsections("PerfilPass"), (std::vector<std::string>{"Alfa", "beta"}));
-  EXPECT_EQ(store.ReadText("PerfilPass\\Alfa", "Password", "def"), "def");
-
-  EXPECT_EQ(store.DeleteSection("PerfilPass\\Alfa"), DeleteKeyResult::kHasSubkeys);
-  EXPECT_EQ(store.DeleteSection("PerfilPass\\Alfa\\Uno"), DeleteKeyResult::kDeleted);
-  EXPECT_EQ(store.DeleteSection("PerfilPass\\Alfa"), DeleteKeyResult::kDeleted);
-  EXPECT_EQ(store.ListSubsections("PerfilPass"), std::vector<std::string>{"beta"});
-}
-
 TEST_F(SettingsStoreTest, CorruptDatabaseGivesDefaultsAndStaysAsItWas) {
   fs::create_directories(database_.parent_path());
   const std::string garbage = "no es una base de datos\r\n\x01\x02\x03" + std::string(3000, '\xEE');
