@@ -1,0 +1,169 @@
+#pragma once
+
+// INI files as Windows' private-profile functions read and write them, over 8-bit bytes.
+//
+// A file is kept as its lines. An edit changes only the lines it concerns: comments, blank
+// lines, "k = v" spacing and unknown lines keep their bytes. Names match without regard to case
+// (Windows-1252 letters); a new section goes at the end of the file with no blank line of its
+// own, a new key right after the last entry of its section; lines end in CR LF. On reading,
+// names and values are trimmed, one pair of matching quotes around a value is dropped, lines
+// starting with ';' are comments, CR LF, LF and CR all end a line, the first of duplicate
+// sections or keys wins and lines before the first section belong to none.
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/atomic_file.h"
+
+namespace velkorant {
+
+// Whether two names are the same for an INI file: letters compare without regard to case, as
+// Windows-1252 letters.
+bool EqualsIgnoringCase(std::string_view a, std::string_view b);
+
+class IniDocument {
+ public:
+  static constexpr std::size_t npos = static_cast<std::size_t>(-1);
+  // Values come back through a buffer of 4096 characters on Windows.
+  static constexpr std::size_t kMaxValueLength = 4095;
+
+  // Any bytes parse (up to IniFile::kMaxFileSize). A UTF-16LE byte-order mark makes a UTF-16 file
+  // (kept as such when written back); a UTF-8 one is kept but not taken for part of the first line.
+  static IniDocument Parse(std::string bytes);
+  std::string Serialize() const;
+
+  // Sections are numbered in file order, duplicates included. Returned views stay valid until
+  // the next edit.
+  std::size_t SectionCount() const { return sections_.size(); }
+  std::string_view SectionName(std::size_t section) const;
+  // The first section with this name, or npos.
+  std::size_t FindSection(std::string_view name) const;
+
+  // The value as read: trimmed, one pair of matching quotes removed, not cut. nullopt when the
+  // section or key is missing.
+  std::optional<std::string_view> FindValue(std::size_t section, std::string_view key) const;
+  std::optional<std::string_view> FindValue(std::string_view section, std::string_view key) const;
+  // FindValue for several keys (given without surrounding blanks) in one pass over the
+  // section: values[i] for keys[i].
+  void FindValues(std::size_t section, std::span<const std::string_view> keys,
+                  std::span<std::optional<std::string_view>> values) const;
+  // GetPrivateProfileString: the value cut to kMaxValueLength, or the default without its
+  // trailing blanks.
+  std::string GetString(std::size_t section, std::string_view key,
+                        std::string_view default_value) const;
+  std::string GetString(std::string_view section, std::string_view key,
+                        std::string_view default_value) const;
+
+  // WritePrivateProfileString with a value. CR, LF and NUL in the value become blanks, so a value
+  // can never break the line structure; a value that would not read back as written (blanks at
+  // its edges, or the same quote at both ends) is wrapped in one extra pair of double quotes.
+  // False, with nothing changed, for an empty or unusable name.
+  bool WriteString(std::string_view section, std::string_view key, std::string_view value);
+  // Removes the key's line; the section stays even when empty.
+  bool DeleteKey(std::string_view section, std::string_view key);
+  // Removes the header and every line up to the next header.
+  bool DeleteSection(std::string_view section);
+  // What appending "\r\n" to the file does: ends an unfinished last line, else adds an empty one.
+  void AppendLineEnd();
+
+  // Whether any edit changed the document since it was parsed.
+  bool changed() const { return changed_; }
+
+ private:
+  friend class IniFile;
+
+  enum class Eol : unsigned char { kNone, kCrLf, kLf, kCr };
+  enum class Kind : unsigned char { kBlank, kComment, kHeader, kEntry, kOther };
+
+  // A slice of text_. Lines never reach 4 GiB: IniFile refuses files of 1 GiB and more.
+  struct Line {
+    std::size_t offset = 0;
+    std::uint32_t length = 0;
+    // kEntry and kHeader: the trimmed name, relative to offset; kEntry: where its first '=' is.
+    std::uint32_t name_begin = 0;
+    std::uint32_t name_end = 0;
+    std::uint32_t equals = 0;
+    Eol eol = Eol::kCrLf;
+    Kind kind = Kind::kBlank;
+  };
+
+  // Its header line and the lines up to (not including) `end`.
+  struct Section {
+    std::size_t header;
+    std::size_t end;
+  };
+
+  std::string_view Text(const Line& line) const;
+  std::string_view Name(const Line& line) const;
+  Line Classify(std::size_t offset, std::size_t length, Eol eol) const;
+  Line AddLine(std::string_view text, Eol eol);
+  void InsertLine(std::size_t position, const Line& line);
+  std::string_view EntryValue(const Line& line) const;
+  // Index in lines_ of the section's first entry named `key`, or npos.
+  std::size_t FindEntry(std::size_t section, std::string_view key) const;
+  Line* LastLine();  // nullptr for an empty file
+  void EnsureFinalLineEnd();
+  void AddToIndex(std::size_t section);
+  void RebuildIndex();
+  void CompactIfWasteful();
+
+  std::string prefix_;  // a UTF-8 byte-order mark
+  bool utf16_ = false;
+  std::string text_;           // the parsed lines, then the text of lines written since
+  std::size_t dead_text_ = 0;  // bytes of text_ no line refers to any more
+  std::vector<Line> lines_;
+  std::vector<Section> sections_;
+  // Open addressing over the first section of each name: section index + 1, 0 for a free slot.
+  std::vector<std::uint32_t> slots_;
+  std::size_t indexed_ = 0;
+  bool changed_ = false;
+};
+
+// One INI file on disk with its parsed content cached. The cache is checked against the file's
+// size, modification time and identity before each operation, so edits by other programs show
+// at the next call, and a file that did not change is never parsed again.
+class IniFile {
+ public:
+  explicit IniFile(std::filesystem::path path);
+
+  const std::filesystem::path& path() const { return path_; }
+
+  // The current content. A missing or unreadable file reads as empty.
+  const IniDocument& Read();
+
+  // Runs `edit` on the current content and writes the result as one atomic rewrite. Nothing is
+  // written when the edit changes nothing. False when `edit` refused, when the file exists but
+  // could not be read (writing would lose its content) or when writing failed; the file on disk
+  // is then as it was.
+  bool Modify(const std::function<bool(IniDocument&)>& edit);
+
+  std::string GetString(std::string_view section, std::string_view key,
+                        std::string_view default_value);
+  bool WriteString(std::string_view section, std::string_view key, std::string_view value);
+  bool DeleteKey(std::string_view section, std::string_view key);
+  bool DeleteSection(std::string_view section);
+
+  AtomicFileWriter& writer() { return writer_; }
+
+  // Larger files read as unreadable: empty, and never overwritten.
+  static constexpr std::int64_t kMaxFileSize = std::int64_t{1} << 30;
+
+ private:
+  void Revalidate();
+
+  std::filesystem::path path_;
+  AtomicFileWriter writer_;
+  IniDocument document_;
+  FileState state_ = FileState::kMissing;
+  FileStamp stamp_;
+  bool cached_ = false;
+};
+
+}  // namespace velkorant
