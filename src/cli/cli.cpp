@@ -8,7 +8,7 @@ namespace velkorant::cli {
 namespace {
 
 std::vector<std::span<const Command>> AllCommandGroups() {
-  return {CipherCommands(), SettingsCommands()};
+  return {CipherCommands(), SettingsCommands(), StoreCommands()};
 }
 
 void PrintHelp(std::ostream& out) {

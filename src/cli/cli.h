@@ -32,6 +32,7 @@ struct Command {
 // Each group of commands lives in its own file and exports its table.
 std::span<const Command> CipherCommands();
 std::span<const Command> SettingsCommands();
+std::span<const Command> StoreCommands();
 
 int RunCli(const std::vector<std::string>& args, Streams& io);
 

@@ -1,0 +1,129 @@
+// list, show: the message store of the working directory, as the message list shows it.
+
+#include <optional>
+#include <ostream>
+
+#include "cli/cli.h"
+#include "cli/cli_support.h"
+#include "platform/ansi_text.h"
+#include "store/message_store.h"
+
+namespace velkorant::cli {
+namespace {
+
+std::string MessageCode(const Message& message) {
+  return (message.enviado ? "e" : "r") + std::to_string(message.numero);
+}
+
+// The "R" column: answered for a received message, not yet on the server ("n") for a sent one.
+std::string_view FlagsColumn(const Message& message) {
+  if (message.enviado)
+    return message.flag_msj_enviado_srv ? " " : "n";
+  return message.flag_msj_respondido ? "R" : " ";
+}
+
+// One cell of a tab-separated line: a tab inside a text would shift the columns.
+std::string Cell(std::string_view ansi) {
+  std::string utf8 = AnsiToUtf8(ansi);
+  for (char& c : utf8) {
+    if (c == '\t')
+      c = ' ';
+  }
+  return utf8;
+}
+
+std::optional<std::pair<bool, std::uint32_t>> ParseCode(std::string_view code) {
+  if (code.size() < 2 || (code.front() != 'e' && code.front() != 'r'))
+    return std::nullopt;
+  const std::string_view digits = code.substr(1);
+  if (digits.size() > 10)
+    return std::nullopt;
+  std::uint64_t numero = 0;
+  for (const char c : digits) {
+    if (c < '0' || c > '9')
+      return std::nullopt;
+    numero = numero * 10 + static_cast<std::uint64_t>(c - '0');
+  }
+  if (numero == 0 || numero > MessageStore::kHighestNumero)
+    return std::nullopt;
+  return std::pair(code.front() == 'e', static_cast<std::uint32_t>(numero));
+}
+
+int List(const std::vector<std::string>& args, Streams& io) {
+  if (!args.empty())
+    return Fail(io, "usage: velkorant-cli list", kExitUsage);
+  MessageStore store;
+  store.LoadMessageStore();
+  for (const Message& message : store.messages()) {
+    io.out << MessageCode(message) << '\t' << FlagsColumn(message) << '\t'
+           << Cell(message.asunto_msj) << '\t' << Cell(message.usuario_emisor_msj) << '\t'
+           << Cell(message.usuario_receptor_msj) << '\t' << Cell(message.fecha_msj) << '\n';
+  }
+  return kExitOk;
+}
+
+int Show(const std::vector<std::string>& args, Streams& io) {
+  if (args.size() != 1)
+    return Fail(io, "usage: velkorant-cli show CODE", kExitUsage);
+  const auto code = ParseCode(args.front());
+  MessageStore store;
+  store.LoadMessageStore();
+  const Message* found = nullptr;
+  if (code) {
+    for (const Message& message : store.messages()) {
+      if (message.enviado == code->first && message.numero == code->second) {
+        found = &message;
+        break;
+      }
+    }
+  }
+  if (found == nullptr)
+    return Fail(io, "no message " + args.front() + " in this folder");
+
+  const auto field = [&io](std::string_view key, std::string_view ansi) {
+    io.out << key << ": " << AnsiToUtf8(ansi) << '\n';
+  };
+  const auto flag = [&io](std::string_view key, bool value) {
+    io.out << key << ": " << (value ? "1" : "0") << '\n';
+  };
+  field("codigo", MessageCode(*found));
+  field("fecha_msj", found->fecha_msj);
+  field("usuario_emisor_msj", found->usuario_emisor_msj);
+  field("usuario_receptor_msj", found->usuario_receptor_msj);
+  field("asunto_msj", found->asunto_msj);
+  field("password_hash", found->password_msj);
+  if (found->enviado) {
+    flag("flag_msj_enviado_srv", found->flag_msj_enviado_srv);
+  } else {
+    flag("flag_msj_leido", found->flag_msj_leido);
+    flag("flag_msj_desencriptado", found->flag_msj_desencriptado);
+    flag("flag_msj_respondido", found->flag_msj_respondido);
+  }
+  // The body's CR LF line breaks become the terminal's.
+  std::string body = AnsiToUtf8(found->cuerpo_msj);
+  std::string lines;
+  lines.reserve(body.size());
+  for (std::size_t i = 0; i < body.size(); ++i) {
+    if (body[i] == '\r' && i + 1 < body.size() && body[i + 1] == '\n')
+      continue;
+    lines.push_back(body[i]);
+  }
+  io.out << '\n' << lines << '\n';
+  return kExitOk;
+}
+
+constexpr Command kCommands[] = {
+    {"list", "",
+     "print the message list of the working directory: code, R, subject, sender, receiver, "
+     "date (tab-separated)",
+     &List},
+    {"show", "CODE", "print one message (code e<n> for sent, r<n> for received)", &Show},
+};
+
+}  // namespace
+
+std::span<const Command> StoreCommands() {
+  return kCommands;
+}
+
+}  // namespace velkorant::cli

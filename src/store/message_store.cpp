@@ -1,0 +1,242 @@
+#include "store/message_store.h"
+
+#include <algorithm>
+#include <optional>
+#include <utility>
+
+#include "crypto/digests.h"
+#include "platform/ansi_text.h"
+#include "store/message_text.h"
+
+namespace velkorant {
+namespace {
+
+constexpr std::string_view kSentPrefix = "mensaje_enviado_";
+constexpr std::string_view kReceivedPrefix = "mensaje_recibido_";
+
+std::string_view Prefix(bool enviado) {
+  return enviado ? kSentPrefix : kReceivedPrefix;
+}
+
+// The N of "mensaje_enviado_N" as the program writes it: decimal, no sign, no leading zero.
+std::optional<std::uint32_t> SectionNumber(std::string_view name, std::string_view prefix) {
+  if (name.size() <= prefix.size() || !EqualsIgnoringCase(name.substr(0, prefix.size()), prefix)) {
+    return std::nullopt;
+  }
+  const std::string_view digits = name.substr(prefix.size());
+  if (digits.front() == '0' || digits.size() > 10)
+    return std::nullopt;
+  std::uint64_t value = 0;
+  for (const char c : digits) {
+    if (c < '0' || c > '9')
+      return std::nullopt;
+    value = value * 10 + static_cast<std::uint64_t>(c - '0');
+  }
+  if (value > MessageStore::kHighestNumero)
+    return std::nullopt;
+  return static_cast<std::uint32_t>(value);
+}
+
+const char* Flag(bool value) {
+  return value ? "1" : "0";
+}
+
+// Most stored text is ASCII, which needs no conversion: ASCII runs are copied as they are (into
+// the target's existing buffer) and only the runs between them go through Utf8ToAnsi. Multi-byte
+// sequences hold no ASCII bytes, so cutting at ASCII gives the same result as converting all.
+void AssignFromUtf8(std::string& target, std::string_view utf8) {
+  const auto is_ascii = [](char c) { return static_cast<unsigned char>(c) < 0x80; };
+  target.clear();
+  for (auto it = utf8.begin(); it != utf8.end();) {
+    const auto ascii_end = std::find_if_not(it, utf8.end(), is_ascii);
+    target.append(it, ascii_end);
+    const auto other_end = std::find_if(ascii_end, utf8.end(), is_ascii);
+    if (ascii_end != other_end) {
+      target += Utf8ToAnsi(
+          std::string_view(&*ascii_end, static_cast<std::size_t>(other_end - ascii_end)));
+    }
+    it = other_end;
+  }
+}
+
+}  // namespace
+
+MessageStore::MessageStore(const std::filesystem::path& folder)
+    : sent_(folder / kSentMessagesFile), received_(folder / kReceivedMessagesFile) {}
+
+std::string MessageStore::SectionName(bool enviado, std::uint32_t numero) {
+  return std::string(Prefix(enviado)) + std::to_string(numero);
+}
+
+void MessageStore::LoadMessageStore() {
+  // Records are overwritten in place, so a reload of an unchanged store mostly reuses the
+  // strings' buffers: the receive flow reloads after every message.
+  std::size_t count = 0;
+  LoadFile(true, count);
+  LoadFile(false, count);
+  messages_.resize(count);
+}
+
+void MessageStore::LoadFile(bool enviado, std::size_t& count) {
+  const IniDocument& document = file(enviado).Read();
+  std::vector<std::pair<std::uint32_t, std::size_t>> sections;  // (numero, section index)
+  sections.reserve(document.SectionCount());
+  for (std::size_t i = 0; i < document.SectionCount(); ++i) {
+    if (const auto numero = SectionNumber(document.SectionName(i), Prefix(enviado))) {
+      sections.emplace_back(*numero, i);
+    }
+  }
+  // Ascending numbers; of two sections with one name only the first in the file is ever read.
+  std::sort(sections.begin(), sections.end());
+  sections.erase(std::unique(sections.begin(), sections.end(),
+                             [](const auto& a, const auto& b) { return a.first == b.first; }),
+                 sections.end());
+
+  messages_.reserve(count + sections.size());
+  enum Key {
+    kFecha,
+    kEmisor,
+    kReceptor,
+    kAsunto,
+    kCuerpo,
+    kHash,
+    kEnviado,
+    kLeido,
+    kDesencriptado,
+    kRespondido,
+    kKeyCount
+  };
+  static constexpr std::string_view kKeys[kKeyCount] = {"fecha_msj",
+                                                        "usuario_emisor_msj",
+                                                        "usuario_receptor_msj",
+                                                        "asunto_msj",
+                                                        "cuerpo_msj",
+                                                        "password_hash",
+                                                        "flag_msj_enviado_srv",
+                                                        "flag_msj_leido",
+                                                        "flag_msj_desencriptado",
+                                                        "flag_msj_respondido"};
+  std::optional<std::string_view> found[kKeyCount];
+  for (const auto& [numero, section] : sections) {
+    document.FindValues(section, kKeys, found);
+    // GetPrivateProfileString's result: at most 4095 characters, or the default.
+    const auto value = [&found](Key key, std::string_view fallback) {
+      return found[key] ? found[key]->substr(0, IniDocument::kMaxValueLength) : fallback;
+    };
+    const std::string_view fecha = value(kFecha, "");
+    if (fecha.empty())
+      continue;
+    if (count == messages_.size())
+      messages_.emplace_back();
+    Message& message = messages_[count++];
+    message.numero = numero;
+    message.enviado = enviado;
+    message.fecha_msj.assign(fecha);
+    AssignFromUtf8(message.usuario_emisor_msj, value(kEmisor, "error_env_dato2"));
+    AssignFromUtf8(message.usuario_receptor_msj, value(kReceptor, "error_env_dato3"));
+    AssignFromUtf8(message.asunto_msj, value(kAsunto, "error_env_dato4"));
+    AssignFromUtf8(message.cuerpo_msj, value(kCuerpo, "error_env_dato5"));
+    if (message.cuerpo_msj.find(kLineBreakMarker) != std::string::npos) {
+      message.cuerpo_msj = DecodeLineBreaks(message.cuerpo_msj);
+    }
+    message.password_msj.assign(value(kHash, "error_env_dato5b"));
+    message.flag_msj_enviado_srv = enviado && value(kEnviado, "error_env_dato6") == "1";
+    message.flag_msj_leido = !enviado && value(kLeido, "error_env_dato7") == "1";
+    message.flag_msj_desencriptado = !enviado && value(kDesencriptado, "error_rec_dato8") == "1";
+    message.flag_msj_respondido = !enviado && value(kRespondido, "error_rec_dato9") == "1";
+  }
+}
+
+std::uint32_t MessageStore::HighestNumberInFile(bool enviado) {
+  const IniDocument& document = file(enviado).Read();
+  std::uint32_t highest = 0;
+  for (std::size_t i = 0; i < document.SectionCount(); ++i) {
+    if (const auto numero = SectionNumber(document.SectionName(i), Prefix(enviado))) {
+      highest = std::max(highest, *numero);
+    }
+  }
+  return highest;
+}
+
+std::uint32_t MessageStore::NextMessageNumber(bool enviado) {
+  std::uint32_t highest = HighestNumberInFile(enviado);
+  for (const Message& message : messages_) {
+    if (message.enviado == enviado)
+      highest = std::max(highest, message.numero);
+  }
+  return highest >= kHighestNumero ? 0 : highest + 1;
+}
+
+std::uint32_t MessageStore::SaveMessage(Message message) {
+  const bool enviado = message.enviado;
+  const std::uint32_t numero = message.numero != 0 ? message.numero : NextMessageNumber(enviado);
+  if (numero == 0 || numero > kHighestNumero) {
+    Note(false);
+    return 0;
+  }
+  const std::string section = SectionName(enviado, numero);
+
+  const bool written = file(enviado).Modify([&](IniDocument& document) {
+    const bool is_new = document.FindSection(section) == IniDocument::npos;
+    const auto write = [&document, &section](std::string_view key, std::string_view value) {
+      return document.WriteString(section, key, value);
+    };
+    const bool ok = write("fecha_msj", message.fecha_msj) &&
+                    write("usuario_receptor_msj", AnsiToUtf8(message.usuario_receptor_msj)) &&
+                    write("usuario_emisor_msj", AnsiToUtf8(message.usuario_emisor_msj)) &&
+                    write("asunto_msj", AnsiToUtf8(message.asunto_msj)) &&
+                    write("cuerpo_msj", AnsiToUtf8(EncodeLineBreaks(message.cuerpo_msj))) &&
+                    write("password_hash", Crc32Hex(message.password_msj)) &&
+                    write("flag_msj_enviado_srv", Flag(message.flag_msj_enviado_srv)) &&
+                    write("flag_msj_leido", Flag(message.flag_msj_leido)) &&
+                    write("flag_msj_desencriptado", Flag(message.flag_msj_desencriptado)) &&
+                    write("flag_msj_respondido", Flag(message.flag_msj_respondido));
+    // Sections the program adds are set apart by an empty line.
+    if (ok && is_new)
+      document.AppendLineEnd();
+    return ok;
+  });
+  return Note(written) ? numero : 0;
+}
+
+bool MessageStore::WriteMessageKey(bool enviado, std::uint32_t numero, std::string_view key,
+                                   std::string_view value) {
+  if (numero == 0)
+    return false;
+  const std::string section = SectionName(enviado, numero);
+  return Note(file(enviado).Modify([&](IniDocument& document) {
+    // A message deleted meanwhile must not come back as a section holding one flag.
+    return document.FindSection(section) != IniDocument::npos &&
+           document.WriteString(section, key, value);
+  }));
+}
+
+bool MessageStore::DeleteMessage(bool enviado, std::uint32_t numero) {
+  if (numero == 0)
+    return false;
+  return Note(file(enviado).DeleteSection(SectionName(enviado, numero)));
+}
+
+bool MessageStore::Note(bool ok) {
+  batch_failed_ = batch_failed_ || !ok;
+  return ok;
+}
+
+void MessageStore::BeginBatch() {
+  if (!sent_.writer().deferred_sync())
+    batch_failed_ = false;
+  sent_.writer().SetDeferredSync(true);
+  received_.writer().SetDeferredSync(true);
+}
+
+bool MessageStore::EndBatch() {
+  const bool sent = sent_.writer().Sync();
+  const bool received = received_.writer().Sync();
+  sent_.writer().SetDeferredSync(false);
+  received_.writer().SetDeferredSync(false);
+  const bool ok = sent && received && !batch_failed_;
+  batch_failed_ = false;
+  return ok;
+}
+
+}  // namespace velkorant

@@ -1,0 +1,75 @@
+#pragma once
+
+// The message store: sent and received messages, one INI section each, in two files of one
+// folder (the working directory for the program), and the message list loaded from them.
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/ini_file.h"
+#include "store/message.h"
+
+namespace velkorant {
+
+inline constexpr std::string_view kSentMessagesFile = "mensajes_enviados.ini";
+inline constexpr std::string_view kReceivedMessagesFile = "mensajes_recibidos.ini";
+
+class MessageStore {
+ public:
+  // Numbers are written with "%d", so they stay within a signed 32-bit value.
+  static constexpr std::uint32_t kHighestNumero = 2147483647;
+
+  explicit MessageStore(const std::filesystem::path& folder = ".");
+
+  // Rebuilds messages(): every sent message in ascending numero, then every received one. Every
+  // section present is visited, whatever the gaps between numbers; a section without a date
+  // counts as missing.
+  void LoadMessageStore();
+
+  // Writes the record as one atomic rewrite of its file: a record with numero 0 gets
+  // NextMessageNumber and a new section, followed by an empty line; otherwise the keys of its
+  // section are overwritten. Returns the numero written, or 0 when nothing could be written.
+  std::uint32_t SaveMessage(Message message);
+
+  // Writes one key of an existing message as it is (no UTF-8 step). False when the message's
+  // section does not exist or the file could not be written.
+  bool WriteMessageKey(bool enviado, std::uint32_t numero, std::string_view key,
+                       std::string_view value);
+
+  // Removes the message's whole section; other messages keep their numbers.
+  bool DeleteMessage(bool enviado, std::uint32_t numero);
+
+  // One past the highest number of that kind in the message list and in the file, so a section
+  // that exists is never handed out again. 0 when the numbers are used up.
+  std::uint32_t NextMessageNumber(bool enviado);
+
+  const std::vector<Message>& messages() const { return messages_; }
+  // For flag changes mirrored in memory; positions are valid until the next load.
+  std::vector<Message>& messages() { return messages_; }
+
+  // "mensaje_enviado_N" or "mensaje_recibido_N".
+  static std::string SectionName(bool enviado, std::uint32_t numero);
+
+  // Many saves, one flush: between the two calls every change is still an atomic rewrite, but
+  // reaches the disk only at EndBatch (see AtomicFileWriter::SetDeferredSync). EndBatch is false
+  // when a change of the batch failed or the flush did.
+  void BeginBatch();
+  bool EndBatch();
+
+  IniFile& file(bool enviado) { return enviado ? sent_ : received_; }
+
+ private:
+  void LoadFile(bool enviado, std::size_t& count);
+  std::uint32_t HighestNumberInFile(bool enviado);
+  bool Note(bool ok);
+
+  IniFile sent_;
+  IniFile received_;
+  std::vector<Message> messages_;
+  bool batch_failed_ = false;
+};
+
+}  // namespace velkorant
