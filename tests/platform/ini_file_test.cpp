@@ -124,15 +124,6 @@ TEST(IniDocument, ReadRules) {
   EXPECT_EQ(d.FindSection("broken"), IniDocument::npos);
 }
 
-TEST(IniDocument, LongValuesAreCutTo4095Characters) {
-  const std::string long_value(5000, 'x');
-  const IniDocument d =
-      IniDocument::Parse("[s]\r\nk=" + long_value + "\r\nq=\"" + long_value + "\"\r\n");
-  EXPECT_EQ(d.GetString("s", "k", ""), long_value.substr(0, 4095));
-  EXPECT_EQ(d.GetString("s", "q", ""), long_value.substr(0, 4095));
-  EXPECT_EQ(d.FindValue("s", "k")->size(), 5000u);
-}
-
 TEST(IniDocument, EveryValueReadsBackAsWritten) {
   const std::string values[] = {"\"Hola\"", " leading", "trailing ", "\ttab",  "'x'",
                                 "\"",       "''",       "\"a'",      "a\"b\"", "",
@@ -154,9 +145,6 @@ TEST(IniDocument, ValuesCannotBreakTheLineStructure) {
   IniDocument d = IniDocument::Parse("[s]\r\n");
   ASSERT_TRUE(d.WriteString("s", "k", "a\r\n[t]\rk2=v\n\0z"s));
   EXPECT_EQ(d.Serialize(), "[s]\r\nk=a  [t] k2=v  z\r\n");
-  const IniDocument reread = IniDocument::Parse(d.Serialize());
-  EXPECT_EQ(reread.SectionCount(), 1u);
-  EXPECT_FALSE(reread.FindValue("s", "k2").has_value());
 
   // Names that cannot be written refuse and change nothing.
   for (const auto& [section, key] :
@@ -176,9 +164,8 @@ TEST(IniDocument, ValuesCannotBreakTheLineStructure) {
 }
 
 TEST(IniDocument, ByteOrderMarks) {
-  // A UTF-8 mark does not hide the first header and stays in place.
-  const std::string utf8 = "\xEF\xBB\xBF[s]\nk=v\n";
-  IniDocument d = IniDocument::Parse(utf8);
+  // A UTF-8 mark does not hide the first header and stays when that section goes.
+  IniDocument d = IniDocument::Parse("\xEF\xBB\xBF[s]\nk=v\n");
   EXPECT_EQ(d.GetString("s", "k", ""), "v");
   d.DeleteSection("s");
   d.WriteString("t", "k", "w");
@@ -323,16 +310,6 @@ TEST_F(IniFileTest, WritesThroughASymbolicLinkChangeItsTarget) {
   ASSERT_TRUE(file.WriteString("s", "k", "2"));
   EXPECT_TRUE(fs::is_symlink(path_));
   EXPECT_EQ(Bytes(), "[s]\r\nk=2\r\n");
-}
-
-TEST_F(IniFileTest, DeferredSyncStillReplacesAtomically) {
-  IniFile file(path_);
-  file.writer().SetDeferredSync(true);
-  for (int i = 0; i < 5; ++i)
-    ASSERT_TRUE(file.WriteString("s", "k" + std::to_string(i), "v"));
-  EXPECT_EQ(IniFile(path_).GetString("s", "k4", ""), "v");
-  EXPECT_TRUE(file.writer().Sync());
-  EXPECT_EQ(FilesInFolder(), 1u);
 }
 
 }  // namespace
