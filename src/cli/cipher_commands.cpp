@@ -13,7 +13,9 @@ namespace {
 
 std::string g_last_cipher_error;
 
-void RememberCipherError(std::string_view text) { g_last_cipher_error = text; }
+void RememberCipherError(std::string_view text) {
+  g_last_cipher_error = text;
+}
 
 std::optional<std::string> PasswordFromOptions(const std::vector<std::string>& args, Streams& io) {
   const Arguments arguments(args, {"password-file"});
@@ -36,14 +38,16 @@ std::optional<std::string> PasswordFromOptions(const std::vector<std::string>& a
 
 int Encrypt(const std::vector<std::string>& args, Streams& io) {
   const auto password = PasswordFromOptions(args, io);
-  if (!password) return kExitUsage;
+  if (!password)
+    return kExitUsage;
   io.out << EncryptText(Utf8ToAnsi(ReadAll(io.in)), *password) << '\n';
   return kExitOk;
 }
 
 int Decrypt(const std::vector<std::string>& args, Streams& io) {
   const auto password = PasswordFromOptions(args, io);
-  if (!password) return kExitUsage;
+  if (!password)
+    return kExitUsage;
   // Standard output carries the plain text only; the library's reason goes into our message.
   g_last_cipher_error.clear();
   SetCipherDiagnosticSink(&RememberCipherError);
@@ -51,7 +55,8 @@ int Decrypt(const std::vector<std::string>& args, Streams& io) {
   SetCipherDiagnosticSink(nullptr);
   if (!plain) {
     std::string message = "decryption failed: wrong password or damaged text";
-    if (!g_last_cipher_error.empty()) message += " (" + g_last_cipher_error + ")";
+    if (!g_last_cipher_error.empty())
+      message += " (" + g_last_cipher_error + ")";
     return Fail(io, message);
   }
   io.out << AnsiToUtf8(*plain);
@@ -59,14 +64,16 @@ int Decrypt(const std::vector<std::string>& args, Streams& io) {
 }
 
 int Folder(const std::vector<std::string>& args, Streams& io) {
-  if (args.size() != 1) return Fail(io, "usage: velkorant-cli folder NAME", kExitUsage);
+  if (args.size() != 1)
+    return Fail(io, "usage: velkorant-cli folder NAME", kExitUsage);
   io.out << MailboxFolderName(Utf8ToAnsi(args.front())) << '\n';
   return kExitOk;
 }
 
 int Fingerprint(const std::vector<std::string>& args, Streams& io) {
   const auto password = PasswordFromOptions(args, io);
-  if (!password) return kExitUsage;
+  if (!password)
+    return kExitUsage;
   io.out << Crc32Hex(*password) << '\n';
   return kExitOk;
 }
@@ -81,6 +88,8 @@ constexpr Command kCommands[] = {
 
 }  // namespace
 
-std::span<const Command> CipherCommands() { return kCommands; }
+std::span<const Command> CipherCommands() {
+  return kCommands;
+}
 
 }  // namespace velkorant::cli

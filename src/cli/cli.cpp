@@ -8,7 +8,7 @@ namespace velkorant::cli {
 namespace {
 
 std::vector<std::span<const Command>> AllCommandGroups() {
-  return {CipherCommands(), SettingsCommands(), StoreCommands()};
+  return {CipherCommands(), SettingsCommands(), StoreCommands(), NetworkCommands()};
 }
 
 void PrintHelp(std::ostream& out) {
@@ -20,7 +20,8 @@ void PrintHelp(std::ostream& out) {
   for (const auto& group : AllCommandGroups()) {
     for (const Command& command : group) {
       std::string head = "  " + std::string(command.name);
-      if (!command.usage.empty()) head += " " + std::string(command.usage);
+      if (!command.usage.empty())
+        head += " " + std::string(command.usage);
       out << head << "\n      " << command.summary << '\n';
     }
   }

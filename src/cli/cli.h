@@ -33,6 +33,7 @@ struct Command {
 std::span<const Command> CipherCommands();
 std::span<const Command> SettingsCommands();
 std::span<const Command> StoreCommands();
+std::span<const Command> NetworkCommands();
 
 int RunCli(const std::vector<std::string>& args, Streams& io);
 

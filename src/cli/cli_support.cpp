@@ -19,7 +19,8 @@ Arguments::Arguments(const std::vector<std::string>& args,
       continue;
     }
     const std::size_t equals = arg.find('=');
-    const std::string name = arg.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
+    const std::string name =
+        arg.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
     if (std::find(value_options.begin(), value_options.end(), name) == value_options.end()) {
       error_ = "unknown option --" + name;
       return;
@@ -38,7 +39,8 @@ Arguments::Arguments(const std::vector<std::string>& args,
 std::optional<std::string> Arguments::Option(std::string_view name) const {
   std::optional<std::string> value;
   for (const auto& [key, v] : options_) {
-    if (key == name) value = v;
+    if (key == name)
+      value = v;
   }
   return value;
 }
@@ -46,7 +48,8 @@ std::optional<std::string> Arguments::Option(std::string_view name) const {
 std::vector<std::string> Arguments::Options(std::string_view name) const {
   std::vector<std::string> values;
   for (const auto& [key, v] : options_) {
-    if (key == name) values.push_back(v);
+    if (key == name)
+      values.push_back(v);
   }
   return values;
 }
@@ -71,7 +74,8 @@ std::optional<std::string> ReadPasswordFile(const std::string& path, Streams& io
   std::string content = ReadAll(file);
   if (!content.empty() && content.back() == '\n') {
     content.pop_back();
-    if (!content.empty() && content.back() == '\r') content.pop_back();
+    if (!content.empty() && content.back() == '\r')
+      content.pop_back();
   }
   return Utf8ToAnsi(content);
 }

@@ -504,6 +504,9 @@ void IniDocument::AppendLineEnd() {
 IniFile::IniFile(std::filesystem::path path) : path_(std::move(path)) {}
 
 void IniFile::Revalidate() {
+  // Held edits are newer than the file.
+  if (held_changes_)
+    return;
   const FileStatus status = StatFile(path_);
   if (status.state == FileState::kPresent && status.stamp.size >= kMaxFileSize) {
     // Not a file this program wrote; never parsed, never overwritten.
@@ -542,6 +545,11 @@ bool IniFile::Modify(const std::function<bool(IniDocument&)>& edit) {
   cached_ = false;
   if (!edit(document_))
     return false;
+  if (holding_) {
+    held_changes_ = held_changes_ || document_.changed();
+    cached_ = true;
+    return true;
+  }
   if (document_.changed()) {
     FileStamp written;
     if (!writer_.Write(path_, document_.Serialize(), &written))
@@ -550,6 +558,27 @@ bool IniFile::Modify(const std::function<bool(IniDocument&)>& edit) {
     state_ = FileState::kPresent;
     stamp_ = written;
   }
+  cached_ = true;
+  return true;
+}
+
+void IniFile::HoldWrites() {
+  holding_ = true;
+}
+
+bool IniFile::Flush() {
+  holding_ = false;
+  if (!held_changes_)
+    return true;
+  held_changes_ = false;
+  FileStamp written;
+  if (!writer_.Write(path_, document_.Serialize(), &written)) {
+    cached_ = false;  // read the file again: the held edits are gone
+    return false;
+  }
+  document_.changed_ = false;
+  state_ = FileState::kPresent;
+  stamp_ = written;
   cached_ = true;
   return true;
 }

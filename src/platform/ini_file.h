@@ -152,6 +152,14 @@ class IniFile {
 
   AtomicFileWriter& writer() { return writer_; }
 
+  // While holding, edits change only the cached content (which Read() returns) and reach the
+  // file at Flush(), in one atomic rewrite: a run of many saves writes its file once. A crash
+  // before the flush leaves the file as it was before the first held edit.
+  void HoldWrites();
+  // Writes the held edits and stops holding. On failure the edits are dropped, the file stays as
+  // it was, and false is returned.
+  bool Flush();
+
   // Larger files read as unreadable: empty, and never overwritten.
   static constexpr std::int64_t kMaxFileSize = std::int64_t{1} << 30;
 
@@ -164,6 +172,8 @@ class IniFile {
   FileState state_ = FileState::kMissing;
   FileStamp stamp_;
   bool cached_ = false;
+  bool holding_ = false;
+  bool held_changes_ = false;
 };
 
 }  // namespace velkorant

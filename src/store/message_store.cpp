@@ -227,11 +227,15 @@ void MessageStore::BeginBatch() {
     batch_failed_ = false;
   sent_.writer().SetDeferredSync(true);
   received_.writer().SetDeferredSync(true);
+  sent_.HoldWrites();
+  received_.HoldWrites();
 }
 
 bool MessageStore::EndBatch() {
-  const bool sent = sent_.writer().Sync();
-  const bool received = received_.writer().Sync();
+  const bool sent_flushed = sent_.Flush();
+  const bool received_flushed = received_.Flush();
+  const bool sent = sent_.writer().Sync() && sent_flushed;
+  const bool received = received_.writer().Sync() && received_flushed;
   sent_.writer().SetDeferredSync(false);
   received_.writer().SetDeferredSync(false);
   const bool ok = sent && received && !batch_failed_;

@@ -53,9 +53,10 @@ class MessageStore {
   // "mensaje_enviado_N" or "mensaje_recibido_N".
   static std::string SectionName(bool enviado, std::uint32_t numero);
 
-  // Many saves, one flush: between the two calls every change is still an atomic rewrite, but
-  // reaches the disk only at EndBatch (see AtomicFileWriter::SetDeferredSync). EndBatch is false
-  // when a change of the batch failed or the flush did.
+  // Many saves, one write: between the two calls changes are held in memory (loads see them),
+  // and EndBatch writes each changed file once, atomically, and flushes it to disk. A crash
+  // before EndBatch leaves the files as they were before BeginBatch. EndBatch is false when a
+  // change of the batch failed or the write did; the files then stay as they were.
   void BeginBatch();
   bool EndBatch();
 

@@ -273,10 +273,14 @@ TEST_F(MessageStoreTest, FailedWritesLeaveTheFileAsItWas) {
   EXPECT_EQ(Bytes(true), before);
   EXPECT_EQ(std::distance(fs::directory_iterator(dir_), {}), 1);
 
-  // A batch reports a failed change even though the flush went well.
+  // A batch holds its changes and writes them at its end: a failure there drops all of them.
   store.BeginBatch();
-  EXPECT_EQ(store.SaveMessage(Sample(true)), 0u);
+  EXPECT_EQ(store.SaveMessage(Sample(true)), 3u);
+  EXPECT_EQ(store.SaveMessage(Sample(true)), 4u);
+  EXPECT_EQ(Bytes(true), before) << "nothing reaches the file before the batch ends";
   EXPECT_FALSE(store.EndBatch());
+  EXPECT_EQ(Bytes(true), before);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), {}), 1);
   store.file(true).writer().SetWriteCall(
       [](int fd, const char* data, std::size_t size) { return ::write(fd, data, size); });
   store.BeginBatch();

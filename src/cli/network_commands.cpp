@@ -1,0 +1,214 @@
+// server, check-server, register, send, receive, retry: the mailbox server's flows on the
+// terminal, on the same settings and message stores as the desktop program.
+
+#include <ostream>
+
+#include "cli/cli.h"
+#include "cli/cli_support.h"
+#include "cli/cli_ui.h"
+#include "crypto/message_cipher.h"
+#include "platform/ansi_text.h"
+#include "server/mailbox_client.h"
+#include "server/message_actions.h"
+#include "server/message_receiver.h"
+#include "settings/password_profiles.h"
+#include "settings/preferences_rules.h"
+#include "settings/settings_store.h"
+#include "store/message_store.h"
+
+namespace velkorant::cli {
+namespace {
+
+// Standard output carries the terminal lines; the cipher's failures of wrong passwords are
+// expected while receiving and say nothing to the user.
+void Discard(std::string_view) {}
+
+// Everything one network command works with, as the desktop program holds it.
+struct Session {
+  explicit Session(Streams& io)
+      : ui(io),
+        settings(LoadSettings(settings_store)),
+        client(settings, ui, downloader, "."),
+        receiver(client, settings, settings_store, store, passwords) {
+    store.LoadMessageStore();
+    passwords.LoadPasswordList(settings_store);
+    ui.set_reload([this] { store.LoadMessageStore(); });
+    SetCipherDiagnosticSink(&Discard);
+  }
+  ~Session() { SetCipherDiagnosticSink(nullptr); }
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  int Box(const BoxText& box) {
+    ui.ShowMessageBox(box.text, box.caption, kBoxOkQuestion);
+    return kExitFailure;
+  }
+
+  CliUi ui;
+  SettingsStore settings_store;
+  Settings settings;
+  MessageStore store{"."};
+  PasswordList passwords;
+  UrlDownloader downloader;
+  MailboxClient client;
+  MessageReceiver receiver;
+};
+
+bool NoArguments(const std::vector<std::string>& args, Streams& io) {
+  if (args.empty())
+    return true;
+  Fail(io, "unexpected argument " + args.front(), kExitUsage);
+  return false;
+}
+
+int Server(const std::vector<std::string>& args, Streams& io) {
+  if (args.size() > 1)
+    return Fail(io, "usage: velkorant-cli server [ADDRESS]", kExitUsage);
+  SettingsStore store;
+  if (args.empty()) {
+    io.out << AnsiToUtf8(LoadSettings(store).server_name) << '\n';
+    return kExitOk;
+  }
+  Preferences preferences = LoadPreferences(store);
+  preferences.server_name = Utf8ToAnsi(args.front());
+  if (preferences.server_name.empty()) {
+    return Fail(io, "the server address cannot be empty");
+  }
+  if (!SavePreferences(store, preferences))
+    return Fail(io, "the settings could not be written");
+  return kExitOk;
+}
+
+int CheckServer(const std::vector<std::string>& args, Streams& io) {
+  if (!NoArguments(args, io))
+    return kExitUsage;
+  Session session(io);
+  session.client.CheckServer();
+  return session.ui.status() == StatusIcon::kIdle ? kExitOk : kExitFailure;
+}
+
+int Register(const std::vector<std::string>& args, Streams& io) {
+  if (args.size() != 1)
+    return Fail(io, "usage: velkorant-cli register NAME", kExitUsage);
+  Session session(io);
+  if (!session.settings.user_name.empty()) {
+    return Fail(io, "this installation already has the user name " +
+                        AnsiToUtf8(session.settings.user_name) +
+                        "; delete it in the program's preferences to choose another");
+  }
+  Preferences preferences = LoadPreferences(session.settings_store);
+  preferences.user_name = Utf8ToAnsi(args.front());
+  if (const auto refused = ValidatePreferences(preferences))
+    return session.Box(*refused);
+
+  SavePreferences(session.settings_store, preferences);
+  session.settings = LoadSettings(session.settings_store);
+  const bool created = session.client.CreateMailbox(preferences.user_name);
+  if (!created) {
+    // A name the server did not register must not stay as this user's name.
+    preferences.user_name.clear();
+    SavePreferences(session.settings_store, preferences);
+  }
+  session.settings.received_counter = 0;
+  SaveCounters(session.settings_store, session.settings);
+  return created ? kExitOk : kExitFailure;
+}
+
+// The body as the compose dialog holds it: line breaks are CR LF; the line end that closes
+// standard input is not part of it.
+std::string BodyFromInput(std::string text) {
+  if (!text.empty() && text.back() == '\n')
+    text.pop_back();
+  if (!text.empty() && text.back() == '\r')
+    text.pop_back();
+  std::string body;
+  body.reserve(text.size() + text.size() / 16);
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+      continue;
+    if (text[i] == '\n')
+      body += '\r';
+    body += text[i];
+  }
+  return body;
+}
+
+int Send(const std::vector<std::string>& args, Streams& io) {
+  const Arguments arguments(args, {"to", "subject", "profile"});
+  if (!arguments.ok())
+    return Fail(io, arguments.error(), kExitUsage);
+  if (!arguments.positional().empty() || !arguments.Option("to") || !arguments.Option("subject") ||
+      !arguments.Option("profile")) {
+    return Fail(io, "usage: velkorant-cli send --to NAME --subject TEXT --profile PROFILE",
+                kExitUsage);
+  }
+  Session session(io);
+  if (const auto refused = CheckComposePreconditions(session.settings, session.passwords)) {
+    return session.Box(*refused);
+  }
+  const std::string receiver = Utf8ToAnsi(*arguments.Option("to"));
+  const std::string subject = Utf8ToAnsi(*arguments.Option("subject"));
+  const std::string body = BodyFromInput(Utf8ToAnsi(ReadAll(io.in)));
+  // Only a listed profile can be chosen, as in the compose dialog's list.
+  const std::string profile = Utf8ToAnsi(*arguments.Option("profile"));
+  std::string password;
+  for (const std::string& name : EnumerateProfiles(session.settings_store)) {
+    if (NamesEqualIgnoringCase(name, profile)) {
+      password = ReadProfile(session.settings_store, name).password;
+      break;
+    }
+  }
+  for (const auto& [label, text, limit] :
+       {std::tuple{"Usuario receptor", &receiver, kReceiverLimit},
+        std::tuple{"Asunto", &subject, kSubjectLimit}, std::tuple{"Mensaje", &body, kBodyLimit}}) {
+    if (const auto refused = CheckFieldLength(Utf8ToAnsi(label), *text, limit)) {
+      return session.Box(*refused);
+    }
+  }
+  if (const auto refused =
+          ValidateMessage(receiver, session.settings.user_name, subject, body, password)) {
+    return session.Box(*refused);
+  }
+  const SendOutcome outcome = StoreAndSend(
+      session.client, session.store,
+      NewSentMessage(session.settings, receiver, subject, body, password, false), true);
+  if (outcome.numero != 0)
+    io.err << "velkorant-cli: stored as e" << outcome.numero << '\n';
+  return outcome.sent ? kExitOk : kExitFailure;
+}
+
+int Receive(const std::vector<std::string>& args, Streams& io) {
+  if (!NoArguments(args, io))
+    return kExitUsage;
+  Session session(io);
+  session.receiver.ReceiveMessages();
+  const auto status = session.ui.status();
+  return status == StatusIcon::kNewMessages || status == StatusIcon::kNoNewMessages ? kExitOk
+                                                                                    : kExitFailure;
+}
+
+int Retry(const std::vector<std::string>& args, Streams& io) {
+  if (!NoArguments(args, io))
+    return kExitUsage;
+  Session session(io);
+  session.receiver.RetryUndecryptedMessages();
+  return kExitOk;
+}
+
+constexpr Command kCommands[] = {
+    {"server", "[ADDRESS]", "show or set the mailbox server address", &Server},
+    {"check-server", "", "check the connection with the mailbox server", &CheckServer},
+    {"register", "NAME", "choose a user name and register its mailbox on the server", &Register},
+    {"send", "--to NAME --subject TEXT --profile PROFILE",
+     "store and send a message; the body is read from standard input", &Send},
+    {"receive", "", "receive new messages from the own mailbox", &Receive},
+    {"retry", "", "try the password profiles again on undecrypted messages", &Retry},
+};
+
+}  // namespace
+
+std::span<const Command> NetworkCommands() {
+  return kCommands;
+}
+
+}  // namespace velkorant::cli

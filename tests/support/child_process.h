@@ -1,0 +1,95 @@
+#pragma once
+
+// Starts a helper process for a test (a misbehaving server, a program to kill), reads the lines
+// it prints, and stops it by PID when the test is done.
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace velkorant::testing {
+
+class ChildProcess {
+ public:
+  explicit ChildProcess(const std::vector<std::string>& argv) {
+    int fds[2];
+    if (::pipe(fds) != 0)
+      return;
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::dup2(fds[1], STDOUT_FILENO);
+      ::close(fds[0]);
+      ::close(fds[1]);
+      std::vector<char*> args;
+      for (const auto& a : argv)
+        args.push_back(const_cast<char*>(a.c_str()));
+      args.push_back(nullptr);
+      ::execvp(args[0], args.data());
+      ::_exit(127);
+    }
+    ::close(fds[1]);
+    out_ = ::fdopen(fds[0], "r");
+  }
+  ~ChildProcess() {
+    Kill(SIGKILL);
+    if (out_ != nullptr)
+      std::fclose(out_);
+  }
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  pid_t pid() const { return pid_; }
+
+  // The next line the child printed (without its line feed), or nullopt at end of output.
+  std::optional<std::string> ReadLine() {
+    if (out_ == nullptr)
+      return std::nullopt;
+    std::string line;
+    for (int c; (c = std::fgetc(out_)) != EOF;) {
+      if (c == '\n')
+        return line;
+      line += static_cast<char>(c);
+    }
+    if (line.empty())
+      return std::nullopt;
+    return line;
+  }
+
+  // Reads "key=value" lines until `count` of them arrived.
+  std::map<std::string, std::string> ReadSettings(int count) {
+    std::map<std::string, std::string> values;
+    while (static_cast<int>(values.size()) < count) {
+      const auto line = ReadLine();
+      if (!line)
+        break;
+      const auto eq = line->find('=');
+      if (eq != std::string::npos)
+        values[line->substr(0, eq)] = line->substr(eq + 1);
+    }
+    return values;
+  }
+
+  // Sends `signal` and reaps the child; returns its wait status.
+  int Kill(int signal) {
+    if (pid_ <= 0)
+      return status_;
+    ::kill(pid_, signal);
+    ::waitpid(pid_, &status_, 0);
+    pid_ = -1;
+    return status_;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  std::FILE* out_ = nullptr;
+  int status_ = 0;
+};
+
+}  // namespace velkorant::testing
