@@ -25,23 +25,36 @@ unsigned char BestFit(char32_t cp) {
   if (cp >= 0x100 && cp < 0x180) {
     return static_cast<unsigned char>(kLatinExtendedA[cp - 0x100]);
   }
-  if (cp >= 0x2000 && cp <= 0x2006) return ' ';
-  if (cp >= 0x2080 && cp <= 0x2089) return static_cast<unsigned char>('0' + (cp - 0x2080));
-  if (cp >= 0xFF01 && cp <= 0xFF5E) return static_cast<unsigned char>(cp - 0xFF01 + 0x21);
+  if (cp >= 0x2000 && cp <= 0x2006)
+    return ' ';
+  if (cp >= 0x2080 && cp <= 0x2089)
+    return static_cast<unsigned char>('0' + (cp - 0x2080));
+  if (cp >= 0xFF01 && cp <= 0xFF5E)
+    return static_cast<unsigned char>(cp - 0xFF01 + 0x21);
   switch (cp) {
     case 0x2010:
     case 0x2011:
-    case 0x2212: return '-';
-    case 0x2032: return '\'';
-    case 0x2035: return '`';
+    case 0x2212:
+      return '-';
+    case 0x2032:
+      return '\'';
+    case 0x2035:
+      return '`';
     case 0x2044:
-    case 0x2215: return '/';
-    case 0x2216: return '\\';
-    case 0x2223: return '|';
-    case 0x2236: return ':';
-    case 0x223C: return '~';
-    case 0x3000: return ' ';
-    default: return '?';
+    case 0x2215:
+      return '/';
+    case 0x2216:
+      return '\\';
+    case 0x2223:
+      return '|';
+    case 0x2236:
+      return ':';
+    case 0x223C:
+      return '~';
+    case 0x3000:
+      return ' ';
+    default:
+      return '?';
   }
 }
 
@@ -69,7 +82,8 @@ constexpr char32_t kInvalid = 0xFFFFFFFF;
 // truncated sequences, consuming one byte for each malformed one.
 char32_t DecodeUtf8(std::string_view in, std::size_t& pos) {
   const auto lead = static_cast<unsigned char>(in[pos++]);
-  if (lead < 0x80) return lead;
+  if (lead < 0x80)
+    return lead;
   int extra = 0;
   char32_t cp = 0;
   char32_t min = 0;
@@ -84,12 +98,15 @@ char32_t DecodeUtf8(std::string_view in, std::size_t& pos) {
   }
   std::size_t p = pos;
   for (int i = 0; i < extra; ++i, ++p) {
-    if (p >= in.size()) return kInvalid;
+    if (p >= in.size())
+      return kInvalid;
     const auto c = static_cast<unsigned char>(in[p]);
-    if ((c & 0xC0) != 0x80) return kInvalid;
+    if ((c & 0xC0) != 0x80)
+      return kInvalid;
     cp = (cp << 6) | (c & 0x3F);
   }
-  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return kInvalid;
+  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+    return kInvalid;
   pos = p;
   return cp;
 }
@@ -97,14 +114,17 @@ char32_t DecodeUtf8(std::string_view in, std::size_t& pos) {
 }  // namespace
 
 char32_t AnsiToUnicode(unsigned char byte) {
-  if (byte >= 0x80 && byte <= 0x9F) return kHighControls[byte - 0x80];
+  if (byte >= 0x80 && byte <= 0x9F)
+    return kHighControls[byte - 0x80];
   return byte;
 }
 
 unsigned char UnicodeToAnsi(char32_t cp) {
-  if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) return static_cast<unsigned char>(cp);
+  if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF))
+    return static_cast<unsigned char>(cp);
   for (std::size_t i = 0; i < kHighControls.size(); ++i) {
-    if (kHighControls[i] == cp) return static_cast<unsigned char>(0x80 + i);
+    if (kHighControls[i] == cp)
+      return static_cast<unsigned char>(0x80 + i);
   }
   return BestFit(cp);
 }
@@ -127,12 +147,14 @@ std::string Utf8ToAnsi(std::string_view utf8) {
   std::string out;
   out.reserve(utf8.size());
   for (std::size_t pos = 0; pos < utf8.size();) {
-    const auto lead = static_cast<unsigned char>(utf8[pos]);
-    if (lead < 0x80) {
-      out += static_cast<char>(lead);
-      ++pos;
-      continue;
-    }
+    // Runs of ASCII, the bulk of every stored text, are copied whole.
+    std::size_t end = pos;
+    while (end < utf8.size() && static_cast<unsigned char>(utf8[end]) < 0x80)
+      ++end;
+    out.append(utf8, pos, end - pos);
+    pos = end;
+    if (pos == utf8.size())
+      break;
     const char32_t cp = DecodeUtf8(utf8, pos);
     out += static_cast<char>(cp == kInvalid ? '?' : UnicodeToAnsi(cp));
   }
@@ -142,7 +164,8 @@ std::string Utf8ToAnsi(std::string_view utf8) {
 std::u16string AnsiToUtf16(std::string_view ansi) {
   std::u16string out;
   out.reserve(ansi.size());
-  for (char c : ansi) out += static_cast<char16_t>(AnsiToUnicode(static_cast<unsigned char>(c)));
+  for (char c : ansi)
+    out += static_cast<char16_t>(AnsiToUnicode(static_cast<unsigned char>(c)));
   return out;
 }
 
