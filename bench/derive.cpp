@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "crypto/message_cipher.h"
 
 namespace {
@@ -25,19 +26,6 @@ std::vector<unsigned char> OpenSslDerive(const std::string& password) {
                     velkorant::kPbkdf2Iterations, EVP_sha512(), static_cast<int>(out.size()),
                     out.data());
   return out;
-}
-
-// Median of `rounds` timings of `work`, in milliseconds: robust against a noisy neighbour.
-template <typename Work>
-double MedianMs(int rounds, Work&& work) {
-  std::vector<double> times;
-  for (int i = 0; i < rounds; ++i) {
-    const auto start = Clock::now();
-    work();
-    times.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
-  }
-  std::nth_element(times.begin(), times.begin() + rounds / 2, times.end());
-  return times[static_cast<std::size_t>(rounds / 2)];
 }
 
 }  // namespace
@@ -62,9 +50,11 @@ int main(int argc, char** argv) {
   }
 
   volatile unsigned char sink = 0;
-  const double openssl_ms = MedianMs(rounds, [&] { sink = OpenSslDerive(password)[0]; });
-  const double derive_ms = MedianMs(rounds, [&] { sink = velkorant::DeriveKeyAndIv(password).key[0]; });
-  const double round_trip_ms = MedianMs(rounds, [&] {
+  const double openssl_ms =
+      velkorant::bench::MedianMs(rounds, [&] { sink = OpenSslDerive(password)[0]; });
+  const double derive_ms = velkorant::bench::MedianMs(
+      rounds, [&] { sink = velkorant::DeriveKeyAndIv(password).key[0]; });
+  const double round_trip_ms = velkorant::bench::MedianMs(rounds, [&] {
     sink = static_cast<unsigned char>(
         velkorant::DecryptText(velkorant::EncryptText(message, password), password).size());
   });

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "crypto/digests.h"
 #include "platform/ansi_text.h"
 #include "platform/ini_file.h"
@@ -26,18 +27,6 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 using velkorant::Message;
-
-template <typename Work>
-double MedianMs(int rounds, Work&& work) {
-  std::vector<double> times;
-  for (int i = 0; i < rounds; ++i) {
-    const auto start = Clock::now();
-    work();
-    times.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
-  }
-  std::nth_element(times.begin(), times.begin() + rounds / 2, times.end());
-  return times[static_cast<std::size_t>(rounds / 2)];
-}
 
 Message SampleMessage(bool enviado, int n) {
   Message m;
@@ -122,8 +111,8 @@ int main(int argc, char** argv) {
     for (int i = 0; i < rounds; ++i)
       stores.push_back(std::make_unique<velkorant::MessageStore>(dir));
     int next = 0;
-    const double ms =
-        MedianMs(rounds, [&] { stores[static_cast<std::size_t>(next++)]->LoadMessageStore(); });
+    const double ms = velkorant::bench::MedianMs(
+        rounds, [&] { stores[static_cast<std::size_t>(next++)]->LoadMessageStore(); });
     loaded = stores.front()->messages().size();
     return ms;
   };
@@ -132,7 +121,7 @@ int main(int argc, char** argv) {
   // The same store again, file unchanged: what the receive flow pays after each message.
   velkorant::MessageStore store(big);
   store.LoadMessageStore();
-  const double reload_big = MedianMs(rounds, [&] { store.LoadMessageStore(); });
+  const double reload_big = velkorant::bench::MedianMs(rounds, [&] { store.LoadMessageStore(); });
   if (loaded_small != 2000 || loaded_big != 20000) {
     std::fprintf(stderr, "loaded %zu and %zu messages, expected 2000 and 20000\n", loaded_small,
                  loaded_big);
@@ -140,15 +129,17 @@ int main(int argc, char** argv) {
   }
 
   const fs::path sent = big / velkorant::kSentMessagesFile;
-  const double copy = MedianMs(rounds, [&] { CopyFile(sent, root / "copy.ini", false); });
-  const double copy_flushed = MedianMs(rounds, [&] { CopyFile(sent, root / "copy.ini", true); });
+  const double copy =
+      velkorant::bench::MedianMs(rounds, [&] { CopyFile(sent, root / "copy.ini", false); });
+  const double copy_flushed =
+      velkorant::bench::MedianMs(rounds, [&] { CopyFile(sent, root / "copy.ini", true); });
   int n = 20000;
   std::uint32_t numero = 0;
-  const double save =
-      MedianMs(rounds, [&] { numero = store.SaveMessage(SampleMessage(true, ++n)); });
+  const double save = velkorant::bench::MedianMs(
+      rounds, [&] { numero = store.SaveMessage(SampleMessage(true, ++n)); });
   store.BeginBatch();
-  const double save_deferred =
-      MedianMs(rounds, [&] { numero = store.SaveMessage(SampleMessage(true, ++n)); });
+  const double save_deferred = velkorant::bench::MedianMs(
+      rounds, [&] { numero = store.SaveMessage(SampleMessage(true, ++n)); });
   if (!store.EndBatch() || numero == 0) {
     std::fprintf(stderr, "saving failed\n");
     return 1;

@@ -550,15 +550,19 @@ bool IniFile::Modify(const std::function<bool(IniDocument&)>& edit) {
     cached_ = true;
     return true;
   }
-  if (document_.changed()) {
-    FileStamp written;
-    if (!writer_.Write(path_, document_.Serialize(), &written))
-      return false;
-    document_.changed_ = false;
-    state_ = FileState::kPresent;
-    stamp_ = written;
-  }
+  if (document_.changed() && !WriteDocument())
+    return false;
   cached_ = true;
+  return true;
+}
+
+bool IniFile::WriteDocument() {
+  FileStamp written;
+  if (!writer_.Write(path_, document_.Serialize(), &written))
+    return false;
+  document_.changed_ = false;
+  state_ = FileState::kPresent;
+  stamp_ = written;
   return true;
 }
 
@@ -571,16 +575,9 @@ bool IniFile::Flush() {
   if (!held_changes_)
     return true;
   held_changes_ = false;
-  FileStamp written;
-  if (!writer_.Write(path_, document_.Serialize(), &written)) {
-    cached_ = false;  // read the file again: the held edits are gone
-    return false;
-  }
-  document_.changed_ = false;
-  state_ = FileState::kPresent;
-  stamp_ = written;
-  cached_ = true;
-  return true;
+  // On failure the cache is read again from the file: the held edits are gone.
+  cached_ = WriteDocument();
+  return cached_;
 }
 
 std::string IniFile::GetString(std::string_view section, std::string_view key,

@@ -165,6 +165,8 @@ class IniFile {
 
  private:
   void Revalidate();
+  // Writes the cached content over the file, atomically.
+  bool WriteDocument();
 
   std::filesystem::path path_;
   AtomicFileWriter writer_;

@@ -530,8 +530,8 @@ bool SettingsDatabase::WriteValue(std::int64_t key, const ValueWrite& write) {
   return true;
 }
 
-std::optional<std::string> SettingsDatabase::ReadText(std::string_view key_path,
-                                                      std::string_view name) {
+std::optional<std::variant<std::string, std::int64_t>> SettingsDatabase::ReadValue(
+    std::string_view key_path, std::string_view name) {
   if (Connection(Access::kRead) == nullptr)
     return std::nullopt;
   const auto key = FindKey(key_path);
@@ -549,37 +549,28 @@ std::optional<std::string> SettingsDatabase::ReadText(std::string_view key_path,
       Failed("cannot read the settings database");
     return std::nullopt;
   }
-  if (sqlite3_column_int(statement, 0) == kIntegerType) {
-    return std::to_string(sqlite3_column_int64(statement, 1));
-  }
+  if (sqlite3_column_int(statement, 0) == kIntegerType)
+    return sqlite3_column_int64(statement, 1);
   return ColumnBytes(statement, 1);
+}
+
+std::optional<std::string> SettingsDatabase::ReadText(std::string_view key_path,
+                                                      std::string_view name) {
+  auto value = ReadValue(key_path, name);
+  if (!value)
+    return std::nullopt;
+  if (const auto* number = std::get_if<std::int64_t>(&*value))
+    return std::to_string(*number);
+  return std::get<std::string>(std::move(*value));
 }
 
 std::optional<std::int32_t> SettingsDatabase::ReadInt(std::string_view key_path,
                                                       std::string_view name) {
-  if (Connection(Access::kRead) == nullptr)
+  const auto value = ReadValue(key_path, name);
+  const auto* number = value ? std::get_if<std::int64_t>(&*value) : nullptr;
+  if (number == nullptr || *number < INT32_MIN || *number > INT32_MAX)
     return std::nullopt;
-  const auto key = FindKey(key_path);
-  if (!key)
-    return std::nullopt;
-  sqlite3_stmt* statement = Prepare(kReadValue);
-  if (statement == nullptr)
-    return std::nullopt;
-  const StatementUse use(statement);
-  sqlite3_bind_int64(statement, 1, *key);
-  BindBytes(statement, 2, FoldedBlob(name));
-  const int stepped = sqlite3_step(statement);
-  if (stepped != SQLITE_ROW) {
-    if (stepped != SQLITE_DONE)
-      Failed("cannot read the settings database");
-    return std::nullopt;
-  }
-  if (sqlite3_column_int(statement, 0) != kIntegerType)
-    return std::nullopt;
-  const std::int64_t value = sqlite3_column_int64(statement, 1);
-  if (value < INT32_MIN || value > INT32_MAX)
-    return std::nullopt;
-  return static_cast<std::int32_t>(value);
+  return static_cast<std::int32_t>(*number);
 }
 
 bool SettingsDatabase::KeyExists(std::string_view key_path) {

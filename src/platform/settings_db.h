@@ -111,6 +111,9 @@ class SettingsDatabase {
   void Succeeded();
 
   std::optional<std::int64_t> FindKey(std::string_view key_path);
+  // The value as stored: its bytes, or an integer.
+  std::optional<std::variant<std::string, std::int64_t>> ReadValue(std::string_view key_path,
+                                                                   std::string_view name);
   std::optional<std::int64_t> FindOrCreateKey(std::string_view key_path);
   bool WriteValue(std::int64_t key, const ValueWrite& write);
 

@@ -6,16 +6,14 @@
 #include <fstream>
 #include <sstream>
 
+#include "support/cli_runner.h"
+
 namespace velkorant::cli {
 namespace {
 
 namespace fs = std::filesystem;
 
-struct Result {
-  int status;
-  std::string out;
-  std::string err;
-};
+using Result = testing::CliResult;
 
 class CliTest : public ::testing::Test {
  protected:
@@ -31,12 +29,8 @@ class CliTest : public ::testing::Test {
     return path.string();
   }
 
-  static Result Run(std::vector<std::string> args, const std::string& input = "") {
-    std::istringstream in(input);
-    std::ostringstream out, err;
-    Streams io{in, out, err};
-    const int status = RunCli(args, io);
-    return {status, out.str(), err.str()};
+  static Result Run(const std::vector<std::string>& args, const std::string& input = "") {
+    return testing::RunCliCommand(args, input);
   }
 
   fs::path dir_;

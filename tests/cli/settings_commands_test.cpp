@@ -9,17 +9,14 @@
 #include "cli/cli.h"
 #include "settings/password_profiles.h"
 #include "settings/settings_store.h"
+#include "support/cli_runner.h"
 
 namespace velkorant::cli {
 namespace {
 
 namespace fs = std::filesystem;
 
-struct Result {
-  int status;
-  std::string out;
-  std::string err;
-};
+using Result = testing::CliResult;
 
 class SettingsCommandsTest : public ::testing::Test {
  protected:
@@ -44,13 +41,7 @@ class SettingsCommandsTest : public ::testing::Test {
     return dir_ / "config" / "KRWTN_Software" / "VLKRNTS" / "settings.sqlite3";
   }
 
-  static Result Run(std::vector<std::string> args) {
-    std::istringstream in;
-    std::ostringstream out, err;
-    Streams io{in, out, err};
-    const int status = RunCli(args, io);
-    return {status, out.str(), err.str()};
-  }
+  static Result Run(const std::vector<std::string>& args) { return testing::RunCliCommand(args); }
 
   fs::path dir_;
   int files_ = 0;

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "cli/cli.h"
+#include "support/cli_runner.h"
 
 namespace velkorant {
 namespace {
@@ -392,15 +393,12 @@ class StoreCommandsTest : public MessageStoreTest {
     fs::current_path(old_dir_);
     MessageStoreTest::TearDown();
   }
-  static std::pair<int, std::string> Run(std::vector<std::string> args,
+  static std::pair<int, std::string> Run(const std::vector<std::string>& args,
                                          std::string* err = nullptr) {
-    std::istringstream in;
-    std::ostringstream out, error;
-    cli::Streams io{in, out, error};
-    const int status = cli::RunCli(args, io);
+    const testing::CliResult result = testing::RunCliCommand(args);
     if (err != nullptr)
-      *err = error.str();
-    return {status, out.str()};
+      *err = result.err;
+    return {result.status, result.out};
   }
 
   fs::path old_dir_;
