@@ -1,0 +1,149 @@
+#pragma once
+
+// What the program's own dialogs share: controls placed at their dialog-unit positions with
+// their identifiers as object names, fields whose typing stops at a limit while a longer text put
+// in by the program stays whole, and the length check made when a dialog takes its fields back.
+
+#include <QDialog>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QString>
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "ui/dialog_units.h"
+
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QPushButton;
+
+namespace velkorant {
+
+class DialogRunner;
+
+// Result codes of the program's dialogs.
+inline constexpr int kDialogOk = 1;
+inline constexpr int kDialogCancel = 2;
+
+// Left, top, width, height in dialog units.
+struct UnitRect {
+  int left;
+  int top;
+  int width;
+  int height;
+};
+
+// A fixed-size dialog drawn from a template: its objectName is the template number, and closing
+// it any other way than through its buttons (Esc, the window's close box) ends it with
+// kDialogCancel, as its "Cancelar" button does.
+class TemplateDialog : public QDialog {
+  Q_OBJECT
+
+ public:
+  TemplateDialog(int template_id, const QString& caption, int width_units, int height_units,
+                 QWidget* parent);
+
+  const DialogUnits& units() const { return units_; }
+  void reject() override;
+
+ private:
+  DialogUnits units_;
+};
+
+template <typename Widget>
+Widget* PlaceControl(TemplateDialog& dialog, int id, UnitRect place) {
+  auto* widget = new Widget(&dialog);
+  if (id != 0)
+    widget->setObjectName(QString::number(id));
+  widget->setGeometry(
+      dialog.units().Rect(place.left, place.top, place.width, place.height));
+  return widget;
+}
+
+QLabel* PlaceLabel(TemplateDialog& dialog, int id, const QString& text, UnitRect place,
+                   Qt::Alignment alignment = Qt::AlignLeft);
+// Centred text in a thin frame.
+QLabel* PlaceFramedLabel(TemplateDialog& dialog, int id, const QString& text, UnitRect place);
+QGroupBox* PlaceGroup(TemplateDialog& dialog, const QString& title, UnitRect place);
+QPushButton* PlaceButton(TemplateDialog& dialog, int id, const QString& caption, UnitRect place);
+QCheckBox* PlaceCheckBox(TemplateDialog& dialog, int id, const QString& caption, UnitRect place);
+// The "." button that shows the information picture 154 (20 by 20 pixels) instead of its caption.
+QPushButton* PlaceHelpButton(TemplateDialog& dialog, int id, UnitRect place);
+// The template gives the height of the dropped-down list; the closed box is one line high.
+QComboBox* PlaceComboBox(TemplateDialog& dialog, int id, UnitRect place);
+
+// A stored "NULL" is shown as an empty field.
+QString StoredText(std::string_view stored);
+
+// A single-line field whose typing and pasting stop at `limit` characters. A text the program
+// puts in (a preset, a list entry of its combo box) stays whole even when longer; the user can
+// then only shorten it, and the length check refuses it when the dialog takes it back.
+class LimitedLineEdit : public QLineEdit {
+  Q_OBJECT
+
+ public:
+  LimitedLineEdit(int limit, QWidget* parent);
+
+  void SetFieldText(const QString& text);
+  int limit() const { return limit_; }
+  // How long the text may grow: the limit, or the present length when that is more.
+  int allowed() const { return allowed_; }
+
+ private:
+  int limit_;
+  int allowed_;
+};
+
+// The message body: Enter starts a new line, Tab moves on, and typing stops at `limit`
+// characters with each line break counting two (the stored text breaks lines with CR LF).
+class LimitedTextEdit : public QPlainTextEdit {
+  Q_OBJECT
+
+ public:
+  LimitedTextEdit(int limit, QWidget* parent);
+
+  // Line breaks are CR LF (a lone CR or LF also breaks the line); nothing is cut.
+  void SetFieldText(const QString& text);
+  // Line breaks as CR LF.
+  QString FieldText() const;
+  // Characters as the stored text counts them: a line break is two.
+  static int Length(const QString& text);
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+  void insertFromMimeData(const QMimeData* source) override;
+  void inputMethodEvent(QInputMethodEvent* event) override;
+
+ private:
+  // How many more characters fit when the selection is replaced.
+  int Room() const;
+  // The longest start of `text` that fits the room.
+  QString Fitting(const QString& text) const;
+
+  int limit_;
+};
+
+// "Ver": the password in clear or as "*".
+void ShowPasswordInClear(QLineEdit& field, bool clear);
+
+// Takes the fields of a dialog back in their order, each held to its limit. The first one over
+// its limit shows the too-long box, gets the focus with its text selected, and stops the rest.
+class FieldTaker {
+ public:
+  FieldTaker(DialogRunner& runner, QWidget& dialog) : runner_(runner), dialog_(dialog) {}
+
+  // `label` is the field's name as the dialog shows it (UTF-8); `text` Windows-1252.
+  FieldTaker& Take(QWidget& control, std::string_view label, std::string text, std::size_t limit,
+                   std::string& into);
+  bool ok() const { return ok_; }
+
+ private:
+  DialogRunner& runner_;
+  QWidget& dialog_;
+  bool ok_ = true;
+};
+
+}  // namespace velkorant
