@@ -1,0 +1,100 @@
+#pragma once
+
+// The main form: it owns the program's running state (settings, message list, password list,
+// the server client and receive flow) and composes the terminal, the status envelope, the
+// message list panel and the action buttons. Commands of the frame's menu arrive here.
+
+#include <QString>
+#include <QWidget>
+#include <memory>
+
+#include "platform/url_download.h"
+#include "settings/password_profiles.h"
+#include "settings/settings_store.h"
+#include "store/message_store.h"
+#include "ui/dialog_units.h"
+#include "ui/qt_ui_services.h"
+#include "view/main_view_layout.h"
+#include "view/status_envelope.h"
+#include "view/terminal_log.h"
+
+class QTimer;
+
+namespace velkorant {
+
+class CMainFrame;
+class DialogRunner;
+class EventSoundPlayer;
+class MailboxClient;
+class MessageListPanel;
+class MessageReceiver;
+
+inline constexpr int kStartupTimerId = 100;
+inline constexpr int kReceiveTimerId = 101;
+inline constexpr int kStartupTimerPeriodMs = 500;
+inline constexpr int kReceiveTimerPeriodMs = 1'800'000;
+
+class CMainView : public QWidget, public ViewHooks {
+  Q_OBJECT
+
+ public:
+  CMainView(SettingsStore& settings_store, DialogRunner& runner, QWidget* parent = nullptr);
+  ~CMainView() override;
+
+  // The start-up steps, in their order; `frame` supplies the status bar.
+  void OnInitialUpdate(CMainFrame& frame);
+
+  void LogTerminal(std::string_view text, std::string_view suffix = {}) override;
+  void SetStatusIcon(int state) override;
+  void ResetFilters() override;
+  void ReloadMessages() override;
+  QWidget* TopWindow() override;
+
+  void UpdateActionButtons();
+  // Reads the settings again (after the preferences changed them) and refreshes the buttons.
+  void ReloadSettings();
+  void OnTimer(int id);
+
+  // Commands.
+  void OnCheckServer();
+  void OnReceiveMessages();
+  void OnShowEncryptionInfo();
+  void OnShowLegalNotice();
+
+  const QString& version_text() const { return version_text_; }
+  Settings& settings() { return settings_; }
+  MessageStore& message_store() { return store_; }
+  PasswordList& passwords() { return passwords_; }
+  SettingsStore& settings_store() { return settings_store_; }
+  const MainViewControls& controls() const { return controls_; }
+  MessageListPanel& list() { return *list_; }
+  TerminalLog& terminal() { return terminal_; }
+  EventSoundPlayer& sounds() { return *sounds_; }
+  UiServices& ui_services() { return *ui_; }
+  MailboxClient& mailbox_client() { return *client_; }
+  MessageReceiver& receiver() { return *receiver_; }
+  DialogRunner& dialog_runner() { return runner_; }
+
+ private:
+  SettingsStore& settings_store_;
+  DialogRunner& runner_;
+  DialogUnits units_;
+  MainViewControls controls_;
+  Settings settings_;
+  MessageStore store_;
+  PasswordList passwords_;
+  UrlDownloader downloader_;
+  EventSoundPlayer* sounds_;
+  TerminalLog terminal_;
+  StatusEnvelope envelope_;
+  MessageListPanel* list_;
+  std::unique_ptr<QtUiServices> ui_;
+  std::unique_ptr<MailboxClient> client_;
+  std::unique_ptr<MessageReceiver> receiver_;
+  QTimer* startup_timer_;
+  QTimer* receive_timer_;
+  CMainFrame* frame_ = nullptr;
+  QString version_text_;
+};
+
+}  // namespace velkorant

@@ -1,0 +1,183 @@
+#include "view/message_list_model.h"
+
+#include <algorithm>
+#include <numeric>
+
+#include "ui/pictures.h"
+#include "ui/qt_text.h"
+
+namespace velkorant {
+namespace {
+
+constexpr std::uint32_t kRedText = 0x0000FF;
+constexpr std::uint32_t kBlueText = 0xD70E04;
+constexpr std::uint32_t kWhiteText = 0xFFFFFF;
+constexpr std::uint32_t kGreenBackground = 0x439A4B;
+constexpr std::uint32_t kDefaultText = 0x000000;
+constexpr std::uint32_t kDefaultTextBackground = 0xF0F0F0;
+
+// Images of the icon strip: 1 an arrow pointing left (sent), 0 pointing right (received),
+// 6 a red cross (undecrypted).
+constexpr int kIconReceived = 0;
+constexpr int kIconSent = 1;
+constexpr int kIconUndecrypted = 6;
+
+QChar ColourCode(const Message& message) {
+  if (message.enviado)
+    return QLatin1Char(kColourSent);
+  if (!message.flag_msj_desencriptado)
+    return QLatin1Char(kColourUndecrypted);
+  return QLatin1Char(message.flag_msj_leido ? kColourRead : kColourUnread);
+}
+
+QChar RowColourCode(const MessageRow& row) {
+  const QString& code = row.texts[kColumnColour];
+  return code.isEmpty() ? QChar() : code.front();
+}
+
+}  // namespace
+
+QString MessageCode(const Message& message) {
+  return QString::fromLatin1(message.enviado ? "e" : "r") + QString::number(message.numero);
+}
+
+MessageRow MakeMessageRow(const Message& message) {
+  MessageRow row;
+  row.texts[kColumnCode] = MessageCode(message);
+  if (message.enviado) {
+    row.texts[kColumnReplied] = QLatin1String(message.flag_msj_enviado_srv ? " " : "n");
+  } else {
+    row.texts[kColumnReplied] = QLatin1String(message.flag_msj_respondido ? "R" : " ");
+  }
+  row.texts[kColumnSubject] = ToQString(message.asunto_msj);
+  row.texts[kColumnSender] = ToQString(message.usuario_emisor_msj);
+  row.texts[kColumnReceiver] = ToQString(message.usuario_receptor_msj);
+  row.texts[kColumnDate] = ToQString(message.fecha_msj);
+  row.texts[kColumnColour] = ColourCode(message);
+  if (message.enviado) {
+    row.icon = kIconSent;
+  } else {
+    row.icon = message.flag_msj_desencriptado ? kIconReceived : kIconUndecrypted;
+  }
+  return row;
+}
+
+int CompareMessageRows(const MessageRow& a, const MessageRow& b, int key) {
+  const int column = std::abs(key) - 1;
+  if (column < 0 || column >= kColumnColour)
+    return 0;
+  const std::size_t i = static_cast<std::size_t>(column);
+  return key > 0 ? a.texts[i].compare(b.texts[i], Qt::CaseInsensitive)
+                 : b.texts[i].compare(a.texts[i], Qt::CaseInsensitive);
+}
+
+MessageListModel::MessageListModel(QObject* parent) : QAbstractTableModel(parent) {
+  for (const int image : {kIconReceived, kIconSent, kIconUndecrypted}) {
+    icons_[static_cast<std::size_t>(image)] =
+        LoadPicture(QStringLiteral("140_%1").arg(image), QSize(16, 15));
+  }
+}
+
+const std::array<int, kMessageColumnCount>& MessageListModel::ColumnWidths() {
+  static constexpr std::array<int, kMessageColumnCount> kWidths = {58, 30, 245, 130, 130, 160, 0};
+  return kWidths;
+}
+
+int MessageListModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+}
+
+int MessageListModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : kMessageColumnCount;
+}
+
+QVariant MessageListModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid() || index.row() >= rowCount())
+    return {};
+  const MessageRow& message_row = row(index.row());
+  switch (role) {
+    case Qt::DisplayRole:
+      return message_row.texts[static_cast<std::size_t>(index.column())];
+    case Qt::DecorationRole: {
+      if (index.column() != kColumnCode)
+        return {};
+      const QPixmap& icon = icons_[static_cast<std::size_t>(message_row.icon)];
+      return icon.isNull() ? QVariant() : QVariant(icon);
+    }
+    case Qt::ForegroundRole:
+      switch (RowColourCode(message_row).toLatin1()) {
+        case kColourUndecrypted:
+          return FromColorRef(kRedText);
+        case kColourRead:
+          return FromColorRef(kBlueText);
+        case kColourUnread:
+          return FromColorRef(kWhiteText);
+        default:
+          return FromColorRef(kDefaultText);
+      }
+    case Qt::BackgroundRole:
+      return FromColorRef(RowColourCode(message_row) == QLatin1Char(kColourUnread)
+                              ? kGreenBackground
+                              : kDefaultTextBackground);
+    case Qt::TextAlignmentRole:
+      return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter));
+    default:
+      return {};
+  }
+}
+
+QVariant MessageListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation != Qt::Horizontal || section < 0 || section >= kMessageColumnCount)
+    return {};
+  if (role == Qt::DisplayRole) {
+    static const std::array<const char*, kMessageColumnCount> kTitles = {
+        "Cod.", "R", "Asunto", "Emisor", "Receptor", "Fecha", "Color_txt"};
+    return QString::fromLatin1(kTitles[static_cast<std::size_t>(section)]);
+  }
+  if (role == Qt::TextAlignmentRole)
+    return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter));
+  return {};
+}
+
+void MessageListModel::SetRows(std::vector<MessageRow> rows) {
+  beginResetModel();
+  rows_ = std::move(rows);
+  endResetModel();
+}
+
+void MessageListModel::Sort(int key) {
+  const int column = std::abs(key) - 1;
+  if (column < 0 || column >= kColumnColour || rows_.size() < 2)
+    return;
+  emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+  std::vector<int> order(rows_.size());
+  std::iota(order.begin(), order.end(), 0);
+  std::stable_sort(order.begin(), order.end(),
+                   [&](int a, int b) { return CompareMessageRows(row(a), row(b), key) < 0; });
+  std::vector<int> new_position(rows_.size());
+  std::vector<MessageRow> sorted;
+  sorted.reserve(rows_.size());
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    new_position[static_cast<std::size_t>(order[i])] = static_cast<int>(i);
+    sorted.push_back(std::move(rows_[static_cast<std::size_t>(order[i])]));
+  }
+  rows_ = std::move(sorted);
+  const QModelIndexList old_indexes = persistentIndexList();
+  QModelIndexList new_indexes;
+  new_indexes.reserve(old_indexes.size());
+  for (const QModelIndex& old_index : old_indexes) {
+    new_indexes.append(
+        index(new_position[static_cast<std::size_t>(old_index.row())], old_index.column()));
+  }
+  changePersistentIndexList(old_indexes, new_indexes);
+  emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+void MessageListModel::SetColourCode(int row_index, QChar code) {
+  if (row_index < 0 || row_index >= rowCount())
+    return;
+  rows_[static_cast<std::size_t>(row_index)].texts[kColumnColour] = code;
+  emit dataChanged(index(row_index, 0), index(row_index, kColumnColour - 1));
+}
+
+}  // namespace velkorant

@@ -1,0 +1,272 @@
+#include "view/message_list_panel.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSet>
+#include <QTableView>
+#include <algorithm>
+#include <limits>
+
+#include "settings/settings_store.h"
+#include "store/message_store.h"
+#include "ui/qt_text.h"
+
+namespace velkorant {
+namespace {
+
+constexpr std::uint32_t kListBackground = 0xE6E6E6;
+constexpr qsizetype kFilterTextLimit = 100;
+// "Fecha", newest first.
+constexpr int kDateNewestFirst = -(kColumnDate + 1);
+
+// The number after the kind letter, read as far as it is decimal digits.
+long long CodeNumber(const QString& code) {
+  long long number = 0;
+  for (qsizetype i = 1; i < code.size() && code[i].isDigit(); ++i) {
+    number = number * 10 + code[i].digitValue();
+    if (number > std::numeric_limits<std::int32_t>::max())
+      return -1;
+  }
+  return number;
+}
+
+}  // namespace
+
+MessageListPanel::MessageListPanel(const MainViewControls& controls, MessageStore& store,
+                                   const Settings& settings, QObject* parent)
+    : QObject(parent),
+      controls_(controls),
+      store_(store),
+      settings_(settings),
+      model_(new MessageListModel(this)),
+      reading_(*controls.reading_pane) {}
+
+void MessageListPanel::Prepare() {
+  QTableView& list = *controls_.message_list;
+  list.setModel(model_);
+  const auto& widths = MessageListModel::ColumnWidths();
+  for (int column = 0; column < kMessageColumnCount; ++column)
+    list.setColumnWidth(column, widths[static_cast<std::size_t>(column)]);
+  list.setColumnHidden(kColumnColour, true);
+  QPalette palette = list.palette();
+  palette.setColor(QPalette::Base, FromColorRef(kListBackground));
+  palette.setColor(QPalette::Text, Qt::black);
+  list.setPalette(palette);
+
+  connect(list.horizontalHeader(), &QHeaderView::sectionClicked, this,
+          &MessageListPanel::OnColumnClick);
+  connect(list.selectionModel(), &QItemSelectionModel::selectionChanged, this,
+          &MessageListPanel::OnSelection);
+  connect(&list, &QAbstractItemView::clicked, this, &MessageListPanel::OnSelection);
+  list.installEventFilter(this);
+
+  connect(controls_.user_filter, &QComboBox::activated, this, &MessageListPanel::OnFilterControl);
+  for (QCheckBox* box : {controls_.user_filter_on, controls_.show_received, controls_.show_sent})
+    connect(box, &QCheckBox::clicked, this, &MessageListPanel::OnFilterControl);
+  connect(controls_.search_button, &QPushButton::clicked, this, &MessageListPanel::OnSearch);
+  connect(controls_.clear_search, &QPushButton::clicked, this, &MessageListPanel::OnClearSearch);
+}
+
+void MessageListPanel::UpdateFiltersFromControls() {
+  user_filter_ = ToAnsi(controls_.user_filter->currentText().left(kFilterTextLimit));
+  user_filter_on_ = controls_.user_filter_on->isChecked();
+  show_received_ = controls_.show_received->isChecked();
+  show_sent_ = controls_.show_sent->isChecked();
+  search_text_ = ToAnsi(controls_.search->text().left(kFilterTextLimit));
+}
+
+bool MessageListPanel::Skipped(const Message& message) const {
+  if (user_filter_on_ && !user_filter_.empty() && user_filter_ != message.usuario_emisor_msj &&
+      user_filter_ != message.usuario_receptor_msj) {
+    return true;
+  }
+  if (message.enviado ? !show_sent_ : !show_received_)
+    return true;
+  return !search_text_.empty() && message.asunto_msj.find(search_text_) == std::string::npos &&
+         message.cuerpo_msj.find(search_text_) == std::string::npos;
+}
+
+void MessageListPanel::FillMessageList() {
+  UpdateFiltersFromControls();
+  std::vector<MessageRow> rows;
+  rows.reserve(store_.messages().size());
+  for (const Message& message : store_.messages()) {
+    if (!Skipped(message))
+      rows.push_back(MakeMessageRow(message));
+  }
+  // Each row went in at the top of the list, so the list holds them last first until sorted.
+  std::reverse(rows.begin(), rows.end());
+  filling_ = true;
+  model_->SetRows(std::move(rows));
+  filling_ = false;
+  reading_.Clear();
+}
+
+void MessageListPanel::SortByDateNewestFirst() {
+  model_->Sort(kDateNewestFirst);
+}
+
+void MessageListPanel::ReloadMessages() {
+  store_.LoadMessageStore();
+  FillMessageList();
+  SortByDateNewestFirst();
+  if (current_index_ >= 0 && !current_code_.isEmpty()) {
+    current_index_ =
+        FindMessageIndex(!current_code_.startsWith(QLatin1Char('r')), CodeNumber(current_code_));
+  }
+  emit currentMessageChanged();
+  FillUserFilter();
+}
+
+void MessageListPanel::ApplyFilters() {
+  UpdateFiltersFromControls();
+  FillMessageList();
+  SortByDateNewestFirst();
+  current_index_ = -1;
+  current_code_.clear();
+  emit currentMessageChanged();
+}
+
+void MessageListPanel::ResetFilters() {
+  user_filter_on_ = false;
+  controls_.user_filter_on->setChecked(false);
+  show_received_ = true;
+  show_sent_ = true;
+  controls_.show_received->setChecked(true);
+  controls_.show_sent->setChecked(true);
+  search_text_.clear();
+  controls_.search->clear();
+}
+
+void MessageListPanel::FillUserFilter() {
+  QComboBox& box = *controls_.user_filter;
+  box.clear();
+  std::vector<QString> names;
+  QSet<QString> seen;
+  for (const Message& message : store_.messages()) {
+    const std::string* other = nullptr;
+    if (message.usuario_emisor_msj != settings_.user_name) {
+      other = &message.usuario_emisor_msj;
+    } else if (message.usuario_receptor_msj != settings_.user_name) {
+      other = &message.usuario_receptor_msj;
+    }
+    if (other == nullptr || other->empty() || *other == "?")
+      continue;
+    QString name = ToQString(*other);
+    if (seen.contains(name.toCaseFolded()))
+      continue;
+    seen.insert(name.toCaseFolded());
+    names.push_back(std::move(name));
+  }
+  // A sorted drop-down list.
+  std::stable_sort(names.begin(), names.end(), [](const QString& a, const QString& b) {
+    return a.compare(b, Qt::CaseInsensitive) < 0;
+  });
+  box.addItems(QStringList(names.begin(), names.end()));
+  box.setCurrentIndex(-1);
+}
+
+int MessageListPanel::FindMessageIndex(bool sent, long long numero) const {
+  const auto& messages = store_.messages();
+  for (std::size_t i = 0; i < messages.size(); ++i) {
+    if (messages[i].enviado == sent && static_cast<long long>(messages[i].numero) == numero)
+      return static_cast<int>(i);
+  }
+  return -1;
+}
+
+const Message* MessageListPanel::current_message() const {
+  if (current_index_ < 0 || static_cast<std::size_t>(current_index_) >= store_.messages().size())
+    return nullptr;
+  return &store_.messages()[static_cast<std::size_t>(current_index_)];
+}
+
+void MessageListPanel::ShowMessage(int index) {
+  if (index < 0 || static_cast<std::size_t>(index) >= store_.messages().size())
+    return;
+  reading_.ShowMessage(store_.messages()[static_cast<std::size_t>(index)]);
+}
+
+void MessageListPanel::OnSelection() {
+  if (filling_)
+    return;
+  reading_.Clear();
+  const QModelIndexList selected =
+      controls_.message_list->selectionModel()->selectedRows(kColumnCode);
+  if (selected.isEmpty()) {
+    current_index_ = -1;
+  } else {
+    int row = selected.front().row();
+    for (const QModelIndex& index : selected)
+      row = std::min(row, index.row());
+    const QString& code = model_->row(row).texts[kColumnCode];
+    current_code_ = code;
+    current_index_ = FindMessageIndex(!code.startsWith(QLatin1Char('r')), CodeNumber(code));
+    if (current_index_ >= 0) {
+      Message& message = store_.messages()[static_cast<std::size_t>(current_index_)];
+      if (!message.enviado && message.flag_msj_desencriptado && !message.flag_msj_leido) {
+        store_.WriteMessageKey(false, message.numero, "flag_msj_leido", "1");
+        message.flag_msj_leido = true;
+        model_->SetColourCode(row, QLatin1Char(kColourRead));
+      }
+    }
+    ShowMessage(current_index_);
+  }
+  emit currentMessageChanged();
+}
+
+void MessageListPanel::SelectMessageByCode(const QString& code) {
+  for (int row = 0; row < model_->rowCount(); ++row) {
+    if (model_->row(row).texts[kColumnCode] != code)
+      continue;
+    const QModelIndex index = model_->index(row, kColumnCode);
+    QItemSelectionModel& selection = *controls_.message_list->selectionModel();
+    selection.setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+    selection.select(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    return;
+  }
+}
+
+void MessageListPanel::OnColumnClick(int column) {
+  const int key = ascending_next_ ? column + 1 : -(column + 1);
+  model_->Sort(key);
+  ascending_next_ = !ascending_next_;
+}
+
+void MessageListPanel::OnFilterControl() {
+  UpdateFiltersFromControls();
+  if (user_filter_on_ && user_filter_.empty())
+    return;
+  ApplyFilters();
+}
+
+void MessageListPanel::OnSearch() {
+  UpdateFiltersFromControls();
+  if (search_text_.empty())
+    return;
+  ApplyFilters();
+}
+
+void MessageListPanel::OnClearSearch() {
+  UpdateFiltersFromControls();
+  if (search_text_.empty())
+    return;
+  search_text_.clear();
+  controls_.search->clear();
+  ApplyFilters();
+}
+
+bool MessageListPanel::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == controls_.message_list && event->type() == QEvent::KeyPress &&
+      static_cast<QKeyEvent*>(event)->key() == Qt::Key_Delete && current_index_ >= 0) {
+    emit deleteRequested();
+    return true;
+  }
+  return QObject::eventFilter(watched, event);
+}
+
+}  // namespace velkorant

@@ -1,0 +1,92 @@
+#pragma once
+
+// The message list with its filters and the reading pane: which rows are shown and in what
+// order, the current message, and marking a message read when it is selected.
+
+#include <QObject>
+#include <QString>
+#include <cstdint>
+#include <string>
+
+#include "view/main_view_layout.h"
+#include "view/message_list_model.h"
+#include "view/reading_pane.h"
+
+namespace velkorant {
+
+class MessageStore;
+struct Message;
+struct Settings;
+
+class MessageListPanel : public QObject {
+  Q_OBJECT
+
+ public:
+  // `settings` is the main view's live copy (its user name decides the other party).
+  MessageListPanel(const MainViewControls& controls, MessageStore& store, const Settings& settings,
+                   QObject* parent = nullptr);
+
+  // The list's columns, colours and events.
+  void Prepare();
+
+  // Loads the store and rebuilds the list, newest first. The current message is found again by
+  // its code, since the rebuilt list may have grown in front of it.
+  void ReloadMessages();
+  void ApplyFilters();
+  void FillMessageList();
+  void FillUserFilter();
+  // Every message shown again at the next refill; the list itself is left as it is.
+  void ResetFilters();
+  void SelectMessageByCode(const QString& code);
+  int FindMessageIndex(bool sent, long long numero) const;
+  void ShowMessage(int index);
+  // A header click: sorts by that column, alternating direction whichever column it is.
+  void OnColumnClick(int column);
+
+  int current_index() const { return current_index_; }
+  const QString& current_code() const { return current_code_; }
+  // The record shown, or nullptr.
+  const Message* current_message() const;
+  MessageListModel& model() { return *model_; }
+  ReadingPane& reading_pane() { return reading_; }
+
+ signals:
+  // The current message changed or the list was rebuilt: the action buttons follow.
+  void currentMessageChanged();
+  // The Delete key in the list while a message is current.
+  void deleteRequested();
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void UpdateFiltersFromControls();
+  void OnFilterControl();
+  void OnSearch();
+  void OnClearSearch();
+  void OnSelection();
+  bool Skipped(const Message& message) const;
+  void SortByDateNewestFirst();
+
+  MainViewControls controls_;
+  MessageStore& store_;
+  const Settings& settings_;
+  MessageListModel* model_;
+  ReadingPane reading_;
+
+  // The filters as last copied from their controls (Windows-1252).
+  std::string user_filter_;
+  bool user_filter_on_ = false;
+  bool show_received_ = true;
+  bool show_sent_ = true;
+  std::string search_text_;
+
+  int current_index_ = -1;
+  QString current_code_;
+  // The next header click sorts ascending while this is set.
+  bool ascending_next_ = true;
+  // While the rows are rebuilt their disappearance is no selection by the user.
+  bool filling_ = false;
+};
+
+}  // namespace velkorant

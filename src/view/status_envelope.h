@@ -1,0 +1,23 @@
+#pragma once
+
+// The status envelope: four pictures at one place, one shown at a time.
+
+#include <array>
+
+class QLabel;
+
+namespace velkorant {
+
+class StatusEnvelope {
+ public:
+  // Pictures 1168 (idle), 1169 (error), 1170 (no new messages), 1171 (new messages).
+  explicit StatusEnvelope(const std::array<QLabel*, 4>& pictures);
+
+  // 1 idle, 2 no new messages, 3 new messages, 4 a request failed; anything else hides all.
+  void Set(int state);
+
+ private:
+  std::array<QLabel*, 4> pictures_;
+};
+
+}  // namespace velkorant
