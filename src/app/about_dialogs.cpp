@@ -1,0 +1,154 @@
+#include "app/about_dialogs.h"
+
+#include <QDesktopServices>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include "ui/dialog_units.h"
+#include "ui/pictures.h"
+
+namespace velkorant {
+namespace {
+
+void PrepareBox(QDialog& dialog, int template_id, const QString& caption) {
+  dialog.setObjectName(QString::number(template_id));
+  dialog.setWindowTitle(caption);
+  dialog.setFont(DialogFont());
+  dialog.setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                        Qt::MSWindowsFixedSizeDialogHint);
+}
+
+QLabel* Text(const QString& text, QWidget* parent, bool bold = false) {
+  auto* label = new QLabel(text, parent);
+  label->setTextFormat(Qt::PlainText);
+  label->setWordWrap(true);
+  if (bold) {
+    QFont font = label->font();
+    font.setBold(true);
+    label->setFont(font);
+  }
+  return label;
+}
+
+QLabel* Picture(QStringView id, QSize size, QWidget* parent) {
+  auto* label = new QLabel(parent);
+  label->setPixmap(LoadPicture(id, size));
+  label->setFixedSize(size);
+  return label;
+}
+
+// The default button, at the right end of its own row.
+QHBoxLayout* OkRow(QDialog& dialog, const QString& caption) {
+  auto* button = new QPushButton(caption, &dialog);
+  button->setObjectName(QStringLiteral("1"));
+  button->setDefault(true);
+  QObject::connect(button, &QPushButton::clicked, &dialog, &QDialog::accept);
+  auto* row = new QHBoxLayout;
+  row->addStretch();
+  row->addWidget(button);
+  return row;
+}
+
+}  // namespace
+
+CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
+  PrepareBox(*this, 100, QStringLiteral("Acerca de ..."));
+  auto* top = new QHBoxLayout;
+  top->addWidget(Picture(u"128", QSize(48, 48), this), 0, Qt::AlignTop);
+  auto* lines = new QVBoxLayout;
+  lines->addWidget(Text(QStringLiteral("Velkorant v1.1a"), this, true));
+  lines->addWidget(Text(QStringLiteral("Mensajes cortos encriptados de punto a punto. "
+                                       "© KRWTN Software"),
+                        this));
+  top->addLayout(lines, 1);
+
+  struct Link {
+    int id;
+    const char16_t* label;
+    const char* url;
+  };
+  static constexpr Link kLinks[] = {
+      {1507, u"Sitio web oficial de Velkorant", "https://velkorant.example.org/"},
+      {1508, u"Crypto++, la biblioteca criptográfica", "https://www.cryptopp.com/"},
+      {1509, u"Qt, la biblioteca de la interfaz", "https://www.qt.io/"},
+  };
+  auto* links = new QGridLayout;
+  int row = 0;
+  for (const Link& link : kLinks) {
+    auto* go = new QPushButton(QStringLiteral("IR:"), this);
+    go->setObjectName(QString::number(link.id));
+    const QUrl url(QString::fromLatin1(link.url));
+    connect(go, &QPushButton::clicked, this, [url] { QDesktopServices::openUrl(url); });
+    links->addWidget(go, row, 0);
+    links->addWidget(Text(QString::fromUtf16(link.label), this), row, 1);
+    ++row;
+  }
+  findChild<QPushButton*>(QStringLiteral("1507"))
+      ->setToolTip(QStringLiteral("Visita el sitio web oficial de la aplicación"));
+
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(top);
+  layout->addLayout(links);
+  layout->addLayout(OkRow(*this, QStringLiteral("OK")));
+  setFixedWidth(460);
+}
+
+CAboutAES256Dlg::CAboutAES256Dlg(QWidget* parent) : QDialog(parent) {
+  PrepareBox(*this, 133, QStringLiteral("Encriptación Punto a Punto"));
+  auto* texts = new QVBoxLayout;
+  texts->addWidget(
+      Text(QStringLiteral("Esta aplicación usa encriptación Punto a Punto"), this, true));
+  texts->addWidget(Text(
+      QStringLiteral("La encriptación de mensajes punto a punto, es un sistema de comunicación en "
+                     "el que solo los usuarios que se comunican pueden leer los mensajes.\nNi "
+                     "siquiera los servidores por donde pasan o se almacenan los mensajes pueden "
+                     "descifrarlos."),
+      this));
+  texts->addWidget(Text(QStringLiteral("Algoritmo de encriptación y desencriptación usado: "
+                                       "AES-256 de clave simétrica"),
+                        this));
+  texts->addStretch();
+  auto* top = new QHBoxLayout;
+  top->addWidget(Picture(u"141", QSize(128, 128), this), 0, Qt::AlignTop);
+  top->addLayout(texts, 1);
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(top);
+  layout->addLayout(OkRow(*this, QStringLiteral("OK")));
+  setFixedWidth(560);
+}
+
+CAboutDescargoRespoDlg::CAboutDescargoRespoDlg(QWidget* parent) : QDialog(parent) {
+  PrepareBox(*this, 134, QStringLiteral("Velkorant (Descargo de responsabilidad)"));
+  auto* heading = new QHBoxLayout;
+  heading->addStretch();
+  heading->addWidget(Picture(u"142", QSize(32, 32), this));
+  QLabel* title = Text(QStringLiteral("AVISO LEGAL"), this, true);
+  title->setWordWrap(false);
+  heading->addWidget(title);
+  heading->addWidget(Picture(u"142", QSize(32, 32), this));
+  heading->addStretch();
+
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(heading);
+  for (const QString& paragraph : {
+           QStringLiteral("Este software utiliza criptografía fuerte proporcionada por Crypto++. "
+                          "Este tipo de criptografía está sujeta a ciertas restricciones de "
+                          "exportación/importación en algunos países."),
+           QStringLiteral("Es tu responsabilidad determinar qué leyes son de aplicación para ti "
+                          "antes de obtener y usar software criptográfico."),
+           QStringLiteral("EL AUTOR DE ESTE SOFTWARE NO SERÁ RESPONSABLE POR LA VIOLACIÓN DE "
+                          "CUALQUIER LEY QUE RIJA LA IMPORTACIÓN/EXPORTACIÓN DE SOFTWARE DE "
+                          "CRIPTOGRAFÍA FUERTE."),
+           QStringLiteral("Es ilegal usar criptografía con propósitos criminales o terroristas."),
+       }) {
+    layout->addWidget(Text(paragraph, this));
+  }
+  layout->addLayout(OkRow(*this, QStringLiteral("Aceptar")));
+  setFixedWidth(560);
+}
+
+}  // namespace velkorant

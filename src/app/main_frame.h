@@ -1,0 +1,63 @@
+#pragma once
+
+// The main window: fixed size and place, the menu bar and the status bar with its three panes;
+// its client area is the main view. Menu commands go to the view.
+
+#include <QMainWindow>
+#include <array>
+
+class QAction;
+#include <QLabel>
+
+namespace velkorant {
+
+class CMainView;
+class DialogRunner;
+class SettingsStore;
+
+inline constexpr int kFrameWidth = 1455;
+inline constexpr int kFrameHeight = 823;
+inline constexpr int kFrameTop = 100;
+
+// Command identifiers of the menu.
+inline constexpr int kCommandCheckServer = 1501;
+inline constexpr int kCommandExit = 1500;
+inline constexpr int kCommandPreferences = 1502;
+inline constexpr int kCommandProfiles = 1503;
+inline constexpr int kCommandAbout = 57664;
+inline constexpr int kCommandEncryptionInfo = 1504;
+inline constexpr int kCommandLegalNotice = 1505;
+
+class CMainFrame : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  CMainFrame(SettingsStore& settings_store, DialogRunner& runner);
+  ~CMainFrame() override;
+
+  // Places the window, builds its menu and status bar, and creates the view with its initial
+  // update. False when the status bar could not be made.
+  bool Create();
+
+  // Left edge on a virtual screen of this width: screens under 1300 pixels start at 1.
+  static int InitialLeft(int virtual_screen_width);
+
+  CMainView* view() const { return view_; }
+  QAction* command(int id) const;
+  QLabel* pane(int index) const { return panes_.at(static_cast<std::size_t>(index)); }
+  QWidget* progress_pane() const { return panes_[1]; }
+  // The panes' update handlers: the version text in pane 0, an empty pane 2.
+  void UpdateStatusPanes(const QString& version_text);
+
+ private:
+  void CreateMenu();
+  bool CreateStatusBar();
+  QAction* AddCommand(QMenu& menu, const QString& caption, int id);
+
+  SettingsStore& settings_store_;
+  DialogRunner& runner_;
+  CMainView* view_ = nullptr;
+  std::array<QLabel*, 3> panes_{};
+};
+
+}  // namespace velkorant

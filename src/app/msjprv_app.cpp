@@ -1,0 +1,55 @@
+#include "app/msjprv_app.h"
+
+#include <QAction>
+#include <QApplication>
+
+#include "app/about_dialogs.h"
+#include "app/main_frame.h"
+#include "settings/settings_store.h"
+#include "ui/dialog_runner.h"
+#include "ui/pictures.h"
+
+namespace velkorant {
+namespace {
+
+DialogRunner& RunnerOrOwn(DialogRunner* runner, std::unique_ptr<DialogRunner>& own) {
+  if (runner != nullptr)
+    return *runner;
+  own = std::make_unique<ModalDialogRunner>();
+  return *own;
+}
+
+}  // namespace
+
+MSJPRVApp::MSJPRVApp(DialogRunner* runner) : runner_(RunnerOrOwn(runner, own_runner_)) {}
+
+MSJPRVApp::~MSJPRVApp() = default;
+
+bool MSJPRVApp::InitInstance() {
+  // The settings live under KRWTN_Software\VLKRNTS of the user's settings database.
+  QCoreApplication::setOrganizationName(QStringLiteral("KRWTN_Software"));
+  QCoreApplication::setApplicationName(QStringLiteral("VLKRNTS"));
+  const QIcon icon = LoadIcon(u"128", QSize(64, 64));
+  if (!icon.isNull())
+    QApplication::setWindowIcon(icon);
+
+  settings_store_ = std::make_unique<SettingsStore>();
+  if (!document_.OnNewDocument())
+    return false;
+  frame_ = std::make_unique<CMainFrame>(*settings_store_, runner_);
+  if (!frame_->Create()) {
+    frame_.reset();
+    return false;
+  }
+  QObject::connect(frame_->command(kCommandAbout), &QAction::triggered, frame_.get(),
+                   [this] { OnAppAbout(); });
+  frame_->show();
+  return true;
+}
+
+void MSJPRVApp::OnAppAbout() {
+  CAboutDlg dialog(frame_.get());
+  runner_.RunModal(dialog);
+}
+
+}  // namespace velkorant
