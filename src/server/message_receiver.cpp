@@ -142,7 +142,8 @@ bool MessageReceiver::ReadDownloadedMessage() {
   if (keys_ != nullptr)
     return StoreDownloadedMessage(*keys_) == Stored::kDecrypted;
   KeyCache keys(passwords_, stats_);
-  store_.BeginBatch();
+  if (!store_.BeginBatch())
+    return false;
   const bool decrypted = StoreDownloadedMessage(keys) == Stored::kDecrypted;
   CommitBatch(settings_.received_counter);
   return decrypted;
@@ -210,6 +211,13 @@ void MessageReceiver::ReceiveMessages() {
   if (client_.busy())
     return;
   MailboxClient::BusyGuard busy(client_);
+  // Another process of the program (the CLI, a second window) may receive into the same
+  // stores: runs never overlap, and each starts from the counter the one before it stored.
+  FolderLock::Guard run(store_.lock(), kRunLockWait);
+  if (!run.ok())
+    return;
+  settings_.received_counter =
+      settings_store_.ReadInt(kOptionsSection, "MsjsRecibidos", settings_.received_counter);
   UiServices& ui = client_.ui();
   RecoverInterruptedRun();
   if (!client_.MailboxExists(settings_.user_name))
@@ -224,7 +232,8 @@ void MessageReceiver::ReceiveMessages() {
   std::int32_t number = start;
   int fresh = 0;
   int undecrypted = 0;
-  store_.BeginBatch();
+  if (!store_.BeginBatch())
+    return;
   auto batch_started = Clock::now();
   int in_batch = 0;
   while (fresh < kMaxMessagesPerRun && number < std::numeric_limits<std::int32_t>::max()) {
@@ -237,9 +246,10 @@ void MessageReceiver::ReceiveMessages() {
       ++undecrypted;
     if (++in_batch >= kBatchSize || Clock::now() - batch_started >= kBatchTime) {
       CommitBatch(start + fresh);
-      store_.BeginBatch();
       batch_started = Clock::now();
       in_batch = 0;
+      if (!store_.BeginBatch())
+        break;
     }
   }
   if (in_batch > 0) {
@@ -283,7 +293,8 @@ bool MessageReceiver::RetryUndecryptedMessages() {
   stats_ = {};
   KeyCache keys(passwords_, stats_);
   int count = 0;
-  store_.BeginBatch();
+  if (!store_.BeginBatch())
+    return false;
   for (Candidate& candidate : candidates) {
     std::optional<Message> record = Decrypt(candidate.transport, keys);
     if (!record)

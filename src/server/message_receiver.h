@@ -34,6 +34,8 @@ class MessageReceiver {
   // Messages stored per durable batch (a batch also ends after kBatchTime).
   static constexpr int kBatchSize = 250;
   static constexpr std::chrono::seconds kBatchTime{2};
+  // A run that finds another process receiving waits this long, then is skipped.
+  static constexpr std::chrono::seconds kRunLockWait{2};
 
   enum class DownloadOutcome { kDownloaded, kAbsent, kFailed };
 

@@ -62,7 +62,48 @@ void AssignFromUtf8(std::string& target, std::string_view utf8) {
 }  // namespace
 
 MessageStore::MessageStore(const std::filesystem::path& folder)
-    : sent_(folder / kSentMessagesFile), received_(folder / kReceivedMessagesFile) {}
+    : folder_(folder),
+      lock_(folder),
+      sent_(folder / kSentMessagesFile),
+      received_(folder / kReceivedMessagesFile) {}
+
+// One change under the folder's lock.
+class MessageStore::LockedChange {
+ public:
+  explicit LockedChange(MessageStore& store) : store_(store), ok_(store.Lock(kLockWait)) {}
+  ~LockedChange() {
+    if (ok_)
+      store_.lock_.Release();
+  }
+  LockedChange(const LockedChange&) = delete;
+  LockedChange& operator=(const LockedChange&) = delete;
+  bool ok() const { return ok_; }
+
+ private:
+  MessageStore& store_;
+  bool ok_;
+};
+
+bool MessageStore::Lock(std::chrono::milliseconds wait) {
+  if (!lock_.Acquire(wait))
+    return false;
+  if (!swept_) {
+    swept_ = true;
+    // With the lock held no other process is writing, so a temporary file of a store is what a
+    // killed writer left behind.
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder_, error)) {
+      const std::string name = entry.path().filename().string();
+      for (const std::string_view file : {kSentMessagesFile, kReceivedMessagesFile}) {
+        if (name.starts_with("." + std::string(file) + ".tmp-")) {
+          std::error_code ignored;
+          std::filesystem::remove(entry.path(), ignored);
+        }
+      }
+    }
+  }
+  return true;
+}
 
 std::string MessageStore::SectionName(bool enviado, std::uint32_t numero) {
   return std::string(Prefix(enviado)) + std::to_string(numero);
@@ -168,6 +209,11 @@ std::uint32_t MessageStore::NextMessageNumber(bool enviado) {
 }
 
 std::uint32_t MessageStore::SaveMessage(Message message) {
+  const LockedChange change(*this);
+  if (!change.ok()) {
+    Note(false);
+    return 0;
+  }
   const bool enviado = message.enviado;
   const std::uint32_t numero = message.numero != 0 ? message.numero : NextMessageNumber(enviado);
   if (numero == 0 || numero > kHighestNumero) {
@@ -203,6 +249,9 @@ bool MessageStore::WriteMessageKey(bool enviado, std::uint32_t numero, std::stri
                                    std::string_view value) {
   if (numero == 0)
     return false;
+  const LockedChange change(*this);
+  if (!change.ok())
+    return Note(false);
   const std::string section = SectionName(enviado, numero);
   return Note(file(enviado).Modify([&](IniDocument& document) {
     // A message deleted meanwhile must not come back as a section holding one flag.
@@ -214,6 +263,9 @@ bool MessageStore::WriteMessageKey(bool enviado, std::uint32_t numero, std::stri
 bool MessageStore::DeleteMessage(bool enviado, std::uint32_t numero) {
   if (numero == 0)
     return false;
+  const LockedChange change(*this);
+  if (!change.ok())
+    return Note(false);
   return Note(file(enviado).DeleteSection(SectionName(enviado, numero)));
 }
 
@@ -222,16 +274,22 @@ bool MessageStore::Note(bool ok) {
   return ok;
 }
 
-void MessageStore::BeginBatch() {
-  if (!sent_.writer().deferred_sync())
-    batch_failed_ = false;
+bool MessageStore::BeginBatch(std::chrono::milliseconds wait) {
+  if (in_batch_ || !Lock(wait))
+    return false;
+  in_batch_ = true;
+  batch_failed_ = false;
   sent_.writer().SetDeferredSync(true);
   received_.writer().SetDeferredSync(true);
   sent_.HoldWrites();
   received_.HoldWrites();
+  return true;
 }
 
 bool MessageStore::EndBatch() {
+  if (!in_batch_)
+    return false;
+  in_batch_ = false;
   const bool sent_flushed = sent_.Flush();
   const bool received_flushed = received_.Flush();
   const bool sent = sent_.writer().Sync() && sent_flushed;
@@ -240,6 +298,7 @@ bool MessageStore::EndBatch() {
   received_.writer().SetDeferredSync(false);
   const bool ok = sent && received && !batch_failed_;
   batch_failed_ = false;
+  lock_.Release();
   return ok;
 }
 

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/folder_lock.h"
 #include "platform/ini_file.h"
 #include "store/message.h"
 
@@ -21,6 +22,9 @@ class MessageStore {
  public:
   // Numbers are written with "%d", so they stay within a signed 32-bit value.
   static constexpr std::uint32_t kHighestNumero = 2147483647;
+
+  // How long a change waits for another process (the CLI, another window) to finish its own.
+  static constexpr std::chrono::seconds kLockWait{30};
 
   explicit MessageStore(const std::filesystem::path& folder = ".");
 
@@ -57,8 +61,14 @@ class MessageStore {
   // and EndBatch writes each changed file once, atomically, and flushes it to disk. A crash
   // before EndBatch leaves the files as they were before BeginBatch. EndBatch is false when a
   // change of the batch failed or the write did; the files then stay as they were.
-  void BeginBatch();
+  // BeginBatch also takes the folder's lock until EndBatch; false (and no batch) when another
+  // process kept it longer than `wait`.
+  bool BeginBatch(std::chrono::milliseconds wait = kLockWait);
   bool EndBatch();
+
+  // Every change takes this lock, shared with the other processes of the program; a flow that
+  // reads, decides and writes across several calls holds it for the whole of it.
+  FolderLock& lock() { return lock_; }
 
   IniFile& file(bool enviado) { return enviado ? sent_ : received_; }
 
@@ -66,7 +76,15 @@ class MessageStore {
   void LoadFile(bool enviado, std::size_t& count);
   std::uint32_t HighestNumberInFile(bool enviado);
   bool Note(bool ok);
+  // Takes the folder's lock; the first time, also removes what writers killed half-way left.
+  bool Lock(std::chrono::milliseconds wait);
 
+  class LockedChange;
+
+  std::filesystem::path folder_;
+  FolderLock lock_;
+  bool swept_ = false;
+  bool in_batch_ = false;
   IniFile sent_;
   IniFile received_;
   std::vector<Message> messages_;

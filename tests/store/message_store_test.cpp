@@ -1,10 +1,12 @@
 #include "store/message_store.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 
 #include "cli/cli.h"
@@ -231,6 +233,51 @@ TEST_F(MessageStoreTest, NumbersAreNeverHandedOutTwice) {
   // The list counts too: a message loaded before its file vanished keeps its number taken.
   fs::remove(File(true));
   EXPECT_EQ(store.NextMessageNumber(true), 8u);
+}
+
+TEST_F(MessageStoreTest, ProcessesSavingAtOnceNeverShareANumber) {
+  // The desktop program and velkorant-cli may write one folder's stores at the same time.
+  constexpr int kProcesses = 4;
+  constexpr int kEach = 25;
+  std::vector<pid_t> children;
+  for (int p = 0; p < kProcesses; ++p) {
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      MessageStore store(dir_);
+      bool ok = true;
+      for (int i = 0; i < kEach; ++i) {
+        Message m = Sample(true);
+        m.asunto_msj = "p" + std::to_string(p) + "-" + std::to_string(i);
+        ok = ok && store.SaveMessage(m) != 0;
+      }
+      ::_exit(ok ? 0 : 1);
+    }
+    children.push_back(child);
+  }
+  for (const pid_t child : children) {
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  MessageStore store(dir_);
+  store.LoadMessageStore();
+  std::set<std::string> subjects;
+  for (const Message& m : store.messages())
+    subjects.insert(m.asunto_msj);
+  EXPECT_EQ(store.messages().size(), static_cast<std::size_t>(kProcesses * kEach));
+  EXPECT_EQ(subjects.size(), static_cast<std::size_t>(kProcesses * kEach));
+}
+
+TEST_F(MessageStoreTest, LeftoversOfAKilledWriterAreRemoved) {
+  const fs::path leftover = dir_ / ".mensajes_enviados.ini.tmp-AbC123";
+  std::ofstream(leftover) << "[mensaje_enviado_1]\r\nfecha_msj=medio";
+  const fs::path unrelated = dir_ / "notas.txt";
+  std::ofstream(unrelated) << "mine";
+  MessageStore store(dir_);
+  ASSERT_EQ(store.SaveMessage(Sample(true)), 1u);
+  EXPECT_FALSE(fs::exists(leftover));
+  EXPECT_TRUE(fs::exists(unrelated));
 }
 
 TEST_F(MessageStoreTest, EverySectionLoadsWhateverTheGaps) {
