@@ -1,0 +1,91 @@
+// " Recibir mensajes" against the local mailbox server fills the list.
+
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+
+#include "main_window_fixture.h"
+#include "server/mailbox_client.h"
+#include "settings/password_profiles.h"
+#include "support/mailbox_server.h"
+#include "support/recording_ui.h"
+#include "ui/event_sound_player.h"
+
+namespace velkorant::testing {
+namespace {
+
+constexpr const char* kPassword = "clave compartida";
+
+class ReceiveTest : public MainWindowTest {
+ protected:
+  void SetUp() override {
+    server_ = LocalMailboxServer();
+    ASSERT_FALSE(server_.server.empty()) << "the mailbox_server fixture did not run";
+    ca_ = std::make_unique<ScopedCaBundle>(server_.ca);
+    settings_.user_name = "receptor_" + RandomFolder();
+    settings_.server_name = server_.server;
+    RecordingUi quiet;
+    MailboxClient client(settings_, quiet, downloader_, ".");
+    ASSERT_TRUE(client.CreateMailbox(settings_.user_name));
+  }
+
+  void Post(const std::string& subject, const std::string& password) {
+    RecordingUi quiet;
+    MailboxClient sender(settings_, quiet, downloader_, ".");
+    Message record = Received("Ana_garcia", subject, "2024-03-07 09:05:00", false);
+    record.usuario_receptor_msj = settings_.user_name;
+    record.password_msj = password;
+    ASSERT_TRUE(sender.SendEncryptedMessage(record));
+  }
+
+  ServerAddress server_;
+  std::unique_ptr<ScopedCaBundle> ca_;
+  Settings settings_;
+  UrlDownloader downloader_;
+};
+
+TEST_F(ReceiveTest, ReceiveButtonFillsTheList) {
+  SampleSettings sample;
+  sample.user_name = settings_.user_name;
+  sample.server = settings_.server_name;
+  WriteSettings(sample);
+  {
+    SettingsStore store;
+    PasswordProfile profile;
+    profile.name = "Amigos";
+    profile.password = kPassword;
+    WriteProfile(store, profile.name, profile);
+  }
+  Post("primero", kPassword);
+  Post("segundo", kPassword);
+  Post("ajeno", "otra clave distinta");
+
+  Start();
+  ASSERT_TRUE(WaitForStartupTimer());
+  EXPECT_TRUE(Codes().isEmpty());
+  QTest::mouseClick(Find<QPushButton>(1126), Qt::LeftButton);
+
+  EXPECT_EQ(Codes().size(), 3);
+  QStringList subjects = Column(kColumnSubject);
+  subjects.sort();
+  EXPECT_TRUE(subjects.contains(QStringLiteral("primero")));
+  EXPECT_TRUE(subjects.contains(QStringLiteral("segundo")));
+  const QStringList colours = Column(kColumnColour);
+  EXPECT_EQ(colours.count(QStringLiteral("3")), 2);  // decrypted, unread
+  EXPECT_EQ(colours.count(QStringLiteral("1")), 1);  // undecrypted
+  EXPECT_TRUE(
+      TerminalLines().back().endsWith(QStringLiteral(" - 3 nuevos mensajes, 1 sin desencriptar")))
+      << TerminalLines().back().toStdString();
+  EXPECT_TRUE(Find<QLabel>(1171)->isVisibleTo(view()));
+  EXPECT_EQ(view()->sounds().last_played(), 200);
+  EXPECT_EQ(Find<QComboBox>(1015)->count(), 1);
+
+  // Nothing new the second time.
+  QTest::mouseClick(Find<QPushButton>(1126), Qt::LeftButton);
+  EXPECT_EQ(Codes().size(), 3);
+  EXPECT_TRUE(TerminalLines().back().endsWith(QStringLiteral(" - No hay nuevos mensajes")));
+  EXPECT_TRUE(Find<QLabel>(1170)->isVisibleTo(view()));
+}
+
+}  // namespace
+}  // namespace velkorant::testing
