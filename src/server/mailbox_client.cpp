@@ -52,7 +52,26 @@ MailboxClient::MailboxClient(const Settings& settings, UiServices& ui, UrlDownlo
     : settings_(settings),
       ui_(ui),
       downloader_(downloader),
-      working_folder_(std::move(working_folder)) {}
+      working_folder_(std::move(working_folder)) {
+  RemoveAbandonedDownloads();
+}
+
+void MailboxClient::RemoveAbandonedDownloads() {
+  // A download that was killed leaves its partial file. One older than any transfer may last
+  // belongs to no running process (another process may be downloading right now).
+  const auto old_enough = std::filesystem::file_time_type::clock::now() - std::chrono::minutes(10);
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(working_folder_, error)) {
+    const std::string name = entry.path().filename().string();
+    if (!name.starts_with(std::string(kResultFileName) + ".part-") &&
+        !name.starts_with(std::string(kDownloadedMessageFile) + ".part-")) {
+      continue;
+    }
+    std::error_code ignored;
+    if (entry.last_write_time(ignored) < old_enough)
+      std::filesystem::remove(entry.path(), ignored);
+  }
+}
 
 std::string MailboxClient::Url(std::string_view rest) const {
   // The address is used exactly as stored: no "/" added, nothing escaped.

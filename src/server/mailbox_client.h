@@ -18,6 +18,8 @@
 namespace velkorant {
 
 inline constexpr std::string_view kResultFileName = "envio_resultado.txt";
+// The message being received.
+inline constexpr std::string_view kDownloadedMessageFile = "mensaje_recibido.cry";
 
 // The kinds of request, which word their failures differently.
 enum class RequestKind { kCheck, kMailbox, kSend, kMessageFile };
@@ -74,6 +76,7 @@ class MailboxClient {
   // Writes the failure of a request (box for the mailbox requests, terminal, envelope 4).
   void ReportFailure(RequestKind kind, ResultCode code);
   std::string Url(std::string_view rest) const;
+  void RemoveAbandonedDownloads();
 
   const Settings& settings_;
   UiServices& ui_;

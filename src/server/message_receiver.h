@@ -24,8 +24,6 @@
 
 namespace velkorant {
 
-inline constexpr std::string_view kDownloadedMessageFile = "mensaje_recibido.cry";
-
 class MessageReceiver {
  public:
   // A server that answered every number would otherwise keep a run going for ever; the next run

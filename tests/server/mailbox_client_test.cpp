@@ -238,6 +238,17 @@ TEST_F(MailboxClientTest, RefusedSendIsAFailure) {
   EXPECT_EQ(ui_.lines[1], "No se ha podido enviar el mensaje. Código de error: 800C0007");
 }
 
+TEST_F(MailboxClientTest, PartialDownloadsOfKilledProcessesAreRemoved) {
+  const fs::path stale = dir_ / (std::string(kResultFileName) + ".part-AAAAAA");
+  const fs::path running = dir_ / (std::string(kDownloadedMessageFile) + ".part-BBBBBB");
+  std::ofstream(stale) << "OK";
+  std::ofstream(running) << "00";
+  fs::last_write_time(stale, fs::file_time_type::clock::now() - std::chrono::hours(1));
+  Client();
+  EXPECT_FALSE(fs::exists(stale));
+  EXPECT_TRUE(fs::exists(running)) << "a download of another process may still be running";
+}
+
 TEST(FailureText, WordsEachClassAsTheRequestSaysIt) {
   EXPECT_EQ(ClassifyResult(kResultOk), ResultClass::kReached);
   EXPECT_EQ(ClassifyResult(kDownloadFailure), ResultClass::kReached);
