@@ -58,8 +58,7 @@ Widget* PlaceControl(TemplateDialog& dialog, int id, UnitRect place) {
   auto* widget = new Widget(&dialog);
   if (id != 0)
     widget->setObjectName(QString::number(id));
-  widget->setGeometry(
-      dialog.units().Rect(place.left, place.top, place.width, place.height));
+  widget->setGeometry(dialog.units().Rect(place.left, place.top, place.width, place.height));
   return widget;
 }
 
@@ -126,6 +125,12 @@ class LimitedTextEdit : public QPlainTextEdit {
   int limit_;
 };
 
+LimitedLineEdit* PlaceField(TemplateDialog& dialog, int id, int limit, UnitRect place);
+// An editable combo box whose typing stops at `limit` characters; typing never picks an entry.
+QComboBox* PlaceEditableComboBox(TemplateDialog& dialog, int id, int limit, UnitRect place);
+
+// A field that shows each character as "*".
+void MakePasswordField(QLineEdit& field);
 // "Ver": the password in clear or as "*".
 void ShowPasswordInClear(QLineEdit& field, bool clear);
 

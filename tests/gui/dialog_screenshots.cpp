@@ -39,9 +39,9 @@ int main(int argc, char* argv[]) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
     qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication application(argc, argv);
-  const QString folder =
-      argc > 1 ? QDir::current().absoluteFilePath(QString::fromLocal8Bit(argv[1]))
-               : QStringLiteral("/tmp");
+  const QString folder = argc > 1
+                             ? QDir::current().absoluteFilePath(QString::fromLocal8Bit(argv[1]))
+                             : QStringLiteral("/tmp");
 
   using namespace velkorant::testing;
   Installation installation;
@@ -53,8 +53,12 @@ int main(int argc, char* argv[]) {
   preferences.server_description = "Servidor de la asociaci\xF3n";
   preferences.receive_at_startup = 1;
   SavePreferences(store, preferences);
-  const PasswordProfile shared{"Amigos del club", "clave compartida", "Acordada en la cena",
-                               "Cambiarla en junio", "Solo para mensajes del club", ""};
+  const PasswordProfile shared{"Amigos del club",
+                               "clave compartida",
+                               "Acordada en la cena",
+                               "Cambiarla en junio",
+                               "Solo para mensajes del club",
+                               ""};
   WriteProfile(store, "Amigos del club", shared);
   WriteProfile(store, kReservedProfileName, shared);
   WriteProfile(store, "Familia", {"Familia", "otra clave larga", "", "", "", ""});
