@@ -108,6 +108,13 @@ void MessageListPanel::FillMessageList() {
 
 void MessageListPanel::SortByDateNewestFirst() {
   model_->Sort(kDateNewestFirst);
+  LayOutRows();
+}
+
+void MessageListPanel::LayOutRows() {
+  // The view would lay the rebuilt rows out on a later turn of the event loop and paint twice;
+  // done now, the list is painted once with its new rows.
+  controls_.message_list->doItemsLayout();
 }
 
 void MessageListPanel::ReloadMessages() {
@@ -234,6 +241,7 @@ void MessageListPanel::SelectMessageByCode(const QString& code) {
 void MessageListPanel::OnColumnClick(int column) {
   const int key = ascending_next_ ? column + 1 : -(column + 1);
   model_->Sort(key);
+  LayOutRows();
   ascending_next_ = !ascending_next_;
 }
 

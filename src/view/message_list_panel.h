@@ -67,6 +67,7 @@ class MessageListPanel : public QObject {
   void OnSelection();
   bool Skipped(const Message& message) const;
   void SortByDateNewestFirst();
+  void LayOutRows();
 
   MainViewControls controls_;
   MessageStore& store_;
