@@ -377,14 +377,17 @@ void IniDocument::EnsureFinalLineEnd() {
 
 void IniDocument::InsertLine(std::size_t position, const Line& line) {
   lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(position), line);
-  for (Section& section : sections_) {
-    if (section.header >= position) {
-      ++section.header;
-      ++section.end;
-    } else if (section.end >= position) {
-      ++section.end;
-    }
+  // Sections are in file order: the ones from the insertion point on move down a line, and only
+  // the one the line goes into grows. Most inserts go into the last section, so this is quick.
+  const auto moved =
+      std::partition_point(sections_.begin(), sections_.end(),
+                           [position](const Section& s) { return s.header < position; });
+  for (auto section = moved; section != sections_.end(); ++section) {
+    ++section->header;
+    ++section->end;
   }
+  if (moved != sections_.begin() && std::prev(moved)->end >= position)
+    ++std::prev(moved)->end;
 }
 
 void IniDocument::CompactIfWasteful() {
@@ -512,6 +515,7 @@ void IniFile::Revalidate() {
     // Not a file this program wrote; never parsed, never overwritten.
     state_ = FileState::kUnreadable;
     document_ = IniDocument{};
+    ++generation_;
     cached_ = false;
     return;
   }
@@ -523,9 +527,12 @@ void IniFile::Revalidate() {
     stamp_ = content.stamp;
     document_ = content.state == FileState::kPresent ? IniDocument::Parse(std::move(content.bytes))
                                                      : IniDocument{};
+    ++generation_;
   } else {
-    if (!cached_ || state_ != status.state)
+    if (!cached_ || state_ != status.state) {
       document_ = IniDocument{};
+      ++generation_;
+    }
     state_ = status.state;
   }
   cached_ = true;
@@ -545,6 +552,8 @@ bool IniFile::Modify(const std::function<bool(IniDocument&)>& edit) {
   cached_ = false;
   if (!edit(document_))
     return false;
+  if (document_.changed())
+    ++generation_;
   if (holding_) {
     held_changes_ = held_changes_ || document_.changed();
     cached_ = true;

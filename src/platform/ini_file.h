@@ -151,6 +151,9 @@ class IniFile {
   bool DeleteSection(std::string_view section);
 
   AtomicFileWriter& writer() { return writer_; }
+  // Changes whenever the content does (an edit, or the file read again): lets callers keep what
+  // they derived from it.
+  std::uint64_t generation() const { return generation_; }
 
   // While holding, edits change only the cached content (which Read() returns) and reach the
   // file at Flush(), in one atomic rewrite: a run of many saves writes its file once. A crash
@@ -176,6 +179,7 @@ class IniFile {
   bool cached_ = false;
   bool holding_ = false;
   bool held_changes_ = false;
+  std::uint64_t generation_ = 0;
 };
 
 }  // namespace velkorant

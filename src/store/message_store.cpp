@@ -190,12 +190,16 @@ void MessageStore::LoadFile(bool enviado, std::size_t& count) {
 
 std::uint32_t MessageStore::HighestNumberInFile(bool enviado) {
   const IniDocument& document = file(enviado).Read();
+  HighestNumber& cached = highest_[enviado ? 1 : 0];
+  if (cached.generation == file(enviado).generation())
+    return cached.value;
   std::uint32_t highest = 0;
   for (std::size_t i = 0; i < document.SectionCount(); ++i) {
     if (const auto numero = SectionNumber(document.SectionName(i), Prefix(enviado))) {
       highest = std::max(highest, *numero);
     }
   }
+  cached = {file(enviado).generation(), highest};
   return highest;
 }
 
@@ -222,6 +226,9 @@ std::uint32_t MessageStore::SaveMessage(Message message) {
   }
   const std::string section = SectionName(enviado, numero);
 
+  // Saving many messages must not rescan the whole file for its highest number each time.
+  const std::uint32_t highest = HighestNumberInFile(enviado);
+  const std::uint64_t before = file(enviado).generation();
   const bool written = file(enviado).Modify([&](IniDocument& document) {
     const bool is_new = document.FindSection(section) == IniDocument::npos;
     const auto write = [&document, &section](std::string_view key, std::string_view value) {
@@ -242,6 +249,9 @@ std::uint32_t MessageStore::SaveMessage(Message message) {
       document.AppendLineEnd();
     return ok;
   });
+  // Only this save's edit happened in between: the file was not read again meanwhile.
+  if (written && file(enviado).generation() == before + 1)
+    highest_[enviado ? 1 : 0] = {file(enviado).generation(), std::max(highest, numero)};
   return Note(written) ? numero : 0;
 }
 

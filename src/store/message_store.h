@@ -81,6 +81,14 @@ class MessageStore {
 
   class LockedChange;
 
+  // The highest section number of each file (received, sent), for the file's content of the
+  // given generation.
+  struct HighestNumber {
+    std::uint64_t generation = ~std::uint64_t{0};
+    std::uint32_t value = 0;
+  };
+  HighestNumber highest_[2];
+
   std::filesystem::path folder_;
   FolderLock lock_;
   bool swept_ = false;
