@@ -6,7 +6,6 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -14,6 +13,7 @@
 #include <QTest>
 #include <memory>
 
+#include "dialog_controls.h"
 #include "gui_support.h"
 #include "platform/ansi_text.h"
 #include "settings/compose_dialog.h"
@@ -25,63 +25,14 @@
 namespace velkorant {
 namespace {
 
+using testing::Click;
+using testing::Control;
 using testing::Installation;
 using testing::RunnerEvent;
 using testing::ScriptedRunner;
-
-QString U(const char* utf8) {
-  return QString::fromUtf8(utf8);
-}
-
-template <typename Widget>
-Widget* Control(QWidget& dialog, int id) {
-  auto* widget = dialog.findChild<Widget*>(QString::number(id));
-  EXPECT_NE(widget, nullptr) << "control " << id;
-  return widget;
-}
-
-void Click(QWidget& dialog, int id) {
-  QPushButton* button = Control<QPushButton>(dialog, id);
-  ASSERT_NE(button, nullptr);
-  QTest::mouseClick(button, Qt::LeftButton);
-}
-
-// Key presses carrying the characters, also those QTest cannot map to a key.
-void KeyIn(QWidget* widget, const QString& text) {
-  for (const QChar c : text) {
-    if (c.unicode() < 0x80) {
-      QTest::keyClick(widget, c.toLatin1());
-      continue;
-    }
-    QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(c));
-    QApplication::sendEvent(widget, &press);
-    QKeyEvent release(QEvent::KeyRelease, Qt::Key_unknown, Qt::NoModifier, QString(c));
-    QApplication::sendEvent(widget, &release);
-  }
-}
-
-void Type(QWidget& dialog, int id, const QString& text) {
-  QWidget* widget = Control<QWidget>(dialog, id);
-  ASSERT_NE(widget, nullptr);
-  if (auto* combo = qobject_cast<QComboBox*>(widget))
-    combo->lineEdit()->clear();
-  if (auto* line = qobject_cast<QLineEdit*>(widget))
-    line->clear();
-  if (auto* plain = qobject_cast<QPlainTextEdit*>(widget))
-    plain->clear();
-  KeyIn(widget, text);
-}
-
-QString Text(QWidget& dialog, int id) {
-  QWidget* widget = Control<QWidget>(dialog, id);
-  if (auto* combo = qobject_cast<QComboBox*>(widget))
-    return combo->currentText();
-  if (auto* line = qobject_cast<QLineEdit*>(widget))
-    return line->text();
-  if (auto* plain = qobject_cast<QPlainTextEdit*>(widget))
-    return plain->toPlainText();
-  return {};
-}
+using testing::Text;
+using testing::Type;
+using testing::U;
 
 void Show(QDialog& dialog) {
   dialog.show();

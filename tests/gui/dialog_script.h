@@ -1,0 +1,68 @@
+#pragma once
+
+// A dialog runner for tests that work through the program's own dialogs: each modal dialog is
+// shown and handed to the next step of a script, which fills and closes it as a user would, and
+// the dialog's own result is returned. Message boxes are recorded and answered from a queue.
+
+#include <gtest/gtest.h>
+
+#include <QDialog>
+#include <QTest>
+#include <deque>
+#include <functional>
+#include <vector>
+
+#include "gui_support.h"
+#include "server/ui_services.h"
+#include "ui/dialog_fields.h"
+#include "ui/dialog_runner.h"
+
+namespace velkorant::testing {
+
+class DialogScript final : public DialogRunner {
+ public:
+  using Step = std::function<void(QDialog&)>;
+
+  int ShowMessageBox(QWidget*, const QString& text, const QString& caption,
+                     unsigned type) override {
+    events.push_back({caption, text, type, {}});
+    if (!box_answers.empty()) {
+      const int answer = box_answers.front();
+      box_answers.pop_front();
+      return answer;
+    }
+    return type == kBoxYesNoQuestion ? kAnswerNo : kAnswerOk;
+  }
+
+  int RunModal(QDialog& dialog) override {
+    events.push_back({dialog.windowTitle(), {}, 0, dialog.objectName()});
+    if (steps.empty()) {
+      ADD_FAILURE() << "no step for the dialog " << dialog.objectName().toStdString();
+      return kDialogCancel;
+    }
+    const Step step = std::move(steps.front());
+    steps.pop_front();
+    dialog.show();
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    step(dialog);
+    if (dialog.isVisible()) {
+      ADD_FAILURE() << "the step left the dialog " << dialog.objectName().toStdString() << " open";
+      dialog.reject();
+    }
+    return dialog.result();
+  }
+
+  // The captions of the boxes and the titles of the dialogs, in order.
+  std::vector<QString> Captions() const {
+    std::vector<QString> captions;
+    for (const RunnerEvent& event : events)
+      captions.push_back(event.caption);
+    return captions;
+  }
+
+  std::vector<RunnerEvent> events;
+  std::deque<int> box_answers;
+  std::deque<Step> steps;
+};
+
+}  // namespace velkorant::testing
