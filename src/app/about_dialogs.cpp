@@ -22,11 +22,26 @@ void PrepareBox(QDialog& dialog, int template_id, const QString& caption) {
                         Qt::MSWindowsFixedSizeDialogHint);
 }
 
-QLabel* Text(const QString& text, QWidget* parent, bool bold = false) {
+// The box takes the size its contents need and cannot be resized.
+QVBoxLayout* BoxLayout(QDialog& dialog) {
+  auto* layout = new QVBoxLayout(&dialog);
+  layout->setSizeConstraint(QLayout::SetFixedSize);
+  layout->setContentsMargins(14, 14, 14, 14);
+  layout->setSpacing(10);
+  return layout;
+}
+
+enum class Weight { kNormal, kBold };
+
+// A label of fixed width wraps its text and knows its height before the box is laid out.
+QLabel* Text(const QString& text, QWidget* parent, int width, Weight weight = Weight::kNormal) {
   auto* label = new QLabel(text, parent);
   label->setTextFormat(Qt::PlainText);
-  label->setWordWrap(true);
-  if (bold) {
+  if (width > 0) {
+    label->setWordWrap(true);
+    label->setFixedWidth(width);
+  }
+  if (weight == Weight::kBold) {
     QFont font = label->font();
     font.setBold(true);
     label->setFont(font);
@@ -60,10 +75,10 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
   auto* top = new QHBoxLayout;
   top->addWidget(Picture(u"128", QSize(48, 48), this), 0, Qt::AlignTop);
   auto* lines = new QVBoxLayout;
-  lines->addWidget(Text(QStringLiteral("Velkorant v1.1a"), this, true));
-  lines->addWidget(Text(QStringLiteral("Mensajes cortos encriptados de punto a punto. "
-                                       "© KRWTN Software"),
-                        this));
+  lines->addWidget(Text(QStringLiteral("Velkorant v1.1a"), this, 0, Weight::kBold));
+  lines->addWidget(Text(QStringLiteral("© KRWTN Software. Mensajes cortos encriptados de punto a "
+                                       "punto."),
+                        this, 340));
   top->addLayout(lines, 1);
 
   struct Link {
@@ -83,42 +98,42 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     go->setObjectName(QString::number(link.id));
     const QUrl url(QString::fromLatin1(link.url));
     connect(go, &QPushButton::clicked, this, [url] { QDesktopServices::openUrl(url); });
+    go->setFixedWidth(go->sizeHint().width());
     links->addWidget(go, row, 0);
-    links->addWidget(Text(QString::fromUtf16(link.label), this), row, 1);
+    links->addWidget(Text(QString::fromUtf16(link.label), this, 0), row, 1);
     ++row;
   }
   findChild<QPushButton*>(QStringLiteral("1507"))
       ->setToolTip(QStringLiteral("Visita el sitio web oficial de la aplicación"));
 
-  auto* layout = new QVBoxLayout(this);
+  links->setColumnStretch(1, 1);
+  QVBoxLayout* layout = BoxLayout(*this);
   layout->addLayout(top);
   layout->addLayout(links);
   layout->addLayout(OkRow(*this, QStringLiteral("OK")));
-  setFixedWidth(460);
 }
 
 CAboutAES256Dlg::CAboutAES256Dlg(QWidget* parent) : QDialog(parent) {
   PrepareBox(*this, 133, QStringLiteral("Encriptación Punto a Punto"));
   auto* texts = new QVBoxLayout;
-  texts->addWidget(
-      Text(QStringLiteral("Esta aplicación usa encriptación Punto a Punto"), this, true));
+  texts->addWidget(Text(QStringLiteral("Esta aplicación usa encriptación Punto a Punto"), this, 400,
+                        Weight::kBold));
   texts->addWidget(Text(
       QStringLiteral("La encriptación de mensajes punto a punto, es un sistema de comunicación en "
                      "el que solo los usuarios que se comunican pueden leer los mensajes.\nNi "
                      "siquiera los servidores por donde pasan o se almacenan los mensajes pueden "
                      "descifrarlos."),
-      this));
+      this, 400));
   texts->addWidget(Text(QStringLiteral("Algoritmo de encriptación y desencriptación usado: "
                                        "AES-256 de clave simétrica"),
-                        this));
+                        this, 400));
   texts->addStretch();
   auto* top = new QHBoxLayout;
   top->addWidget(Picture(u"141", QSize(128, 128), this), 0, Qt::AlignTop);
   top->addLayout(texts, 1);
-  auto* layout = new QVBoxLayout(this);
+  QVBoxLayout* layout = BoxLayout(*this);
   layout->addLayout(top);
   layout->addLayout(OkRow(*this, QStringLiteral("OK")));
-  setFixedWidth(560);
 }
 
 CAboutDescargoRespoDlg::CAboutDescargoRespoDlg(QWidget* parent) : QDialog(parent) {
@@ -126,13 +141,12 @@ CAboutDescargoRespoDlg::CAboutDescargoRespoDlg(QWidget* parent) : QDialog(parent
   auto* heading = new QHBoxLayout;
   heading->addStretch();
   heading->addWidget(Picture(u"142", QSize(32, 32), this));
-  QLabel* title = Text(QStringLiteral("AVISO LEGAL"), this, true);
-  title->setWordWrap(false);
+  QLabel* title = Text(QStringLiteral("AVISO LEGAL"), this, 0, Weight::kBold);
   heading->addWidget(title);
   heading->addWidget(Picture(u"142", QSize(32, 32), this));
   heading->addStretch();
 
-  auto* layout = new QVBoxLayout(this);
+  QVBoxLayout* layout = BoxLayout(*this);
   layout->addLayout(heading);
   for (const QString& paragraph : {
            QStringLiteral("Este software utiliza criptografía fuerte proporcionada por Crypto++. "
@@ -145,10 +159,9 @@ CAboutDescargoRespoDlg::CAboutDescargoRespoDlg(QWidget* parent) : QDialog(parent
                           "CRIPTOGRAFÍA FUERTE."),
            QStringLiteral("Es ilegal usar criptografía con propósitos criminales o terroristas."),
        }) {
-    layout->addWidget(Text(paragraph, this));
+    layout->addWidget(Text(paragraph, this, 520));
   }
   layout->addLayout(OkRow(*this, QStringLiteral("Aceptar")));
-  setFixedWidth(560);
 }
 
 }  // namespace velkorant

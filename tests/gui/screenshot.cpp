@@ -1,11 +1,14 @@
 // Renders the main window, offscreen, with a sample store (sent, received unread, received read,
-// undecrypted) and one message selected, into the PNG named on the command line.
+// undecrypted) and one message selected, into the PNG named on the command line, and the three
+// information boxes into information_box_<template>.png beside it.
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QTableView>
 #include <QTest>
 #include <cstdio>
 
+#include "app/about_dialogs.h"
 #include "app/main_frame.h"
 #include "app/msjprv_app.h"
 #include "gui_support.h"
@@ -54,5 +57,21 @@ int main(int argc, char* argv[]) {
     return 1;
   }
   std::printf("%s\n", qPrintable(output));
+
+  // The three information boxes beside it.
+  const QString folder = QFileInfo(output).absolutePath();
+  CAboutDlg about(&frame);
+  CAboutAES256Dlg encryption(&frame);
+  CAboutDescargoRespoDlg notice(&frame);
+  for (QDialog* box : std::initializer_list<QDialog*>{&about, &encryption, &notice}) {
+    box->show();
+    QApplication::processEvents();
+    const QString path =
+        QDir(folder).filePath(QStringLiteral("information_box_%1.png").arg(box->objectName()));
+    if (!box->grab().save(path))
+      return 1;
+    box->hide();
+    std::printf("%s\n", qPrintable(path));
+  }
   return 0;
 }
