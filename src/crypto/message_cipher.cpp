@@ -32,7 +32,8 @@ const std::array<char, 256>& PrefixAlphabet() {
     constexpr std::string_view kCharacters =
         "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ1234567890";
     std::array<char, 256> table{};
-    for (std::size_t i = 0; i < table.size(); ++i) table[i] = kCharacters[i % kCharacters.size()];
+    for (std::size_t i = 0; i < table.size(); ++i)
+      table[i] = kCharacters[i % kCharacters.size()];
     return table;
   }();
   return alphabet;
@@ -64,7 +65,8 @@ std::string MakeRandomPrefix() {
   CryptoPP::AutoSeededRandomPool pool(false, 32);
   const auto& alphabet = PrefixAlphabet();
   std::string prefix(kRandomPrefixLength, '\0');
-  for (char& c : prefix) c = alphabet[pool.GenerateByte()];
+  for (char& c : prefix)
+    c = alphabet[pool.GenerateByte()];
   return prefix;
 }
 
@@ -96,22 +98,94 @@ std::optional<std::string> TryDecryptTextWithKey(std::string_view transport_text
   try {
     CryptoPP::AES::Decryption aes(key.key, key.key.size());
     CryptoPP::CBC_Mode_ExternalCipher::Decryption cbc(aes, key.iv);
-    CryptoPP::StringSource pump(
-        Bytes(transport_text), transport_text.size(), true,
-        new CryptoPP::HexDecoder(new CryptoPP::StreamTransformationFilter(
-            cbc, new CryptoPP::StringSink(decrypted),
-            CryptoPP::StreamTransformationFilter::PKCS_PADDING)));
+    CryptoPP::StringSource pump(Bytes(transport_text), transport_text.size(), true,
+                                new CryptoPP::HexDecoder(new CryptoPP::StreamTransformationFilter(
+                                    cbc, new CryptoPP::StringSink(decrypted),
+                                    CryptoPP::StreamTransformationFilter::PKCS_PADDING)));
   } catch (const CryptoPP::Exception& e) {
     g_diagnostic_sink.load()(e.what());
     return std::nullopt;
   }
-  if (decrypted.size() < kRandomPrefixLength) return std::nullopt;
+  if (decrypted.size() < kRandomPrefixLength)
+    return std::nullopt;
   decrypted.erase(0, kRandomPrefixLength);
   return decrypted;
 }
 
 std::string DecryptTextWithKey(std::string_view transport_text, const DerivedKey& key) {
   return TryDecryptTextWithKey(transport_text, key).value_or(std::string());
+}
+
+namespace {
+
+// What the library says of the same failures, so both paths report alike.
+constexpr std::string_view kBadLength =
+    "StreamTransformationFilter: ciphertext length is not a multiple of block size";
+constexpr std::string_view kBadPadding =
+    "StreamTransformationFilter: invalid PKCS #7 block padding found";
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9')
+    return c - '0';
+  if (c >= 'A' && c <= 'F')
+    return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f')
+    return c - 'a' + 10;
+  return -1;
+}
+
+}  // namespace
+
+Ciphertext::Ciphertext(std::string_view transport_text) {
+  bytes_.reserve(transport_text.size() / 2);
+  int high = -1;
+  for (const char c : transport_text) {
+    const int value = HexValue(c);
+    if (value < 0)
+      continue;
+    if (high < 0) {
+      high = value;
+    } else {
+      bytes_.push_back(static_cast<char>((high << 4) | value));
+      high = -1;
+    }
+  }
+}
+
+std::optional<std::string> Ciphertext::TryDecrypt(const DerivedKey& key) const {
+  constexpr std::size_t kBlock = CryptoPP::AES::BLOCKSIZE;
+  const std::size_t size = bytes_.size();
+  if (size == 0 || size % kBlock != 0) {
+    g_diagnostic_sink.load()(kBadLength);
+    return std::nullopt;
+  }
+  const auto* data = reinterpret_cast<const CryptoPP::byte*>(bytes_.data());
+  CryptoPP::AES::Decryption aes(key.key, key.key.size());
+
+  // The padding lives in the last block: plain = D(last) xor the block before it (or the IV).
+  CryptoPP::byte last[kBlock];
+  aes.ProcessBlock(data + size - kBlock, last);
+  const CryptoPP::byte* previous = size > kBlock ? data + size - 2 * kBlock : key.iv.data();
+  for (std::size_t i = 0; i < kBlock; ++i)
+    last[i] ^= previous[i];
+  const std::size_t padding = last[kBlock - 1];
+  bool padded = padding >= 1 && padding <= kBlock;
+  for (std::size_t i = kBlock - (padded ? padding : 0); padded && i < kBlock; ++i) {
+    padded = last[i] == padding;
+  }
+  if (!padded) {
+    g_diagnostic_sink.load()(kBadPadding);
+    return std::nullopt;
+  }
+
+  std::string plain(size, '\0');
+  CryptoPP::CBC_Mode_ExternalCipher::Decryption cbc(aes, key.iv);
+  cbc.ProcessData(reinterpret_cast<CryptoPP::byte*>(plain.data()), data, size);
+  plain.resize(size - padding);
+  if (plain.size() < kRandomPrefixLength)
+    return std::nullopt;
+  plain.erase(0, kRandomPrefixLength);
+  return plain;
 }
 
 std::string EncryptText(std::string plain_text, std::string password) {

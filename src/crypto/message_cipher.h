@@ -41,6 +41,19 @@ std::string DecryptTextWithKey(std::string_view transport_text, const DerivedKey
 std::optional<std::string> TryDecryptTextWithKey(std::string_view transport_text,
                                                  const DerivedKey& key);
 
+// A transport text decoded once, for trying many keys on it as a receive run does. A wrong key
+// is nearly always told from the last block alone, without decrypting the rest.
+class Ciphertext {
+ public:
+  // Digits are read in pairs, upper and lower case alike; any other character is skipped.
+  explicit Ciphertext(std::string_view transport_text);
+  // The same result as TryDecryptTextWithKey on the transport text.
+  std::optional<std::string> TryDecrypt(const DerivedKey& key) const;
+
+ private:
+  std::string bytes_;
+};
+
 // Where decryption failures report the library's error text. By default it is written to
 // standard output without a line end; programs that use standard output for their own
 // lines redirect it.

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <mutex>
 #include <system_error>
@@ -74,7 +75,7 @@ class TemporaryFile {
 };
 
 struct Transfer {
-  TemporaryFile* file;
+  std::function<bool(const char*, std::size_t)> write;
   std::size_t received = 0;
   std::size_t limit;
   bool too_large = false;
@@ -89,7 +90,7 @@ std::size_t WriteBody(char* data, std::size_t size, std::size_t count, void* use
     transfer.too_large = true;
     return 0;  // aborts the transfer
   }
-  if (!transfer.file->Write(data, bytes)) {
+  if (!transfer.write(data, bytes)) {
     transfer.write_failed = true;
     return 0;
   }
@@ -154,17 +155,13 @@ UrlDownloader::UrlDownloader(DownloadLimits limits)
 
 UrlDownloader::~UrlDownloader() = default;
 
-ResultCode UrlDownloader::FetchToFile(const std::string& url,
-                                      const std::filesystem::path& local_file) {
+ResultCode UrlDownloader::Perform(const std::string& url,
+                                  const std::function<bool(const char*, std::size_t)>& write) {
   last_http_status_ = 0;
   CURL* curl = handle_->curl.get();
   if (curl == nullptr)
     return kCannotConnect;
-
-  TemporaryFile body(local_file);
-  if (!body.ok())
-    return kCannotLoadData;
-  Transfer transfer{&body, 0, limits_.max_answer_bytes};
+  Transfer transfer{write, 0, limits_.max_answer_bytes};
 
   // Options are set afresh for every request; the handle keeps connections and the CA cache.
   curl_easy_reset(curl);
@@ -194,9 +191,7 @@ ResultCode UrlDownloader::FetchToFile(const std::string& url,
   const CURLcode code = curl_easy_perform(curl);
   curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &last_http_status_);
 
-  if (transfer.too_large)
-    return kCannotLoadData;
-  if (transfer.write_failed)
+  if (transfer.too_large || transfer.write_failed)
     return kCannotLoadData;
   if (code != CURLE_OK)
     return FromCurl(code);
@@ -204,7 +199,30 @@ ResultCode UrlDownloader::FetchToFile(const std::string& url,
     return kObjectNotFound;
   if (last_http_status_ < 200 || last_http_status_ >= 300)
     return kDataNotAvailable;
+  return kResultOk;
+}
+
+ResultCode UrlDownloader::FetchToFile(const std::string& url,
+                                      const std::filesystem::path& local_file) {
+  TemporaryFile body(local_file);
+  if (!body.ok())
+    return kCannotLoadData;
+  const ResultCode code =
+      Perform(url, [&body](const char* data, std::size_t size) { return body.Write(data, size); });
+  if (code != kResultOk)
+    return code;
   return body.Commit(local_file) ? kResultOk : kCannotLoadData;
+}
+
+ResultCode UrlDownloader::FetchToMemory(const std::string& url, std::string& body) {
+  body.clear();
+  const ResultCode code = Perform(url, [&body](const char* data, std::size_t size) {
+    body.append(data, size);
+    return true;
+  });
+  if (code != kResultOk)
+    body.clear();
+  return code;
 }
 
 std::optional<std::string> ReadResultFile(const std::filesystem::path& file) {

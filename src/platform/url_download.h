@@ -22,6 +22,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -69,11 +70,17 @@ class UrlDownloader {
   UrlDownloader& operator=(const UrlDownloader&) = delete;
 
   ResultCode FetchToFile(const std::string& url, const std::filesystem::path& local_file);
+  // The same request with the answer kept in memory (empty on failure), for a flow that reads
+  // many small answers and needs no file of them.
+  ResultCode FetchToMemory(const std::string& url, std::string& body);
 
   // The HTTP status of the last request (0 when none was received); for diagnostics.
   long last_http_status() const { return last_http_status_; }
 
  private:
+  ResultCode Perform(const std::string& url,
+                     const std::function<bool(const char*, std::size_t)>& write);
+
   struct Handle;
   std::unique_ptr<Handle> handle_;
   DownloadLimits limits_;

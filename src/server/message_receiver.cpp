@@ -1,9 +1,9 @@
 #include "server/message_receiver.h"
 
+#include <algorithm>
 #include <charconv>
-#include <fstream>
-#include <iterator>
 #include <limits>
+#include <thread>
 
 #include "crypto/digests.h"
 #include "platform/ansi_text.h"
@@ -29,13 +29,6 @@ class Stopwatch {
   Clock::time_point start_;
 };
 
-std::optional<std::string> ReadWholeFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in)
-    return std::nullopt;
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 Message UndecryptedRecord(std::string transport) {
   Message record;
   record.fecha_msj = "?";
@@ -56,8 +49,22 @@ MessageReceiver::KeyCache::KeyCache(const PasswordList& passwords, RunStatistics
 const DerivedKey& MessageReceiver::KeyCache::Key(std::size_t entry) {
   if (!keys_[entry]) {
     Stopwatch time(stats_.derive);
+    // The passwords are tried in order, so the ones after this are likely next: derive as many
+    // of them at once as there are processors, each key still only once.
+    const std::size_t ahead = std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 4);
+    std::vector<std::thread> workers;
+    for (std::size_t i = entry + 1; i < keys_.size() && i < entry + ahead; ++i) {
+      if (keys_[i])
+        continue;
+      keys_[i].emplace();
+      workers.emplace_back(
+          [this, i] { *keys_[i] = DeriveKeyAndIv(passwords_.entries()[i].password); });
+      ++stats_.derivations;
+    }
     keys_[entry] = DeriveKeyAndIv(passwords_.entries()[entry].password);
     ++stats_.derivations;
+    for (std::thread& worker : workers)
+      worker.join();
   }
   return *keys_[entry];
 }
@@ -69,21 +76,24 @@ MessageReceiver::MessageReceiver(MailboxClient& client, Settings& settings,
       settings_(settings),
       settings_store_(settings_store),
       store_(store),
-      passwords_(passwords),
-      downloaded_file_(client.working_folder() / kDownloadedMessageFile) {}
+      passwords_(passwords) {}
 
 std::optional<Message> MessageReceiver::Decrypt(std::string_view transport, KeyCache& keys) {
   const auto& entries = passwords_.entries();
+  std::optional<Ciphertext> ciphertext;
   for (std::size_t i = 0; i < entries.size(); ++i) {
     const DerivedKey& key = keys.Key(i);
-    std::string text;
+    std::optional<std::string> text;
     {
       Stopwatch time(stats_.decrypt);
-      text = DecryptTextWithKey(transport, key);
+      // Decoded once for all the passwords; each wrong one is mostly told by one block.
+      if (!ciphertext)
+        ciphertext.emplace(transport);
+      text = ciphertext->TryDecrypt(key);
     }
-    if (!IsAcceptableMessageText(text))
+    if (!text || !IsAcceptableMessageText(*text))
       continue;
-    Message record = MessageFromText(text);
+    Message record = MessageFromText(*text);
     record.password_msj = entries[i].password;
     record.flag_msj_desencriptado = true;
     return record;
@@ -92,21 +102,25 @@ std::optional<Message> MessageReceiver::Decrypt(std::string_view transport, KeyC
 }
 
 MessageReceiver::DownloadOutcome MessageReceiver::DownloadMessage(std::int32_t number) {
-  std::error_code ignored;
-  std::filesystem::remove(downloaded_file_, ignored);
+  downloaded_.reset();
   const std::string url = "https://" + settings_.server_name +
                           MailboxFolderName(settings_.user_name) + "/msj_" +
                           std::to_string(number) + "_datos.cry";
   ResultCode code;
   {
     Stopwatch time(stats_.download);
-    code = client_.downloader().FetchToFile(url, downloaded_file_);
+    // Kept in memory: a run reads hundreds of these, and a file per message would cost more than
+    // fetching it.
+    std::string body;
+    code = client_.downloader().FetchToMemory(url, body);
+    if (code == kResultOk)
+      downloaded_ = std::move(body);
   }
   const ResultClass result = ClassifyResult(code);
   if (result == ResultClass::kConnectionFailure || result == ResultClass::kCodedFailure) {
     client_.ui().LogTerminal(FailureText(RequestKind::kMessageFile, code));
   }
-  if (std::filesystem::exists(downloaded_file_, ignored))
+  if (downloaded_)
     return DownloadOutcome::kDownloaded;
   return result == ResultClass::kReached || result == ResultClass::kNotFound
              ? DownloadOutcome::kAbsent
@@ -114,9 +128,8 @@ MessageReceiver::DownloadOutcome MessageReceiver::DownloadMessage(std::int32_t n
 }
 
 MessageReceiver::Stored MessageReceiver::StoreDownloadedMessage(KeyCache& keys) {
-  std::string content = ReadWholeFile(downloaded_file_).value_or(std::string());
-  std::error_code ignored;
-  std::filesystem::remove(downloaded_file_, ignored);
+  std::string content = std::move(downloaded_).value_or(std::string());
+  downloaded_.reset();
   if (content.empty())
     return Stored::kEmpty;
 

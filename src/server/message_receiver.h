@@ -89,8 +89,8 @@ class MessageReceiver {
   SettingsStore& settings_store_;
   MessageStore& store_;
   const PasswordList& passwords_;
-  std::filesystem::path downloaded_file_;
-  KeyCache* keys_ = nullptr;  // the running run's cache, for ReadDownloadedMessage
+  std::optional<std::string> downloaded_;  // the message of the last DownloadMessage
+  KeyCache* keys_ = nullptr;               // the running run's cache, for ReadDownloadedMessage
   std::uint32_t batch_first_ = 0;
   std::uint32_t batch_last_ = 0;
   RunStatistics stats_;

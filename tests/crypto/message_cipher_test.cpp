@@ -1,11 +1,12 @@
 #include "crypto/message_cipher.h"
 
+#include <cryptopp/hex.h>
 #include <gtest/gtest.h>
 
-#include <cryptopp/hex.h>
-
 #include <algorithm>
+#include <random>
 #include <string>
+#include <vector>
 
 namespace velkorant {
 namespace {
@@ -97,11 +98,15 @@ TEST_F(CipherTest, AesCbcMatchesNistVectors) {
 }
 
 TEST_F(CipherTest, RoundTripsEveryLengthAndPassword) {
-  const std::string passwords[] = {"", "clave1234", "contrase\xF1" "a \x80\x9F", std::string(40, 'p')};
+  const std::string passwords[] = {"", "clave1234",
+                                   "contrase\xF1"
+                                   "a \x80\x9F",
+                                   std::string(40, 'p')};
   for (const auto& password : passwords) {
     for (std::size_t n : {0u, 1u, 15u, 16u, 17u, 31u, 32u, 800u}) {
       std::string plain(n, '\0');
-      for (std::size_t i = 0; i < n; ++i) plain[i] = static_cast<char>(i * 37 + 1);
+      for (std::size_t i = 0; i < n; ++i)
+        plain[i] = static_cast<char>(i * 37 + 1);
       const std::string transport = EncryptText(plain, password);
       EXPECT_EQ(transport.size(), 32 * (n / 16 + 2)) << n;
       EXPECT_EQ(DecryptText(transport, password), plain) << n;
@@ -126,14 +131,16 @@ TEST_F(CipherTest, TransportTextShape) {
 TEST_F(CipherTest, DecryptionToleratesCaseAndSeparators) {
   const std::string transport = EncryptText("mensaje de prueba", "clave1234");
   std::string lower = transport;
-  std::transform(lower.begin(), lower.end(), lower.begin(),
-                 [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); });
+  std::transform(lower.begin(), lower.end(), lower.begin(), [](char c) {
+    return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  });
   EXPECT_EQ(DecryptText(lower, "clave1234"), "mensaje de prueba");
 
   std::string spaced;
   for (std::size_t i = 0; i < transport.size(); ++i) {
     spaced += transport[i];
-    if (i % 7 == 6) spaced += (i % 2 ? " " : "\r\n");
+    if (i % 7 == 6)
+      spaced += (i % 2 ? " " : "\r\n");
   }
   EXPECT_EQ(DecryptText(spaced, "clave1234"), "mensaje de prueba");
 }
@@ -175,6 +182,40 @@ TEST_F(CipherTest, TryDecryptTellsEmptyPlainTextFromFailure) {
   ASSERT_TRUE(empty.has_value());
   EXPECT_EQ(*empty, "");
   EXPECT_FALSE(TryDecryptTextWithKey("00", key).has_value());
+}
+
+TEST_F(CipherTest, DecodedCiphertextGivesWhatThePipelineGives) {
+  // The receive runs' shortcut must agree with the library's pipeline on everything: right and
+  // wrong keys, garbage whose padding happens to fit, odd digits, separators, any length.
+  const DerivedKey right = DeriveKeyAndIv("clave compartida");
+  const DerivedKey wrong = DeriveKeyAndIv("otra clave");
+  std::mt19937 random(1234);
+  const auto hex = [&random](std::size_t bytes) {
+    std::string text;
+    for (std::size_t i = 0; i < 2 * bytes; ++i)
+      text += "0123456789ABCDEFabcdef"[random() % 22];
+    return text;
+  };
+  std::vector<std::string> transports = {"",
+                                         "0",
+                                         "00",
+                                         "zz",
+                                         EncryptTextWithKey("", right),
+                                         EncryptTextWithKey("hola", right) + "A",
+                                         " " + EncryptTextWithKey(std::string(40, 'x'), right)};
+  for (int i = 0; i < 3000; ++i)
+    transports.push_back(hex(16 * (1 + random() % 4)));
+  for (int i = 0; i < 50; ++i)
+    transports.push_back(hex(random() % 70) + "-\r\n" + hex(3));
+  int padding_fits = 0;
+  for (const std::string& transport : transports) {
+    for (const DerivedKey* key : {&right, &wrong}) {
+      const auto expected = TryDecryptTextWithKey(transport, *key);
+      EXPECT_EQ(Ciphertext(transport).TryDecrypt(*key), expected) << transport;
+      padding_fits += expected.has_value();
+    }
+  }
+  EXPECT_GT(padding_fits, 10) << "random blocks whose padding fits must be among the cases";
 }
 
 TEST(RandomPrefix, UsesOnlyLettersAndDigits) {
