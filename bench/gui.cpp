@@ -16,6 +16,7 @@
 #include "gui_support.h"
 #include "store/message_text.h"
 #include "view/main_view.h"
+#include "view/message_list_panel.h"
 
 namespace {
 
@@ -96,6 +97,11 @@ Result Measure(int messages) {
   if (!app.InitInstance() || !QTest::qWaitForWindowExposed(app.main_frame()))
     std::abort();
   CMainView& view = *app.main_frame()->view();
+  if (view.list().model().rowCount() != messages) {
+    std::fprintf(stderr, "bench_gui: the list holds %d rows, not %d\n",
+                 view.list().model().rowCount(), messages);
+    std::abort();
+  }
   QWidget& viewport = ListViewport(app);
   // Past the start-up timer and the first paints.
   QTest::qWait(kStartupTimerPeriodMs + 200);
