@@ -1,6 +1,7 @@
 // The frame, the start-up, the terminal, the envelope, the timers and the action buttons.
 
 #include <QAction>
+#include <QCheckBox>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenuBar>
@@ -8,11 +9,14 @@
 #include <QRegularExpression>
 #include <QScreen>
 #include <QSignalSpy>
+#include <QStatusBar>
+#include <QStyle>
 #include <QTextEdit>
 #include <QTimer>
 #include <ctime>
 
 #include "main_window_fixture.h"
+#include "ui/dialog_units.h"
 #include "ui/event_sound_player.h"
 
 namespace velkorant::testing {
@@ -285,6 +289,38 @@ TEST_F(MainWindowTest, DeleteKeyIsOnlyAHookForNow) {
   EXPECT_TRUE(runner_.events.empty());
   view()->message_store().LoadMessageStore();
   EXPECT_EQ(view()->message_store().messages().size(), 1u);
+}
+
+TEST_F(MainWindowTest, DialogUnitsRoundEachEdgeLikeTheSystem) {
+  const DialogUnits units(9, 18);
+  // 11 * 9 / 4 = 24.75, 90 * 9 / 4 = 202.5 (halves round up), 3 * 18 / 8 = 6.75, 17 * 18 / 8
+  // = 38.25
+  EXPECT_EQ(units.Rect(11, 3, 79, 14), QRect(25, 7, 178, 31));
+  EXPECT_EQ(units.X(633), 1424);
+}
+
+// Whatever font stands in for the dialog font, the form fits the window and no caption is cut.
+TEST_F(MainWindowTest, FormFitsTheWindowAndCaptionsFitTheirControls) {
+  WriteSettings();
+  Start();
+  EXPECT_LE(view()->x() + view()->width(), frame()->width());
+  EXPECT_LE(view()->y() + view()->height(), frame()->statusBar()->y());
+  for (QAbstractButton* button : view()->findChildren<QAbstractButton*>()) {
+    if (button->text().isEmpty())
+      continue;
+    int needed = button->fontMetrics().horizontalAdvance(button->text()) + 8;
+    if (!button->icon().isNull())
+      needed += button->iconSize().width() + 4;
+    if (qobject_cast<QCheckBox*>(button) != nullptr)
+      needed += button->style()->pixelMetric(QStyle::PM_IndicatorWidth) + 4;
+    EXPECT_LE(needed, button->width()) << button->objectName().toStdString();
+  }
+  for (QWidget* control : view()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+    if (!control->isVisibleTo(view()))
+      continue;
+    EXPECT_TRUE(view()->rect().contains(control->geometry()))
+        << control->objectName().toStdString();
+  }
 }
 
 }  // namespace
