@@ -28,9 +28,9 @@ def derive(password: bytes):
     return block[:32], block[32:48]
 
 
-def reference_encrypt(plain: bytes, password: bytes) -> str:
+def reference_encrypt(plain: bytes, password: bytes, prefix: bytes = b"") -> str:
     key, iv = derive(password)
-    prefix = "".join(secrets.choice(ALPHABET) for _ in range(16)).encode()
+    prefix = prefix or "".join(secrets.choice(ALPHABET) for _ in range(16)).encode()
     padder = padding.PKCS7(128).padder()
     data = padder.update(prefix + plain) + padder.finalize()
     encryptor = Cipher(algorithms.AES(key), modes.CBC(iv)).encryptor()
@@ -99,7 +99,8 @@ class TransportInterop(unittest.TestCase):
                     self.assertEqual(plain.decode("utf-8"), text)
 
     def test_cli_refuses_wrong_password(self):
-        transport = reference_encrypt(b"texto secreto de prueba", b"la buena")
+        # A fixed prefix: with a random one a wrong password passes the padding check once in 256.
+        transport = reference_encrypt(b"texto secreto de prueba", b"la buena", b"abcdefgh12345678")
         result = subprocess.run([CLI, "decrypt", "--password-file", self.password_file("la mala")],
                                 input=transport.encode(), capture_output=True, timeout=60)
         self.assertEqual(result.returncode, 1)
