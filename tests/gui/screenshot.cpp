@@ -34,7 +34,12 @@ int main(int argc, char* argv[]) {
       Sent("Ana_garcia", "Borrador del informe", "2024-03-04 08:15:40", false),
       Received("Jos\xE9_Mar\xEDn", "Re: Cena del viernes", "2024-03-02 10:31:05", true),
       Received("Ana_garcia", "Reuni\xF3n del lunes", "2024-03-05 12:00:00", false),
-      Received("?", "", "2024-03-06 07:45:19", false, false),
+      [] {
+        // As a receive run stores a message no password fits.
+        Message undecrypted = Received("?", "<sin desencriptar>", "?", true, false);
+        undecrypted.usuario_receptor_msj = "?";
+        return undecrypted;
+      }(),
       Received("Carlos_ruiz", "Fotos del viaje", "2024-02-27 21:10:33", true),
   });
 
@@ -50,7 +55,8 @@ int main(int argc, char* argv[]) {
   QTest::qWait(kStartupTimerPeriodMs + 100);
   view.LogTerminal("Comprobando mensajes para Hannah_desert");
   view.LogTerminal("No hay nuevos mensajes");
-  view.list().SelectMessageByCode(QStringLiteral("r2"));
+  // A message already read, so the unread one keeps its colours.
+  view.list().SelectMessageByCode(QStringLiteral("r1"));
   QApplication::processEvents();
   if (!frame.grab().save(output)) {
     std::fprintf(stderr, "gui_screenshot: cannot write %s\n", qPrintable(output));
