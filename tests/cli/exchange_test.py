@@ -16,21 +16,18 @@ import re
 import secrets
 import socket
 import subprocess
+import sys
 import tempfile
 import unittest
 import zlib
 
+# The fixture's env file is read as the server tests read it.
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "mailbox-server"))
+from mailbox_http import read_env  # noqa: E402
+
 CLI = os.environ["VELKORANT_CLI"]
 DATA_ROOT = pathlib.Path(os.environ["VELKORANT_SERVER_STATE"]) / "data"
 COMMAND_TIMEOUT = 60  # seconds; a loaded 2-core machine is slow, a hung command is a failure
-
-
-def read_env(path):
-    values = {}
-    for line in pathlib.Path(path).read_text().splitlines():
-        key, _, value = line.partition("=")
-        values[key] = value
-    return values
 
 
 SERVER_ENV = read_env(os.environ["VELKORANT_SERVER_ENV"])

@@ -30,6 +30,10 @@ import time
 import unittest
 import zlib
 
+# The fixture's env file is read as the server tests read it.
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "mailbox-server"))
+from mailbox_http import read_env  # noqa: E402
+
 CLI = os.environ["VELKORANT_CLI"]
 DATA_ROOT = pathlib.Path(os.environ["VELKORANT_SERVER_STATE"]) / "data"
 COMMAND_TIMEOUT = 60  # seconds for one command on a loaded machine
@@ -58,14 +62,6 @@ SUBJECT = re.compile(rb"^asunto_msj=(.*)\r$", re.M)
 IN_MOVED_TO = 0x80
 IN_CREATE = 0x100
 LIBC = ctypes.CDLL(None, use_errno=True)
-
-
-def read_env(path):
-    values = {}
-    for line in pathlib.Path(path).read_text().splitlines():
-        key, _, value = line.partition("=")
-        values[key] = value
-    return values
 
 
 SERVER_ENV = read_env(os.environ["VELKORANT_SERVER_ENV"])
