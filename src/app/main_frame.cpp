@@ -11,6 +11,7 @@
 
 #include "ui/dialog_units.h"
 #include "view/main_view.h"
+#include "view/settings_commands.h"
 
 namespace velkorant {
 namespace {
@@ -62,6 +63,10 @@ bool CMainFrame::Create() {
   connect(command(kCommandEncryptionInfo), &QAction::triggered, view_,
           &CMainView::OnShowEncryptionInfo);
   connect(command(kCommandLegalNotice), &QAction::triggered, view_, &CMainView::OnShowLegalNotice);
+  connect(command(kCommandPreferences), &QAction::triggered, view_,
+          [this] { OnPreferences(*view_); });
+  connect(command(kCommandProfiles), &QAction::triggered, view_,
+          [this] { OnPasswordProfiles(*view_); });
   view_->OnInitialUpdate(*this);
   return true;
 }

@@ -12,7 +12,9 @@
 #include "server/message_receiver.h"
 #include "ui/dialog_runner.h"
 #include "ui/event_sound_player.h"
+#include "view/message_commands.h"
 #include "view/message_list_panel.h"
+#include "view/settings_commands.h"
 
 namespace velkorant {
 namespace {
@@ -58,6 +60,15 @@ CMainView::CMainView(SettingsStore& settings_store, DialogRunner& runner, QWidge
   connect(controls_.exit, &QPushButton::clicked, this, [this] { TopWindow()->close(); });
   connect(controls_.clear_terminal, &QPushButton::clicked, this, [this] { terminal_.Clear(); });
   connect(list_, &MessageListPanel::currentMessageChanged, this, &CMainView::UpdateActionButtons);
+  connect(controls_.profiles, &QPushButton::clicked, this, [this] { OnPasswordProfiles(*this); });
+  for (QPushButton* button : {controls_.compose, controls_.reply, controls_.new_to_sender,
+                              controls_.forward, controls_.edit}) {
+    const int command = button->objectName().toInt();
+    connect(button, &QPushButton::clicked, this,
+            [this, command] { OnMessageCommand(*this, command); });
+  }
+  connect(controls_.remove, &QPushButton::clicked, this, [this] { DeleteCurrentMessage(*this); });
+  connect(list_, &MessageListPanel::deleteRequested, this, [this] { DeleteCurrentMessage(*this); });
 }
 
 CMainView::~CMainView() = default;

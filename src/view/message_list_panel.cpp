@@ -238,6 +238,11 @@ void MessageListPanel::SelectMessageByCode(const QString& code) {
   }
 }
 
+void MessageListPanel::ClearCurrentMessage() {
+  current_index_ = -1;
+  current_code_.clear();
+}
+
 void MessageListPanel::OnColumnClick(int column) {
   const int key = ascending_next_ ? column + 1 : -(column + 1);
   model_->Sort(key);

@@ -38,6 +38,8 @@ class MessageListPanel : public QObject {
   // Every message shown again at the next refill; the list itself is left as it is.
   void ResetFilters();
   void SelectMessageByCode(const QString& code);
+  // No message is current any more (it was deleted).
+  void ClearCurrentMessage();
   int FindMessageIndex(bool sent, long long numero) const;
   void ShowMessage(int index);
   // A header click: sorts by that column, alternating direction whichever column it is.

@@ -32,8 +32,13 @@ inline void Click(QWidget& dialog, int id) {
   QTest::mouseClick(button, Qt::LeftButton);
 }
 
+// A line break is the Enter key.
 inline void KeyIn(QWidget* widget, const QString& text) {
   for (const QChar c : text) {
+    if (c == u'\n') {
+      QTest::keyClick(widget, Qt::Key_Return);
+      continue;
+    }
     if (c.unicode() < 0x80) {
       QTest::keyClick(widget, c.toLatin1());
       continue;

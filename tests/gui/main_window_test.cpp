@@ -276,7 +276,7 @@ TEST_F(MainWindowTest, ExitButtonAndMenuCloseTheWindow) {
   EXPECT_FALSE(frame()->isVisible());
 }
 
-TEST_F(MainWindowTest, DeleteKeyIsOnlyAHookForNow) {
+TEST_F(MainWindowTest, DeleteKeyAsksOnlyWhileAMessageIsCurrent) {
   WriteSettings();
   StoreMessages({Received("Ana_garcia", "hola", "2024-03-03 10:00:00", true)});
   Start();
@@ -286,7 +286,9 @@ TEST_F(MainWindowTest, DeleteKeyIsOnlyAHookForNow) {
   ClickRow(QStringLiteral("r1"));
   QTest::keyClick(table(), Qt::Key_Delete);
   EXPECT_EQ(requests.count(), 1);
-  EXPECT_TRUE(runner_.events.empty());
+  // The runner answers the question with No: nothing is deleted.
+  ASSERT_EQ(runner_.events.size(), 1u);
+  EXPECT_EQ(runner_.events[0].caption, QStringLiteral("Eliminar mensaje"));
   view()->message_store().LoadMessageStore();
   EXPECT_EQ(view()->message_store().messages().size(), 1u);
 }
