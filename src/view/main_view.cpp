@@ -118,6 +118,7 @@ void CMainView::LogTerminal(std::string_view text, std::string_view suffix) {
 
 void CMainView::SetStatusIcon(int state) {
   envelope_.Set(state);
+  emit statusIconChanged(state);
 }
 
 void CMainView::ResetFilters() {

@@ -75,6 +75,10 @@ class CMainView : public QWidget, public ViewHooks {
   MessageReceiver& receiver() { return *receiver_; }
   DialogRunner& dialog_runner() { return runner_; }
 
+ signals:
+  // Every SetStatusIcon, with its state (the tray icon follows the envelope).
+  void statusIconChanged(int state);
+
  private:
   SettingsStore& settings_store_;
   DialogRunner& runner_;
