@@ -1,11 +1,5 @@
-#include <QApplication>
-
-#include "app/msjprv_app.h"
+#include "app/program_start.h"
 
 int main(int argc, char* argv[]) {
-  QApplication application(argc, argv);
-  velkorant::MSJPRVApp program;
-  if (!program.InitInstance())
-    return 1;
-  return QApplication::exec();
+  return velkorant::RunDesktopProgram(argc, argv);
 }

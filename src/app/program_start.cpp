@@ -1,0 +1,178 @@
+#include "app/program_start.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QPushButton>
+#include <QTextStream>
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <string_view>
+
+#include "app/data_folder.h"
+#include "app/main_frame.h"
+#include "app/msjprv_app.h"
+#include "app/single_instance.h"
+#include "app/smoke_test.h"
+#include "view/main_view.h"
+
+namespace velkorant {
+namespace {
+
+using namespace std::chrono_literals;
+
+// A start that found the folder taken waits this long for the running program to answer.
+constexpr auto kActivateWait = 10s;
+// A receive run of up to a thousand messages, each tried with every password profile.
+constexpr auto kReceiveWait = 10min;
+
+constexpr char kUsage[] =
+    "Usage: velkorant [OPTION]...\n"
+    "\n"
+    "The Velkorant desktop program. Its message stores are the files mensajes_enviados.ini and\n"
+    "mensajes_recibidos.ini in the working directory; its settings and password profiles are in\n"
+    "$XDG_CONFIG_HOME/KRWTN_Software/VLKRNTS/settings.sqlite3 (~/.config/... by default).\n"
+    "One program runs per folder: a second start in the same folder brings the open window to\n"
+    "the front and exits.\n"
+    "\n"
+    "Options:\n"
+    "  --data-folder  work in the per-user data folder $XDG_DATA_HOME/velkorant\n"
+    "                 (~/.local/share/velkorant), made readable by you only when it is created;\n"
+    "                 the desktop launcher starts the program so\n"
+    "  --receive      ask the window open in this folder to receive messages now, wait for the\n"
+    "                 run to end and exit (1 when no window is open here)\n"
+    "  --smoke-test   start offscreen in a temporary folder, build and check the main window,\n"
+    "                 and exit (0 when every check passed)\n"
+    "  --version      print the version\n"
+    "  -h, --help     print this help\n"
+    "\n"
+    "Qt's own options (for example -platform NAME) are accepted as well.\n";
+
+struct LaunchOptions {
+  bool data_folder = false;
+  bool receive = false;
+  bool smoke_test = false;
+  bool help = false;
+  bool version = false;
+};
+
+// Which of our own options an argument is; false for anything else.
+bool ReadOption(std::string_view arg, LaunchOptions& options) {
+  if (arg == "--data-folder") {
+    options.data_folder = true;
+  } else if (arg == "--receive") {
+    options.receive = true;
+  } else if (arg == "--smoke-test") {
+    options.smoke_test = true;
+  } else if (arg == "--version") {
+    options.version = true;
+  } else if (arg == "-h" || arg == "--help") {
+    options.help = true;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool AnswerInstanceRequest(MSJPRVApp* program, InstanceChannel::Request request) {
+  if (program == nullptr || program->main_frame() == nullptr)
+    return false;
+  CMainView& view = *program->main_frame()->view();
+  if (request == InstanceChannel::Request::kActivate) {
+    view.ui_services().BringToFront();
+    return true;
+  }
+  if (!view.controls().receive->isEnabled())
+    return false;
+  view.OnReceiveMessages();
+  return true;
+}
+
+int RunDesktopProgram(int argc, char* argv[]) {
+  QTextStream out(stdout);
+  QTextStream err(stderr);
+  LaunchOptions options;
+  // Read before the application object exists: the smoke test picks the platform, and help and
+  // version need no display.
+  for (int i = 1; i < argc; ++i)
+    ReadOption(argv[i], options);
+  if (options.help) {
+    out << kUsage;
+    return 0;
+  }
+  if (options.version) {
+    out << "velkorant " << VELKORANT_VERSION << " (Velkorant v1.1a)\n";
+    return 0;
+  }
+  if (options.smoke_test)
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+  if (options.data_folder) {
+    QString error;
+    if (!EnterUserDataFolder(error)) {
+      err << "velkorant: " << error << Qt::endl;
+      return 1;
+    }
+  }
+
+  // A request to the window of this folder needs no display of its own.
+  const std::unique_ptr<QCoreApplication> application =
+      options.receive ? std::make_unique<QCoreApplication>(argc, argv)
+                      : std::make_unique<QApplication>(argc, argv);
+  // Qt has taken its own options out; whatever is left must be ours.
+  const QStringList arguments = QCoreApplication::arguments();
+  for (qsizetype i = 1; i < arguments.size(); ++i) {
+    LaunchOptions ignored;
+    if (!ReadOption(arguments[i].toStdString(), ignored)) {
+      err << "velkorant: unknown argument " << arguments[i] << "\n"
+          << "Try 'velkorant --help'." << Qt::endl;
+      return 2;
+    }
+  }
+  if (options.smoke_test)
+    return RunSmokeTest(out);
+
+  const QString folder = QDir::currentPath();
+  if (options.receive) {
+    switch (InstanceChannel::Send(folder, InstanceChannel::Request::kReceive, kReceiveWait)) {
+      case InstanceChannel::Reply::kDone:
+        return 0;
+      case InstanceChannel::Reply::kRefused:
+        err << "velkorant: the window open in " << folder
+            << " cannot receive: it has no user name yet" << Qt::endl;
+        return 1;
+      case InstanceChannel::Reply::kNoProgram:
+        err << "velkorant: no Velkorant window is open in " << folder << Qt::endl;
+        return 1;
+      case InstanceChannel::Reply::kNoAnswer:
+        err << "velkorant: the Velkorant window open in " << folder << " did not answer"
+            << Qt::endl;
+        return 1;
+    }
+  }
+
+  MSJPRVApp* running = nullptr;
+  InstanceChannel channel(folder);
+  if (!channel.Claim([&running](InstanceChannel::Request request) {
+        return AnswerInstanceRequest(running, request);
+      })) {
+    if (InstanceChannel::Send(folder, InstanceChannel::Request::kActivate, kActivateWait) ==
+        InstanceChannel::Reply::kDone) {
+      err << "velkorant: Velkorant is already open in " << folder
+          << "; its window was brought to the front" << Qt::endl;
+      return 0;
+    }
+    err << "velkorant: another Velkorant runs in " << folder << " but does not answer" << Qt::endl;
+    return 1;
+  }
+  MSJPRVApp program;
+  if (!program.InitInstance())
+    return 1;
+  running = &program;
+  const int result = QCoreApplication::exec();
+  running = nullptr;
+  return result;
+}
+
+}  // namespace velkorant
