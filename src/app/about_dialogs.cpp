@@ -96,6 +96,8 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
   for (const Link& link : kLinks) {
     auto* go = new QPushButton(QStringLiteral("IR:"), this);
     go->setObjectName(QString::number(link.id));
+    // "IR:" alone does not say where to.
+    go->setAccessibleName(QStringLiteral("IR: ") + QString::fromUtf16(link.label));
     const QUrl url(QString::fromLatin1(link.url));
     connect(go, &QPushButton::clicked, this, [url] { QDesktopServices::openUrl(url); });
     go->setFixedWidth(go->sizeHint().width());

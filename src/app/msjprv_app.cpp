@@ -2,9 +2,13 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QSystemTrayIcon>
 
 #include "app/about_dialogs.h"
+#include "app/desktop_identity.h"
+#include "app/keyboard_access.h"
 #include "app/main_frame.h"
+#include "app/tray_icon.h"
 #include "settings/settings_store.h"
 #include "ui/dialog_runner.h"
 #include "ui/pictures.h"
@@ -23,13 +27,24 @@ DialogRunner& RunnerOrOwn(DialogRunner* runner, std::unique_ptr<DialogRunner>& o
 
 MSJPRVApp::MSJPRVApp(DialogRunner* runner) : runner_(RunnerOrOwn(runner, own_runner_)) {}
 
-MSJPRVApp::~MSJPRVApp() = default;
+MSJPRVApp::~MSJPRVApp() {
+  // The tray icon refers to the frame.
+  tray_.reset();
+}
 
 bool MSJPRVApp::InitInstance() {
   // The settings live under KRWTN_Software\VLKRNTS of the user's settings database.
   QCoreApplication::setOrganizationName(QStringLiteral("KRWTN_Software"));
   QCoreApplication::setApplicationName(QStringLiteral("VLKRNTS"));
-  const QIcon icon = LoadIcon(u"128", QSize(64, 64));
+  // Desktops match the windows to the installed launcher and its icon by this name.
+  QGuiApplication::setDesktopFileName(QString::fromLatin1(kAppId));
+  // Several sizes, so title bars and task switchers stay sharp at any scale.
+  QIcon icon;
+  for (const int size : {16, 24, 32, 48, 64, 128, 256}) {
+    const QPixmap picture = LoadPicture(u"128", QSize(size, size));
+    if (!picture.isNull())
+      icon.addPixmap(picture);
+  }
   if (!icon.isNull())
     QApplication::setWindowIcon(icon);
 
@@ -43,6 +58,11 @@ bool MSJPRVApp::InitInstance() {
   }
   QObject::connect(frame_->command(kCommandAbout), &QAction::triggered, frame_.get(),
                    [this] { OnAppAbout(); });
+  PrepareKeyboardAndAccessibility(*frame_);
+  if (QSystemTrayIcon::isSystemTrayAvailable()) {
+    tray_ = std::make_unique<TrayIcon>(*frame_);
+    tray_->Show();
+  }
   frame_->show();
   return true;
 }

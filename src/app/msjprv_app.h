@@ -12,6 +12,7 @@ namespace velkorant {
 class CMainFrame;
 class DialogRunner;
 class SettingsStore;
+class TrayIcon;
 
 class MSJPRVApp {
  public:
@@ -26,6 +27,8 @@ class MSJPRVApp {
   void OnAppAbout();
 
   CMainFrame* main_frame() const { return frame_.get(); }
+  // Null where the desktop has no system tray.
+  TrayIcon* tray_icon() const { return tray_.get(); }
 
  private:
   std::unique_ptr<DialogRunner> own_runner_;
@@ -33,6 +36,7 @@ class MSJPRVApp {
   std::unique_ptr<SettingsStore> settings_store_;
   CMAINDoc document_;
   std::unique_ptr<CMainFrame> frame_;
+  std::unique_ptr<TrayIcon> tray_;
 };
 
 }  // namespace velkorant

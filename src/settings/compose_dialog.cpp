@@ -40,6 +40,7 @@ CDialog_redactar_msj::CDialog_redactar_msj(SettingsStore& store, DialogRunner& r
   PlaceLabel(*this, 1008, QStringLiteral("Perfil:"), {31, 172, 25, 8}, Qt::AlignRight);
   profile_list_ = PlaceComboBox(*this, 1404, {58, 171, 111, 122});
   QPushButton* help = PlaceHelpButton(*this, 1407, {191, 166, 13, 12});
+  help->setAccessibleName(QStringLiteral("Ayuda sobre la contraseña del mensaje"));
   PlaceLabel(*this, 1004, QStringLiteral("Contraseña:"), {15, 188, 39, 9}, Qt::AlignRight);
   // The password always comes from a profile.
   password_field_ = PlaceField(*this, 1405, kPasswordLimit, {58, 187, 111, 13});

@@ -36,6 +36,7 @@ CDialog_preferencias::CDialog_preferencias(SettingsStore& store, DialogRunner& r
   PlaceLabel(*this, 0, QStringLiteral("Por defecto: ") + ToQString(kDefaultServerAddress),
              {14, 85, 195, 10});
   QPushButton* help = PlaceHelpButton(*this, 1143, {202, 85, 13, 12});
+  help->setAccessibleName(QStringLiteral("Ayuda sobre usar un servidor propio"));
   PlaceLabel(*this, 0, QStringLiteral("Descripción:"), {14, 101, 40, 8});
   server_description_ = PlaceField(*this, 1144, kTextLimit, {55, 99, 160, 13});
 

@@ -139,8 +139,10 @@ QPushButton* PlaceHelpButton(TemplateDialog& dialog, int id, UnitRect place) {
   button->setAutoDefault(false);
   const QIcon icon = LoadIcon(u"154", QSize(kHelpPictureSize, kHelpPictureSize));
   // Without its picture the button keeps its caption.
+  // Its caption is "." or nothing: screen readers and tooltips say what it is.
+  button->setAccessibleName(QStringLiteral("Ayuda"));
+  button->setToolTip(QStringLiteral("Ayuda"));
   if (!icon.isNull()) {
-    button->setAccessibleName(button->text());
     button->setText(QString());
     button->setIcon(icon);
     button->setIconSize(QSize(kHelpPictureSize, kHelpPictureSize));

@@ -1,0 +1,52 @@
+#pragma once
+
+// The program in the system tray: the status envelope's picture, the number of unread messages
+// in its tooltip, and a desktop notification when a receive run brings new messages while none
+// of the program's windows is active. Made only where the desktop has a tray; without one the
+// program is the same, minus this icon.
+
+#include <QObject>
+#include <QString>
+
+class QMenu;
+class QSystemTrayIcon;
+
+namespace velkorant {
+
+class CMainFrame;
+
+class TrayIcon : public QObject {
+  Q_OBJECT
+
+ public:
+  explicit TrayIcon(CMainFrame& frame, QObject* parent = nullptr);
+  ~TrayIcon() override;
+
+  void Show();
+  // Received messages that were decrypted and not read yet: the ones a selection marks read.
+  int UnreadCount() const;
+  QString toolTip() const;
+  int status() const { return status_; }
+  QSystemTrayIcon& tray() { return *tray_; }
+
+  static QString ToolTipFor(int unread);
+
+ signals:
+  // Every desktop notification, as shown.
+  void notified(const QString& title, const QString& text);
+
+ private:
+  void OnStatusIcon(int state);
+  void Refresh();
+  void BringToFront();
+  bool ProgramActive() const;
+
+  CMainFrame& frame_;
+  QSystemTrayIcon* tray_;
+  QMenu* menu_;
+  int status_ = 1;
+  // A receive run with new messages ended while the program was in the background.
+  bool notify_pending_ = false;
+};
+
+}  // namespace velkorant
