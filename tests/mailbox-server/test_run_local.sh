@@ -20,6 +20,13 @@ if [[ $mode == --unprivileged ]]; then
     exit 77
   fi
   chown 65534:65534 "$work"
+  # The checkout may sit where that user cannot read (under /root, say): run a copy of the
+  # server's files from the test's own folder instead.
+  if ! setpriv --reuid=65534 --regid=65534 --clear-groups test -x "$run_local"; then
+    cp -R "$(dirname "$run_local")" "$work/mailbox-server"
+    chown -R 65534:65534 "$work/mailbox-server"
+    run_local=$work/mailbox-server/$(basename "$run_local")
+  fi
   as_user() { setpriv --reuid=65534 --regid=65534 --clear-groups env -i PATH="$PATH" HOME="$work" "$@"; }
   expected_uid=65534
 else
