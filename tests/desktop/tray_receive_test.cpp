@@ -4,46 +4,21 @@
 #include <QPushButton>
 
 #include "app/tray_icon.h"
-#include "main_window_fixture.h"
-#include "server/mailbox_client.h"
+#include "server_window_fixture.h"
 #include "settings/password_profiles.h"
-#include "support/mailbox_server.h"
-#include "support/recording_ui.h"
 
 namespace velkorant::testing {
 namespace {
 
 constexpr const char* kPassword = "clave compartida";
 
-class TrayReceiveTest : public MainWindowTest {
+class TrayReceiveTest : public ServerWindowTest {
  protected:
-  void SetUp() override {
-    server_ = LocalMailboxServer();
-    ASSERT_FALSE(server_.server.empty()) << "the mailbox_server fixture did not run";
-    ca_ = std::make_unique<ScopedCaBundle>(server_.ca);
-    settings_.user_name = "bandeja_" + RandomFolder();
-    settings_.server_name = server_.server;
-    RecordingUi quiet;
-    MailboxClient client(settings_, quiet, downloader_, ".");
-    ASSERT_TRUE(client.CreateMailbox(settings_.user_name));
-  }
+  void SetUp() override { RegisterUser("bandeja_"); }
   void TearDown() override {
     tray_.reset();
-    MainWindowTest::TearDown();
+    ServerWindowTest::TearDown();
   }
-  void Post(const std::string& subject) {
-    RecordingUi quiet;
-    MailboxClient sender(settings_, quiet, downloader_, ".");
-    Message record = Received("Ana_garcia", subject, "2024-03-07 09:05:00", false);
-    record.usuario_receptor_msj = settings_.user_name;
-    record.password_msj = kPassword;
-    ASSERT_TRUE(sender.SendEncryptedMessage(record));
-  }
-
-  ServerAddress server_;
-  std::unique_ptr<ScopedCaBundle> ca_;
-  Settings settings_;
-  UrlDownloader downloader_;
   std::unique_ptr<TrayIcon> tray_;
 };
 
@@ -59,8 +34,8 @@ TEST_F(TrayReceiveTest, ARunWithNewMessagesInTheBackgroundNotifiesOnce) {
     profile.password = kPassword;
     WriteProfile(store, profile.name, profile);
   }
-  Post("primero");
-  Post("segundo");
+  Post("primero", kPassword);
+  Post("segundo", kPassword);
   Start();
   tray_ = std::make_unique<TrayIcon>(*frame());
   QStringList notifications;

@@ -4,11 +4,8 @@
 #include <QLabel>
 #include <QPushButton>
 
-#include "main_window_fixture.h"
-#include "server/mailbox_client.h"
+#include "server_window_fixture.h"
 #include "settings/password_profiles.h"
-#include "support/mailbox_server.h"
-#include "support/recording_ui.h"
 #include "ui/event_sound_player.h"
 
 namespace velkorant::testing {
@@ -16,32 +13,9 @@ namespace {
 
 constexpr const char* kPassword = "clave compartida";
 
-class ReceiveTest : public MainWindowTest {
+class ReceiveTest : public ServerWindowTest {
  protected:
-  void SetUp() override {
-    server_ = LocalMailboxServer();
-    ASSERT_FALSE(server_.server.empty()) << "the mailbox_server fixture did not run";
-    ca_ = std::make_unique<ScopedCaBundle>(server_.ca);
-    settings_.user_name = "receptor_" + RandomFolder();
-    settings_.server_name = server_.server;
-    RecordingUi quiet;
-    MailboxClient client(settings_, quiet, downloader_, ".");
-    ASSERT_TRUE(client.CreateMailbox(settings_.user_name));
-  }
-
-  void Post(const std::string& subject, const std::string& password) {
-    RecordingUi quiet;
-    MailboxClient sender(settings_, quiet, downloader_, ".");
-    Message record = Received("Ana_garcia", subject, "2024-03-07 09:05:00", false);
-    record.usuario_receptor_msj = settings_.user_name;
-    record.password_msj = password;
-    ASSERT_TRUE(sender.SendEncryptedMessage(record));
-  }
-
-  ServerAddress server_;
-  std::unique_ptr<ScopedCaBundle> ca_;
-  Settings settings_;
-  UrlDownloader downloader_;
+  void SetUp() override { RegisterUser("receptor_"); }
 };
 
 TEST_F(ReceiveTest, ReceiveButtonFillsTheList) {
