@@ -138,9 +138,11 @@ int main(int argc, char** argv) {
   const double save = velkorant::bench::MedianMs(
       rounds, [&] { numero = store.SaveMessage(SampleMessage(true, ++n)); });
   store.BeginBatch();
-  const double save_deferred = velkorant::bench::MedianMs(
+  const double save_held = velkorant::bench::MedianMs(
       rounds, [&] { numero = store.SaveMessage(SampleMessage(true, ++n)); });
-  if (!store.EndBatch() || numero == 0) {
+  bool batch_written = false;
+  const double end_batch = velkorant::bench::MedianMs(1, [&] { batch_written = store.EndBatch(); });
+  if (!batch_written || numero == 0) {
     std::fprintf(stderr, "saving failed\n");
     return 1;
   }
@@ -161,8 +163,8 @@ int main(int argc, char** argv) {
   std::printf("  ratio to copy + fsync              %.2f  (limit 3) %s\n", save_ratio,
               save_ratio <= 3 ? "ok" : "OVER");
   std::printf("  ratio to copy without fsync        %.2f\n", save / copy);
-  std::printf("SaveMessage in a batch (no fsync)    %.2f ms\n", save_deferred);
-  std::printf("  ratio to copy without fsync        %.2f\n", save_deferred / copy);
+  std::printf("SaveMessage held in a batch          %.2f ms\n", save_held);
+  std::printf("  the batch's one write + fsync      %.2f ms (%d messages)\n", end_batch, rounds);
   fs::remove_all(root);
   return 0;
 }
