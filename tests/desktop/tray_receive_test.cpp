@@ -23,17 +23,7 @@ class TrayReceiveTest : public ServerWindowTest {
 };
 
 TEST_F(TrayReceiveTest, ARunWithNewMessagesInTheBackgroundNotifiesOnce) {
-  SampleSettings sample;
-  sample.user_name = settings_.user_name;
-  sample.server = settings_.server_name;
-  WriteSettings(sample);
-  {
-    SettingsStore store;
-    PasswordProfile profile;
-    profile.name = "Amigos";
-    profile.password = kPassword;
-    WriteProfile(store, profile.name, profile);
-  }
+  WriteUserSettings(kPassword);
   Post("primero", kPassword);
   Post("segundo", kPassword);
   Start();

@@ -19,20 +19,9 @@
 
 namespace velkorant::testing {
 
-class DialogScript final : public DialogRunner {
+class DialogScript final : public RecordingRunner {
  public:
   using Step = std::function<void(QDialog&)>;
-
-  int ShowMessageBox(QWidget*, const QString& text, const QString& caption,
-                     unsigned type) override {
-    events.push_back({caption, text, type, {}});
-    if (!box_answers.empty()) {
-      const int answer = box_answers.front();
-      box_answers.pop_front();
-      return answer;
-    }
-    return type == kBoxYesNoQuestion ? kAnswerNo : kAnswerOk;
-  }
 
   int RunModal(QDialog& dialog) override {
     events.push_back({dialog.windowTitle(), {}, 0, dialog.objectName()});
@@ -60,8 +49,6 @@ class DialogScript final : public DialogRunner {
     return captions;
   }
 
-  std::vector<RunnerEvent> events;
-  std::deque<int> box_answers;
   std::deque<Step> steps;
 };
 

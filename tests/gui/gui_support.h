@@ -29,7 +29,8 @@ struct RunnerEvent {
   QString dialog_id;  // a dialog's objectName (its template number)
 };
 
-class ScriptedRunner final : public DialogRunner {
+// Records every box and answers it from a queue: OK, or No for a question, when it is empty.
+class RecordingRunner : public DialogRunner {
  public:
   int ShowMessageBox(QWidget*, const QString& text, const QString& caption,
                      unsigned type) override {
@@ -41,6 +42,13 @@ class ScriptedRunner final : public DialogRunner {
     }
     return type == kBoxYesNoQuestion ? kAnswerNo : kAnswerOk;
   }
+
+  std::vector<RunnerEvent> events;
+  std::deque<int> box_answers;
+};
+
+class ScriptedRunner final : public RecordingRunner {
+ public:
   int RunModal(QDialog& dialog) override {
     events.push_back({dialog.windowTitle(), {}, 0, dialog.objectName()});
     if (on_dialog)
@@ -55,8 +63,6 @@ class ScriptedRunner final : public DialogRunner {
     return count;
   }
 
-  std::vector<RunnerEvent> events;
-  std::deque<int> box_answers;
   std::function<void(QDialog&)> on_dialog;
 };
 

@@ -8,6 +8,7 @@
 
 #include "main_window_fixture.h"
 #include "server/mailbox_client.h"
+#include "settings/password_profiles.h"
 #include "support/mailbox_server.h"
 #include "support/recording_ui.h"
 
@@ -25,6 +26,19 @@ class ServerWindowTest : public MainWindowTest {
     RecordingUi quiet;
     MailboxClient client(settings_, quiet, downloader_, ".");
     ASSERT_TRUE(client.CreateMailbox(settings_.user_name));
+  }
+
+  // The settings of that user, and one password profile "Amigos" holding `password`.
+  void WriteUserSettings(const std::string& password) {
+    SampleSettings sample;
+    sample.user_name = settings_.user_name;
+    sample.server = settings_.server_name;
+    WriteSettings(sample);
+    SettingsStore store;
+    PasswordProfile profile;
+    profile.name = "Amigos";
+    profile.password = password;
+    WriteProfile(store, profile.name, profile);
   }
 
   void Post(const std::string& subject, const std::string& password) {
