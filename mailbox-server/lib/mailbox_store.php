@@ -18,6 +18,21 @@ final class MailboxStore
         return is_dir($this->root) && is_writable($this->root);
     }
 
+    // Stores a few bytes for real and removes them; throws when that fails. Only a write catches
+    // a full disk, exhausted inodes or a read-only mount, and root passes is_writable() anyway.
+    // It costs an fsync, so the server check runs it, not every request.
+    public function probe(): void
+    {
+        $path = sprintf('%s/.probe-%s', $this->root, bin2hex(random_bytes(8)));
+        try {
+            $this->writeDurably($path, 'ok');
+        } finally {
+            if (file_exists($path)) {
+                unlink($path);
+            }
+        }
+    }
+
     public function exists(string $folder): bool
     {
         return is_dir($this->path($folder));
@@ -29,6 +44,7 @@ final class MailboxStore
         $dir = $this->path($folder);
         if (@mkdir($dir, 0755)) {
             chmod($dir, 0755);
+            self::syncDirectory($this->root);
             return true;
         }
         clearstatcache(true, $dir);
@@ -66,6 +82,8 @@ final class MailboxStore
                 throw new RuntimeException("cannot place $final");
             }
             $tmp = null;
+            // The rename is only a change of the folder until the folder itself is flushed.
+            self::syncDirectory($dir);
             return $number;
         } finally {
             if ($tmp !== null && file_exists($tmp)) {
@@ -124,5 +142,27 @@ final class MailboxStore
         }
         // Served to anyone by the web server, which may run under another user.
         chmod($path, 0644);
+    }
+
+    // Makes the names created in a folder (a mkdir, a rename) survive a crash. PHP has no call
+    // for this, but on POSIX systems a folder opened read-only is a descriptor fsync() accepts
+    // (the same fsync(2) a C program would do; no helper binary to ship). Windows cannot open a
+    // folder as a file, and NTFS journals the change of names itself.
+    private static function syncDirectory(string $dir): void
+    {
+        if (PHP_OS_FAMILY === 'Windows') {
+            return;
+        }
+        $handle = fopen($dir, 'r');
+        if ($handle === false) {
+            throw new RuntimeException("cannot open $dir");
+        }
+        try {
+            if (!fsync($handle)) {
+                throw new RuntimeException("cannot flush $dir");
+            }
+        } finally {
+            fclose($handle);
+        }
     }
 }

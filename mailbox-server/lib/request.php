@@ -74,11 +74,21 @@ function velkorant_data_root(): string
     return rtrim($root, '/');
 }
 
-function velkorant_store(): MailboxStore
+// With $probe (the server check) a few bytes are stored for real, so that "OK" is never said
+// while the disk is full or read-only; other requests only look.
+function velkorant_store(bool $probe = false): MailboxStore
 {
     $store = new MailboxStore(velkorant_data_root());
-    if (!$store->usable()) {
-        error_log('velkorant: the data root ' . velkorant_data_root() . ' is not a writable folder');
+    $problem = $store->usable() ? null : 'is not a writable folder';
+    if ($problem === null && $probe) {
+        try {
+            $store->probe();
+        } catch (Throwable $e) {
+            $problem = 'cannot store: ' . $e->getMessage();
+        }
+    }
+    if ($problem !== null) {
+        error_log('velkorant: the data root ' . velkorant_data_root() . ' ' . $problem);
         velkorant_answer(500, 'Error: almacenamiento no disponible');
     }
     return $store;

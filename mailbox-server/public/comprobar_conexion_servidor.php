@@ -7,5 +7,5 @@ require_once __DIR__ . '/../lib/request.php';
 
 velkorant_begin(false);
 velkorant_test_hook('comprobar_conexion_servidor');
-velkorant_store();
+velkorant_store(true);
 velkorant_answer(200, 'OK');

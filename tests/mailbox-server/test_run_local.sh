@@ -3,8 +3,12 @@
 # test hooks off and on, failures, and that no process is left behind (checked by PID).
 #   test_run_local.sh RUN_LOCAL PORT [--unprivileged]
 # The port after PORT is used too. --unprivileged runs run-local as uid 65534 (needs root).
+# As root, the test runs in a mount namespace of its own, where it mounts a tiny data root.
 set -euo pipefail
 
+if ((EUID == 0)) && [[ -z ${VELKORANT_OWN_MOUNTS:-} ]] && unshare --mount true 2>/dev/null; then
+  VELKORANT_OWN_MOUNTS=1 exec unshare --mount "$BASH" "$0" "$@"
+fi
 run_local=$1 port=$2 mode=${3:-}
 busy_port=$((port + 1))
 
@@ -44,6 +48,7 @@ cleanup() {
     kill "$listener" 2>/dev/null || true
   fi
   as_user "$run_local" --state "$state" stop >/dev/null 2>&1 || true
+  umount "$data" 2>/dev/null || true
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -126,6 +131,29 @@ mv "$data" "$data.away"
 answer=$(ask comprobar_conexion_servidor.php)
 [[ $answer == "500 Error"* ]] || fail "server check without a data root answered: $answer"
 mv "$data.away" "$data"
+if [[ -n ${VELKORANT_OWN_MOUNTS:-} ]]; then
+  # Full, out of inodes, read-only: is_writable() cannot tell the first two.
+  mount -t tmpfs -o size=256k,nr_inodes=64 tmpfs "$data"
+  send="enviar_mensaje.php?name=datos&folder=$folder&new=0&datacry=$(openssl rand -hex 16 | tr a-f A-F)"
+  [[ $(ask "crear_buzon.php?folder=$folder") == "200 Buzon creado" ]] || fail "no mailbox on the small data root"
+  for case in full no-inodes read-only; do
+    case $case in
+      full) dd if=/dev/zero of="$data/fill" bs=4k 2>/dev/null || true ;;
+      no-inodes) for i in $(seq 64); do { : >"$data/fill$i"; } 2>/dev/null || break; done ;;
+      read-only) mount -o remount,ro "$data" ;;
+    esac
+    [[ $(ask comprobar_conexion_servidor.php) == "500 Error: "* ]] || fail "server check said OK on a $case data root"
+    [[ $(ask "$send") == "500 Error"* ]] || fail "a send on a $case data root did not fail"
+    mount -o remount,rw "$data"
+    rm -f "$data"/fill*
+    [[ $(ask comprobar_conexion_servidor.php) == "200 OK" ]] || fail "no OK once the data root is $case no more"
+  done
+  [[ $(ask "$send") == "200 Mensaje 1 guardado" ]] || fail "the failed sends left a gap in the numbering"
+  [[ -z $(find "$data" -name '.probe-*' -o -name '.tmp-*') ]] || fail "probe or temporary files left behind"
+  umount "$data"
+else
+  echo "(a data root that is full or read-only is not tried: mounting one needs root)"
+fi
 
 echo "# stop"
 rl --state "$state" stop
