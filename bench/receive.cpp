@@ -211,7 +211,7 @@ Mailbox MakeMailbox(const ServerAddress& address, const fs::path& state, const f
   QuietUi ui;
   velkorant::UrlDownloader downloader;
   fs::create_directories(scratch);
-  velkorant::MailboxClient client(settings, ui, downloader, scratch);
+  velkorant::MailboxClient client(settings, ui, downloader);
   if (!client.CreateMailbox(user))
     throw std::runtime_error("could not create the mailbox of " + user);
   const fs::path folder = state / "data" / box.folder;
@@ -383,18 +383,17 @@ ReceiveResult RunReceive(const ServerAddress& address, const Mailbox& box, const
   settings.received_counter = 0;
   QuietUi ui;
   velkorant::UrlDownloader downloader;
-  velkorant::MailboxClient client(settings, ui, downloader, dir);
+  velkorant::MailboxClient client(settings, ui, downloader);
   velkorant::MessageStore store(dir);
   // As in the program, the store was loaded at start-up before any run.
   store.LoadMessageStore();
   velkorant::MessageReceiver receiver(client, settings, settings_store, store, passwords);
   // The program's handle has usually met the server before; so has the baseline's.
-  const fs::path warm = dir / "warm-up.txt";
-  if (downloader.FetchToFile("https://" + address.server + "comprobar_conexion_servidor.php",
-                             warm) != velkorant::kResultOk) {
+  std::string warm;
+  if (downloader.FetchToMemory("https://" + address.server + "comprobar_conexion_servidor.php",
+                               warm) != velkorant::kResultOk) {
     throw std::runtime_error("the server does not answer");
   }
-  fs::remove(warm);
   SyncFileSystemOrThrow(dir);
 
   ReceiveResult result;
@@ -414,7 +413,8 @@ ReceiveResult RunReceive(const ServerAddress& address, const Mailbox& box, const
     Fault("counter in memory " + std::to_string(settings.received_counter));
   {
     velkorant::SettingsStore reopened(dir / "settings.sqlite3");
-    const auto stored_counter = velkorant::LoadSettings(reopened).received_counter;
+    const auto stored_counter =
+        velkorant::LoadSettings(reopened).value_or(velkorant::Settings{}).received_counter;
     if (stored_counter != count)
       Fault("stored counter " + std::to_string(stored_counter));
   }

@@ -1,6 +1,7 @@
 #include "cli/cli_support.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -55,8 +56,29 @@ std::vector<std::string> Arguments::Options(std::string_view name) const {
 }
 
 int Fail(Streams& io, std::string_view message, int status) {
-  io.err << "velkorant-cli: " << message << '\n';
+  io.err << "velkorant-cli: " << Printable(message) << '\n';
   return status;
+}
+
+std::string Printable(std::string_view utf8) {
+  std::string out;
+  out.reserve(utf8.size());
+  char escaped[16];
+  for (std::size_t i = 0; i < utf8.size(); ++i) {
+    const auto c = static_cast<unsigned char>(utf8[i]);
+    const auto next = i + 1 < utf8.size() ? static_cast<unsigned char>(utf8[i + 1]) : 0;
+    if ((c < 0x20 && c != '\t' && c != '\n') || c == 0x7F) {
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
+      out += escaped;
+    } else if (c == 0xC2 && next >= 0x80 && next <= 0x9F) {
+      std::snprintf(escaped, sizeof escaped, "\\u{%04X}", next);
+      out += escaped;
+      ++i;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
 }
 
 std::string ReadAll(std::istream& in) {
@@ -77,7 +99,13 @@ std::optional<std::string> ReadPasswordFile(const std::string& path, Streams& io
     if (!content.empty() && content.back() == '\r')
       content.pop_back();
   }
-  return Utf8ToAnsi(content);
+  auto password = Utf8ToAnsiExact(content);
+  if (!password) {
+    Fail(io, "the password file " + path +
+                 " is not UTF-8 text of characters that Windows-1252 has; the password would "
+                 "change on the way, and the other side could never decrypt");
+  }
+  return password;
 }
 
 }  // namespace velkorant::cli

@@ -33,11 +33,16 @@ class Arguments {
 // Prints "velkorant-cli: MESSAGE" on standard error and returns `status`.
 int Fail(Streams& io, std::string_view message, int status = kExitFailure);
 
+// UTF-8 text as it may reach a terminal: control characters (C0 but tab and line feed, DEL, C1)
+// come out as "\xHH" (or "\u{HHHH}" for C1), so a message or a server cannot drive the terminal.
+std::string Printable(std::string_view utf8);
+
 // The whole of standard input, as bytes.
 std::string ReadAll(std::istream& in);
 
 // The password kept in a file: its content without one trailing line end, as Windows-1252.
-// nullopt (with a message on standard error) when the file cannot be read.
+// nullopt (with a message on standard error) when the file cannot be read, or holds anything
+// but UTF-8 text of characters Windows-1252 has: the password would silently become another.
 std::optional<std::string> ReadPasswordFile(const std::string& path, Streams& io);
 
 }  // namespace velkorant::cli

@@ -2,18 +2,19 @@
 
 #include <ostream>
 
+#include "cli/cli_support.h"
 #include "platform/ansi_text.h"
 
 namespace velkorant::cli {
 
 void CliUi::LogTerminal(std::string_view text, std::string_view suffix) {
-  io_.out << AnsiToUtf8(FormatTerminalLine(text, suffix)) << '\n';
+  io_.out << Printable(AnsiToUtf8(FormatTerminalLine(text, suffix))) << '\n';
   io_.out.flush();
 }
 
 int CliUi::ShowMessageBox(std::string_view text, std::string_view caption, unsigned type) {
   ++boxes_shown_;
-  io_.err << AnsiToUtf8(caption) << ": " << AnsiToUtf8(text) << '\n';
+  io_.err << Printable(AnsiToUtf8(caption)) << ": " << Printable(AnsiToUtf8(text)) << '\n';
   return type == kBoxYesNoQuestion ? kAnswerNo : kAnswerOk;
 }
 

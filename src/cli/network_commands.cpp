@@ -23,21 +23,29 @@ namespace {
 // expected while receiving and say nothing to the user.
 void Discard(std::string_view) {}
 
-// Everything one network command works with, as the desktop program holds it.
+// Everything one network command works with, as the desktop program holds it. Check ok()
+// first: with settings that cannot be read, nothing may act on defaults in their place.
 struct Session {
   explicit Session(Streams& io)
       : ui(io),
-        settings(LoadSettings(settings_store)),
-        client(settings, ui, downloader, "."),
+        client(settings, ui, downloader),
         receiver(client, settings, settings_store, store, passwords) {
+    const auto loaded = LoadSettings(settings_store);
+    loaded_ = loaded.has_value() && passwords.LoadPasswordList(settings_store);
+    if (loaded)
+      settings = *loaded;
     store.LoadMessageStore();
-    passwords.LoadPasswordList(settings_store);
     ui.set_reload([this] { store.LoadMessageStore(); });
     SetCipherDiagnosticSink(&Discard);
   }
   ~Session() { SetCipherDiagnosticSink(nullptr); }
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
+
+  bool ok() const { return loaded_; }
+  int SettingsFailure(Streams& io) {
+    return Fail(io, "cannot read the settings: " + AnsiToUtf8(settings_store.DescribeProblem()));
+  }
 
   int Box(const BoxText& box) {
     ui.ShowMessageBox(box.text, box.caption, kBoxOkQuestion);
@@ -52,6 +60,9 @@ struct Session {
   UrlDownloader downloader;
   MailboxClient client;
   MessageReceiver receiver;
+
+ private:
+  bool loaded_ = false;
 };
 
 bool NoArguments(const std::vector<std::string>& args, Streams& io) {
@@ -65,17 +76,23 @@ int Server(const std::vector<std::string>& args, Streams& io) {
   if (args.size() > 1)
     return Fail(io, "usage: velkorant-cli server [ADDRESS]", kExitUsage);
   SettingsStore store;
+  auto preferences = LoadPreferences(store);
+  if (!preferences)
+    return Fail(io, "cannot read the settings: " + AnsiToUtf8(store.DescribeProblem()));
   if (args.empty()) {
-    io.out << AnsiToUtf8(LoadSettings(store).server_name) << '\n';
+    io.out << Printable(AnsiToUtf8(preferences->server_name)) << '\n';
     return kExitOk;
   }
-  Preferences preferences = LoadPreferences(store);
-  preferences.server_name = Utf8ToAnsi(args.front());
-  if (preferences.server_name.empty()) {
+  preferences->server_name = Utf8ToAnsi(args.front());
+  if (preferences->server_name.empty())
     return Fail(io, "the server address cannot be empty");
+  // The dialog's limits: a longer value would lock the preferences dialog on its next opening.
+  if (const auto refused = CheckPreferencesLengths(*preferences)) {
+    CliUi(io).ShowMessageBox(refused->text, refused->caption, kBoxOkQuestion);
+    return kExitFailure;
   }
-  if (!SavePreferences(store, preferences))
-    return Fail(io, "the settings could not be written");
+  if (!SavePreferences(store, *preferences))
+    return Fail(io, "the settings could not be written: " + AnsiToUtf8(store.DescribeProblem()));
   return kExitOk;
 }
 
@@ -83,6 +100,8 @@ int CheckServer(const std::vector<std::string>& args, Streams& io) {
   if (!NoArguments(args, io))
     return kExitUsage;
   Session session(io);
+  if (!session.ok())
+    return session.SettingsFailure(io);
   session.client.CheckServer();
   return session.ui.status() == StatusIcon::kIdle ? kExitOk : kExitFailure;
 }
@@ -91,27 +110,37 @@ int Register(const std::vector<std::string>& args, Streams& io) {
   if (args.size() != 1)
     return Fail(io, "usage: velkorant-cli register NAME", kExitUsage);
   Session session(io);
+  auto preferences = LoadPreferences(session.settings_store);
+  if (!session.ok() || !preferences)
+    return session.SettingsFailure(io);
   if (!session.settings.user_name.empty()) {
     return Fail(io, "this installation already has the user name " +
-                        AnsiToUtf8(session.settings.user_name) +
+                        Printable(AnsiToUtf8(session.settings.user_name)) +
                         "; delete it in the program's preferences to choose another");
   }
-  Preferences preferences = LoadPreferences(session.settings_store);
-  preferences.user_name = Utf8ToAnsi(args.front());
-  if (const auto refused = ValidatePreferences(preferences))
+  preferences->user_name = Utf8ToAnsi(args.front());
+  if (auto refused = CheckPreferencesLengths(*preferences);
+      refused || (refused = ValidatePreferences(*preferences)))
     return session.Box(*refused);
 
-  SavePreferences(session.settings_store, preferences);
-  session.settings = LoadSettings(session.settings_store);
-  const bool created = session.client.CreateMailbox(preferences.user_name);
-  if (!created) {
-    // A name the server did not register must not stay as this user's name.
-    preferences.user_name.clear();
-    SavePreferences(session.settings_store, preferences);
+  // The name is stored, with the counter that starts over for it, before the server hears of
+  // it: a mailbox created on the server for a name this installation could not keep would be
+  // lost to its user for ever.
+  if (!SavePreferences(session.settings_store, *preferences, 0)) {
+    return Fail(io, "the user name could not be saved, so it was not registered: " +
+                        AnsiToUtf8(session.settings_store.DescribeProblem()));
   }
-  session.settings.received_counter = 0;
-  SaveCounters(session.settings_store, session.settings);
-  return created ? kExitOk : kExitFailure;
+  session.settings.user_name = preferences->user_name;
+  if (session.client.CreateMailbox(preferences->user_name))
+    return kExitOk;
+  // A name the server did not register must not stay as this user's name.
+  preferences->user_name.clear();
+  if (!SavePreferences(session.settings_store, *preferences)) {
+    return Fail(io, "the server did not register " + args.front() +
+                        ", but it could not be removed from the settings: " +
+                        AnsiToUtf8(session.settings_store.DescribeProblem()));
+  }
+  return kExitFailure;
 }
 
 // The body as the compose dialog holds it: line breaks are CR LF; the line end that closes
@@ -143,6 +172,8 @@ int Send(const std::vector<std::string>& args, Streams& io) {
                 kExitUsage);
   }
   Session session(io);
+  if (!session.ok())
+    return session.SettingsFailure(io);
   if (const auto refused = CheckComposePreconditions(session.settings, session.passwords)) {
     return session.Box(*refused);
   }
@@ -158,9 +189,9 @@ int Send(const std::vector<std::string>& args, Streams& io) {
   // Only a listed profile can be chosen, as in the compose dialog's list.
   const std::string profile = Utf8ToAnsi(*arguments.Option("profile"));
   std::string password;
-  for (const std::string& name : EnumerateProfiles(session.settings_store)) {
-    if (NamesEqualIgnoringCase(name, profile)) {
-      password = ReadProfile(session.settings_store, name).password;
+  for (const PasswordListEntry& entry : session.passwords.entries()) {
+    if (NamesEqualIgnoringCase(entry.profile_name, profile)) {
+      password = entry.password;
       break;
     }
   }
@@ -187,16 +218,21 @@ int Receive(const std::vector<std::string>& args, Streams& io) {
   if (!NoArguments(args, io))
     return kExitUsage;
   Session session(io);
-  session.receiver.ReceiveMessages();
+  if (!session.ok())
+    return session.SettingsFailure(io);
+  const bool done = session.receiver.ReceiveMessages();
   const auto status = session.ui.status();
-  return status == StatusIcon::kNewMessages || status == StatusIcon::kNoNewMessages ? kExitOk
-                                                                                    : kExitFailure;
+  return done && (status == StatusIcon::kNewMessages || status == StatusIcon::kNoNewMessages)
+             ? kExitOk
+             : kExitFailure;
 }
 
 int Retry(const std::vector<std::string>& args, Streams& io) {
   if (!NoArguments(args, io))
     return kExitUsage;
   Session session(io);
+  if (!session.ok())
+    return session.SettingsFailure(io);
   session.receiver.RetryUndecryptedMessages();
   return kExitOk;
 }

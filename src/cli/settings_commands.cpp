@@ -2,6 +2,8 @@
 // go through the same store operations as the desktop program, so each sees what the other
 // wrote.
 
+#include <charconv>
+#include <optional>
 #include <ostream>
 
 #include "cli/cli.h"
@@ -21,12 +23,8 @@ constexpr std::size_t kMaxCommentLength = 100;
 constexpr std::size_t kMinPasswordLength = 8;
 constexpr std::size_t kCommentLines = 4;
 
-// A database that cannot be used reads as empty; say so rather than let that pass for the truth.
-int ReportStoreProblem(SettingsStore& store, Streams& io) {
-  const SettingsDatabase& database = store.database();
-  if (database.status() == SettingsDatabaseStatus::kOk)
-    return kExitOk;
-  return Fail(io, database.status_message());
+int StoreProblem(const SettingsStore& store, Streams& io) {
+  return Fail(io, "cannot use the settings: " + AnsiToUtf8(store.DescribeProblem()));
 }
 
 std::string TooLong(std::string_view what, std::size_t limit) {
@@ -81,7 +79,7 @@ int AddProfile(const std::vector<std::string>& args, Streams& io) {
   SettingsStore store;
   if (!WriteProfile(store, kReservedProfileName, profile) ||
       !WriteProfile(store, profile.name, profile)) {
-    return Fail(io, "the profile was not saved: " + store.database().status_message());
+    return Fail(io, "the profile was not saved: " + AnsiToUtf8(store.DescribeProblem()));
   }
   return kExitOk;
 }
@@ -90,18 +88,26 @@ int ListProfiles(const std::vector<std::string>& args, Streams& io) {
   if (!args.empty())
     return Fail(io, "usage: velkorant-cli profile list", kExitUsage);
   SettingsStore store;
-  for (const std::string& name : EnumerateProfiles(store))
-    io.out << AnsiToUtf8(name) << '\n';
-  return ReportStoreProblem(store, io);
+  const auto names = EnumerateProfiles(store);
+  if (!names)
+    return StoreProblem(store, io);
+  for (const std::string& name : *names)
+    io.out << Printable(AnsiToUtf8(name)) << '\n';
+  return kExitOk;
 }
 
 // A listed profile: its first component is in the list (only that shows of a nested name) and
-// its own section exists.
-bool IsListedProfile(SettingsStore& store, std::string_view name) {
+// its own section exists. nullopt when the store cannot be read.
+std::optional<bool> IsListedProfile(SettingsStore& store, std::string_view name) {
   const std::string_view first = name.substr(0, name.find('\\'));
-  for (const std::string& listed : EnumerateProfiles(store)) {
-    if (NamesEqualIgnoringCase(listed, first))
-      return store.SectionExists(ProfileSection(name));
+  const auto names = EnumerateProfiles(store);
+  if (!names)
+    return std::nullopt;
+  for (const std::string& listed : *names) {
+    if (NamesEqualIgnoringCase(listed, first)) {
+      const bool exists = store.SectionExists(ProfileSection(name));
+      return store.ok() ? std::optional(exists) : std::nullopt;
+    }
   }
   return false;
 }
@@ -111,24 +117,23 @@ int RemoveProfile(const std::vector<std::string>& args, Streams& io) {
     return Fail(io, "usage: velkorant-cli profile remove NAME", kExitUsage);
   const std::string name = Utf8ToAnsi(args.front());
   SettingsStore store;
-  if (name.empty() || !IsListedProfile(store, name)) {
-    if (ReportStoreProblem(store, io) != kExitOk)
-      return kExitFailure;
+  const auto listed = name.empty() ? std::optional(false) : IsListedProfile(store, name);
+  if (!listed)
+    return StoreProblem(store, io);
+  if (!*listed)
     return Fail(io, "no profile named " + args.front());
-  }
-  if (!DeleteProfile(store, name)) {
-    return Fail(io, "the profile was not removed: " + store.database().status_message());
-  }
   // As the profiles dialog's delete: the reserved copy becomes six empty values.
-  if (!WriteProfile(store, kReservedProfileName, PasswordProfile{})) {
-    return Fail(io, "the reserved copy was not emptied: " + store.database().status_message());
-  }
+  if (!DeleteProfile(store, name) || !WriteProfile(store, kReservedProfileName, PasswordProfile{}))
+    return StoreProblem(store, io);
   // The store keeps a profile that has nested ones; the user has to hear that it is still there.
-  if (store.SectionExists(ProfileSection(name))) {
+  const bool kept = store.SectionExists(ProfileSection(name));
+  if (!store.ok())
+    return StoreProblem(store, io);
+  if (kept) {
     return Fail(io, "the profile " + args.front() +
                         " was not removed: remove the profiles nested below it first");
   }
-  return ReportStoreProblem(store, io);
+  return kExitOk;
 }
 
 int Profile(const std::vector<std::string>& args, Streams& io) {
@@ -146,15 +151,39 @@ int ShowSettings(const std::vector<std::string>& args, Streams& io) {
   if (!args.empty())
     return Fail(io, "usage: velkorant-cli settings", kExitUsage);
   SettingsStore store;
-  const Settings settings = LoadSettings(store);
-  io.out << "NombreUsuario: " << AnsiToUtf8(settings.user_name) << '\n'
-         << "NombreServidor: " << AnsiToUtf8(settings.server_name) << '\n'
-         << "AutoMsjInicio: " << int{settings.receive_at_startup} << '\n'
-         << "AutoMsjTiempo: " << int{settings.receive_every_30_minutes} << '\n'
-         << "ReproSonidos: " << int{settings.play_sounds} << '\n'
-         << "MsjsRecibidos: " << settings.received_counter << '\n'
-         << "EjecPrimVez: " << settings.first_run << '\n';
-  return ReportStoreProblem(store, io);
+  const auto settings = LoadSettings(store);
+  if (!settings)
+    return StoreProblem(store, io);
+  io.out << "NombreUsuario: " << Printable(AnsiToUtf8(settings->user_name)) << '\n'
+         << "NombreServidor: " << Printable(AnsiToUtf8(settings->server_name)) << '\n'
+         << "AutoMsjInicio: " << int{settings->receive_at_startup} << '\n'
+         << "AutoMsjTiempo: " << int{settings->receive_every_30_minutes} << '\n'
+         << "ReproSonidos: " << int{settings->play_sounds} << '\n'
+         << "MsjsRecibidos: " << settings->received_counter << '\n'
+         << "EjecPrimVez: " << settings->first_run << '\n';
+  return kExitOk;
+}
+
+// The way out of a counter that no longer says which server messages are stored.
+int ReceivedCounter(const std::vector<std::string>& args, Streams& io) {
+  if (args.size() > 1)
+    return Fail(io, "usage: velkorant-cli received-counter [NUMBER]", kExitUsage);
+  SettingsStore store;
+  const auto counter = store.ReadInt(kOptionsSection, kReceivedCounterEntry, 0);
+  if (!counter)
+    return StoreProblem(store, io);
+  if (args.empty()) {
+    io.out << *counter << '\n';
+    return kExitOk;
+  }
+  std::int32_t value = -1;
+  const std::string& text = args.front();
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size() || value < 0)
+    return Fail(io, "the counter must be a number from 0 up", kExitUsage);
+  if (!store.WriteInt(kOptionsSection, kReceivedCounterEntry, value))
+    return StoreProblem(store, io);
+  return kExitOk;
 }
 
 constexpr Command kCommands[] = {
@@ -163,6 +192,10 @@ constexpr Command kCommands[] = {
     {"profile", "list", "print the password profiles' names, one per line", &Profile},
     {"profile", "remove NAME", "delete a password profile", &Profile},
     {"settings", "", "print the settings, one \"Name: value\" line each", &ShowSettings},
+    {"received-counter", "[NUMBER]",
+     "show or set the number of the last message received from the own mailbox (the next "
+     "receive asks for the one after it)",
+     &ReceivedCounter},
 };
 
 }  // namespace

@@ -26,10 +26,20 @@ std::string_view FlagsColumn(const Message& message) {
 std::string Cell(std::string_view ansi) {
   std::string utf8 = AnsiToUtf8(ansi);
   for (char& c : utf8) {
-    if (c == '\t')
+    if (c == '\t' || c == '\n')
       c = ' ';
   }
-  return utf8;
+  return Printable(utf8);
+}
+
+// Loads the working directory's store; false (said on standard error) when a file of it is
+// there but cannot be read, which must not pass for an empty store.
+bool Load(MessageStore& store, Streams& io) {
+  if (store.LoadMessageStore())
+    return true;
+  Fail(io, "cannot read " + std::string(kSentMessagesFile) + " or " +
+               std::string(kReceivedMessagesFile) + " in this folder");
+  return false;
 }
 
 std::optional<std::pair<bool, std::uint32_t>> ParseCode(std::string_view code) {
@@ -53,7 +63,8 @@ int List(const std::vector<std::string>& args, Streams& io) {
   if (!args.empty())
     return Fail(io, "usage: velkorant-cli list", kExitUsage);
   MessageStore store;
-  store.LoadMessageStore();
+  if (!Load(store, io))
+    return kExitFailure;
   for (const Message& message : store.messages()) {
     io.out << MessageCode(message) << '\t' << FlagsColumn(message) << '\t'
            << Cell(message.asunto_msj) << '\t' << Cell(message.usuario_emisor_msj) << '\t'
@@ -67,7 +78,8 @@ int Show(const std::vector<std::string>& args, Streams& io) {
     return Fail(io, "usage: velkorant-cli show CODE", kExitUsage);
   const auto code = ParseCode(args.front());
   MessageStore store;
-  store.LoadMessageStore();
+  if (!Load(store, io))
+    return kExitFailure;
   const Message* found = nullptr;
   if (code) {
     for (const Message& message : store.messages()) {
@@ -81,7 +93,7 @@ int Show(const std::vector<std::string>& args, Streams& io) {
     return Fail(io, "no message " + args.front() + " in this folder");
 
   const auto field = [&io](std::string_view key, std::string_view ansi) {
-    io.out << key << ": " << AnsiToUtf8(ansi) << '\n';
+    io.out << key << ": " << Printable(AnsiToUtf8(ansi)) << '\n';
   };
   const auto flag = [&io](std::string_view key, bool value) {
     io.out << key << ": " << (value ? "1" : "0") << '\n';
@@ -108,7 +120,7 @@ int Show(const std::vector<std::string>& args, Streams& io) {
       continue;
     lines.push_back(body[i]);
   }
-  io.out << '\n' << lines << '\n';
+  io.out << '\n' << Printable(lines) << '\n';
   return kExitOk;
 }
 

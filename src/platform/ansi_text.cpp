@@ -161,6 +161,21 @@ std::string Utf8ToAnsi(std::string_view utf8) {
   return out;
 }
 
+std::optional<std::string> Utf8ToAnsiExact(std::string_view utf8) {
+  std::string out;
+  out.reserve(utf8.size());
+  for (std::size_t pos = 0; pos < utf8.size();) {
+    const char32_t cp = DecodeUtf8(utf8, pos);
+    if (cp == kInvalid)
+      return std::nullopt;
+    const unsigned char byte = UnicodeToAnsi(cp);
+    if (AnsiToUnicode(byte) != cp)
+      return std::nullopt;
+    out += static_cast<char>(byte);
+  }
+  return out;
+}
+
 std::u16string AnsiToUtf16(std::string_view ansi) {
   std::u16string out;
   out.reserve(ansi.size());

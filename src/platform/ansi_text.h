@@ -4,6 +4,7 @@
 // from. These conversions are used wherever text crosses into Unicode: widgets, the terminal,
 // and the UTF-8 fields of the message store.
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -20,6 +21,9 @@ unsigned char UnicodeToAnsi(char32_t code_point);
 std::string AnsiToUtf8(std::string_view ansi);
 // Malformed UTF-8 sequences count as unrepresentable characters ('?').
 std::string Utf8ToAnsi(std::string_view utf8);
+// For text whose meaning must survive the conversion (a password): nullopt when the UTF-8 is
+// malformed or holds a character that Windows-1252 has no byte for.
+std::optional<std::string> Utf8ToAnsiExact(std::string_view utf8);
 
 std::u16string AnsiToUtf16(std::string_view ansi);
 // Unpaired surrogates become '?'.

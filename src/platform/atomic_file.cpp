@@ -5,8 +5,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <utility>
 #include <vector>
+
+#include "platform/ansi_text.h"
 
 namespace velkorant {
 namespace {
@@ -62,16 +65,31 @@ fs::path FolderOf(const fs::path& path) {
   return parent.empty() ? fs::path(".") : parent;
 }
 
-// Writing through a link must change the file it points to, not replace the link.
-fs::path ResolveTarget(const fs::path& path) {
-  std::error_code error;
-  if (!fs::is_symlink(path, error))
-    return path;
-  fs::path target = fs::canonical(path, error);
-  return error ? path : target;
+}  // namespace
+
+std::string DescribeFileError(int error) {
+  switch (error) {
+    case ENOSPC:
+    case EDQUOT:
+      return Utf8ToAnsi("el disco está lleno");
+    case EROFS:
+      return Utf8ToAnsi("el disco es de sólo lectura");
+    case EACCES:
+    case EPERM:
+      return Utf8ToAnsi("no hay permiso para escribir en la carpeta");
+    case EISDIR:
+      return "es una carpeta, no un archivo";
+    case EIO:
+      return Utf8ToAnsi("error de entrada/salida del disco");
+    default:
+      return Utf8ToAnsi(std::strerror(error));
+  }
 }
 
-}  // namespace
+bool AtomicFileWriter::Fail(std::string reason) {
+  last_error_ = std::move(reason);
+  return false;
+}
 
 FileStatus StatFile(const fs::path& path) {
   struct stat st {};
@@ -125,13 +143,24 @@ void AtomicFileWriter::SetWriteCall(WriteCall call) {
 }
 
 bool AtomicFileWriter::Write(const fs::path& path, std::string_view bytes, FileStamp* written) {
-  const fs::path target = ResolveTarget(path);
-  const fs::path folder = FolderOf(target);
+  last_error_.clear();
+  const fs::path folder = FolderOf(path);
+  struct stat old {};
+  const bool exists = ::lstat(path.c_str(), &old) == 0;
+  if (exists && S_ISLNK(old.st_mode))
+    return Fail(Utf8ToAnsi("es un enlace simbólico; no se escribe a través de él"));
+  if (exists && S_ISDIR(old.st_mode))
+    return Fail(DescribeFileError(EISDIR));
+  if (exists && !S_ISREG(old.st_mode))
+    return Fail("no es un archivo normal");
+  // Mode bits, not access(2): a root process could write anyway, and would undo the user's choice.
+  if (exists && (old.st_mode & 0222) == 0)
+    return Fail(Utf8ToAnsi("es de sólo lectura"));
 
-  std::string name = (folder / ("." + target.filename().string() + ".tmp-XXXXXX")).string();
+  std::string name = (folder / ("." + path.filename().string() + ".tmp-XXXXXX")).string();
   UniqueFd fd(::mkostemp(name.data(), O_CLOEXEC));
   if (!fd.valid())
-    return false;
+    return Fail(DescribeFileError(errno));
   const fs::path temporary(name);
   struct Cleanup {
     const fs::path& file;
@@ -143,10 +172,9 @@ bool AtomicFileWriter::Write(const fs::path& path, std::string_view bytes, FileS
   } cleanup{temporary};
 
   // mkostemp's 0600 is cut by the umask; set it exactly, or take over the old file's mode.
-  struct stat old {};
-  const mode_t mode = ::stat(target.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0600;
+  const mode_t mode = exists ? (old.st_mode & 07777) : 0600;
   if (::fchmod(fd.get(), mode) != 0)
-    return false;
+    return Fail(DescribeFileError(errno));
 
   std::size_t done = 0;
   while (done < bytes.size()) {
@@ -154,22 +182,18 @@ bool AtomicFileWriter::Write(const fs::path& path, std::string_view bytes, FileS
     if (put < 0 && errno == EINTR)
       continue;
     if (put <= 0)
-      return false;
+      return Fail(DescribeFileError(put == 0 ? ENOSPC : errno));
     done += static_cast<std::size_t>(put);
   }
   if (!deferred_ && ::fsync(fd.get()) != 0)
-    return false;
+    return Fail(DescribeFileError(errno));
   struct stat st {};
-  if (::fstat(fd.get(), &st) != 0)
-    return false;
-  if (!fd.Close())
-    return false;
-  if (::rename(temporary.c_str(), target.c_str()) != 0)
-    return false;
+  if (::fstat(fd.get(), &st) != 0 || !fd.Close() || ::rename(temporary.c_str(), path.c_str()) != 0)
+    return Fail(DescribeFileError(errno));
   cleanup.armed = false;
 
   if (deferred_) {
-    pending_files_.insert(target);
+    pending_files_.insert(path);
     pending_folders_.insert(folder);
   } else if (!SyncPath(folder, true)) {
     // The new content is in place; only its durability is in doubt. Retry at the next Sync().
@@ -194,7 +218,7 @@ bool AtomicFileWriter::Sync() {
     ok = SyncPath(folder, true) && ok;
   pending_files_.clear();
   pending_folders_.clear();
-  return ok;
+  return ok || Fail(DescribeFileError(errno));
 }
 
 }  // namespace velkorant

@@ -39,6 +39,8 @@ struct FileStatus {
 };
 
 FileStatus StatFile(const std::filesystem::path& path);
+// What a failed file operation's errno means to the user, in Spanish (Windows-1252).
+std::string DescribeFileError(int error);
 // The stamp belongs to the bytes returned: it is taken from the open file before reading.
 FileContent ReadFileContent(const std::filesystem::path& path);
 
@@ -50,11 +52,15 @@ class AtomicFileWriter {
 
   AtomicFileWriter();
 
-  // Replaces the file at `path` (a symbolic link's target, when it is one) by `bytes`. A new file
-  // gets mode 0600, an existing one keeps its mode. On success `written` (if given) receives the
-  // new file's stamp. On failure the old file is untouched and no temporary file is left.
+  // Replaces the file at `path` by `bytes`. A new file gets mode 0600, an existing one keeps its
+  // mode. A symbolic link, something other than a file, or a file nobody may write is refused
+  // and left alone: replacing it would write where the user did not mean to, or undo a choice.
+  // On success `written` (if given) receives the new file's stamp. On failure the old file is
+  // untouched, no temporary file is left, and last_error() says why.
   bool Write(const std::filesystem::path& path, std::string_view bytes,
              FileStamp* written = nullptr);
+  // Why the last Write or Sync failed, in the user's language (Windows-1252); empty after success.
+  const std::string& last_error() const { return last_error_; }
 
   // Deferred: writes are still atomic for other processes and against a crash of this one, but
   // reach the disk only at Sync(); a flow making many rewrites flushes once at its end.
@@ -67,7 +73,10 @@ class AtomicFileWriter {
   void SetWriteCall(WriteCall call);
 
  private:
+  bool Fail(std::string reason);
+
   WriteCall write_call_;
+  std::string last_error_;
   bool deferred_ = false;
   std::set<std::filesystem::path> pending_files_;
   std::set<std::filesystem::path> pending_folders_;

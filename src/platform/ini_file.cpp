@@ -158,13 +158,31 @@ IniDocument IniDocument::Parse(std::string bytes) {
   IniDocument document;
   if (bytes.starts_with("\xFF\xFE")) {
     document.utf16_ = true;
-    std::u16string wide;
+    std::u16string& wide = document.raw_;
     wide.reserve(bytes.size() / 2);
     for (std::size_t i = 2; i + 1 < bytes.size(); i += 2) {
       wide.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
                                            (static_cast<unsigned char>(bytes[i + 1]) << 8)));
     }
-    document.text_ = Utf16ToAnsi(wide);
+    // One byte per character, remembering where each came from in the file, so that a line the
+    // program never edits is written back with the characters Windows-1252 cannot hold.
+    document.text_.reserve(wide.size());
+    document.raw_offsets_.reserve(wide.size() + 1);
+    for (std::size_t i = 0; i < wide.size();) {
+      char32_t code_point = wide[i];
+      std::size_t units = 1;
+      if (code_point >= 0xD800 && code_point <= 0xDFFF) {
+        const bool paired = code_point < 0xDC00 && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 &&
+                            wide[i + 1] <= 0xDFFF;
+        code_point =
+            paired ? 0x10000 + ((code_point - 0xD800) << 10) + (wide[i + 1] - 0xDC00) : 0xFFFD;
+        units = paired ? 2 : 1;
+      }
+      document.raw_offsets_.push_back(static_cast<std::uint32_t>(i));
+      document.text_.push_back(static_cast<char>(UnicodeToAnsi(code_point)));
+      i += units;
+    }
+    document.raw_offsets_.push_back(static_cast<std::uint32_t>(wide.size()));
   } else {
     if (bytes.starts_with("\xEF\xBB\xBF")) {
       document.prefix_ = bytes.substr(0, 3);
@@ -172,6 +190,7 @@ IniDocument IniDocument::Parse(std::string bytes) {
     }
     document.text_ = std::move(bytes);
   }
+  document.parsed_size_ = document.text_.size();
 
   const std::string_view text = document.text_;
   document.lines_.reserve(text.size() / 24);
@@ -220,6 +239,8 @@ IniDocument IniDocument::Parse(std::string bytes) {
 }
 
 std::string IniDocument::Serialize() const {
+  if (utf16_)
+    return SerializeUtf16();
   std::size_t size = prefix_.size();
   for (const Line& line : lines_)
     size += line.length + 2;
@@ -230,10 +251,21 @@ std::string IniDocument::Serialize() const {
     out += Text(line);
     out += EolBytes(static_cast<unsigned char>(line.eol));
   }
-  if (!utf16_)
-    return out;
+  return out;
+}
 
-  const std::u16string wide = AnsiToUtf16(out);
+std::string IniDocument::SerializeUtf16() const {
+  std::u16string wide;
+  for (const Line& line : lines_) {
+    if (line.offset + line.length <= parsed_size_) {
+      // Untouched since parsing: its characters exactly as they were in the file.
+      const std::size_t begin = raw_offsets_[line.offset];
+      wide.append(raw_, begin, raw_offsets_[line.offset + line.length] - begin);
+    } else {
+      wide += AnsiToUtf16(Text(line));
+    }
+    wide += AnsiToUtf16(EolBytes(static_cast<unsigned char>(line.eol)));
+  }
   std::string encoded = "\xFF\xFE";
   encoded.reserve(2 + wide.size() * 2);
   for (const char16_t unit : wide) {
@@ -391,7 +423,8 @@ void IniDocument::InsertLine(std::size_t position, const Line& line) {
 }
 
 void IniDocument::CompactIfWasteful() {
-  if (dead_text_ < 4096 || dead_text_ < text_.size() / 2)
+  // A UTF-16 file's untouched lines are known by their place in the parsed text.
+  if (utf16_ || dead_text_ < 4096 || dead_text_ < text_.size() / 2)
     return;
   std::string compact;
   compact.reserve(text_.size() - dead_text_);
@@ -514,6 +547,7 @@ void IniFile::Revalidate() {
   if (status.state == FileState::kPresent && status.stamp.size >= kMaxFileSize) {
     // Not a file this program wrote; never parsed, never overwritten.
     state_ = FileState::kUnreadable;
+    stamp_ = status.stamp;
     document_ = IniDocument{};
     ++generation_;
     cached_ = false;
@@ -545,8 +579,12 @@ const IniDocument& IniFile::Read() {
 
 bool IniFile::Modify(const std::function<bool(IniDocument&)>& edit) {
   Revalidate();
-  if (state_ == FileState::kUnreadable)
+  if (state_ == FileState::kUnreadable) {
+    last_error_ = stamp_.size >= kMaxFileSize ? Utf8ToAnsi("ocupa más de 1 GiB")
+                                              : "no se puede leer (o no es un archivo)";
     return false;
+  }
+  last_error_.clear();
   // Until the new content is on disk the cache may hold edits the file lacks: on any way out
   // but success it is read again.
   cached_ = false;
@@ -566,9 +604,16 @@ bool IniFile::Modify(const std::function<bool(IniDocument&)>& edit) {
 }
 
 bool IniFile::WriteDocument() {
-  FileStamp written;
-  if (!writer_.Write(path_, document_.Serialize(), &written))
+  const std::string bytes = document_.Serialize();
+  if (static_cast<std::int64_t>(bytes.size()) >= kMaxFileSize) {
+    last_error_ = Utf8ToAnsi("ocuparía más de 1 GiB");
     return false;
+  }
+  FileStamp written;
+  if (!writer_.Write(path_, bytes, &written)) {
+    last_error_ = writer_.last_error();
+    return false;
+  }
   document_.changed_ = false;
   state_ = FileState::kPresent;
   stamp_ = written;
@@ -587,6 +632,14 @@ bool IniFile::Flush() {
   // On failure the cache is read again from the file: the held edits are gone.
   cached_ = WriteDocument();
   return cached_;
+}
+
+void IniFile::DiscardHeld() {
+  holding_ = false;
+  if (held_changes_) {
+    held_changes_ = false;
+    cached_ = false;  // read again from the file
+  }
 }
 
 std::string IniFile::GetString(std::string_view section, std::string_view key,

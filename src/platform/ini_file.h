@@ -113,9 +113,15 @@ class IniDocument {
   void AddToIndex(std::size_t section);
   void RebuildIndex();
   void CompactIfWasteful();
+  std::string SerializeUtf16() const;
 
   std::string prefix_;  // a UTF-8 byte-order mark
   bool utf16_ = false;
+  // A UTF-16 file's characters as read, and for each byte of the parsed text where its character
+  // starts among them (one more entry for the end).
+  std::u16string raw_;
+  std::vector<std::uint32_t> raw_offsets_;
+  std::size_t parsed_size_ = 0;
   std::string text_;           // the parsed lines, then the text of lines written since
   std::size_t dead_text_ = 0;  // bytes of text_ no line refers to any more
   std::vector<Line> lines_;
@@ -135,8 +141,9 @@ class IniFile {
 
   const std::filesystem::path& path() const { return path_; }
 
-  // The current content. A missing or unreadable file reads as empty.
+  // The current content. A missing or unreadable file reads as empty; readable() tells them apart.
   const IniDocument& Read();
+  bool readable() const { return state_ != FileState::kUnreadable; }
 
   // Runs `edit` on the current content and writes the result as one atomic rewrite. Nothing is
   // written when the edit changes nothing. False when `edit` refused, when the file exists but
@@ -151,6 +158,8 @@ class IniFile {
   bool DeleteSection(std::string_view section);
 
   AtomicFileWriter& writer() { return writer_; }
+  // Why the last Modify or Flush failed (Windows-1252, in the user's language).
+  const std::string& last_error() const { return last_error_; }
   // Changes whenever the content does (an edit, or the file read again): lets callers keep what
   // they derived from it.
   std::uint64_t generation() const { return generation_; }
@@ -162,8 +171,11 @@ class IniFile {
   // Writes the held edits and stops holding. On failure the edits are dropped, the file stays as
   // it was, and false is returned.
   bool Flush();
+  // Drops the held edits and stops holding; the file stays as it was.
+  void DiscardHeld();
 
-  // Larger files read as unreadable: empty, and never overwritten.
+  // Larger files read as unreadable: empty, and never overwritten; nor is a file ever written
+  // that would be this large.
   static constexpr std::int64_t kMaxFileSize = std::int64_t{1} << 30;
 
  private:
@@ -180,6 +192,7 @@ class IniFile {
   bool holding_ = false;
   bool held_changes_ = false;
   std::uint64_t generation_ = 0;
+  std::string last_error_;
 };
 
 }  // namespace velkorant

@@ -52,6 +52,7 @@ constexpr const char* kHasSubkey = "SELECT 1 FROM keys WHERE parent = ?1 LIMIT 1
 constexpr const char* kSubkeyNames = "SELECT name FROM keys WHERE parent = ?1 ORDER BY folded";
 constexpr const char* kDeleteValues = "DELETE FROM vals WHERE key = ?1";
 constexpr const char* kDeleteKey = "DELETE FROM keys WHERE id = ?1";
+constexpr const char* kDeleteValue = "DELETE FROM vals WHERE key = ?1 AND folded = ?2";
 constexpr const char* kReadValue = "SELECT type, data FROM vals WHERE key = ?1 AND folded = ?2";
 // On conflict the value keeps the name it was created with.
 constexpr const char* kWriteValue =
@@ -166,6 +167,40 @@ class FileDescriptor {
  private:
   int fd_;
 };
+
+SettingsProblem ProblemOfErrno(int error) {
+  switch (error) {
+    case EACCES:
+    case EPERM:
+    case EROFS:
+      return SettingsProblem::kNoAccess;
+    case ENOSPC:
+    case EDQUOT:
+      return SettingsProblem::kDiskFull;
+    default:
+      return SettingsProblem::kOther;
+  }
+}
+
+SettingsProblem ProblemOfSqlite(int code) {
+  switch (code & 0xFF) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+      return SettingsProblem::kLocked;
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+      return SettingsProblem::kDamaged;
+    case SQLITE_READONLY:
+    case SQLITE_PERM:
+    case SQLITE_CANTOPEN:
+    case SQLITE_AUTH:
+      return SettingsProblem::kNoAccess;
+    case SQLITE_FULL:
+      return SettingsProblem::kDiskFull;
+    default:
+      return SettingsProblem::kOther;
+  }
+}
 
 // Creates the missing folders of `folder` with mode 0700.
 bool CreatePrivateFolders(const fs::path& folder, std::string& error) {
@@ -301,24 +336,33 @@ void SettingsDatabase::Succeeded() {
   if (status_ == SettingsDatabaseStatus::kCorrupt)
     return;
   status_ = SettingsDatabaseStatus::kOk;
+  problem_ = SettingsProblem::kNone;
   status_message_.clear();
 }
 
-void SettingsDatabase::Failed(std::string_view what) {
+void SettingsDatabase::Failed(std::string_view what, SettingsProblem without_connection) {
   if (status_ == SettingsDatabaseStatus::kCorrupt)
     return;
   status_message_ = std::string(what) + " " + path_.string();
+  problem_ = without_connection;
   if (db_) {
-    const int code = sqlite3_errcode(db_.get()) & 0xFF;
+    const int code = sqlite3_errcode(db_.get());
     status_message_ += ": ";
     status_message_ += sqlite3_errmsg(db_.get());
-    if (code == SQLITE_CORRUPT || code == SQLITE_NOTADB) {
+    problem_ = ProblemOfSqlite(code);
+    if (problem_ == SettingsProblem::kDamaged) {
       // Closed by the next Connection(): callers may still hold statements of this one.
       status_ = SettingsDatabaseStatus::kCorrupt;
       return;
     }
   }
   status_ = SettingsDatabaseStatus::kUnavailable;
+}
+
+void SettingsDatabase::MarkUnusable(SettingsProblem problem, std::string message) {
+  status_ = SettingsDatabaseStatus::kCorrupt;
+  problem_ = problem;
+  status_message_ = std::move(message);
 }
 
 bool SettingsDatabase::Open(bool create) {
@@ -329,7 +373,8 @@ bool SettingsDatabase::Open(bool create) {
   std::error_code error;
   const bool exists = fs::exists(path_, error);
   if (error) {
-    Failed("cannot reach the settings database (" + error.message() + ")");
+    Failed("cannot reach the settings database (" + error.message() + ")",
+           ProblemOfErrno(error.value()));
     return false;
   }
   if (!exists) {
@@ -337,7 +382,7 @@ bool SettingsDatabase::Open(bool create) {
       return false;  // nothing stored yet, which is no failure
     std::string reason;
     if (!CreatePrivateFile(path_, reason)) {
-      Failed(reason + "; settings database");
+      Failed(reason + "; settings database", ProblemOfErrno(errno));
       return false;
     }
   }
@@ -365,8 +410,8 @@ bool SettingsDatabase::Open(bool create) {
   if (!verdict) {
     Failed("cannot read the settings database");
   } else if (*verdict != "ok") {
-    status_ = SettingsDatabaseStatus::kCorrupt;
-    status_message_ = "the settings database " + path_.string() + " is damaged; it is left as is";
+    MarkUnusable(SettingsProblem::kDamaged,
+                 "the settings database " + path_.string() + " is damaged; it is left as is");
   }
   if (verdict != "ok") {
     Close();
@@ -391,9 +436,9 @@ bool SettingsDatabase::EnsureSchema() {
     version = sqlite3_column_int(version_statement, 0);
   }
   if (version > kSchemaVersion) {
-    status_ = SettingsDatabaseStatus::kCorrupt;
-    status_message_ =
-        "the settings database " + path_.string() + " comes from a newer version; it is left as is";
+    MarkUnusable(SettingsProblem::kNewerVersion,
+                 "the settings database " + path_.string() +
+                     " comes from a newer version; it is left as is");
     Close();
     return false;
   }
@@ -509,19 +554,24 @@ std::optional<std::int64_t> SettingsDatabase::FindOrCreateKey(std::string_view k
 }
 
 bool SettingsDatabase::WriteValue(std::int64_t key, const ValueWrite& write) {
-  sqlite3_stmt* statement = Prepare(kWriteValue);
+  const bool remove = std::holds_alternative<std::monostate>(write.value);
+  sqlite3_stmt* statement = Prepare(remove ? kDeleteValue : kWriteValue);
   if (statement == nullptr)
     return false;
   const StatementUse use(statement);
   sqlite3_bind_int64(statement, 1, key);
-  BindBytes(statement, 2, write.name);
-  BindBytes(statement, 3, FoldedBlob(write.name));
-  if (const auto* text = std::get_if<std::string_view>(&write.value)) {
-    sqlite3_bind_int(statement, 4, kTextType);
-    BindBytes(statement, 5, *text);
+  if (remove) {
+    BindBytes(statement, 2, FoldedBlob(write.name));
   } else {
-    sqlite3_bind_int(statement, 4, kIntegerType);
-    sqlite3_bind_int(statement, 5, std::get<std::int32_t>(write.value));
+    BindBytes(statement, 2, write.name);
+    BindBytes(statement, 3, FoldedBlob(write.name));
+    if (const auto* text = std::get_if<std::string_view>(&write.value)) {
+      sqlite3_bind_int(statement, 4, kTextType);
+      BindBytes(statement, 5, *text);
+    } else {
+      sqlite3_bind_int(statement, 4, kIntegerType);
+      sqlite3_bind_int(statement, 5, std::get<std::int32_t>(write.value));
+    }
   }
   if (sqlite3_step(statement) != SQLITE_DONE) {
     Failed("cannot write the settings database");
@@ -613,6 +663,15 @@ bool SettingsDatabase::WriteValues(std::span<const ValueWrite> writes) {
   if (!transaction.begun())
     return false;
   for (const ValueWrite& write : writes) {
+    if (std::holds_alternative<std::monostate>(write.value)) {
+      // Removing a value creates no key; an absent key holds nothing to remove.
+      const auto key = FindKey(write.key_path);
+      if (!key && status_ != SettingsDatabaseStatus::kOk)
+        return false;
+      if (key && !WriteValue(*key, write))
+        return false;
+      continue;
+    }
     const auto key = FindOrCreateKey(write.key_path);
     if (!key || !WriteValue(*key, write))
       return false;

@@ -38,6 +38,17 @@ enum class SettingsDatabaseStatus {
   kCorrupt,      // the file is no database of ours; it is left untouched for good
 };
 
+// What kind of trouble the last failure was, for telling the user what to do about it.
+enum class SettingsProblem {
+  kNone,
+  kLocked,        // another program held it past the wait
+  kDamaged,       // not a database, or a damaged one
+  kNewerVersion,  // written by a newer version of the program
+  kNoAccess,      // no permission, or a read-only file or disk
+  kDiskFull,
+  kOther,
+};
+
 enum class DeleteKeyResult {
   kDeleted,
   kAbsent,
@@ -45,10 +56,11 @@ enum class DeleteKeyResult {
   kFailed,      // the database could not be used
 };
 
+// A value to write; std::monostate removes the value instead.
 struct ValueWrite {
   std::string_view key_path;
   std::string_view name;
-  std::variant<std::string_view, std::int32_t> value;
+  std::variant<std::string_view, std::int32_t, std::monostate> value;
 };
 
 class SettingsDatabase {
@@ -65,6 +77,7 @@ class SettingsDatabase {
 
   const std::filesystem::path& path() const { return path_; }
   SettingsDatabaseStatus status() const { return status_; }
+  SettingsProblem problem() const { return problem_; }
   // What went wrong last, for a log line; empty while the status is kOk.
   const std::string& status_message() const { return status_message_; }
 
@@ -107,7 +120,8 @@ class SettingsDatabase {
   void Close();
   sqlite3_stmt* Prepare(const char* sql);
   // Records a failure of SQLite; damage marks the database corrupt and closes it.
-  void Failed(std::string_view what);
+  void Failed(std::string_view what, SettingsProblem without_connection = SettingsProblem::kOther);
+  void MarkUnusable(SettingsProblem problem, std::string message);
   void Succeeded();
 
   std::optional<std::int64_t> FindKey(std::string_view key_path);
@@ -124,6 +138,7 @@ class SettingsDatabase {
   std::unordered_map<const char*, Statement> statements_;
   bool schema_ready_ = false;
   SettingsDatabaseStatus status_ = SettingsDatabaseStatus::kOk;
+  SettingsProblem problem_ = SettingsProblem::kNone;
   std::string status_message_;
 };
 

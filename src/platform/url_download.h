@@ -1,30 +1,27 @@
 #pragma once
 
-// Downloads a URL into a local file, reporting the outcome as a 32-bit result code in the form
-// of the Windows URL download service, so that the program's failure classes and "%08X" texts
-// hold. Only HTTPS; TLS is verified.
+// Downloads a URL, reporting the outcome as a 32-bit result code in the form of the Windows URL
+// download service, so that the program's failure classes and "%08X" texts hold. Only HTTPS;
+// TLS is verified. Answers are kept in memory: no file is shared between requests, so two
+// processes in one folder never read each other's answers.
 //
 // Result codes:
-//   0            success (HTTP 2xx); the body is in the local file
+//   0            success (HTTP 2xx)
 //   0x800C0005   host or proxy not found, connection refused           (connection failure)
-//   0x800C0006   HTTP 404; no local file                                (not found)
+//   0x800C0006   HTTP 404                                               (not found)
 //   0x800C0002   malformed URL or a scheme other than https
 //   0x800C0007   any other HTTP error status (4xx, 5xx) or an unfollowed redirect
 //   0x800C000B   connection, stall or total time-out
 //   0x800C000E   TLS handshake failure
-//   0x800C000F   answer over the size cap, or the local file could not be written
+//   0x800C000F   answer over the size cap
 //   0x800C0019   the server's certificate could not be verified
 //   0x800C0004   any other transfer failure (connection reset, truncated answer, ...)
 // 0x800C0008 is never produced: callers treat it as "reached", and no failure of ours should
-// read as success. On every failure no local file is left behind: the body goes to a temporary
-// file next to the target, renamed into place only when the whole answer arrived.
+// read as success.
 
 #include <chrono>
 #include <cstdint>
-#include <filesystem>
-#include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 
 namespace velkorant {
@@ -69,26 +66,20 @@ class UrlDownloader {
   UrlDownloader(const UrlDownloader&) = delete;
   UrlDownloader& operator=(const UrlDownloader&) = delete;
 
-  ResultCode FetchToFile(const std::string& url, const std::filesystem::path& local_file);
-  // The same request with the answer kept in memory (empty on failure), for a flow that reads
-  // many small answers and needs no file of them.
-  ResultCode FetchToMemory(const std::string& url, std::string& body);
+  // `body` receives the answer the server sent, whole, also with an error status (a refusal's
+  // text); it is empty when no complete answer of at most `max_bytes` (0: the limits' cap) came.
+  ResultCode FetchToMemory(const std::string& url, std::string& body, std::size_t max_bytes = 0);
 
   // The HTTP status of the last request (0 when none was received); for diagnostics.
   long last_http_status() const { return last_http_status_; }
 
  private:
-  ResultCode Perform(const std::string& url,
-                     const std::function<bool(const char*, std::size_t)>& write);
+  ResultCode Perform(const std::string& url, std::string& body, std::size_t max_bytes);
 
   struct Handle;
   std::unique_ptr<Handle> handle_;
   DownloadLimits limits_;
   long last_http_status_ = 0;
 };
-
-// Reads a downloaded answer as text (CR LF read as LF, up to the first NUL byte) and deletes the
-// file, whether or not it could be read. nullopt when it could not be opened.
-std::optional<std::string> ReadResultFile(const std::filesystem::path& file);
 
 }  // namespace velkorant

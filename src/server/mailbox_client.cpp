@@ -17,6 +17,18 @@ bool StartsWith(const std::optional<std::string>& text, std::string_view prefix)
   return text && text->starts_with(prefix);
 }
 
+// An answer as a text file reads: CR LF as LF, up to the first NUL byte.
+std::string AnswerText(std::string_view raw) {
+  raw = raw.substr(0, raw.find('\0'));
+  std::string text;
+  text.reserve(raw.size());
+  for (std::size_t i = 0; i < raw.size(); ++i) {
+    if (raw[i] != '\r' || i + 1 == raw.size() || raw[i + 1] != '\n')
+      text += raw[i];
+  }
+  return text;
+}
+
 }  // namespace
 
 ResultClass ClassifyResult(ResultCode code) {
@@ -47,31 +59,8 @@ std::string FailureText(RequestKind kind, ResultCode code) {
   return {};
 }
 
-MailboxClient::MailboxClient(const Settings& settings, UiServices& ui, UrlDownloader& downloader,
-                             std::filesystem::path working_folder)
-    : settings_(settings),
-      ui_(ui),
-      downloader_(downloader),
-      working_folder_(std::move(working_folder)) {
-  RemoveAbandonedDownloads();
-}
-
-void MailboxClient::RemoveAbandonedDownloads() {
-  // A download that was killed leaves its partial file. One older than any transfer may last
-  // belongs to no running process (another process may be downloading right now).
-  const auto old_enough = std::filesystem::file_time_type::clock::now() - std::chrono::minutes(10);
-  std::error_code error;
-  for (const auto& entry : std::filesystem::directory_iterator(working_folder_, error)) {
-    const std::string name = entry.path().filename().string();
-    if (!name.starts_with(std::string(kResultFileName) + ".part-") &&
-        !name.starts_with(std::string(kDownloadedMessageFile) + ".part-")) {
-      continue;
-    }
-    std::error_code ignored;
-    if (entry.last_write_time(ignored) < old_enough)
-      std::filesystem::remove(entry.path(), ignored);
-  }
-}
+MailboxClient::MailboxClient(const Settings& settings, UiServices& ui, UrlDownloader& downloader)
+    : settings_(settings), ui_(ui), downloader_(downloader) {}
 
 std::string MailboxClient::Url(std::string_view rest) const {
   // The address is used exactly as stored: no "/" added, nothing escaped.
@@ -81,16 +70,15 @@ std::string MailboxClient::Url(std::string_view rest) const {
 }
 
 MailboxClient::Answer MailboxClient::Request(std::string_view script_and_query) {
-  const std::filesystem::path result_file = working_folder_ / kResultFileName;
-  // An answer left by an earlier run must never be read as this request's.
-  std::error_code ignored;
-  std::filesystem::remove(result_file, ignored);
-
   Answer answer;
-  answer.code = downloader_.FetchToFile(Url(script_and_query), result_file);
+  std::string body;
+  answer.code = downloader_.FetchToMemory(Url(script_and_query), body);
   answer.reached = ClassifyResult(answer.code) == ResultClass::kReached;
-  if (std::filesystem::exists(result_file, ignored))
-    answer.text = ReadResultFile(result_file);
+  if (answer.code == kResultOk) {
+    answer.text = AnswerText(body);
+  } else {
+    answer.refusal = AnswerText(body);
+  }
   return answer;
 }
 
@@ -185,8 +173,8 @@ bool MailboxClient::SendEncryptedMessage(Message record) {
     ui_.PlayEventSound(EventSound::kMessageSent);
     sent = true;
   }
-  if (answer.text)
-    ui_.LogTerminal("SRV: " + *answer.text);
+  if (answer.text || !answer.refusal.empty())
+    ui_.LogTerminal("SRV: " + answer.text.value_or(answer.refusal));
   return sent;
 }
 

@@ -2,10 +2,9 @@
 
 // The requests of the program to its mailbox server: the server check, whether a mailbox
 // exists, registering a mailbox and sending a message. Each is one HTTPS GET whose answer is
-// downloaded into ".\envio_resultado.txt" in the working folder, read back and deleted; progress
-// and failures go to the terminal, the status envelope, message boxes and sounds.
+// read as text (CR LF as LF, up to the first NUL byte) and kept by the request that asked for it;
+// progress and failures go to the terminal, the status envelope, message boxes and sounds.
 
-#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -16,10 +15,6 @@
 #include "store/message.h"
 
 namespace velkorant {
-
-inline constexpr std::string_view kResultFileName = "envio_resultado.txt";
-// The message being received.
-inline constexpr std::string_view kDownloadedMessageFile = "mensaje_recibido.cry";
 
 // The kinds of request, which word their failures differently.
 enum class RequestKind { kCheck, kMailbox, kSend, kMessageFile };
@@ -36,8 +31,7 @@ class MailboxClient {
  public:
   // `settings` is the program's live copy: the server address and user name are read at each
   // request, so a change in the preferences applies at once.
-  MailboxClient(const Settings& settings, UiServices& ui, UrlDownloader& downloader,
-                std::filesystem::path working_folder = ".");
+  MailboxClient(const Settings& settings, UiServices& ui, UrlDownloader& downloader);
 
   void CheckServer();
   bool MailboxExists(std::string user_name);
@@ -63,25 +57,22 @@ class MailboxClient {
   const Settings& settings() const { return settings_; }
   UiServices& ui() { return ui_; }
   UrlDownloader& downloader() { return downloader_; }
-  const std::filesystem::path& working_folder() const { return working_folder_; }
 
  private:
   struct Answer {
     ResultCode code = kResultOk;
     bool reached = true;
-    std::optional<std::string> text;  // the server's answer, when a result file was read
+    std::optional<std::string> text;  // the server's answer, when the request succeeded
+    std::string refusal;              // what the server said with an error status
   };
-  // One script request: a stale result file is removed first, the answer is read and deleted.
   Answer Request(std::string_view script_and_query);
   // Writes the failure of a request (box for the mailbox requests, terminal, envelope 4).
   void ReportFailure(RequestKind kind, ResultCode code);
   std::string Url(std::string_view rest) const;
-  void RemoveAbandonedDownloads();
 
   const Settings& settings_;
   UiServices& ui_;
   UrlDownloader& downloader_;
-  std::filesystem::path working_folder_;
   int busy_ = 0;
 };
 

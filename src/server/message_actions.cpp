@@ -109,15 +109,27 @@ SendOutcome StoreAndSend(MailboxClient& client, MessageStore& store, Message rec
   MailboxClient::BusyGuard busy(client);
   SendOutcome outcome;
   outcome.numero = store.SaveMessage(record);
+  if (outcome.numero == 0) {
+    // A message is never on the server without its copy here: the user could not see, edit or
+    // forward it, nor tell that it went out.
+    client.ui().ShowMessageBox(
+        T("No se ha podido guardar el mensaje, así que no se ha enviado.\n\nMotivo: ") +
+            store.last_error(),
+        T("Error. No se ha podido guardar el mensaje"), kBoxOkQuestion);
+    return outcome;
+  }
   if (!send)
     return outcome;
-  if (outcome.numero != 0)
-    record.numero = outcome.numero;
+  record.numero = outcome.numero;
   if (!client.MailboxExists(record.usuario_receptor_msj))
     return outcome;
   if (client.SendEncryptedMessage(record)) {
     outcome.sent = true;
-    store.WriteMessageKey(true, outcome.numero, "flag_msj_enviado_srv", "1");
+    if (!store.WriteMessageKey(true, outcome.numero, "flag_msj_enviado_srv", "1")) {
+      client.ui().LogTerminal(
+          T("El mensaje se ha enviado, pero no se ha podido marcar como enviado: ") +
+          store.last_error());
+    }
   } else {
     client.ui().ShowMessageBox(
         T("Error. No se ha podido enviar el mensaje.\nConsulta el terminal para más información."),

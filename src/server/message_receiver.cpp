@@ -112,9 +112,16 @@ MessageReceiver::DownloadOutcome MessageReceiver::DownloadMessage(std::int32_t n
     // Kept in memory: a run reads hundreds of these, and a file per message would cost more than
     // fetching it.
     std::string body;
-    code = client_.downloader().FetchToMemory(url, body);
+    code = client_.downloader().FetchToMemory(url, body, kMaxMessageBytes);
     if (code == kResultOk)
       downloaded_ = std::move(body);
+  }
+  if (code == kCannotLoadData) {
+    // Anyone may post to any mailbox: an oversized file must neither stop every later run here
+    // nor fill the store.
+    client_.ui().LogTerminal("Mensaje " + std::to_string(number) +
+                             Utf8ToAnsi(" descartado: es más largo que cualquier mensaje válido"));
+    return DownloadOutcome::kDiscarded;
   }
   const ResultClass result = ClassifyResult(code);
   if (result == ResultClass::kConnectionFailure || result == ResultClass::kCodedFailure) {
@@ -151,50 +158,78 @@ MessageReceiver::Stored MessageReceiver::StoreDownloadedMessage(KeyCache& keys) 
   return decrypted ? Stored::kDecrypted : Stored::kUndecrypted;
 }
 
-bool MessageReceiver::ReadDownloadedMessage() {
-  if (keys_ != nullptr)
-    return StoreDownloadedMessage(*keys_) == Stored::kDecrypted;
-  KeyCache keys(passwords_, stats_);
-  if (!store_.BeginBatch())
-    return false;
-  const bool decrypted = StoreDownloadedMessage(keys) == Stored::kDecrypted;
-  CommitBatch(settings_.received_counter);
-  return decrypted;
+void MessageReceiver::ReportSettingsProblem(std::string_view what) {
+  client_.ui().LogTerminal(Utf8ToAnsi(what) + " " + settings_store_.DescribeProblem());
+  client_.ui().SetStatusIcon(StatusIcon::kError);
 }
 
-void MessageReceiver::CommitBatch(std::int32_t counter) {
+bool MessageReceiver::CommitBatch(std::int32_t counter) {
   Stopwatch time(stats_.store);
   const std::string_view options = kOptionsSection;
   if (batch_last_ != 0) {
     // Should the program die between writing the messages and moving the counter, the next run
     // learns from this marker whether the messages reached the disk.
-    settings_store_.WriteText(options, kPendingBatch,
-                              std::to_string(counter) + " " + std::to_string(batch_first_) + " " +
-                                  std::to_string(batch_last_));
+    const std::string marker = std::to_string(counter) + " " + std::to_string(batch_first_) + " " +
+                               std::to_string(batch_last_);
+    if (!settings_store_.WriteText(options, kPendingBatch, marker)) {
+      store_.AbandonBatch();
+      batch_first_ = batch_last_ = 0;
+      ReportSettingsProblem(
+          "Error. No se puede escribir en la configuración; los mensajes se recibirán la próxima "
+          "vez.");
+      return false;
+    }
   }
   const bool stored = store_.EndBatch();
   batch_first_ = batch_last_ = 0;
   if (!stored) {
     // The messages are not on disk: leave the counter, so the next run fetches them again.
     client_.ui().LogTerminal(
-        Utf8ToAnsi("Error. No se han podido guardar los mensajes recibidos en el disco."));
-    settings_store_.WriteText(options, kPendingBatch, "");
-    return;
+        Utf8ToAnsi("Error. No se han podido guardar los mensajes recibidos en el disco (") +
+        store_.last_error() + Utf8ToAnsi("); se recibirán la próxima vez."));
+    client_.ui().SetStatusIcon(StatusIcon::kError);
+    settings_store_.WriteValues(options, {{kPendingBatch, std::monostate()}});
+    return false;
   }
   settings_.received_counter = counter;
-  settings_store_.WriteValues(options, {{"MsjsRecibidos", settings_.received_counter},
-                                        {"EjecPrimVez", settings_.first_run},
-                                        {kPendingBatch, std::string_view()}});
+  if (!settings_store_.WriteValues(options, {{kReceivedCounterEntry, settings_.received_counter},
+                                             {kFirstRunEntry, settings_.first_run},
+                                             {kPendingBatch, std::monostate()}})) {
+    // The marker stays, so the next run that can write moves the counter past these messages.
+    ReportSettingsProblem(
+        "Error. Los mensajes están guardados, pero no el contador de mensajes recibidos; la "
+        "próxima recepción lo corregirá.");
+    return false;
+  }
+  return true;
 }
 
-void MessageReceiver::RecoverInterruptedRun() {
-  const std::string marker = settings_store_.ReadText(kOptionsSection, kPendingBatch);
-  if (marker.empty())
-    return;
+bool MessageReceiver::PrepareRun() {
+  const auto counter =
+      settings_store_.ReadInt(kOptionsSection, kReceivedCounterEntry, settings_.received_counter);
+  const auto marker = counter ? settings_store_.ReadText(kOptionsSection, kPendingBatch)
+                              : std::optional<std::string>();
+  if (!marker) {
+    ReportSettingsProblem("Error. No se puede leer la configuración; no se reciben mensajes.");
+    return false;
+  }
+  settings_.received_counter = *counter;
+  if (*counter < 0) {
+    // Which server messages are stored is unknown: fetching from any number could store some
+    // of them twice.
+    client_.ui().LogTerminal(
+        Utf8ToAnsi("Error. El contador de mensajes recibidos (MsjsRecibidos) vale ") +
+        std::to_string(*counter) +
+        Utf8ToAnsi(", que no es válido; no se reciben mensajes. Pon en él el número del último "
+                   "mensaje recibido del servidor: velkorant-cli received-counter NÚMERO"));
+    client_.ui().SetStatusIcon(StatusIcon::kError);
+    return false;
+  }
+
   std::int64_t values[3] = {};
-  const char* p = marker.data();
-  const char* end = marker.data() + marker.size();
-  bool parsed = true;
+  const char* p = marker->data();
+  const char* end = marker->data() + marker->size();
+  bool parsed = !marker->empty();
   for (auto& value : values) {
     while (p < end && *p == ' ')
       ++p;
@@ -202,7 +237,7 @@ void MessageReceiver::RecoverInterruptedRun() {
     parsed = parsed && error == std::errc();
     p = next;
   }
-  const auto [counter, first, last] = values;
+  const auto [pending_counter, first, last] = values;
   bool landed = false;
   if (parsed && first > 0 && first <= last && last - first <= kMaxMessagesPerRun) {
     const IniDocument& received = store_.file(false).Read();
@@ -211,82 +246,110 @@ void MessageReceiver::RecoverInterruptedRun() {
                    false, static_cast<std::uint32_t>(numero))) != IniDocument::npos;
     }
   }
-  if (landed && counter > settings_.received_counter &&
-      counter <= std::numeric_limits<std::int32_t>::max()) {
-    settings_.received_counter = static_cast<std::int32_t>(counter);
+  if (landed && pending_counter > settings_.received_counter &&
+      pending_counter <= std::numeric_limits<std::int32_t>::max()) {
+    settings_.received_counter = static_cast<std::int32_t>(pending_counter);
   }
-  settings_store_.WriteValues(kOptionsSection, {{"MsjsRecibidos", settings_.received_counter},
-                                                {"EjecPrimVez", settings_.first_run},
-                                                {kPendingBatch, std::string_view()}});
+  // Also the proof that this run will be able to move the counter past what it stores.
+  if (!settings_store_.WriteValues(kOptionsSection,
+                                   {{kReceivedCounterEntry, settings_.received_counter},
+                                    {kFirstRunEntry, settings_.first_run},
+                                    {kPendingBatch, std::monostate()}})) {
+    ReportSettingsProblem(
+        "Error. No se puede escribir en la configuración; no se reciben mensajes, para no "
+        "guardar dos veces los mismos.");
+    return false;
+  }
+  return true;
 }
 
-void MessageReceiver::ReceiveMessages() {
+bool MessageReceiver::ReceiveMessages() {
   if (client_.busy())
-    return;
+    return false;
   MailboxClient::BusyGuard busy(client_);
+  UiServices& ui = client_.ui();
   // Another process of the program (the CLI, a second window) may receive into the same
   // stores: runs never overlap, and each starts from the counter the one before it stored.
   FolderLock::Guard run(store_.lock(), kRunLockWait);
-  if (!run.ok())
-    return;
-  settings_.received_counter =
-      settings_store_.ReadInt(kOptionsSection, "MsjsRecibidos", settings_.received_counter);
-  UiServices& ui = client_.ui();
-  RecoverInterruptedRun();
-  if (!client_.MailboxExists(settings_.user_name))
-    return;
+  if (!run.ok()) {
+    ui.LogTerminal(
+        Utf8ToAnsi("Otro proceso de Velkorant está recibiendo mensajes en esta carpeta; esta "
+                   "recepción no se hace."));
+    return false;
+  }
+  if (!PrepareRun() || !client_.MailboxExists(settings_.user_name))
+    return false;
   ui.ResetFilters();
   ui.LogTerminal("Comprobando mensajes para " + settings_.user_name);
 
   stats_ = {};
   KeyCache keys(passwords_, stats_);
-  keys_ = &keys;
   const std::int32_t start = settings_.received_counter;
   std::int32_t number = start;
+  // Counted when fetched; what counts for the summary is what reached the disk (committed).
   int fresh = 0;
   int undecrypted = 0;
-  if (!store_.BeginBatch())
-    return;
+  int committed = 0;
+  int committed_undecrypted = 0;
+  bool failed = false;
+  const auto begin = [&] {
+    failed = !store_.BeginBatch();
+    if (failed) {
+      ui.LogTerminal(Utf8ToAnsi("Error. No se pueden guardar mensajes: ") + store_.last_error());
+      ui.SetStatusIcon(StatusIcon::kError);
+    }
+  };
+  begin();
   auto batch_started = Clock::now();
-  int in_batch = 0;
-  while (fresh < kMaxMessagesPerRun && number < std::numeric_limits<std::int32_t>::max()) {
+  const auto commit = [&] {
+    failed = !CommitBatch(start + fresh);
+    if (!failed) {
+      committed = fresh;
+      committed_undecrypted = undecrypted;
+    }
+    return !failed;
+  };
+  while (!failed && fresh < kMaxMessagesPerRun &&
+         number < std::numeric_limits<std::int32_t>::max()) {
     ++number;
-    if (DownloadMessage(number) != DownloadOutcome::kDownloaded)
+    const DownloadOutcome outcome = DownloadMessage(number);
+    if (outcome != DownloadOutcome::kDownloaded && outcome != DownloadOutcome::kDiscarded)
       break;
     ++fresh;
     ++stats_.fetched;
-    if (StoreDownloadedMessage(keys) != Stored::kDecrypted)
+    if (outcome == DownloadOutcome::kDiscarded ||
+        StoreDownloadedMessage(keys) != Stored::kDecrypted) {
       ++undecrypted;
-    if (++in_batch >= kBatchSize || Clock::now() - batch_started >= kBatchTime) {
-      CommitBatch(start + fresh);
-      batch_started = Clock::now();
-      in_batch = 0;
-      if (!store_.BeginBatch())
-        break;
+    }
+    if (fresh - committed >= kBatchSize || Clock::now() - batch_started >= kBatchTime) {
+      if (commit()) {
+        batch_started = Clock::now();
+        begin();
+      }
     }
   }
-  if (in_batch > 0) {
-    CommitBatch(start + fresh);
-  } else {
+  if (!failed && fresh > committed) {
+    commit();
+  } else if (!failed) {
     store_.EndBatch();
   }
-  keys_ = nullptr;
 
-  std::string text;
-  if (fresh > 0) {
+  if (committed > 0) {
     ui.PlayEventSound(EventSound::kNewMessages);
     ui.SetStatusIcon(StatusIcon::kNewMessages);
     ui.BringToFront();
     const std::string suffix =
-        undecrypted > 0 ? ", " + std::to_string(undecrypted) + " sin desencriptar" : "";
-    text = std::to_string(fresh) + " nuevos mensajes" + suffix;
+        committed_undecrypted > 0
+            ? ", " + std::to_string(committed_undecrypted) + " sin desencriptar"
+            : "";
     ui.ReloadMessages();
-  } else {
-    text = "No hay nuevos mensajes";
+    ui.LogTerminal(std::to_string(committed) + " nuevos mensajes" + suffix);
+  } else if (!failed) {
     ui.PlayEventSound(EventSound::kNoNewMessages);
     ui.SetStatusIcon(StatusIcon::kNoNewMessages);
+    ui.LogTerminal("No hay nuevos mensajes");
   }
-  ui.LogTerminal(text);
+  return !failed;
 }
 
 bool MessageReceiver::RetryUndecryptedMessages() {
@@ -306,19 +369,27 @@ bool MessageReceiver::RetryUndecryptedMessages() {
   stats_ = {};
   KeyCache keys(passwords_, stats_);
   int count = 0;
-  if (!store_.BeginBatch())
+  if (!store_.BeginBatch()) {
+    client_.ui().LogTerminal(Utf8ToAnsi("Error. No se pueden guardar mensajes: ") +
+                             store_.last_error());
     return false;
+  }
   for (Candidate& candidate : candidates) {
     std::optional<Message> record = Decrypt(candidate.transport, keys);
     if (!record)
       continue;
-    record->numero = candidate.numero;  // rewrites the stored message in place
+    // Rewritten in place; one deleted meanwhile (in another window) must not come back.
+    const std::string section = MessageStore::SectionName(false, candidate.numero);
+    if (store_.file(false).Read().FindSection(section) == IniDocument::npos)
+      continue;
+    record->numero = candidate.numero;
     if (store_.SaveMessage(std::move(*record)) != 0)
       ++count;
   }
   if (!store_.EndBatch()) {
     client_.ui().LogTerminal(
-        Utf8ToAnsi("Error. No se han podido guardar los mensajes desencriptados en el disco."));
+        Utf8ToAnsi("Error. No se han podido guardar los mensajes desencriptados en el disco (") +
+        store_.last_error() + ").");
     return false;
   }
   if (count == 0)

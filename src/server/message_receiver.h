@@ -34,8 +34,12 @@ class MessageReceiver {
   static constexpr std::chrono::seconds kBatchTime{2};
   // A run that finds another process receiving waits this long, then is skipped.
   static constexpr std::chrono::seconds kRunLockWait{2};
+  // The server takes messages of up to 64 000 hexadecimal digits; a real one is far shorter.
+  // Anything longer is no message of ours, and no store should have to hold it.
+  static constexpr std::size_t kMaxMessageBytes = 64'000;
 
-  enum class DownloadOutcome { kDownloaded, kAbsent, kFailed };
+  // kDiscarded: a file that can be no message (too long); counted as fetched, never stored.
+  enum class DownloadOutcome { kDownloaded, kAbsent, kFailed, kDiscarded };
 
   // Where one run's time went, and how many keys it derived.
   struct RunStatistics {
@@ -51,11 +55,12 @@ class MessageReceiver {
   MessageReceiver(MailboxClient& client, Settings& settings, SettingsStore& settings_store,
                   MessageStore& store, const PasswordList& passwords);
 
-  // One receive run. Skipped, with no effect at all, while another run or a request is busy.
-  void ReceiveMessages();
+  // One receive run; false when it was skipped or could not store or count what it fetched.
+  // Skipped while another run or a request of this process is busy, and (saying so) while
+  // another process receives into the same folder. Nothing is fetched unless the counter can be
+  // read and written: otherwise every run would store the same messages again.
+  bool ReceiveMessages();
   DownloadOutcome DownloadMessage(std::int32_t number);
-  // True when the downloaded message was decrypted and stored as such.
-  bool ReadDownloadedMessage();
   // Tries the passwords on the stored undecrypted messages; true when one was decrypted now.
   bool RetryUndecryptedMessages();
 
@@ -79,10 +84,13 @@ class MessageReceiver {
   // The record of the first password whose decryption is an acceptable message text.
   std::optional<Message> Decrypt(std::string_view transport, KeyCache& keys);
   Stored StoreDownloadedMessage(KeyCache& keys);
-  // Makes the stored batch durable, then moves the counter past it.
-  void CommitBatch(std::int32_t counter);
-  // Finishes the bookkeeping of a run that was killed between its two commit steps.
-  void RecoverInterruptedRun();
+  // Makes the stored batch durable, then moves the counter past it; false (with the reason in
+  // the terminal) when the messages or the counter could not be written.
+  bool CommitBatch(std::int32_t counter);
+  // Reads the counter, finishes the bookkeeping of a run that was killed between its two commit
+  // steps, and proves that the counter can be written; false (said in the terminal) otherwise.
+  bool PrepareRun();
+  void ReportSettingsProblem(std::string_view what);
 
   MailboxClient& client_;
   Settings& settings_;
@@ -90,7 +98,6 @@ class MessageReceiver {
   MessageStore& store_;
   const PasswordList& passwords_;
   std::optional<std::string> downloaded_;  // the message of the last DownloadMessage
-  KeyCache* keys_ = nullptr;               // the running run's cache, for ReadDownloadedMessage
   std::uint32_t batch_first_ = 0;
   std::uint32_t batch_last_ = 0;
   RunStatistics stats_;

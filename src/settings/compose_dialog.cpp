@@ -59,7 +59,9 @@ CDialog_redactar_msj::CDialog_redactar_msj(SettingsStore& store, DialogRunner& r
   // Opening.
   receiver_field_->setFocus(Qt::OtherFocusReason);
   // In enumeration order, unsorted: the same order as the program's password list.
-  profile_names_ = EnumerateProfiles(store_);
+  auto names = EnumerateProfiles(store_);
+  opened_ = names.has_value();
+  profile_names_ = std::move(names).value_or(std::vector<std::string>());
   for (const std::string& name : profile_names_)
     profile_list_->addItem(ToQString(name));
   receiver_field_->SetFieldText(StoredText(presets.receiver));
@@ -91,10 +93,14 @@ void CDialog_redactar_msj::LoadSelectedProfile() {
   const int index = profile_list_->currentIndex();
   if (index < 0 || static_cast<std::size_t>(index) >= profile_names_.size())
     return;
-  const PasswordProfile stored =
-      ReadProfile(store_, profile_names_[static_cast<std::size_t>(index)]);
-  chosen_profile_.name = stored.name;
-  chosen_profile_.password = stored.password;
+  const auto stored = ReadProfile(store_, profile_names_[static_cast<std::size_t>(index)]);
+  if (!stored) {
+    ShowSettingsFailure(runner_, this, store_, true);
+    chosen_profile_ = PasswordProfile{};
+  } else {
+    chosen_profile_.name = stored->name;
+    chosen_profile_.password = stored->password;
+  }
   password_field_->SetFieldText(StoredText(chosen_profile_.password));
 }
 

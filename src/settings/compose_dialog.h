@@ -41,6 +41,8 @@ class CDialog_redactar_msj : public TemplateDialog {
   CDialog_redactar_msj(SettingsStore& store, DialogRunner& runner, ComposePresets presets,
                        QWidget* parent = nullptr);
 
+  // False when the profiles could not be read: the dialog must not be run.
+  bool opened() const { return opened_; }
   // The fields as taken when the dialog was confirmed (Windows-1252; body lines end CR LF).
   const std::string& receiver() const { return receiver_; }
   const std::string& subject() const { return subject_; }
@@ -60,6 +62,7 @@ class CDialog_redactar_msj : public TemplateDialog {
   DialogRunner& runner_;
   std::string own_user_name_;
   std::vector<std::string> profile_names_;
+  bool opened_ = false;
   PasswordProfile chosen_profile_;
 
   std::string profile_name_;

@@ -33,11 +33,11 @@ std::string ProfileSection(std::string_view name) {
   return section;
 }
 
-std::vector<std::string> EnumerateProfiles(SettingsStore& store) {
-  std::vector<std::string> profiles;
+std::optional<std::vector<std::string>> EnumerateProfiles(SettingsStore& store) {
   auto names = store.ListSubsections(kProfilesSection);
   if (!names)
-    return profiles;
+    return std::nullopt;
+  std::vector<std::string> profiles;
   for (std::string& name : *names) {
     if (name.size() > kMaxListedNameLength)
       break;
@@ -48,15 +48,18 @@ std::vector<std::string> EnumerateProfiles(SettingsStore& store) {
   return profiles;
 }
 
-PasswordProfile ReadProfile(SettingsStore& store, std::string_view name) {
+std::optional<PasswordProfile> ReadProfile(SettingsStore& store, std::string_view name) {
   const std::string section = ProfileSection(name);
   PasswordProfile profile;
-  profile.name = store.ReadText(section, kProfileName);
-  profile.password = store.ReadText(section, kPassword);
-  profile.comment1 = store.ReadText(section, kComment1);
-  profile.comment2 = store.ReadText(section, kComment2);
-  profile.comment3 = store.ReadText(section, kComment3);
-  profile.comment4 = store.ReadText(section, kComment4);
+  for (const auto& [entry, into] :
+       {std::pair{kProfileName, &profile.name}, std::pair{kPassword, &profile.password},
+        std::pair{kComment1, &profile.comment1}, std::pair{kComment2, &profile.comment2},
+        std::pair{kComment3, &profile.comment3}, std::pair{kComment4, &profile.comment4}}) {
+    auto value = store.ReadText(section, entry);
+    if (!value)
+      return std::nullopt;
+    *into = std::move(*value);
+  }
   return profile;
 }
 
@@ -83,18 +86,24 @@ void PasswordList::Clear() {
   entries_.clear();
 }
 
-void PasswordList::LoadPasswordList(SettingsStore& store) {
+bool PasswordList::LoadPasswordList(SettingsStore& store) {
   Clear();
-  const std::vector<std::string> names = EnumerateProfiles(store);
+  const auto names = EnumerateProfiles(store);
+  if (!names)
+    return false;
   // Reserved up front: a reallocation would leave copies of short passwords behind.
-  entries_.reserve(names.size());
-  for (const std::string& name : names) {
-    std::string password = store.ReadText(ProfileSection(name), kPassword);
-    if (!password.empty()) {
-      entries_.push_back({password, Crc32Hex(password), name});
+  entries_.reserve(names->size());
+  for (const std::string& name : *names) {
+    std::optional<std::string> password = store.ReadText(ProfileSection(name), kPassword);
+    if (!password) {
+      Clear();
+      return false;
     }
-    Wipe(password);
+    if (!password->empty())
+      entries_.push_back({*password, Crc32Hex(*password), name});
+    Wipe(*password);
   }
+  return true;
 }
 
 int PasswordList::FindProfileByFingerprint(std::string_view fingerprint) const {

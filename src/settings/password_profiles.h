@@ -4,6 +4,7 @@
 // comment lines, kept as subsections of "PerfilPass" in the settings store. The subsection
 // "Seleccion" is reserved for the copy of the profile saved last through the profiles dialog.
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,10 +31,11 @@ struct PasswordProfile {
 std::string ProfileSection(std::string_view name);
 
 // The profile names, ascending without regard to case; "Seleccion" (exactly so written) is
-// skipped, and a name of 50 characters or more ends the list.
-std::vector<std::string> EnumerateProfiles(SettingsStore& store);
-// Missing values read as empty.
-PasswordProfile ReadProfile(SettingsStore& store, std::string_view name);
+// skipped, and a name of 50 characters or more ends the list. nullopt when the store cannot be
+// read.
+std::optional<std::vector<std::string>> EnumerateProfiles(SettingsStore& store);
+// Missing values read as empty; nullopt when the store cannot be read.
+std::optional<PasswordProfile> ReadProfile(SettingsStore& store, std::string_view name);
 // PerfilNombre, Password, Comentario1..4 in this order; the section is created when absent.
 bool WriteProfile(SettingsStore& store, std::string_view name, const PasswordProfile& profile);
 // Whether the profile's key could be had: true also when there was no such profile, and when
@@ -55,7 +57,8 @@ class PasswordList {
   PasswordList(const PasswordList&) = delete;
   PasswordList& operator=(const PasswordList&) = delete;
 
-  void LoadPasswordList(SettingsStore& store);
+  // False, with an empty list, when the store cannot be read.
+  bool LoadPasswordList(SettingsStore& store);
   // The index of the first entry whose fingerprint equals `fingerprint` exactly, or -1.
   int FindProfileByFingerprint(std::string_view fingerprint) const;
 

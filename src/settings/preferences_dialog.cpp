@@ -12,8 +12,8 @@
 namespace velkorant {
 namespace {
 
-constexpr int kUserNameLimit = 40;
-constexpr int kTextLimit = 100;
+constexpr int kNameLimit = static_cast<int>(kUserNameLimit);
+constexpr int kTextLimit = static_cast<int>(kPreferencesTextLimit);
 
 }  // namespace
 
@@ -25,7 +25,7 @@ CDialog_preferencias::CDialog_preferencias(SettingsStore& store, DialogRunner& r
       play_sound_(std::move(play_sound)) {
   PlaceGroup(*this, QStringLiteral("Usuario local"), {9, 10, 210, 47});
   PlaceLabel(*this, 1004, QStringLiteral("Tu nombre de usuario:"), {8, 22, 78, 9}, Qt::AlignRight);
-  user_name_ = PlaceField(*this, 1140, kUserNameLimit, {88, 20, 83, 13});
+  user_name_ = PlaceField(*this, 1140, kNameLimit, {88, 20, 83, 13});
   PlaceFramedLabel(*this, 0, QStringLiteral("No podrás\ncambiarlo"), {175, 17, 39, 18});
   PlaceLabel(*this, 1006, QStringLiteral("Comentario:"), {10, 39, 42, 9}, Qt::AlignRight);
   user_comment_ = PlaceField(*this, 1141, kTextLimit, {54, 38, 162, 13});
@@ -57,7 +57,9 @@ CDialog_preferencias::CDialog_preferencias(SettingsStore& store, DialogRunner& r
       PlaceButton(*this, kDialogCancel, QStringLiteral("Cancelar"), {176, 183, 50, 14});
 
   // Opening.
-  loaded_ = LoadPreferences(store_);
+  const auto loaded = LoadPreferences(store_);
+  opened_ = loaded.has_value();
+  loaded_ = loaded.value_or(Preferences{});
   user_name_->SetFieldText(StoredText(loaded_.user_name));
   user_comment_->SetFieldText(StoredText(loaded_.user_comment));
   server_name_->SetFieldText(StoredText(loaded_.server_name));
@@ -82,7 +84,7 @@ bool CDialog_preferencias::TakeFields() {
   Preferences taken;
   FieldTaker taker(runner_, *this);
   taker
-      .Take(*user_name_, "Tu nombre de usuario", ToAnsi(user_name_->text()), kUserNameLimit,
+      .Take(*user_name_, "Tu nombre de usuario", ToAnsi(user_name_->text()), kNameLimit,
             taken.user_name)
       .Take(*user_comment_, "Comentario", ToAnsi(user_comment_->text()), kTextLimit,
             taken.user_comment)
@@ -107,7 +109,13 @@ void CDialog_preferencias::OnOK() {
                            kBoxOkQuestion);
     return;
   }
-  SavePreferences(store_, edited_);
+  // A first name's counter starts over with it, in the same write: the name must never be
+  // registered on the server with an old counter, nor with no name kept here.
+  const auto counter = loaded_.user_name.empty() ? std::optional<std::int32_t>(0) : std::nullopt;
+  if (!SavePreferences(store_, edited_, counter)) {
+    ShowSettingsFailure(runner_, this, store_, false);
+    return;
+  }
   done(kDialogOk);
 }
 
@@ -130,7 +138,10 @@ void CDialog_preferencias::OnDeleteUser() {
     return;
   }
   edited_.user_name.clear();
-  SavePreferences(store_, edited_);
+  if (!SavePreferences(store_, edited_)) {
+    ShowSettingsFailure(runner_, this, store_, false);
+    return;
+  }
   done(kDialogOk);
 }
 

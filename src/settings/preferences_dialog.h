@@ -27,6 +27,8 @@ class CDialog_preferencias : public TemplateDialog {
   CDialog_preferencias(SettingsStore& store, DialogRunner& runner,
                        std::function<void(int)> play_sound, QWidget* parent = nullptr);
 
+  // False when the settings could not be read: the dialog must not be run.
+  bool opened() const { return opened_; }
   // As read when the dialog opened.
   const Preferences& loaded() const { return loaded_; }
   // As last taken from the controls; what OK or a deletion stored.
@@ -43,6 +45,7 @@ class CDialog_preferencias : public TemplateDialog {
   SettingsStore& store_;
   DialogRunner& runner_;
   std::function<void(int)> play_sound_;
+  bool opened_ = false;
   Preferences loaded_;
   Preferences edited_;
 

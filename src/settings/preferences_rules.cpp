@@ -1,8 +1,22 @@
 #include "settings/preferences_rules.h"
 
+#include <tuple>
+
 #include "platform/ansi_text.h"
 
 namespace velkorant {
+
+std::optional<BoxText> CheckPreferencesLengths(const Preferences& preferences) {
+  for (const auto& [label, text, limit] :
+       {std::tuple{"Tu nombre de usuario", &preferences.user_name, kUserNameLimit},
+        std::tuple{"Comentario", &preferences.user_comment, kPreferencesTextLimit},
+        std::tuple{"Nombre del servidor", &preferences.server_name, kPreferencesTextLimit},
+        std::tuple{"Descripción", &preferences.server_description, kPreferencesTextLimit}}) {
+    if (auto refused = CheckFieldLength(Utf8ToAnsi(label), *text, limit))
+      return refused;
+  }
+  return std::nullopt;
+}
 
 std::optional<BoxText> ValidatePreferences(const Preferences& preferences) {
   if (preferences.user_name.size() < kMinimumUserNameLength) {

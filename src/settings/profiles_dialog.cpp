@@ -48,11 +48,14 @@ CFtpConnect::CFtpConnect(SettingsStore& store, DialogRunner& runner, QWidget* pa
 
   // Opening.
   name_box_->setFocus(Qt::OtherFocusReason);
-  names_ = EnumerateProfiles(store_);
+  auto names = EnumerateProfiles(store_);
+  auto reserved = names ? ReadProfile(store_, kReservedProfileName) : std::nullopt;
+  opened_ = reserved.has_value();
+  names_ = std::move(names).value_or(std::vector<std::string>());
   for (const std::string& name : names_)
     name_box_->addItem(ToQString(name));
   name_box_->setCurrentIndex(-1);
-  stored_ = ReadProfile(store_, kReservedProfileName);
+  stored_ = std::move(reserved).value_or(PasswordProfile{});
   PutFields(stored_);
 
   connect(ok, &QPushButton::clicked, this, &CFtpConnect::OnOK);
@@ -90,7 +93,12 @@ bool CFtpConnect::TakeFields() {
 void CFtpConnect::OnProfileChosen(int index) {
   if (index < 0 || static_cast<std::size_t>(index) >= names_.size())
     return;
-  stored_ = ReadProfile(store_, names_[static_cast<std::size_t>(index)]);
+  auto stored = ReadProfile(store_, names_[static_cast<std::size_t>(index)]);
+  if (!stored) {
+    ShowSettingsFailure(runner_, this, store_, true);
+    return;
+  }
+  stored_ = std::move(*stored);
   password_->SetFieldText(StoredText(stored_.password));
   comment1_->SetFieldText(StoredText(stored_.comment1));
   comment2_->SetFieldText(StoredText(stored_.comment2));
@@ -112,8 +120,11 @@ void CFtpConnect::OnOK() {
                            QStringLiteral("Contraseña muy corta"), kBoxOkQuestion);
     return;
   }
-  WriteProfile(store_, kReservedProfileName, fields_);
-  WriteProfile(store_, fields_.name, fields_);
+  if (!WriteProfile(store_, kReservedProfileName, fields_) ||
+      !WriteProfile(store_, fields_.name, fields_)) {
+    ShowSettingsFailure(runner_, this, store_, false);
+    return;
+  }
   done(kDialogOk);
 }
 
@@ -130,11 +141,14 @@ void CFtpConnect::OnDeleteProfile() {
                              QStringLiteral("Eliminar perfil de contraseña"), kBoxYesNoQuestion);
   if (answer != kAnswerYes)
     return;
-  if (DeleteProfile(store_, fields_.name)) {
-    fields_ = PasswordProfile{};
-    WriteProfile(store_, kReservedProfileName, fields_);
+  if (!DeleteProfile(store_, fields_.name)) {
+    ShowSettingsFailure(runner_, this, store_, false);
+    return;
   }
+  fields_ = PasswordProfile{};
   profile_deleted_ = true;
+  if (!WriteProfile(store_, kReservedProfileName, fields_))
+    ShowSettingsFailure(runner_, this, store_, false);
   done(kDialogCancel);
 }
 

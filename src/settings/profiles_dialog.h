@@ -25,6 +25,8 @@ class CFtpConnect : public TemplateDialog {
  public:
   CFtpConnect(SettingsStore& store, DialogRunner& runner, QWidget* parent = nullptr);
 
+  // False when the profiles could not be read: the dialog must not be run.
+  bool opened() const { return opened_; }
   // The fields as last taken from the controls.
   const PasswordProfile& fields() const { return fields_; }
   // "Eliminar perfil" was confirmed: the stored profiles may have changed although the dialog
@@ -46,6 +48,7 @@ class CFtpConnect : public TemplateDialog {
   PasswordProfile fields_;
   PasswordProfile stored_;
   std::vector<std::string> names_;
+  bool opened_ = false;
   bool profile_deleted_ = false;
 
   QComboBox* name_box_;

@@ -1,5 +1,7 @@
 #include "settings/settings_store.h"
 
+#include "platform/ansi_text.h"
+
 namespace velkorant {
 namespace {
 
@@ -10,8 +12,37 @@ constexpr std::string_view kServerDescription = "DescripcionServidor";
 constexpr std::string_view kReceiveAtStartup = "AutoMsjInicio";
 constexpr std::string_view kReceiveEvery30Minutes = "AutoMsjTiempo";
 constexpr std::string_view kPlaySounds = "ReproSonidos";
-constexpr std::string_view kReceivedCounter = "MsjsRecibidos";
-constexpr std::string_view kFirstRun = "EjecPrimVez";
+constexpr std::string_view kReceivedCounter = kReceivedCounterEntry;
+constexpr std::string_view kFirstRun = kFirstRunEntry;
+
+// Reads in order until the first one fails: a locked store would otherwise make each of them
+// wait out the lock.
+class Reader {
+ public:
+  explicit Reader(SettingsStore& store) : store_(store) {}
+  Reader& Text(std::string_view entry, std::string& into, std::string_view default_value = {}) {
+    if (ok_) {
+      auto value = store_.ReadText(kOptionsSection, entry, default_value);
+      ok_ = value.has_value();
+      into = std::move(value).value_or(std::string());
+    }
+    return *this;
+  }
+  template <typename Number>
+  Reader& Int(std::string_view entry, Number& into, std::int32_t default_value) {
+    if (ok_) {
+      const auto value = store_.ReadInt(kOptionsSection, entry, default_value);
+      ok_ = value.has_value();
+      into = static_cast<Number>(value.value_or(default_value));
+    }
+    return *this;
+  }
+  bool ok() const { return ok_; }
+
+ private:
+  SettingsStore& store_;
+  bool ok_ = true;
+};
 
 }  // namespace
 
@@ -20,15 +51,20 @@ SettingsStore::SettingsStore() : database_(SettingsDatabase::DefaultPath()) {}
 SettingsStore::SettingsStore(std::filesystem::path database_path)
     : database_(std::move(database_path)) {}
 
-std::string SettingsStore::ReadText(std::string_view section, std::string_view entry,
-                                    std::string_view default_value) {
+std::optional<std::string> SettingsStore::ReadText(std::string_view section, std::string_view entry,
+                                                   std::string_view default_value) {
   auto value = database_.ReadText(section, entry);
+  if (!value && !ok())
+    return std::nullopt;
   return value ? std::move(*value) : std::string(default_value);
 }
 
-std::int32_t SettingsStore::ReadInt(std::string_view section, std::string_view entry,
-                                    std::int32_t default_value) {
-  return database_.ReadInt(section, entry).value_or(default_value);
+std::optional<std::int32_t> SettingsStore::ReadInt(std::string_view section, std::string_view entry,
+                                                   std::int32_t default_value) {
+  const auto value = database_.ReadInt(section, entry);
+  if (!value && !ok())
+    return std::nullopt;
+  return value.value_or(default_value);
 }
 
 bool SettingsStore::WriteText(std::string_view section, std::string_view entry,
@@ -40,7 +76,7 @@ bool SettingsStore::WriteInt(std::string_view section, std::string_view entry, s
   return database_.WriteInt(section, entry, value);
 }
 
-bool SettingsStore::WriteValues(std::string_view section, std::initializer_list<Entry> entries) {
+bool SettingsStore::WriteValues(std::string_view section, std::span<const Entry> entries) {
   std::vector<ValueWrite> writes;
   writes.reserve(entries.size());
   for (const Entry& entry : entries)
@@ -49,7 +85,48 @@ bool SettingsStore::WriteValues(std::string_view section, std::initializer_list<
 }
 
 std::optional<std::vector<std::string>> SettingsStore::ListSubsections(std::string_view section) {
-  return database_.SubkeyNames(section);
+  auto names = database_.SubkeyNames(section);
+  if (!names && ok())
+    names.emplace();
+  return names;
+}
+
+std::string SettingsStore::DescribeProblem() const {
+  std::string_view reason;
+  std::string_view advice;
+  switch (database_.problem()) {
+    case SettingsProblem::kNone:
+      return {};
+    case SettingsProblem::kLocked:
+      reason =
+          "Otro programa lo tiene ocupado (otra copia de Velkorant, una copia de seguridad...).";
+      advice = "Cierra ese programa y vuelve a intentarlo.";
+      break;
+    case SettingsProblem::kDamaged:
+      reason = "El archivo está dañado o no es de Velkorant.";
+      advice =
+          "Recupéralo de una copia de seguridad, o apártalo a otra carpeta para empezar con una "
+          "configuración nueva.";
+      break;
+    case SettingsProblem::kNewerVersion:
+      reason = "Lo escribió una versión más reciente de Velkorant.";
+      advice = "Usa esa versión.";
+      break;
+    case SettingsProblem::kNoAccess:
+      reason = "No hay permiso para usarlo, o está en un disco de sólo lectura.";
+      advice = "Da a tu usuario permiso de lectura y escritura sobre el archivo y su carpeta.";
+      break;
+    case SettingsProblem::kDiskFull:
+      reason = "El disco está lleno.";
+      advice = "Libera espacio en el disco y vuelve a intentarlo.";
+      break;
+    case SettingsProblem::kOther:
+      reason = "No se puede usar el archivo.";
+      advice = "Comprueba el archivo y el disco.";
+      break;
+  }
+  return Utf8ToAnsi(database_.path().string()) + ": " + Utf8ToAnsi(reason) + " " +
+         Utf8ToAnsi(advice);
 }
 
 bool SettingsStore::SectionExists(std::string_view section) {
@@ -60,16 +137,18 @@ DeleteKeyResult SettingsStore::DeleteSection(std::string_view section) {
   return database_.DeleteKey(section);
 }
 
-Settings LoadSettings(SettingsStore& store) {
+std::optional<Settings> LoadSettings(SettingsStore& store) {
   Settings settings;
-  settings.user_name = store.ReadText(kOptionsSection, kUserName);
-  settings.server_name = store.ReadText(kOptionsSection, kServerName, kDefaultServerAddress);
-  settings.receive_at_startup = store.ReadInt(kOptionsSection, kReceiveAtStartup, 0) != 0;
-  settings.receive_every_30_minutes =
-      store.ReadInt(kOptionsSection, kReceiveEvery30Minutes, 0) != 0;
-  settings.play_sounds = store.ReadInt(kOptionsSection, kPlaySounds, 1) != 0;
-  settings.received_counter = store.ReadInt(kOptionsSection, kReceivedCounter, 0);
-  settings.first_run = store.ReadInt(kOptionsSection, kFirstRun, 1);
+  Reader reader(store);
+  reader.Text(kUserName, settings.user_name)
+      .Text(kServerName, settings.server_name, kDefaultServerAddress)
+      .Int(kReceiveAtStartup, settings.receive_at_startup, 0)
+      .Int(kReceiveEvery30Minutes, settings.receive_every_30_minutes, 0)
+      .Int(kPlaySounds, settings.play_sounds, 1)
+      .Int(kReceivedCounter, settings.received_counter, 0)
+      .Int(kFirstRun, settings.first_run, 1);
+  if (!reader.ok())
+    return std::nullopt;
   return settings;
 }
 
@@ -78,27 +157,34 @@ bool SaveCounters(SettingsStore& store, const Settings& settings) {
                                              {kFirstRun, settings.first_run}});
 }
 
-Preferences LoadPreferences(SettingsStore& store) {
+std::optional<Preferences> LoadPreferences(SettingsStore& store) {
   Preferences preferences;
-  preferences.user_name = store.ReadText(kOptionsSection, kUserName);
-  preferences.user_comment = store.ReadText(kOptionsSection, kUserComment);
-  preferences.server_name = store.ReadText(kOptionsSection, kServerName, kDefaultServerAddress);
-  preferences.server_description = store.ReadText(kOptionsSection, kServerDescription);
-  preferences.receive_at_startup = store.ReadInt(kOptionsSection, kReceiveAtStartup, 0);
-  preferences.receive_every_30_minutes = store.ReadInt(kOptionsSection, kReceiveEvery30Minutes, 0);
-  preferences.play_sounds = store.ReadInt(kOptionsSection, kPlaySounds, 1);
+  Reader reader(store);
+  reader.Text(kUserName, preferences.user_name)
+      .Text(kUserComment, preferences.user_comment)
+      .Text(kServerName, preferences.server_name, kDefaultServerAddress)
+      .Text(kServerDescription, preferences.server_description)
+      .Int(kReceiveAtStartup, preferences.receive_at_startup, 0)
+      .Int(kReceiveEvery30Minutes, preferences.receive_every_30_minutes, 0)
+      .Int(kPlaySounds, preferences.play_sounds, 1);
+  if (!reader.ok())
+    return std::nullopt;
   return preferences;
 }
 
-bool SavePreferences(SettingsStore& store, const Preferences& preferences) {
-  return store.WriteValues(kOptionsSection,
-                           {{kUserName, preferences.user_name},
-                            {kUserComment, preferences.user_comment},
-                            {kServerName, preferences.server_name},
-                            {kServerDescription, preferences.server_description},
-                            {kReceiveAtStartup, preferences.receive_at_startup},
-                            {kReceiveEvery30Minutes, preferences.receive_every_30_minutes},
-                            {kPlaySounds, preferences.play_sounds}});
+bool SavePreferences(SettingsStore& store, const Preferences& preferences,
+                     std::optional<std::int32_t> received_counter) {
+  std::vector<SettingsStore::Entry> entries = {
+      {kUserName, preferences.user_name},
+      {kUserComment, preferences.user_comment},
+      {kServerName, preferences.server_name},
+      {kServerDescription, preferences.server_description},
+      {kReceiveAtStartup, preferences.receive_at_startup},
+      {kReceiveEvery30Minutes, preferences.receive_every_30_minutes},
+      {kPlaySounds, preferences.play_sounds}};
+  if (received_counter)
+    entries.push_back({kReceivedCounter, *received_counter});
+  return store.WriteValues(kOptionsSection, entries);
 }
 
 }  // namespace velkorant

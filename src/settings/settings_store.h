@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <initializer_list>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -22,6 +23,8 @@ namespace velkorant {
 inline constexpr std::string_view kDefaultServerAddress = "localhost:8443/velkorant/";
 
 inline constexpr std::string_view kOptionsSection = "Opciones";
+inline constexpr std::string_view kReceivedCounterEntry = "MsjsRecibidos";
+inline constexpr std::string_view kFirstRunEntry = "EjecPrimVez";
 
 struct Settings {
   std::string user_name;
@@ -52,22 +55,26 @@ class SettingsStore {
   SettingsStore();
   explicit SettingsStore(std::filesystem::path database_path);
 
-  std::string ReadText(std::string_view section, std::string_view entry,
-                       std::string_view default_value = {});
-  std::int32_t ReadInt(std::string_view section, std::string_view entry,
-                       std::int32_t default_value);
+  // The default when the section or entry is absent; nullopt when the store cannot be read.
+  std::optional<std::string> ReadText(std::string_view section, std::string_view entry,
+                                      std::string_view default_value = {});
+  std::optional<std::int32_t> ReadInt(std::string_view section, std::string_view entry,
+                                      std::int32_t default_value);
   // The section and the ones above it are created when absent.
   bool WriteText(std::string_view section, std::string_view entry, std::string_view value);
   bool WriteInt(std::string_view section, std::string_view entry, std::int32_t value);
-  // Several values of one section in the given order, all or none.
+  // Several values of one section in the given order, all or none; std::monostate removes one.
   struct Entry {
     std::string_view name;
-    std::variant<std::string_view, std::int32_t> value;
+    std::variant<std::string_view, std::int32_t, std::monostate> value;
   };
-  bool WriteValues(std::string_view section, std::initializer_list<Entry> entries);
+  bool WriteValues(std::string_view section, std::span<const Entry> entries);
+  bool WriteValues(std::string_view section, std::initializer_list<Entry> entries) {
+    return WriteValues(section, std::span(entries.begin(), entries.size()));
+  }
 
-  // The names of the subsections, ascending without regard to case; nullopt when the section
-  // cannot be opened.
+  // The names of the subsections, ascending without regard to case; empty when the section is
+  // absent, nullopt when the store cannot be read.
   std::optional<std::vector<std::string>> ListSubsections(std::string_view section);
   // Whether the section can be opened, i.e. exists; nothing is created.
   bool SectionExists(std::string_view section);
@@ -75,16 +82,23 @@ class SettingsStore {
   DeleteKeyResult DeleteSection(std::string_view section);
 
   SettingsDatabase& database() { return database_; }
+  // Whether the last operation worked.
+  bool ok() const { return database_.status() == SettingsDatabaseStatus::kOk; }
+  // "FILE: what went wrong. What the user can do about it.", in Spanish (Windows-1252).
+  std::string DescribeProblem() const;
 
  private:
   SettingsDatabase database_;
 };
 
-Settings LoadSettings(SettingsStore& store);
+// nullopt when the store cannot be read: then nothing may be taken for the user's settings.
+std::optional<Settings> LoadSettings(SettingsStore& store);
 // MsjsRecibidos, then EjecPrimVez.
 bool SaveCounters(SettingsStore& store, const Settings& settings);
-Preferences LoadPreferences(SettingsStore& store);
-// All seven values every time, empty texts included.
-bool SavePreferences(SettingsStore& store, const Preferences& preferences);
+std::optional<Preferences> LoadPreferences(SettingsStore& store);
+// All seven values every time, empty texts included; with a received counter, that is written in
+// the same transaction (a new user name's counter starts over with it).
+bool SavePreferences(SettingsStore& store, const Preferences& preferences,
+                     std::optional<std::int32_t> received_counter = std::nullopt);
 
 }  // namespace velkorant

@@ -109,13 +109,14 @@ std::string MessageStore::SectionName(bool enviado, std::uint32_t numero) {
   return std::string(Prefix(enviado)) + std::to_string(numero);
 }
 
-void MessageStore::LoadMessageStore() {
+bool MessageStore::LoadMessageStore() {
   // Records are overwritten in place, so a reload of an unchanged store mostly reuses the
   // strings' buffers: the receive flow reloads after every message.
   std::size_t count = 0;
   LoadFile(true, count);
   LoadFile(false, count);
   messages_.resize(count);
+  return sent_.readable() && received_.readable();
 }
 
 void MessageStore::LoadFile(bool enviado, std::size_t& count) {
@@ -176,14 +177,19 @@ void MessageStore::LoadFile(bool enviado, std::size_t& count) {
     AssignFromUtf8(message.usuario_emisor_msj, value(kEmisor, "error_env_dato2"));
     AssignFromUtf8(message.usuario_receptor_msj, value(kReceptor, "error_env_dato3"));
     AssignFromUtf8(message.asunto_msj, value(kAsunto, "error_env_dato4"));
-    AssignFromUtf8(message.cuerpo_msj, value(kCuerpo, "error_env_dato5"));
+    message.flag_msj_desencriptado = !enviado && value(kDesencriptado, "error_rec_dato8") == "1";
+    // An undecrypted message's body is its transport text, which a later retry needs whole; the
+    // value limit of the INI functions would cut it for good.
+    const bool undecrypted = !enviado && !message.flag_msj_desencriptado;
+    AssignFromUtf8(message.cuerpo_msj, undecrypted && found[kCuerpo]
+                                           ? *found[kCuerpo]
+                                           : value(kCuerpo, "error_env_dato5"));
     if (message.cuerpo_msj.find(kLineBreakMarker) != std::string::npos) {
       message.cuerpo_msj = DecodeLineBreaks(message.cuerpo_msj);
     }
     message.password_msj.assign(value(kHash, "error_env_dato5b"));
     message.flag_msj_enviado_srv = enviado && value(kEnviado, "error_env_dato6") == "1";
     message.flag_msj_leido = !enviado && value(kLeido, "error_env_dato7") == "1";
-    message.flag_msj_desencriptado = !enviado && value(kDesencriptado, "error_rec_dato8") == "1";
     message.flag_msj_respondido = !enviado && value(kRespondido, "error_rec_dato9") == "1";
   }
 }
@@ -215,13 +221,14 @@ std::uint32_t MessageStore::NextMessageNumber(bool enviado) {
 std::uint32_t MessageStore::SaveMessage(Message message) {
   const LockedChange change(*this);
   if (!change.ok()) {
-    Note(false);
+    NoteLockFailure();
     return 0;
   }
   const bool enviado = message.enviado;
   const std::uint32_t numero = message.numero != 0 ? message.numero : NextMessageNumber(enviado);
   if (numero == 0 || numero > kHighestNumero) {
-    Note(false);
+    batch_failed_ = true;
+    last_error_ = Utf8ToAnsi("no quedan números de mensaje libres");
     return 0;
   }
   const std::string section = SectionName(enviado, numero);
@@ -252,7 +259,7 @@ std::uint32_t MessageStore::SaveMessage(Message message) {
   // Only this save's edit happened in between: the file was not read again meanwhile.
   if (written && file(enviado).generation() == before + 1)
     highest_[enviado ? 1 : 0] = {file(enviado).generation(), std::max(highest, numero)};
-  return Note(written) ? numero : 0;
+  return Note(written, enviado) ? numero : 0;
 }
 
 bool MessageStore::WriteMessageKey(bool enviado, std::uint32_t numero, std::string_view key,
@@ -261,13 +268,14 @@ bool MessageStore::WriteMessageKey(bool enviado, std::uint32_t numero, std::stri
     return false;
   const LockedChange change(*this);
   if (!change.ok())
-    return Note(false);
+    return NoteLockFailure();
   const std::string section = SectionName(enviado, numero);
   return Note(file(enviado).Modify([&](IniDocument& document) {
     // A message deleted meanwhile must not come back as a section holding one flag.
     return document.FindSection(section) != IniDocument::npos &&
            document.WriteString(section, key, value);
-  }));
+  }),
+              enviado);
 }
 
 bool MessageStore::DeleteMessage(bool enviado, std::uint32_t numero) {
@@ -275,18 +283,32 @@ bool MessageStore::DeleteMessage(bool enviado, std::uint32_t numero) {
     return false;
   const LockedChange change(*this);
   if (!change.ok())
-    return Note(false);
-  return Note(file(enviado).DeleteSection(SectionName(enviado, numero)));
+    return NoteLockFailure();
+  return Note(file(enviado).DeleteSection(SectionName(enviado, numero)), enviado);
 }
 
-bool MessageStore::Note(bool ok) {
+bool MessageStore::Note(bool ok, bool enviado) {
   batch_failed_ = batch_failed_ || !ok;
+  if (!ok) {
+    const std::string& reason = file(enviado).last_error();
+    last_error_ = std::string(enviado ? kSentMessagesFile : kReceivedMessagesFile) + ": " +
+                  (reason.empty() ? "el mensaje ya no existe" : reason);
+  }
   return ok;
 }
 
+bool MessageStore::NoteLockFailure() {
+  batch_failed_ = true;
+  last_error_ = Utf8ToAnsi(
+      "otro proceso de Velkorant lleva demasiado tiempo cambiando los mensajes de esta carpeta");
+  return false;
+}
+
 bool MessageStore::BeginBatch(std::chrono::milliseconds wait) {
-  if (in_batch_ || !Lock(wait))
+  if (in_batch_)
     return false;
+  if (!Lock(wait))
+    return NoteLockFailure();
   in_batch_ = true;
   batch_failed_ = false;
   sent_.writer().SetDeferredSync(true);
@@ -300,16 +322,33 @@ bool MessageStore::EndBatch() {
   if (!in_batch_)
     return false;
   in_batch_ = false;
-  const bool sent_flushed = sent_.Flush();
-  const bool received_flushed = received_.Flush();
-  const bool sent = sent_.writer().Sync() && sent_flushed;
-  const bool received = received_.writer().Sync() && received_flushed;
-  sent_.writer().SetDeferredSync(false);
-  received_.writer().SetDeferredSync(false);
-  const bool ok = sent && received && !batch_failed_;
+  bool ok = !batch_failed_;
+  for (const bool enviado : {true, false}) {
+    IniFile& changed = file(enviado);
+    const bool flushed = changed.Flush();
+    const bool synced = changed.writer().Sync();
+    changed.writer().SetDeferredSync(false);
+    if (!flushed || !synced) {
+      ok = false;
+      last_error_ = std::string(enviado ? kSentMessagesFile : kReceivedMessagesFile) + ": " +
+                    (flushed ? changed.writer().last_error() : changed.last_error());
+    }
+  }
   batch_failed_ = false;
   lock_.Release();
   return ok;
+}
+
+void MessageStore::AbandonBatch() {
+  if (!in_batch_)
+    return;
+  in_batch_ = false;
+  for (IniFile* file : {&sent_, &received_}) {
+    file->DiscardHeld();
+    file->writer().SetDeferredSync(false);
+  }
+  batch_failed_ = false;
+  lock_.Release();
 }
 
 }  // namespace velkorant

@@ -30,8 +30,8 @@ class MessageStore {
 
   // Rebuilds messages(): every sent message in ascending numero, then every received one. Every
   // section present is visited, whatever the gaps between numbers; a section without a date
-  // counts as missing.
-  void LoadMessageStore();
+  // counts as missing. False when a file is there but cannot be read (it then adds nothing).
+  bool LoadMessageStore();
 
   // Writes the record as one atomic rewrite of its file: a record with numero 0 gets
   // NextMessageNumber and a new section, followed by an empty line; otherwise the keys of its
@@ -65,6 +65,12 @@ class MessageStore {
   // process kept it longer than `wait`.
   bool BeginBatch(std::chrono::milliseconds wait = kLockWait);
   bool EndBatch();
+  // Ends a batch without writing anything of it.
+  void AbandonBatch();
+
+  // Why the last change that failed did (Windows-1252, in the user's language): which file and
+  // what went wrong.
+  const std::string& last_error() const { return last_error_; }
 
   // Every change takes this lock, shared with the other processes of the program; a flow that
   // reads, decides and writes across several calls holds it for the whole of it.
@@ -75,7 +81,9 @@ class MessageStore {
  private:
   void LoadFile(bool enviado, std::size_t& count);
   std::uint32_t HighestNumberInFile(bool enviado);
-  bool Note(bool ok);
+  // Records the outcome of a change of the file of `enviado`.
+  bool Note(bool ok, bool enviado);
+  bool NoteLockFailure();
   // Takes the folder's lock; the first time, also removes what writers killed half-way left.
   bool Lock(std::chrono::milliseconds wait);
 
@@ -97,6 +105,7 @@ class MessageStore {
   IniFile received_;
   std::vector<Message> messages_;
   bool batch_failed_ = false;
+  std::string last_error_;
 };
 
 }  // namespace velkorant

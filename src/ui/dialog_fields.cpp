@@ -17,6 +17,7 @@
 
 #include "server/message_actions.h"
 #include "server/ui_services.h"
+#include "settings/settings_store.h"
 #include "ui/dialog_runner.h"
 #include "ui/pictures.h"
 #include "ui/qt_text.h"
@@ -40,6 +41,15 @@ class TypingLimitValidator final : public QValidator {
   explicit TypingLimitValidator(LimitedLineEdit& field) : QValidator(&field), field_(field) {}
 
   State validate(QString& input, int& position) const override {
+    // A single line: of a pasted text only its first line comes in, as in the system's edit
+    // control. Anything after a break could pose as another line of the message text.
+    const auto first_break = std::find_if(input.begin(), input.end(),
+                                          [](QChar c) { return c == u'\r' || IsLineBreak(c); });
+    if (first_break != input.end()) {
+      const int cut = static_cast<int>(first_break - input.begin());
+      input = input.left(cut) + input.mid(std::max(position, cut));
+      position = cut;
+    }
     const int allowed = field_.allowed();
     if (input.size() <= allowed || IsListEntry(input))
       return Acceptable;
@@ -155,6 +165,27 @@ QComboBox* PlaceComboBox(TemplateDialog& dialog, int id, UnitRect place) {
   combo->resize(combo->width(), dialog.units().Y(kComboClosedHeightUnits));
   combo->setMaxVisibleItems(std::max(1, place.height / kComboClosedHeightUnits));
   return combo;
+}
+
+void ShowSettingsFailure(DialogRunner& runner, QWidget* parent, const SettingsStore& store,
+                         bool reading) {
+  const QString problem = ToQString(store.DescribeProblem());
+  if (reading) {
+    runner.ShowMessageBox(
+        parent,
+        QStringLiteral("Velkorant no puede leer su configuración (tu nombre de usuario, el "
+                       "servidor y los perfiles de contraseñas).\n\n%1\n\nMientras tanto puedes "
+                       "leer tus mensajes, pero Velkorant no guarda la configuración ni se "
+                       "conecta con el servidor.")
+            .arg(problem),
+        QStringLiteral("No se puede leer la configuración"), kBoxOkQuestion);
+  } else {
+    runner.ShowMessageBox(
+        parent,
+        QStringLiteral("No se ha podido guardar la configuración; no ha cambiado nada.\n\n%1")
+            .arg(problem),
+        QStringLiteral("No se ha podido guardar la configuración"), kBoxOkQuestion);
+  }
 }
 
 QString StoredText(std::string_view stored) {

@@ -23,6 +23,12 @@ class QPushButton;
 namespace velkorant {
 
 class DialogRunner;
+class SettingsStore;
+
+// The box that says the settings could not be read (`reading`) or saved, which file, why and what
+// to do; after a failed save nothing has changed.
+void ShowSettingsFailure(DialogRunner& runner, QWidget* parent, const SettingsStore& store,
+                         bool reading);
 
 // Result codes of the program's dialogs.
 inline constexpr int kDialogOk = 1;

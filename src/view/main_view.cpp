@@ -8,8 +8,10 @@
 
 #include "app/about_dialogs.h"
 #include "app/main_frame.h"
+#include "platform/ansi_text.h"
 #include "server/mailbox_client.h"
 #include "server/message_receiver.h"
+#include "ui/dialog_fields.h"
 #include "ui/dialog_runner.h"
 #include "ui/event_sound_player.h"
 #include "view/message_commands.h"
@@ -41,7 +43,7 @@ CMainView::CMainView(SettingsStore& settings_store, DialogRunner& runner, QWidge
       envelope_(controls_.envelope),
       list_(new MessageListPanel(controls_, store_, settings_, this)),
       ui_(std::make_unique<QtUiServices>(*this, runner_, *sounds_, settings_)),
-      client_(std::make_unique<MailboxClient>(settings_, *ui_, downloader_, ".")),
+      client_(std::make_unique<MailboxClient>(settings_, *ui_, downloader_)),
       receiver_(std::make_unique<MessageReceiver>(*client_, settings_, settings_store_, store_,
                                                   passwords_)),
       startup_timer_(new QTimer(this)),
@@ -85,17 +87,18 @@ void CMainView::OnInitialUpdate(CMainFrame& frame) {
   // 3.
   TopWindow()->setWindowTitle(QStringLiteral("Velkorant"));
   // 4.
-  ReloadSettings();
+  settings_readable_ = ReloadSettings();
   // 5.
   list_->Prepare();
   ReloadMessages();
+  const bool messages_readable = store_.file(true).readable() && store_.file(false).readable();
   // 6.
   list_->reading_pane().Prepare();
   // 7.
   list_->reading_pane().Append(QString::fromLatin1(kVersionText), kReadingWhite, kReadingBackground,
                                true);
   // 8.
-  passwords_.LoadPasswordList(settings_store_);
+  settings_readable_ = settings_readable_ && passwords_.LoadPasswordList(settings_store_);
   // 9.
   LoadButtonPictures(controls_);
   // 10.
@@ -105,6 +108,11 @@ void CMainView::OnInitialUpdate(CMainFrame& frame) {
   version_text_ = QString::fromLatin1(kVersionText);
   // 12.
   LogTerminal("Inicio del terminal OK");
+  if (!messages_readable) {
+    LogTerminal(Utf8ToAnsi("Error. No se puede leer ") + std::string(kSentMessagesFile) + " o " +
+                std::string(kReceivedMessagesFile) +
+                Utf8ToAnsi(" en esta carpeta; no se muestran sus mensajes."));
+  }
   // 13.
   frame.UpdateStatusPanes(version_text_);
   // 14.
@@ -147,35 +155,58 @@ void CMainView::UpdateActionButtons() {
   controls_.receive->setEnabled(!settings_.user_name.empty());
 }
 
-void CMainView::ReloadSettings() {
-  settings_ = LoadSettings(settings_store_);
+bool CMainView::ReloadSettings() {
+  auto loaded = LoadSettings(settings_store_);
+  if (loaded)
+    settings_ = std::move(*loaded);
   UpdateActionButtons();
+  return loaded.has_value();
+}
+
+bool CMainView::RequireSettings() {
+  if (!settings_readable_) {
+    settings_readable_ = ReloadSettings() && passwords_.LoadPasswordList(settings_store_);
+    if (!settings_readable_)
+      ShowSettingsFailure(runner_, TopWindow(), settings_store_, true);
+  }
+  return settings_readable_;
 }
 
 void CMainView::OnTimer(int id) {
   if (id == kStartupTimerId) {
     startup_timer_->stop();
     SetStatusIcon(static_cast<int>(StatusIcon::kIdle));
+    if (!settings_readable_) {
+      // Not a new user: a user whose settings cannot be read. Nothing is shown or written as if
+      // this were a first run.
+      ShowSettingsFailure(runner_, TopWindow(), settings_store_, true);
+      return;
+    }
     if (settings_.first_run != 0) {
       OnShowLegalNotice();
       settings_.first_run = 0;
-      SaveCounters(settings_store_, settings_);
+      if (!SaveCounters(settings_store_, settings_)) {
+        LogTerminal(Utf8ToAnsi("No se ha podido guardar que el aviso legal ya se ha mostrado: ") +
+                    settings_store_.DescribeProblem());
+      }
     }
     // Read now, so a change made in the preferences meanwhile applies.
     if (settings_.receive_at_startup)
       receiver_->ReceiveMessages();
   } else if (id == kReceiveTimerId) {
-    if (settings_.receive_every_30_minutes)
+    if (settings_readable_ && settings_.receive_every_30_minutes)
       receiver_->ReceiveMessages();
   }
 }
 
 void CMainView::OnCheckServer() {
-  client_->CheckServer();
+  if (RequireSettings())
+    client_->CheckServer();
 }
 
 void CMainView::OnReceiveMessages() {
-  receiver_->ReceiveMessages();
+  if (RequireSettings())
+    receiver_->ReceiveMessages();
 }
 
 void CMainView::OnShowEncryptionInfo() {

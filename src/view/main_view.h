@@ -51,8 +51,15 @@ class CMainView : public QWidget, public ViewHooks {
   QWidget* TopWindow() override;
 
   void UpdateActionButtons();
-  // Reads the settings again (after the preferences changed them) and refreshes the buttons.
-  void ReloadSettings();
+  // Reads the settings again (after the preferences changed them) and refreshes the buttons;
+  // false, with the settings in memory left as they were, when the store cannot be read.
+  bool ReloadSettings();
+  // Whether the settings and profiles could be read. Until they can, the program writes no
+  // setting and makes no request: anything it did would act on defaults, not on the user's
+  // values. Commands that need them call RequireSettings(), which reads them again and, when
+  // that still fails, says why.
+  bool settings_readable() const { return settings_readable_; }
+  bool RequireSettings();
   void OnTimer(int id);
 
   // Commands.
@@ -99,6 +106,7 @@ class CMainView : public QWidget, public ViewHooks {
   QTimer* receive_timer_;
   CMainFrame* frame_ = nullptr;
   QString version_text_;
+  bool settings_readable_ = false;
 };
 
 }  // namespace velkorant

@@ -9,6 +9,7 @@
 #include "settings/settings_store.h"
 #include "store/message.h"
 #include "store/message_store.h"
+#include "ui/dialog_fields.h"
 #include "ui/dialog_runner.h"
 #include "ui/qt_text.h"
 #include "view/main_view.h"
@@ -60,6 +61,8 @@ ComposePresets MessageCommandPresets(int command, const Message* current, const 
 
 void OnMessageCommand(CMainView& view, int command) {
   DialogRunner& runner = view.dialog_runner();
+  if (!view.RequireSettings())
+    return;
   if (const auto refused = CheckComposePreconditions(view.settings(), view.passwords())) {
     runner.ShowMessageBox(view.TopWindow(), ToQString(refused->text), ToQString(refused->caption),
                           kBoxOkQuestion);
@@ -76,6 +79,10 @@ void OnMessageCommand(CMainView& view, int command) {
                               MessageCommandPresets(command, current ? &*current : nullptr,
                                                     view.settings(), view.passwords()),
                               view.TopWindow());
+  if (!dialog.opened()) {
+    ShowSettingsFailure(runner, view.TopWindow(), view.settings_store(), true);
+    return;
+  }
   const int result = runner.RunModal(dialog);
   if (result != kDialogOk && result != kComposeSaveOnly)
     return;
@@ -102,6 +109,10 @@ void DeleteCurrentMessage(CMainView& view) {
   const Message* current = view.list().current_message();
   if (current == nullptr)
     return;
+  // The list may be reloaded while the question is open (a receive run): keep the message's
+  // identity, not a pointer into the list.
+  const bool enviado = current->enviado;
+  const std::uint32_t numero = current->numero;
   const QString question =
       QStringLiteral("¿ Eliminar este mensaje ?\n\n%1").arg(ToQString(current->asunto_msj));
   if (view.dialog_runner().ShowMessageBox(view.TopWindow(), question,
@@ -109,7 +120,14 @@ void DeleteCurrentMessage(CMainView& view) {
                                           kBoxYesNoQuestion) != kAnswerYes) {
     return;
   }
-  view.message_store().DeleteMessage(current->enviado, current->numero);
+  if (!view.message_store().DeleteMessage(enviado, numero)) {
+    view.dialog_runner().ShowMessageBox(
+        view.TopWindow(),
+        QStringLiteral("No se ha podido eliminar el mensaje.\n\nMotivo: %1")
+            .arg(ToQString(view.message_store().last_error())),
+        QStringLiteral("Eliminar mensaje"), kBoxOkQuestion);
+    return;
+  }
   view.list().ClearCurrentMessage();
   view.ReloadMessages();
 }

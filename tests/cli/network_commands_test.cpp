@@ -48,7 +48,7 @@ TEST_F(SendChecksTest, RefusesInTheComposeOrder) {
 
   {
     SettingsStore store;
-    Preferences preferences = LoadPreferences(store);
+    Preferences preferences = LoadPreferences(store).value();
     preferences.user_name = "Hannah_desert";
     preferences.server_name = "127.0.0.1:9/velkorant/";
     ASSERT_TRUE(SavePreferences(store, preferences));

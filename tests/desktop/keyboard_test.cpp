@@ -200,7 +200,7 @@ TEST_F(DialogKeyboardTest, PreferencesEscapeKeepsWhatWasStored) {
     Type(dialog, 1140, QStringLiteral("Nombre_nuevo_1"));
     PressEscape(dialog);
   }
-  EXPECT_TRUE(LoadSettings(store_).user_name.empty());
+  EXPECT_TRUE(LoadSettings(store_).value().user_name.empty());
   EXPECT_TRUE(runner_.events.empty()) << "no registration was tried";
 }
 
@@ -214,7 +214,7 @@ TEST_F(DialogKeyboardTest, ProfilesEscapeSavesNoProfile) {
     Type(dialog, 1005, QStringLiteral("una clave larga"));
     PressEscape(dialog);
   }
-  EXPECT_TRUE(EnumerateProfiles(store_).empty());
+  EXPECT_TRUE(EnumerateProfiles(store_).value().empty());
 }
 
 TEST_F(DialogKeyboardTest, ComposeEscapeFromTheBodyCancels) {

@@ -90,15 +90,15 @@ TEST_F(ProfilesDialogTest, OkChecksTheNameFirstThenAPasswordOfEightCharacters) {
   EXPECT_EQ(runner_.events[1].caption, U("Contraseña muy corta"));
   EXPECT_EQ(runner_.events[1].text, U("Introduce una contraseña de al menos 8 caracteres"));
   EXPECT_TRUE(dialog.isVisible());
-  EXPECT_TRUE(EnumerateProfiles(store_).empty());
+  EXPECT_TRUE(EnumerateProfiles(store_).value().empty());
 
   Type(dialog, 1005, "12345678");
   Click(dialog, 1);
   EXPECT_FALSE(dialog.isVisible());
   EXPECT_EQ(dialog.result(), kDialogOk);
-  EXPECT_EQ(EnumerateProfiles(store_), std::vector<std::string>{"Amigos"});
-  EXPECT_EQ(ReadProfile(store_, "Amigos").password, "12345678");
-  EXPECT_EQ(ReadProfile(store_, kReservedProfileName).name, "Amigos");
+  EXPECT_EQ(EnumerateProfiles(store_).value(), std::vector<std::string>{"Amigos"});
+  EXPECT_EQ(ReadProfile(store_, "Amigos").value().password, "12345678");
+  EXPECT_EQ(ReadProfile(store_, kReservedProfileName).value().name, "Amigos");
 }
 
 TEST_F(ProfilesDialogTest, CommentLinesAreStoredAndShownInTheirOddScreenOrder) {
@@ -114,7 +114,7 @@ TEST_F(ProfilesDialogTest, CommentLinesAreStoredAndShownInTheirOddScreenOrder) {
     Click(dialog, 1);
     ASSERT_EQ(dialog.result(), kDialogOk);
   }
-  const PasswordProfile saved = ReadProfile(store_, ToAnsi(U("Clave de Andrés")));
+  const PasswordProfile saved = ReadProfile(store_, ToAnsi(U("Clave de Andrés"))).value();
   EXPECT_EQ(saved, (PasswordProfile{ToAnsi(U("Clave de Andrés")), ToAnsi(U("contraseña segura")),
                                     "uno", "dos", "tres", "cuatro"}));
 
@@ -144,11 +144,11 @@ TEST_F(ProfilesDialogTest, ProfileNamedSeleccionLandsInTheReservedCopyOnly) {
     Click(dialog, 1);
     EXPECT_EQ(dialog.result(), kDialogOk);
   }
-  EXPECT_TRUE(EnumerateProfiles(store_).empty());
+  EXPECT_TRUE(EnumerateProfiles(store_).value().empty());
   PasswordList passwords;
   passwords.LoadPasswordList(store_);
   EXPECT_TRUE(passwords.empty());
-  EXPECT_EQ(ReadProfile(store_, kReservedProfileName).password, "clave reservada");
+  EXPECT_EQ(ReadProfile(store_, kReservedProfileName).value().password, "clave reservada");
 }
 
 TEST_F(ProfilesDialogTest, ChoosingAndRenamingKeepsTheOldProfile) {
@@ -173,9 +173,9 @@ TEST_F(ProfilesDialogTest, ChoosingAndRenamingKeepsTheOldProfile) {
   Type(dialog, 1009, "nuevo");
   Click(dialog, 1);
   ASSERT_EQ(dialog.result(), kDialogOk);
-  EXPECT_EQ(EnumerateProfiles(store_), (std::vector<std::string>{"Alfa", "beta", "gamma"}));
-  EXPECT_EQ(ReadProfile(store_, "beta").comment1, "b1");
-  EXPECT_EQ(ReadProfile(store_, "gamma"),
+  EXPECT_EQ(EnumerateProfiles(store_).value(), (std::vector<std::string>{"Alfa", "beta", "gamma"}));
+  EXPECT_EQ(ReadProfile(store_, "beta").value().comment1, "b1");
+  EXPECT_EQ(ReadProfile(store_, "gamma").value(),
             (PasswordProfile{"gamma", "clave beta 2", "nuevo", "b2", "b3", "b4"}));
 }
 
@@ -187,7 +187,7 @@ TEST_F(ProfilesDialogTest, EnterOnAListedNameSavesWhatWasTypedNotTheStoredValues
   Type(dialog, 1005, "clave nueva");
   QTest::keyClick(Control<QComboBox>(dialog, 1007), Qt::Key_Return);
   EXPECT_EQ(dialog.result(), kDialogOk);
-  EXPECT_EQ(ReadProfile(store_, "Alfa").password, "clave nueva");
+  EXPECT_EQ(ReadProfile(store_, "Alfa").value().password, "clave nueva");
 }
 
 TEST_F(ProfilesDialogTest, VerShowsThePasswordInClearWithoutChangingIt) {
@@ -220,8 +220,8 @@ TEST_F(ProfilesDialogTest, DeleteAsksAndNoChangesNothing) {
   EXPECT_EQ(runner_.events[0].type, kBoxYesNoQuestion);
   EXPECT_TRUE(dialog.isVisible());
   EXPECT_EQ(Text(dialog, 1005), "clave alfa 1");
-  EXPECT_EQ(ReadProfile(store_, "Alfa"), alfa);
-  EXPECT_EQ(ReadProfile(store_, kReservedProfileName), alfa);
+  EXPECT_EQ(ReadProfile(store_, "Alfa").value(), alfa);
+  EXPECT_EQ(ReadProfile(store_, kReservedProfileName).value(), alfa);
   EXPECT_FALSE(dialog.profile_deleted());
 
   runner_.box_answers = {kAnswerYes};
@@ -229,8 +229,8 @@ TEST_F(ProfilesDialogTest, DeleteAsksAndNoChangesNothing) {
   EXPECT_FALSE(dialog.isVisible());
   EXPECT_EQ(dialog.result(), kDialogCancel);
   EXPECT_TRUE(dialog.profile_deleted());
-  EXPECT_TRUE(EnumerateProfiles(store_).empty());
-  EXPECT_EQ(ReadProfile(store_, kReservedProfileName), PasswordProfile{});
+  EXPECT_TRUE(EnumerateProfiles(store_).value().empty());
+  EXPECT_EQ(ReadProfile(store_, kReservedProfileName).value(), PasswordProfile{});
 }
 
 TEST_F(ProfilesDialogTest, DeleteWithoutANameAsksNothingAndDeletingAnUnknownNameEmptiesTheCopy) {
@@ -246,9 +246,9 @@ TEST_F(ProfilesDialogTest, DeleteWithoutANameAsksNothingAndDeletingAnUnknownName
   runner_.box_answers = {kAnswerYes};
   Click(dialog, 1131);
   EXPECT_EQ(dialog.result(), kDialogCancel);
-  EXPECT_EQ(EnumerateProfiles(store_), std::vector<std::string>{"Alfa"});
-  EXPECT_EQ(ReadProfile(store_, "Alfa"), alfa);
-  EXPECT_EQ(ReadProfile(store_, kReservedProfileName), PasswordProfile{});
+  EXPECT_EQ(EnumerateProfiles(store_).value(), std::vector<std::string>{"Alfa"});
+  EXPECT_EQ(ReadProfile(store_, "Alfa").value(), alfa);
+  EXPECT_EQ(ReadProfile(store_, kReservedProfileName).value(), PasswordProfile{});
 }
 
 TEST_F(ProfilesDialogTest, TypingStopsAtTheLimitsAndALongerStoredTextIsRefusedOnOk) {
@@ -273,7 +273,7 @@ TEST_F(ProfilesDialogTest, TypingStopsAtTheLimitsAndALongerStoredTextIsRefusedOn
   EXPECT_TRUE(runner_.events[0].text.contains(U("100"))) << runner_.events[0].text.toStdString();
   EXPECT_TRUE(dialog.isVisible());
   EXPECT_EQ(QApplication::focusWidget(), comment);
-  EXPECT_TRUE(EnumerateProfiles(store_).empty());
+  EXPECT_TRUE(EnumerateProfiles(store_).value().empty());
 
   // Shortened, the line can grow back only to the limit.
   comment->setText(QString(99, u'c'));
@@ -286,7 +286,7 @@ TEST_F(ProfilesDialogTest, TypingStopsAtTheLimitsAndALongerStoredTextIsRefusedOn
   EXPECT_EQ(Text(dialog, 1005).size(), 40);
   Click(dialog, 1);
   EXPECT_EQ(dialog.result(), kDialogOk);
-  EXPECT_EQ(ReadProfile(store_, std::string(40, 'n')).comment1.size(), 100u);
+  EXPECT_EQ(ReadProfile(store_, std::string(40, 'n')).value().comment1.size(), 100u);
 }
 
 TEST_F(ProfilesDialogTest, EscapeAndCancelCloseWithoutStoring) {
@@ -304,8 +304,8 @@ TEST_F(ProfilesDialogTest, EscapeAndCancelCloseWithoutStoring) {
   Type(again, 1005, "clave alfa 1");
   Click(again, 2);
   EXPECT_EQ(again.result(), kDialogCancel);
-  EXPECT_TRUE(EnumerateProfiles(store_).empty());
-  EXPECT_EQ(ReadProfile(store_, kReservedProfileName), PasswordProfile{});
+  EXPECT_TRUE(EnumerateProfiles(store_).value().empty());
+  EXPECT_EQ(ReadProfile(store_, kReservedProfileName).value(), PasswordProfile{});
 }
 
 // --- Preferences ---------------------------------------------------------------------------
@@ -355,14 +355,14 @@ TEST_F(PreferencesDialogTest, UserNameIsCheckedBeforeTheServerAndNeedsEightChara
                                    ToQString(kDefaultServerAddress)))
       << server_text.toStdString();
   EXPECT_TRUE(dialog->isVisible());
-  EXPECT_TRUE(LoadPreferences(store_).user_name.empty());
+  EXPECT_TRUE(LoadPreferences(store_).value().user_name.empty());
 
   Type(*dialog, 1142, "x");
   Type(*dialog, 1141, U("Mi cuenta"));
   QTest::mouseClick(Control<QCheckBox>(*dialog, 1146), Qt::LeftButton);
   Click(*dialog, 1);
   EXPECT_EQ(dialog->result(), kDialogOk);
-  const Preferences saved = LoadPreferences(store_);
+  const Preferences saved = LoadPreferences(store_).value();
   EXPECT_EQ(saved.user_name, "Hannah d");
   EXPECT_EQ(saved.user_comment, "Mi cuenta");
   EXPECT_EQ(saved.server_name, "x");
@@ -389,14 +389,14 @@ TEST_F(PreferencesDialogTest, StoredNameIsReadOnlyAndAShortOneMakesOkImpossible)
 
 TEST_F(PreferencesDialogTest, CancelLeavesTheStoreAsItWas) {
   Store("Hannah_desert");
-  const Preferences before = LoadPreferences(store_);
+  const Preferences before = LoadPreferences(store_).value();
   auto dialog = Open();
   Type(*dialog, 1141, "otro");
   Type(*dialog, 1142, "");
   QTest::mouseClick(Control<QCheckBox>(*dialog, 1148), Qt::LeftButton);
   QTest::keyClick(dialog.get(), Qt::Key_Escape);
   EXPECT_EQ(dialog->result(), kDialogCancel);
-  const Preferences after = LoadPreferences(store_);
+  const Preferences after = LoadPreferences(store_).value();
   EXPECT_EQ(after.user_comment, before.user_comment);
   EXPECT_EQ(after.server_name, before.server_name);
   EXPECT_EQ(after.play_sounds, before.play_sounds);
@@ -421,14 +421,14 @@ TEST_F(PreferencesDialogTest, DeletingTheUserAsksWithTheSoundOfTheStoredOption) 
               "diferente de usuario.\n\n¿ Quieres eliminar definitivamente este nombre de "
               "usuario ?"));
   EXPECT_TRUE(dialog->isVisible());
-  EXPECT_EQ(LoadPreferences(store_).user_name, "Hannah_desert");
+  EXPECT_EQ(LoadPreferences(store_).value().user_name, "Hannah_desert");
 
   // Yes stores the controls as they stand, even an empty server name, without OK's checks.
   Type(*dialog, 1142, "");
   runner_.box_answers = {kAnswerYes};
   Click(*dialog, 1145);
   EXPECT_EQ(dialog->result(), kDialogOk);
-  const Preferences after = LoadPreferences(store_);
+  const Preferences after = LoadPreferences(store_).value();
   EXPECT_EQ(after.user_name, "");
   EXPECT_EQ(after.server_name, "");
   EXPECT_EQ(after.user_comment, "comentario");
@@ -472,13 +472,13 @@ TEST_F(PreferencesDialogTest, StoredServerOverItsLimitIsRefusedUntilShortened) {
   Click(*dialog, 1);
   EXPECT_EQ(Captions(runner_), std::vector<QString>{U("Texto demasiado largo")});
   EXPECT_TRUE(dialog->isVisible());
-  EXPECT_TRUE(LoadPreferences(store_).user_name.empty());
+  EXPECT_TRUE(LoadPreferences(store_).value().user_name.empty());
   QLineEdit* server = Control<QLineEdit>(*dialog, 1142);
   server->end(false);
   QTest::keyClick(server, Qt::Key_Backspace);
   Click(*dialog, 1);
   EXPECT_EQ(dialog->result(), kDialogOk);
-  EXPECT_EQ(LoadPreferences(store_).server_name, std::string(100, 's'));
+  EXPECT_EQ(LoadPreferences(store_).value().server_name, std::string(100, 's'));
 }
 
 // --- Compose -------------------------------------------------------------------------------
@@ -565,7 +565,7 @@ TEST_F(ComposeDialogTest, GuardarAndGuardarYEnviarEndWithTheirCodes) {
     EXPECT_EQ(dialog->password(), "clave compartida");
   }
   // Choosing a profile here leaves the profiles dialog's copy alone.
-  EXPECT_EQ(ReadProfile(store_, kReservedProfileName), PasswordProfile{});
+  EXPECT_EQ(ReadProfile(store_, kReservedProfileName).value(), PasswordProfile{});
 }
 
 TEST_F(ComposeDialogTest, ProfileListFollowsEnumerationAndPresetPicksTheMatchingPassword) {
@@ -584,7 +584,7 @@ TEST_F(ComposeDialogTest, ProfileListFollowsEnumerationAndPresetPicksTheMatching
   std::vector<std::string> listed;
   for (int i = 0; i < profiles->count(); ++i)
     listed.push_back(ToAnsi(profiles->itemText(i)));
-  EXPECT_EQ(listed, EnumerateProfiles(store_));
+  EXPECT_EQ(listed, EnumerateProfiles(store_).value());
   ASSERT_EQ(listed.size(), 3u);  // Amigos del club, Grupo, Zoé, la señora
   EXPECT_EQ(profiles->currentText(), U("Zoé, la señora"));
   EXPECT_EQ(Text(*dialog, 1405), U("contraseña ñ"));

@@ -114,7 +114,7 @@ inline void WriteSettings(const SampleSettings& sample = {}) {
   preferences.receive_every_30_minutes = sample.receive_every_30_minutes;
   preferences.play_sounds = sample.play_sounds;
   SavePreferences(store, preferences);
-  Settings settings = LoadSettings(store);
+  Settings settings = LoadSettings(store).value();
   settings.first_run = sample.first_run;
   SaveCounters(store, settings);
 }

@@ -28,7 +28,7 @@ bool Shown(QWidget* widget) {
 
 std::int32_t StoredFirstRun() {
   SettingsStore store;
-  return store.ReadInt("Opciones", "EjecPrimVez", -1);
+  return store.ReadInt("Opciones", "EjecPrimVez", -1).value_or(-2);
 }
 
 TEST_F(MainWindowTest, FreshStartShowsTheLegalNoticeOnceAndRemembersIt) {

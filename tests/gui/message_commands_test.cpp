@@ -343,7 +343,7 @@ TEST_F(PreferencesCommandTest, RefusedRegistrationForgetsTheNameAndRestartsTheCo
   WriteSettings(SampleSettings{.user_name = "", .server = ""});
   {
     SettingsStore store;
-    Settings settings = LoadSettings(store);
+    Settings settings = LoadSettings(store).value();
     settings.received_counter = 7;
     SaveCounters(store, settings);
   }
@@ -360,11 +360,11 @@ TEST_F(PreferencesCommandTest, RefusedRegistrationForgetsTheNameAndRestartsTheCo
   // The request went to the server named in the dialog (the stored one was empty) and failed.
   EXPECT_FALSE(NoServerContacted());
   SettingsStore store;
-  const Preferences stored = LoadPreferences(store);
+  const Preferences stored = LoadPreferences(store).value();
   EXPECT_EQ(stored.user_name, "");
   EXPECT_EQ(stored.server_name, kClosedServer);
   EXPECT_EQ(stored.server_description, "cerrado");
-  EXPECT_EQ(LoadSettings(store).received_counter, 0);
+  EXPECT_EQ(LoadSettings(store).value().received_counter, 0);
   EXPECT_EQ(view()->settings().user_name, "");
   EXPECT_EQ(view()->settings().server_name, kClosedServer);
   EXPECT_FALSE(Find<QPushButton>(1126)->isEnabled());

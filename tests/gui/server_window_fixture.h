@@ -24,7 +24,7 @@ class ServerWindowTest : public MainWindowTest {
     settings_.user_name = prefix + RandomFolder();
     settings_.server_name = server_.server;
     RecordingUi quiet;
-    MailboxClient client(settings_, quiet, downloader_, ".");
+    MailboxClient client(settings_, quiet, downloader_);
     ASSERT_TRUE(client.CreateMailbox(settings_.user_name));
   }
 
@@ -43,7 +43,7 @@ class ServerWindowTest : public MainWindowTest {
 
   void Post(const std::string& subject, const std::string& password) {
     RecordingUi quiet;
-    MailboxClient sender(settings_, quiet, downloader_, ".");
+    MailboxClient sender(settings_, quiet, downloader_);
     Message record = Received("Ana_garcia", subject, "2024-03-07 09:05:00", false);
     record.usuario_receptor_msj = settings_.user_name;
     record.password_msj = password;

@@ -1,11 +1,13 @@
 #include "platform/ini_file.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 namespace velkorant {
@@ -302,14 +304,37 @@ TEST_F(IniFileTest, AFileThatCannotBeReadIsNeverOverwritten) {
   EXPECT_TRUE(fs::is_directory(path_));
 }
 
-TEST_F(IniFileTest, WritesThroughASymbolicLinkChangeItsTarget) {
+// A link, a read-only file or a folder at the file's name is the user's doing: it is reported and
+// left exactly as it is, never written through or replaced.
+TEST_F(IniFileTest, RefusesToReplaceWhatIsNotAPlainWritableFile) {
   const fs::path real = dir_ / "real.ini";
-  std::ofstream(real, std::ios::binary) << "[s]\r\nk=1\r\n";
-  fs::create_symlink(real, path_);
-  IniFile file(path_);
-  ASSERT_TRUE(file.WriteString("s", "k", "2"));
-  EXPECT_TRUE(fs::is_symlink(path_));
-  EXPECT_EQ(Bytes(), "[s]\r\nk=2\r\n");
+  const std::string content = "[s]\r\nk=1\r\n";
+  const struct {
+    const char* name;
+    std::function<void()> make;
+    const char* reason;
+  } cases[] = {
+      {"link", [&] { fs::create_symlink(real, path_); }, "enlace"},
+      {"read-only",
+       [&] {
+         std::ofstream(path_, std::ios::binary) << content;
+         fs::permissions(path_, fs::perms::owner_read);
+       },
+       "lectura"},
+      {"folder", [&] { fs::create_directory(path_); }, "no se puede leer"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(path_);
+    std::ofstream(real, std::ios::binary) << content;
+    c.make();
+    IniFile file(path_);
+    EXPECT_FALSE(file.WriteString("s", "k", "2"));
+    EXPECT_THAT(file.last_error(), ::testing::HasSubstr(c.reason));
+    std::ifstream in(real, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), content);
+    EXPECT_EQ(fs::is_regular_file(fs::symlink_status(path_)), std::string(c.name) == "read-only");
+  }
 }
 
 }  // namespace

@@ -43,7 +43,7 @@ class MailboxClientTest : public ::testing::Test {
   }
   void TearDown() override { fs::remove_all(dir_); }
 
-  MailboxClient Client() { return MailboxClient(settings_, ui_, downloader_, dir_); }
+  MailboxClient Client() { return MailboxClient(settings_, ui_, downloader_); }
 
   // Makes the local server answer `text` to `script` for one folder.
   void HookAnswer(const std::string& script, const std::string& folder, const std::string& text) {
@@ -76,7 +76,6 @@ TEST_F(MailboxClientTest, CheckServerSucceedsAgainstTheLocalServer) {
   EXPECT_THAT(ui_.icons, ElementsAre(StatusIcon::kIdle));
   EXPECT_THAT(ui_.sounds, ElementsAre(EventSound::kServerCheckOk));
   EXPECT_TRUE(ui_.boxes.empty());
-  EXPECT_FALSE(fs::exists(dir_ / kResultFileName));
 }
 
 TEST_F(MailboxClientTest, CheckServerTestsTheFirstTwoCharactersExactly) {
@@ -106,16 +105,13 @@ TEST_F(MailboxClientTest, CheckServerTestsTheFirstTwoCharactersExactly) {
   }
 }
 
-TEST_F(MailboxClientTest, UnreachableServerAndStaleResultFile) {
+TEST_F(MailboxClientTest, UnreachableServer) {
   settings_.server_name = "127.0.0.1:9/velkorant/";
-  // An answer left by an earlier run must not pass for this request's.
-  std::ofstream(dir_ / kResultFileName) << "OK";
   Client().CheckServer();
   EXPECT_THAT(ui_.lines,
               ElementsAre("Conectando con servidor 127.0.0.1:9/velkorant/", kConnectionFailure));
   EXPECT_THAT(ui_.icons, ElementsAre(StatusIcon::kError));
   EXPECT_THAT(ui_.sounds, ElementsAre(EventSound::kServerCheckFailed));
-  EXPECT_FALSE(fs::exists(dir_ / kResultFileName));
 
   ui_.Clear();
   EXPECT_FALSE(Client().MailboxExists("Hannah_desert"));
@@ -205,13 +201,11 @@ TEST_F(MailboxClientTest, SentMessageArrivesEncryptedInTheReceiversMailbox) {
   EXPECT_EQ(ui_.lines[3].rfind("SRV: ", 0), 0u);
   EXPECT_THAT(ui_.sounds, ElementsAre(EventSound::kMessageSent));
 
-  const fs::path file = dir_ / "msj.cry";
-  ASSERT_EQ(
-      downloader_.FetchToFile(
-          "https://" + server_.server + MailboxFolderName(receiver) + "/msj_1_datos.cry", file),
-      kResultOk);
-  std::ifstream in(file, std::ios::binary);
-  const std::string transport(std::istreambuf_iterator<char>(in), {});
+  std::string transport;
+  ASSERT_EQ(downloader_.FetchToMemory(
+                "https://" + server_.server + MailboxFolderName(receiver) + "/msj_1_datos.cry",
+                transport),
+            kResultOk);
   EXPECT_EQ(ui_.lines[2], "Bytes enviados: " + std::to_string(transport.size()));
   EXPECT_EQ(transport.size() % 32, 0u);
   EXPECT_EQ(DecryptText(transport, "clave compartida"), BuildMessageText(record));
@@ -235,18 +229,10 @@ TEST_F(MailboxClientTest, RefusedSendIsAFailure) {
   settings_.server_name = refusing.address().server;
   ui_.Clear();
   EXPECT_FALSE(Client().SendEncryptedMessage(record));
-  EXPECT_EQ(ui_.lines[1], "No se ha podido enviar el mensaje. Código de error: 800C0007");
-}
-
-TEST_F(MailboxClientTest, PartialDownloadsOfKilledProcessesAreRemoved) {
-  const fs::path stale = dir_ / (std::string(kResultFileName) + ".part-AAAAAA");
-  const fs::path running = dir_ / (std::string(kDownloadedMessageFile) + ".part-BBBBBB");
-  std::ofstream(stale) << "OK";
-  std::ofstream(running) << "00";
-  fs::last_write_time(stale, fs::file_time_type::clock::now() - std::chrono::hours(1));
-  Client();
-  EXPECT_FALSE(fs::exists(stale));
-  EXPECT_TRUE(fs::exists(running)) << "a download of another process may still be running";
+  // The server's own reason is shown after the failure.
+  EXPECT_THAT(ui_.lines, ElementsAre("Enviando mensaje ...",
+                                     "No se ha podido enviar el mensaje. Código de error: 800C0007",
+                                     "SRV: Error: almacenamiento lleno"));
 }
 
 TEST(FailureText, WordsEachClassAsTheRequestSaysIt) {

@@ -1,11 +1,14 @@
 #include "settings/settings_store.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+
+#include "platform/ansi_text.h"
 
 namespace velkorant {
 namespace {
@@ -35,7 +38,7 @@ TEST_F(SettingsStoreTest, FreshStoreGivesEveryDefault) {
   SettingsStore store;
   EXPECT_EQ(store.database().path(), database_);
 
-  const Settings settings = LoadSettings(store);
+  const Settings settings = LoadSettings(store).value();
   EXPECT_EQ(settings.user_name, "");
   EXPECT_EQ(settings.server_name, kDefaultServerAddress);
   EXPECT_FALSE(settings.receive_at_startup);
@@ -44,7 +47,7 @@ TEST_F(SettingsStoreTest, FreshStoreGivesEveryDefault) {
   EXPECT_EQ(settings.received_counter, 0);
   EXPECT_EQ(settings.first_run, 1);
 
-  const Preferences preferences = LoadPreferences(store);
+  const Preferences preferences = LoadPreferences(store).value();
   EXPECT_EQ(preferences.user_name, "");
   EXPECT_EQ(preferences.user_comment, "");
   EXPECT_EQ(preferences.server_name, kDefaultServerAddress);
@@ -60,7 +63,7 @@ TEST_F(SettingsStoreTest, FreshStoreGivesEveryDefault) {
 TEST_F(SettingsStoreTest, CountersAreStoredAsIntegers) {
   {
     SettingsStore store;
-    Settings settings = LoadSettings(store);
+    Settings settings = LoadSettings(store).value();
     settings.first_run = 0;
     ASSERT_TRUE(SaveCounters(store, settings));
   }
@@ -70,11 +73,11 @@ TEST_F(SettingsStoreTest, CountersAreStoredAsIntegers) {
   // Only the two counters were written.
   EXPECT_EQ(store.database().ReadText("Opciones", "NombreServidor"), std::nullopt);
 
-  Settings settings = LoadSettings(store);
+  Settings settings = LoadSettings(store).value();
   EXPECT_EQ(settings.first_run, 0);
   settings.received_counter = 17;
   ASSERT_TRUE(SaveCounters(store, settings));
-  EXPECT_EQ(LoadSettings(store).received_counter, 17);
+  EXPECT_EQ(LoadSettings(store).value().received_counter, 17);
 }
 
 TEST_F(SettingsStoreTest, OptionsCountAsOnWhenNotZero) {
@@ -82,16 +85,16 @@ TEST_F(SettingsStoreTest, OptionsCountAsOnWhenNotZero) {
   ASSERT_TRUE(store.WriteInt("Opciones", "AutoMsjInicio", 7));
   ASSERT_TRUE(store.WriteInt("Opciones", "AutoMsjTiempo", -1));
   ASSERT_TRUE(store.WriteInt("Opciones", "ReproSonidos", 0));
-  Settings settings = LoadSettings(store);
+  Settings settings = LoadSettings(store).value();
   EXPECT_TRUE(settings.receive_at_startup);
   EXPECT_TRUE(settings.receive_every_30_minutes);
   EXPECT_FALSE(settings.play_sounds);
   // The preferences keep the stored integers.
-  EXPECT_EQ(LoadPreferences(store).receive_at_startup, 7);
+  EXPECT_EQ(LoadPreferences(store).value().receive_at_startup, 7);
 
   // An option stored as text is no integer: the default applies.
   ASSERT_TRUE(store.WriteText("Opciones", "ReproSonidos", "0"));
-  EXPECT_TRUE(LoadSettings(store).play_sounds);
+  EXPECT_TRUE(LoadSettings(store).value().play_sounds);
 }
 
 TEST_F(SettingsStoreTest, PreferencesWriteAllSevenValues) {
@@ -108,13 +111,13 @@ TEST_F(SettingsStoreTest, PreferencesWriteAllSevenValues) {
   EXPECT_EQ(store.ReadText("Opciones", "DescripcionServidor", "absent"), "");
   EXPECT_EQ(store.ReadInt("Opciones", "AutoMsjTiempo", 9), 0);
 
-  const Preferences loaded = LoadPreferences(store);
+  const Preferences loaded = LoadPreferences(store).value();
   EXPECT_EQ(loaded.user_name, "Hannah_desert");
   EXPECT_EQ(loaded.server_name, "mensajes.example.org/buzon/");
   EXPECT_EQ(loaded.receive_at_startup, 1);
   EXPECT_EQ(loaded.play_sounds, 0);
 
-  const Settings settings = LoadSettings(store);
+  const Settings settings = LoadSettings(store).value();
   EXPECT_EQ(settings.user_name, "Hannah_desert");
   EXPECT_TRUE(settings.receive_at_startup);
   EXPECT_FALSE(settings.play_sounds);
@@ -126,34 +129,33 @@ TEST_F(SettingsStoreTest, DeletingTheUserKeepsTheCounter) {
   preferences.user_name = "Hannah_desert";
   preferences.user_comment = "yo";
   ASSERT_TRUE(SavePreferences(store, preferences));
-  Settings settings = LoadSettings(store);
+  Settings settings = LoadSettings(store).value();
   settings.received_counter = 12;
   ASSERT_TRUE(SaveCounters(store, settings));
 
   preferences.user_name.clear();
   ASSERT_TRUE(SavePreferences(store, preferences));
   EXPECT_EQ(store.ReadText("Opciones", "NombreUsuario", "absent"), "");
-  EXPECT_EQ(LoadSettings(store).received_counter, 12);
-  EXPECT_EQ(LoadPreferences(store).user_comment, "yo");
+  EXPECT_EQ(LoadSettings(store).value().received_counter, 12);
+  EXPECT_EQ(LoadPreferences(store).value().user_comment, "yo");
 }
 
-TEST_F(SettingsStoreTest, CorruptDatabaseGivesDefaultsAndStaysAsItWas) {
+// A store that cannot be read is never taken for a fresh one: no defaults, no writes over it.
+TEST_F(SettingsStoreTest, CorruptDatabaseIsReportedAndStaysAsItWas) {
   fs::create_directories(database_.parent_path());
   const std::string garbage = "no es una base de datos\r\n\x01\x02\x03" + std::string(3000, '\xEE');
   std::ofstream(database_, std::ios::binary) << garbage;
 
   SettingsStore store;
-  const Settings settings = LoadSettings(store);
-  EXPECT_EQ(settings.server_name, kDefaultServerAddress);
-  EXPECT_EQ(settings.first_run, 1);
-  EXPECT_TRUE(settings.play_sounds);
+  EXPECT_FALSE(LoadSettings(store).has_value());
+  EXPECT_FALSE(LoadPreferences(store).has_value());
   EXPECT_EQ(store.database().status(), SettingsDatabaseStatus::kCorrupt);
+  EXPECT_THAT(AnsiToUtf8(store.DescribeProblem()), ::testing::HasSubstr("dañado"));
 
   Preferences preferences;
   preferences.user_name = "Hannah_desert";
   EXPECT_FALSE(SavePreferences(store, preferences));
-  EXPECT_FALSE(SaveCounters(store, settings));
-  EXPECT_EQ(LoadSettings(store).user_name, "");
+  EXPECT_FALSE(SaveCounters(store, Settings{}));
 
   std::ifstream file(database_, std::ios::binary);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), garbage);

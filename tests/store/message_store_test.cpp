@@ -409,10 +409,12 @@ TEST_F(MessageStoreTest, ReadsAByteOrderMarkAndLineFeedsOnly) {
 TEST_F(MessageStoreTest, LongValuesAreCutAt4095Characters) {
   UseFixture(false, "recibidos_valor_largo.ini");
   const std::vector<Message> m = Loaded();
-  ASSERT_EQ(m.size(), 2u);
+  ASSERT_EQ(m.size(), 3u);
   EXPECT_EQ(m[0].cuerpo_msj, std::string(4095, 'x'));
   // The cut counts stored UTF-8 bytes: a character split by it is unreadable.
   EXPECT_EQ(m[1].asunto_msj, std::string(4094, 'a') + "?");
+  // An undecrypted message keeps its whole transport text, which a later retry needs.
+  EXPECT_EQ(m[2].cuerpo_msj.size(), 5184u);
 }
 
 TEST_F(MessageStoreTest, DamagedFilesLoadWhatIsReadable) {
