@@ -2,9 +2,10 @@
 # scripts/demo as a newcomer uses it, offscreen: the local server and both windows come up, a
 # message Ana sends from her installation reaches Luis's window when that window receives, and
 # stopping the demo closes both windows.
-#   demo_test.sh SOURCE_DIR BUILD_DIR PORT
+#   demo_test.sh SOURCE_DIR BUILD_DIR (the server takes a free port)
 set -euo pipefail
-source_dir=$1 build=$2 port=$3
+source_dir=$1 build=$2
+port=$("$(dirname "$0")/../support/free_port")
 
 tmp=$(mktemp -d)
 demo_pid=""

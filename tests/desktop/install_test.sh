@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # cmake --install of a finished build into a staging folder, then checks of what landed there:
-#   install_test.sh BUILD_DIR APP_ID PORT ICON_SIZE...
+#   install_test.sh BUILD_DIR APP_ID ICON_SIZE... (run-local takes a free port)
 # The programs, the launcher entry (whose Exec line is run, as the launcher would, with the
 # smoke test), the icons at their sizes, the AppStream metadata naming the same ID, and the
 # mailbox server's run-local serving from its installed place.
 set -euo pipefail
-build=$1 app_id=$2 port=$3
-shift 3
+build=$1 app_id=$2
+port=$("$(dirname "$0")/../support/free_port")
+shift 2
 sizes=("$@")
 
 stage=$(mktemp -d)

@@ -14,10 +14,10 @@
 #include "app/about_dialogs.h"
 #include "dialog_controls.h"
 #include "main_window_fixture.h"
-#include "settings/compose_dialog.h"
+#include "dialogs/compose_dialog.h"
 #include "settings/password_profiles.h"
-#include "settings/preferences_dialog.h"
-#include "settings/profiles_dialog.h"
+#include "dialogs/preferences_dialog.h"
+#include "dialogs/profiles_dialog.h"
 
 namespace velkorant::testing {
 namespace {

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The mailbox server shared by the integration tests (CTest fixture "mailbox_server").
-#   server_fixture.sh start RUN_LOCAL STATE ENV_FILE PORT
+#   server_fixture.sh start RUN_LOCAL STATE ENV_FILE
 #   server_fixture.sh stop  RUN_LOCAL STATE ENV_FILE
 # start leaves in ENV_FILE the two lines run-local printed (server=..., ca=...).
 set -euo pipefail
@@ -9,7 +9,7 @@ action=$1 run_local=$2 state=$3 env_file=$4
 
 case "$action" in
   start)
-    port=$5
+    port=$("$(dirname "$0")/../support/free_port")
     # Each test run begins with empty mailboxes; the CA is kept, so its path stays valid.
     if ! "$run_local" --state "$state" status >/dev/null; then
       rm -rf "$state/data"
@@ -23,7 +23,7 @@ case "$action" in
     "$run_local" --state "$state" stop
     ;;
   *)
-    echo "usage: server_fixture.sh start|stop RUN_LOCAL STATE ENV_FILE [PORT]" >&2
+    echo "usage: server_fixture.sh start|stop RUN_LOCAL STATE ENV_FILE" >&2
     exit 2
     ;;
 esac

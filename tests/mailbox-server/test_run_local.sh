@@ -1,15 +1,16 @@
 #!/usr/bin/env bash
 # run-local's life on a port and state folder of its own: start, start again, status, stop,
 # test hooks off and on, failures, and that no process is left behind (checked by PID).
-#   test_run_local.sh RUN_LOCAL PORT [--unprivileged]
-# The port after PORT is used too. --unprivileged runs run-local as uid 65534 (needs root).
+#   test_run_local.sh RUN_LOCAL [--unprivileged]
+# It takes a free port and the one after it. --unprivileged runs run-local as uid 65534 (needs root).
 # As root, the test runs in a mount namespace of its own, where it mounts a tiny data root.
 set -euo pipefail
 
 if ((EUID == 0)) && [[ -z ${VELKORANT_OWN_MOUNTS:-} ]] && unshare --mount true 2>/dev/null; then
   VELKORANT_OWN_MOUNTS=1 exec unshare --mount "$BASH" "$0" "$@"
 fi
-run_local=$1 port=$2 mode=${3:-}
+run_local=$1 mode=${2:-}
+port=$("$(dirname "$0")/../support/free_port")
 busy_port=$((port + 1))
 
 work=$(mktemp -d)

@@ -34,7 +34,7 @@ inline ServerAddress LocalMailboxServer() {
   return address;
 }
 
-// A mode of tests/server/hostile_server.py, running until the object goes away.
+// A mode of tests/support/hostile_server.py, running until the object goes away.
 class HostileServer {
  public:
   explicit HostileServer(const std::string& mode, const std::vector<std::string>& extra = {})
@@ -49,7 +49,7 @@ class HostileServer {
   static std::vector<std::string> Command(const std::string& mode,
                                           const std::vector<std::string>& extra) {
     std::vector<std::string> argv = {VELKORANT_PYTHON,
-                                     VELKORANT_SOURCE_DIR "/tests/server/hostile_server.py", mode,
+                                     VELKORANT_SOURCE_DIR "/tests/support/hostile_server.py", mode,
                                      "--lifetime", "300"};
     argv.insert(argv.end(), extra.begin(), extra.end());
     return argv;

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "platform/ansi_text.h"
-#include "server/ui_services.h"
+#include "mailbox/ui_services.h"
 
 namespace velkorant::testing {
 

@@ -1,0 +1,181 @@
+#include "mailbox/mailbox_client.h"
+
+#include "crypto/digests.h"
+#include "crypto/message_cipher.h"
+#include "platform/ansi_text.h"
+#include "store/message_text.h"
+
+namespace velkorant {
+namespace {
+
+// The texts are written here in UTF-8 and used as Windows-1252, as the user reads them.
+std::string T(std::string_view utf8) {
+  return Utf8ToAnsi(utf8);
+}
+
+bool StartsWith(const std::optional<std::string>& text, std::string_view prefix) {
+  return text && text->starts_with(prefix);
+}
+
+// An answer as a text file reads: CR LF as LF, up to the first NUL byte.
+std::string AnswerText(std::string_view raw) {
+  raw = raw.substr(0, raw.find('\0'));
+  std::string text;
+  text.reserve(raw.size());
+  for (std::size_t i = 0; i < raw.size(); ++i) {
+    if (raw[i] != '\r' || i + 1 == raw.size() || raw[i + 1] != '\n')
+      text += raw[i];
+  }
+  return text;
+}
+
+}  // namespace
+
+ResultClass ClassifyResult(ResultCode code) {
+  if (code >= 0 || code == kDownloadFailure)
+    return ResultClass::kReached;
+  if (code == kResourceNotFound)
+    return ResultClass::kConnectionFailure;
+  if (code == kObjectNotFound)
+    return ResultClass::kNotFound;
+  return ResultClass::kCodedFailure;
+}
+
+std::string FailureText(RequestKind kind, ResultCode code) {
+  const bool send = kind == RequestKind::kSend;
+  switch (ClassifyResult(code)) {
+    case ResultClass::kReached:
+      return {};
+    case ResultClass::kConnectionFailure:
+      return T("Error de conexión. Comprueba tu conexión de Internet y tu cortafuegos");
+    case ResultClass::kNotFound:
+      if (kind == RequestKind::kMessageFile)
+        return {};
+      return send ? T("No se ha podido enviar el mensaje") : T("Error de conexión.");
+    case ResultClass::kCodedFailure:
+      return (send ? T("No se ha podido enviar el mensaje.") : T("Error de conexión.")) +
+             T(" Código de error: ") + FormatResultCode(code);
+  }
+  return {};
+}
+
+MailboxClient::MailboxClient(const Settings& settings, UiServices& ui, UrlDownloader& downloader)
+    : settings_(settings), ui_(ui), downloader_(downloader) {}
+
+std::string MailboxClient::Url(std::string_view rest) const {
+  // The address is used exactly as stored: no "/" added, nothing escaped.
+  std::string url = "https://";
+  url.append(settings_.server_name).append(rest);
+  return url;
+}
+
+MailboxClient::Answer MailboxClient::Request(std::string_view script_and_query) {
+  Answer answer;
+  std::string body;
+  answer.code = downloader_.FetchToMemory(Url(script_and_query), body);
+  answer.reached = ClassifyResult(answer.code) == ResultClass::kReached;
+  if (answer.code == kResultOk) {
+    answer.text = AnswerText(body);
+  } else {
+    answer.refusal = AnswerText(body);
+  }
+  return answer;
+}
+
+void MailboxClient::ReportFailure(RequestKind kind, ResultCode code) {
+  const std::string text = FailureText(kind, code);
+  if (kind == RequestKind::kMailbox) {
+    ui_.ShowMessageBox(text, T("Error de conexión."), kBoxOkQuestion);
+  }
+  ui_.LogTerminal(text);
+  ui_.SetStatusIcon(StatusIcon::kError);
+}
+
+void MailboxClient::CheckServer() {
+  BusyGuard busy(*this);
+  ui_.LogTerminal(T("Conectando con servidor ") + settings_.server_name);
+  const Answer answer = Request("comprobar_conexion_servidor.php");
+  if (!answer.reached) {
+    ui_.LogTerminal(FailureText(RequestKind::kCheck, answer.code));
+    ui_.SetStatusIcon(StatusIcon::kError);
+  } else {
+    ui_.LogTerminal(T("Conexión con servidor: OK"));
+  }
+  bool success = false;
+  if (answer.text) {
+    ui_.LogTerminal("SRV: " + *answer.text);
+    if (answer.text->size() > 1 && answer.text->starts_with("OK")) {
+      ui_.LogTerminal("Servidor de mensajes: OK");
+      ui_.SetStatusIcon(StatusIcon::kIdle);
+      success = true;
+    } else {
+      ui_.LogTerminal("Error. No se ha podido conectar con el servidor " + settings_.server_name);
+      ui_.SetStatusIcon(StatusIcon::kError);
+    }
+  }
+  ui_.PlayEventSound(success ? EventSound::kServerCheckOk : EventSound::kServerCheckFailed);
+}
+
+bool MailboxClient::MailboxExists(std::string user_name) {
+  BusyGuard busy(*this);
+  const std::string folder = MailboxFolderName(user_name);
+  if (folder.empty())
+    return false;
+  const Answer answer = Request("existe_buzon.php?folder=" + folder);
+  if (!answer.reached)
+    ReportFailure(RequestKind::kMailbox, answer.code);
+  if (StartsWith(answer.text, "no")) {
+    ui_.ShowMessageBox(T("Error. No se ha podido enviar el mensaje\nNo existe el usuario ") +
+                           user_name + " en el servidor.",
+                       "No existe el usuario", kBoxOkQuestion);
+    ui_.LogTerminal("Error. No existe el usuario " + user_name);
+    return false;
+  }
+  return StartsWith(answer.text, "si");
+}
+
+bool MailboxClient::CreateMailbox(std::string user_name) {
+  BusyGuard busy(*this);
+  const Answer answer = Request("crear_buzon.php?folder=" + MailboxFolderName(user_name));
+  if (!answer.reached) {
+    ReportFailure(RequestKind::kMailbox, answer.code);
+  } else {
+    ui_.LogTerminal(T("Creando buzón para usuario: ") + user_name);
+  }
+  if (!answer.text)
+    return false;
+  if (answer.text->starts_with("Error")) {
+    ui_.ShowMessageBox("No puedes usar el nombre de usario: " + user_name + "\nYa existe.",
+                       "Usuario ya existe", kBoxOkQuestion);
+    ui_.LogTerminal("Error. Ya existe el nombre de usuario: " + user_name);
+    return false;
+  }
+  ui_.LogTerminal(T("Buzón creado correctamente"));
+  return true;
+}
+
+bool MailboxClient::SendEncryptedMessage(Message record) {
+  BusyGuard busy(*this);
+  const std::string transport = EncryptText(BuildMessageText(record), record.password_msj);
+  const std::string folder = MailboxFolderName(record.usuario_receptor_msj);
+  if (transport.empty())
+    return false;
+  ui_.LogTerminal("Enviando mensaje ...");
+  const Answer answer =
+      Request("enviar_mensaje.php?name=datos&folder=" + folder + "&new=0&datacry=" + transport);
+  bool sent = false;
+  if (!answer.reached) {
+    ui_.LogTerminal(FailureText(RequestKind::kSend, answer.code));
+    ui_.SetStatusIcon(StatusIcon::kError);
+  } else {
+    ui_.LogTerminal("Mensaje enviado correctamente");
+    ui_.LogTerminal("Bytes enviados: " + std::to_string(transport.size()));
+    ui_.PlayEventSound(EventSound::kMessageSent);
+    sent = true;
+  }
+  if (answer.text || !answer.refusal.empty())
+    ui_.LogTerminal("SRV: " + answer.text.value_or(answer.refusal));
+  return sent;
+}
+
+}  // namespace velkorant

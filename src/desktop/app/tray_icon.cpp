@@ -1,0 +1,125 @@
+#include "app/tray_icon.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QMenu>
+#include <QPushButton>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <array>
+
+#include "app/main_frame.h"
+#include "mailbox/ui_services.h"
+#include "store/message_store.h"
+#include "ui/pictures.h"
+#include "view/main_view.h"
+#include "view/message_list_panel.h"
+
+namespace velkorant {
+namespace {
+
+// The envelope pictures of the states 1 to 4, as the main view shows them.
+QIcon EnvelopeIcon(int state) {
+  constexpr std::array<const char*, 4> kPictures = {"155", "157", "158", "156"};
+  if (state < 1 || state > 4)
+    state = 1;
+  QIcon icon;
+  for (const int width : {42, 84}) {
+    const QPixmap picture =
+        LoadPicture(QString::fromLatin1(kPictures[static_cast<std::size_t>(state - 1)]),
+                    QSize(width, width * 30 / 42));
+    if (!picture.isNull())
+      icon.addPixmap(picture);
+  }
+  return icon;
+}
+
+}  // namespace
+
+TrayIcon::TrayIcon(CMainFrame& frame, QObject* parent)
+    : QObject(parent), frame_(frame), tray_(new QSystemTrayIcon(this)), menu_(new QMenu) {
+  CMainView& view = *frame_.view();
+  menu_->addAction(QStringLiteral("Mostrar Velkorant"), this, &TrayIcon::BringToFront);
+  menu_->addAction(QStringLiteral("Recibir mensajes"), view.controls().receive,
+                   &QPushButton::click);
+  menu_->addSeparator();
+  if (QAction* exit = frame_.command(kCommandExit))
+    menu_->addAction(exit);
+  tray_->setContextMenu(menu_);
+  connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason why) {
+    if (why == QSystemTrayIcon::Trigger || why == QSystemTrayIcon::DoubleClick)
+      BringToFront();
+  });
+  connect(&view, &CMainView::statusIconChanged, this, &TrayIcon::OnStatusIcon);
+  // Rebuilt lists and selections (which mark messages read) change the unread count.
+  connect(&view.list(), &MessageListPanel::currentMessageChanged, this, &TrayIcon::Refresh);
+  tray_->setIcon(EnvelopeIcon(status_));
+  Refresh();
+}
+
+TrayIcon::~TrayIcon() {
+  delete menu_;
+}
+
+void TrayIcon::Show() {
+  tray_->show();
+}
+
+int TrayIcon::UnreadCount() const {
+  int unread = 0;
+  for (const Message& message : frame_.view()->message_store().messages())
+    unread += !message.enviado && message.flag_msj_desencriptado && !message.flag_msj_leido;
+  return unread;
+}
+
+QString TrayIcon::ToolTipFor(int unread) {
+  if (unread == 0)
+    return QStringLiteral("Velkorant: no hay mensajes sin leer");
+  if (unread == 1)
+    return QStringLiteral("Velkorant: 1 mensaje sin leer");
+  return QStringLiteral("Velkorant: %1 mensajes sin leer").arg(unread);
+}
+
+QString TrayIcon::toolTip() const {
+  return tray_->toolTip();
+}
+
+bool TrayIcon::ProgramActive() const {
+  const QWidget* active = QApplication::activeWindow();
+  return active != nullptr && (active == &frame_ || frame_.isAncestorOf(active));
+}
+
+void TrayIcon::OnStatusIcon(int state) {
+  status_ = state;
+  tray_->setIcon(EnvelopeIcon(state));
+  // Judged now: the run brings the window to the front right after this.
+  if (state == static_cast<int>(StatusIcon::kNewMessages) && !ProgramActive() && !notify_pending_) {
+    notify_pending_ = true;
+    // The run reloads the list after the envelope; the count is right once it has finished.
+    QTimer::singleShot(0, this, [this] {
+      notify_pending_ = false;
+      Refresh();
+      const QString title = QStringLiteral("Velkorant: mensajes nuevos");
+      const int unread = UnreadCount();
+      QString text = QStringLiteral("Tienes %1 mensajes sin leer.").arg(unread);
+      if (unread == 1) {
+        text = QStringLiteral("Tienes 1 mensaje sin leer.");
+      } else if (unread == 0) {
+        // Every new message stayed undecrypted: no password profile fits them.
+        text = QStringLiteral("Han llegado mensajes que no se han podido desencriptar.");
+      }
+      tray_->showMessage(title, text, EnvelopeIcon(status_));
+      emit notified(title, text);
+    });
+  }
+}
+
+void TrayIcon::Refresh() {
+  tray_->setToolTip(ToolTipFor(UnreadCount()));
+}
+
+void TrayIcon::BringToFront() {
+  frame_.view()->ui_services().BringToFront();
+}
+
+}  // namespace velkorant

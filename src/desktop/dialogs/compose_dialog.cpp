@@ -1,0 +1,163 @@
+#include "dialogs/compose_dialog.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+
+#include "mailbox/message_actions.h"
+#include "mailbox/ui_services.h"
+#include "ui/dialog_runner.h"
+#include "ui/qt_text.h"
+
+namespace velkorant {
+namespace {
+
+constexpr int kProfileNameLimit = 40;
+constexpr int kPasswordLimit = 40;
+
+}  // namespace
+
+CDialog_redactar_msj::CDialog_redactar_msj(SettingsStore& store, DialogRunner& runner,
+                                           ComposePresets presets, QWidget* parent)
+    : TemplateDialog(kComposeDialogId, QStringLiteral("Redactar mensaje"), 217, 235, parent),
+      store_(store),
+      runner_(runner),
+      own_user_name_(std::move(presets.own_user_name)) {
+  PlaceLabel(*this, 1006, QStringLiteral("Usuario receptor:"), {9, 10, 59, 9}, Qt::AlignRight);
+  receiver_field_ = PlaceField(*this, 1401, static_cast<int>(kReceiverLimit), {71, 8, 104, 13});
+  PlaceLabel(*this, 0, QStringLiteral("Asunto:"), {9, 27, 29, 8}, Qt::AlignRight);
+  subject_field_ = PlaceField(*this, 1402, static_cast<int>(kSubjectLimit), {40, 26, 170, 13});
+  PlaceLabel(*this, 0, QStringLiteral("Mensaje:"), {13, 44, 29, 8}, Qt::AlignHCenter);
+  reply_label_ = PlaceFramedLabel(*this, 1400, QStringLiteral("Respuesta"), {45, 42, 40, 10});
+  reply_label_->hide();
+  body_field_ = new LimitedTextEdit(static_cast<int>(kBodyLimit), this);
+  body_field_->setObjectName(QStringLiteral("1403"));
+  body_field_->setGeometry(units().Rect(7, 55, 203, 98));
+
+  PlaceGroup(*this, QStringLiteral("Contraseña de encriptación y desencriptación"),
+             {7, 156, 203, 49});
+  PlaceLabel(*this, 1008, QStringLiteral("Perfil:"), {31, 172, 25, 8}, Qt::AlignRight);
+  profile_list_ = PlaceComboBox(*this, 1404, {58, 171, 111, 122});
+  QPushButton* help = PlaceHelpButton(*this, 1407, {191, 166, 13, 12});
+  help->setAccessibleName(QStringLiteral("Ayuda sobre la contraseña del mensaje"));
+  PlaceLabel(*this, 1004, QStringLiteral("Contraseña:"), {15, 188, 39, 9}, Qt::AlignRight);
+  // The password always comes from a profile.
+  password_field_ = PlaceField(*this, 1405, kPasswordLimit, {58, 187, 111, 13});
+  password_field_->setReadOnly(true);
+  MakePasswordField(*password_field_);
+  show_password_ = PlaceCheckBox(*this, 1406, QStringLiteral("Ver"), {174, 188, 23, 10});
+
+  QPushButton* save =
+      PlaceButton(*this, kComposeSaveOnly, QStringLiteral("Guardar"), {7, 214, 49, 14});
+  QPushButton* send =
+      PlaceButton(*this, kDialogOk, QStringLiteral("Guardar y Enviar"), {73, 214, 70, 14});
+  send->setDefault(true);
+  QPushButton* cancel =
+      PlaceButton(*this, kDialogCancel, QStringLiteral("Cancelar"), {160, 214, 50, 14});
+
+  // Opening.
+  receiver_field_->setFocus(Qt::OtherFocusReason);
+  // In enumeration order, unsorted: the same order as the program's password list.
+  auto names = EnumerateProfiles(store_);
+  opened_ = names.has_value();
+  profile_names_ = std::move(names).value_or(std::vector<std::string>());
+  for (const std::string& name : profile_names_)
+    profile_list_->addItem(ToQString(name));
+  receiver_field_->SetFieldText(StoredText(presets.receiver));
+  subject_field_->SetFieldText(StoredText(presets.subject));
+  body_field_->SetFieldText(StoredText(presets.body));
+  reply_label_->setVisible(presets.reply);
+  int preselected = -1;
+  if (presets.profile_name) {
+    for (std::size_t i = 0; i < profile_names_.size(); ++i) {
+      if (profile_names_[i] == *presets.profile_name) {
+        preselected = static_cast<int>(i);
+        break;
+      }
+    }
+  }
+  profile_list_->setCurrentIndex(preselected);
+  LoadSelectedProfile();
+
+  connect(send, &QPushButton::clicked, this, [this] { Confirm(kDialogOk); });
+  connect(save, &QPushButton::clicked, this, [this] { Confirm(kComposeSaveOnly); });
+  connect(cancel, &QPushButton::clicked, this, &CDialog_redactar_msj::reject);
+  connect(show_password_, &QCheckBox::toggled, this, &CDialog_redactar_msj::OnShowPassword);
+  connect(help, &QPushButton::clicked, this, &CDialog_redactar_msj::OnHelp);
+  connect(profile_list_, &QComboBox::currentIndexChanged, this,
+          &CDialog_redactar_msj::LoadSelectedProfile);
+}
+
+void CDialog_redactar_msj::LoadSelectedProfile() {
+  const int index = profile_list_->currentIndex();
+  if (index < 0 || static_cast<std::size_t>(index) >= profile_names_.size())
+    return;
+  const auto stored = ReadProfile(store_, profile_names_[static_cast<std::size_t>(index)]);
+  if (!stored) {
+    ShowSettingsFailure(runner_, this, store_, true);
+    chosen_profile_ = PasswordProfile{};
+  } else {
+    chosen_profile_.name = stored->name;
+    chosen_profile_.password = stored->password;
+  }
+  password_field_->SetFieldText(StoredText(chosen_profile_.password));
+}
+
+void CDialog_redactar_msj::OnShowPassword() {
+  ShowPasswordInClear(*password_field_, show_password_->isChecked());
+}
+
+void CDialog_redactar_msj::OnHelp() {
+  runner_.ShowMessageBox(
+      this,
+      QStringLiteral(
+          "Esta contraseña también la debe conocer el usuario receptor de este mensaje para que "
+          "pueda descifrarlo.\n\nTanto emisor como receptor debéis establecer qué contraseña "
+          "usaréis para vuestros mensajes encriptados.\n\nEvidentemente no podéis usar Velkoran "
+          "para intercambiar contraseñas. Deberéis usar otro medio para tal fin, normalmente por "
+          "eMail o en persona."),
+      QStringLiteral("Contraseña de encriptación y desencriptación"), kBoxOkQuestion);
+}
+
+void CDialog_redactar_msj::Confirm(int result) {
+  const int chosen = profile_list_->currentIndex();
+  const std::string listed_name =
+      chosen >= 0 && static_cast<std::size_t>(chosen) < profile_names_.size()
+          ? profile_names_[static_cast<std::size_t>(chosen)]
+          : std::string();
+  FieldTaker taker(runner_, *this);
+  std::string profile_name;
+  std::string password;
+  std::string receiver;
+  std::string subject;
+  std::string body;
+  taker.Take(*profile_list_, "Perfil", listed_name, kProfileNameLimit, profile_name)
+      .Take(*password_field_, "Contraseña", ToAnsi(password_field_->text()), kPasswordLimit,
+            password)
+      .Take(*receiver_field_, "Usuario receptor", ToAnsi(receiver_field_->text()), kReceiverLimit,
+            receiver)
+      .Take(*subject_field_, "Asunto", ToAnsi(subject_field_->text()), kSubjectLimit, subject)
+      .Take(*body_field_, "Mensaje", ToAnsi(body_field_->FieldText()), kBodyLimit, body);
+  if (!taker.ok())
+    return;
+  profile_name_ = std::move(profile_name);
+  password_ = std::move(password);
+  receiver_ = std::move(receiver);
+  subject_ = std::move(subject);
+  body_ = std::move(body);
+  if (ValidateMessage())
+    done(result);
+}
+
+bool CDialog_redactar_msj::ValidateMessage() {
+  const auto refused =
+      velkorant::ValidateMessage(receiver_, own_user_name_, subject_, body_, password_);
+  if (!refused)
+    return true;
+  runner_.ShowMessageBox(this, ToQString(refused->text), ToQString(refused->caption),
+                         kBoxOkQuestion);
+  return false;
+}
+
+}  // namespace velkorant

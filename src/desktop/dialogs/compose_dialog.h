@@ -1,0 +1,83 @@
+#pragma once
+
+// The compose dialog (template 132, "Redactar mensaje"): receiver, subject, body and the password
+// profile that encrypts the message. The caller presets it, runs it and reads the fields back;
+// storing and sending are the caller's.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "settings/password_profiles.h"
+#include "dialogs/dialog_fields.h"
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+
+namespace velkorant {
+
+class DialogRunner;
+class SettingsStore;
+
+inline constexpr int kComposeDialogId = 132;
+// The dialog's results besides kDialogOk ("Guardar y Enviar") and kDialogCancel.
+inline constexpr int kComposeSaveOnly = 1408;
+
+struct ComposePresets {
+  std::string receiver;
+  std::string subject;
+  std::string body;  // line breaks CR LF
+  // The profile to choose at opening, by its listed name; none when absent or not listed.
+  std::optional<std::string> profile_name;
+  bool reply = false;
+  std::string own_user_name;
+};
+
+class CDialog_redactar_msj : public TemplateDialog {
+  Q_OBJECT
+
+ public:
+  CDialog_redactar_msj(SettingsStore& store, DialogRunner& runner, ComposePresets presets,
+                       QWidget* parent = nullptr);
+
+  // False when the profiles could not be read: the dialog must not be run.
+  bool opened() const { return opened_; }
+  // The fields as taken when the dialog was confirmed (Windows-1252; body lines end CR LF).
+  const std::string& receiver() const { return receiver_; }
+  const std::string& subject() const { return subject_; }
+  const std::string& body() const { return body_; }
+  const std::string& password() const { return password_; }
+
+  // Both confirm buttons run the same checks; the first failure's box keeps the dialog open.
+  virtual bool ValidateMessage();
+
+ private:
+  void Confirm(int result);
+  void LoadSelectedProfile();
+  void OnShowPassword();
+  void OnHelp();
+
+  SettingsStore& store_;
+  DialogRunner& runner_;
+  std::string own_user_name_;
+  std::vector<std::string> profile_names_;
+  bool opened_ = false;
+  PasswordProfile chosen_profile_;
+
+  std::string profile_name_;
+  std::string password_;
+  std::string receiver_;
+  std::string subject_;
+  std::string body_;
+
+  LimitedLineEdit* receiver_field_;
+  LimitedLineEdit* subject_field_;
+  QLabel* reply_label_;
+  LimitedTextEdit* body_field_;
+  QComboBox* profile_list_;
+  LimitedLineEdit* password_field_;
+  QCheckBox* show_password_;
+};
+
+}  // namespace velkorant

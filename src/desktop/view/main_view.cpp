@@ -1,0 +1,222 @@
+#include "view/main_view.h"
+
+#include <QCheckBox>
+#include <QLayout>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+
+#include "app/about_dialogs.h"
+#include "app/main_frame.h"
+#include "platform/ansi_text.h"
+#include "mailbox/mailbox_client.h"
+#include "mailbox/message_receiver.h"
+#include "dialogs/dialog_fields.h"
+#include "ui/dialog_runner.h"
+#include "ui/event_sound_player.h"
+#include "view/message_commands.h"
+#include "view/message_list_panel.h"
+#include "view/settings_commands.h"
+
+namespace velkorant {
+namespace {
+
+constexpr auto kVersionText = "Velkorant v1.1a";
+
+// The form's font comes first: the dialog units and every control follow it.
+DialogUnits PrepareForm(QWidget& form) {
+  form.setFont(DialogFont());
+  return DialogUnits(form.font());
+}
+
+}  // namespace
+
+CMainView::CMainView(SettingsStore& settings_store, DialogRunner& runner, QWidget* parent)
+    : QWidget(parent),
+      settings_store_(settings_store),
+      runner_(runner),
+      units_(PrepareForm(*this)),
+      controls_(BuildMainViewControls(*this, units_)),
+      store_("."),
+      sounds_(new EventSoundPlayer(this)),
+      terminal_(*controls_.terminal),
+      envelope_(controls_.envelope),
+      list_(new MessageListPanel(controls_, store_, settings_, this)),
+      ui_(std::make_unique<QtUiServices>(*this, runner_, *sounds_, settings_)),
+      client_(std::make_unique<MailboxClient>(settings_, *ui_, downloader_)),
+      receiver_(std::make_unique<MessageReceiver>(*client_, settings_, settings_store_, store_,
+                                                  passwords_)),
+      startup_timer_(new QTimer(this)),
+      receive_timer_(new QTimer(this)) {
+  setFixedSize(units_.X(kFormWidthUnits), units_.Y(kFormHeightUnits));
+  // The form's own data exchange shows both kinds of message from the start.
+  controls_.show_received->setChecked(true);
+  controls_.show_sent->setChecked(true);
+
+  startup_timer_->setObjectName(QString::number(kStartupTimerId));
+  receive_timer_->setObjectName(QString::number(kReceiveTimerId));
+  connect(startup_timer_, &QTimer::timeout, this, [this] { OnTimer(kStartupTimerId); });
+  connect(receive_timer_, &QTimer::timeout, this, [this] { OnTimer(kReceiveTimerId); });
+
+  connect(controls_.receive, &QPushButton::clicked, this, &CMainView::OnReceiveMessages);
+  connect(controls_.exit, &QPushButton::clicked, this, [this] { TopWindow()->close(); });
+  connect(controls_.clear_terminal, &QPushButton::clicked, this, [this] { terminal_.Clear(); });
+  connect(list_, &MessageListPanel::currentMessageChanged, this, &CMainView::UpdateActionButtons);
+  connect(controls_.profiles, &QPushButton::clicked, this, [this] { OnPasswordProfiles(*this); });
+  for (QPushButton* button : {controls_.compose, controls_.reply, controls_.new_to_sender,
+                              controls_.forward, controls_.edit}) {
+    const int command = button->objectName().toInt();
+    connect(button, &QPushButton::clicked, this,
+            [this, command] { OnMessageCommand(*this, command); });
+  }
+  connect(controls_.remove, &QPushButton::clicked, this, [this] { DeleteCurrentMessage(*this); });
+  connect(list_, &MessageListPanel::deleteRequested, this, [this] { DeleteCurrentMessage(*this); });
+}
+
+CMainView::~CMainView() = default;
+
+void CMainView::OnInitialUpdate(CMainFrame& frame) {
+  frame_ = &frame;
+  // 1. The filters start empty and off: the panel's own initial state.
+  // 2. A progress bar in status pane 1; nothing advances it.
+  auto* progress = new QProgressBar(frame.progress_pane());
+  progress->setObjectName(QStringLiteral("1"));
+  progress->setRange(0, 100);
+  progress->setTextVisible(false);
+  frame.progress_pane()->layout()->addWidget(progress);
+  // 3.
+  TopWindow()->setWindowTitle(QStringLiteral("Velkorant"));
+  // 4.
+  settings_readable_ = ReloadSettings();
+  // 5.
+  list_->Prepare();
+  ReloadMessages();
+  const bool messages_readable = store_.file(true).readable() && store_.file(false).readable();
+  // 6.
+  list_->reading_pane().Prepare();
+  // 7.
+  list_->reading_pane().Append(QString::fromLatin1(kVersionText), kReadingWhite, kReadingBackground,
+                               true);
+  // 8.
+  settings_readable_ = settings_readable_ && passwords_.LoadPasswordList(settings_store_);
+  // 9.
+  LoadButtonPictures(controls_);
+  // 10.
+  controls_.show_received->setChecked(true);
+  controls_.show_sent->setChecked(true);
+  // 11.
+  version_text_ = QString::fromLatin1(kVersionText);
+  // 12.
+  LogTerminal("Inicio del terminal OK");
+  if (!messages_readable) {
+    LogTerminal(Utf8ToAnsi("Error. No se puede leer ") + std::string(kSentMessagesFile) + " o " +
+                std::string(kReceivedMessagesFile) +
+                Utf8ToAnsi(" en esta carpeta; no se muestran sus mensajes."));
+  }
+  // 13.
+  frame.UpdateStatusPanes(version_text_);
+  // 14.
+  startup_timer_->start(kStartupTimerPeriodMs);
+  receive_timer_->start(kReceiveTimerPeriodMs);
+}
+
+void CMainView::LogTerminal(std::string_view text, std::string_view suffix) {
+  terminal_.Log(text, suffix);
+}
+
+void CMainView::SetStatusIcon(int state) {
+  envelope_.Set(state);
+  emit statusIconChanged(state);
+}
+
+void CMainView::ResetFilters() {
+  list_->ResetFilters();
+}
+
+void CMainView::ReloadMessages() {
+  list_->ReloadMessages();
+}
+
+QWidget* CMainView::TopWindow() {
+  return window();
+}
+
+void CMainView::UpdateActionButtons() {
+  const Message* current = list_->current_message();
+  const bool decrypted_received =
+      current != nullptr && !current->enviado && current->flag_msj_desencriptado;
+  controls_.reply->setEnabled(decrypted_received);
+  controls_.new_to_sender->setEnabled(decrypted_received);
+  controls_.forward->setEnabled(current != nullptr && current->enviado &&
+                                current->flag_msj_enviado_srv);
+  controls_.edit->setEnabled(current != nullptr && current->enviado &&
+                             !current->flag_msj_enviado_srv);
+  controls_.remove->setEnabled(current != nullptr);
+  controls_.receive->setEnabled(!settings_.user_name.empty());
+}
+
+bool CMainView::ReloadSettings() {
+  auto loaded = LoadSettings(settings_store_);
+  if (loaded)
+    settings_ = std::move(*loaded);
+  UpdateActionButtons();
+  return loaded.has_value();
+}
+
+bool CMainView::RequireSettings() {
+  if (!settings_readable_) {
+    settings_readable_ = ReloadSettings() && passwords_.LoadPasswordList(settings_store_);
+    if (!settings_readable_)
+      ShowSettingsFailure(runner_, TopWindow(), settings_store_, true);
+  }
+  return settings_readable_;
+}
+
+void CMainView::OnTimer(int id) {
+  if (id == kStartupTimerId) {
+    startup_timer_->stop();
+    SetStatusIcon(static_cast<int>(StatusIcon::kIdle));
+    if (!settings_readable_) {
+      // Not a new user: a user whose settings cannot be read. Nothing is shown or written as if
+      // this were a first run.
+      ShowSettingsFailure(runner_, TopWindow(), settings_store_, true);
+      return;
+    }
+    if (settings_.first_run != 0) {
+      OnShowLegalNotice();
+      settings_.first_run = 0;
+      if (!SaveCounters(settings_store_, settings_)) {
+        LogTerminal(Utf8ToAnsi("No se ha podido guardar que el aviso legal ya se ha mostrado: ") +
+                    settings_store_.DescribeProblem());
+      }
+    }
+    // Read now, so a change made in the preferences meanwhile applies.
+    if (settings_.receive_at_startup)
+      receiver_->ReceiveMessages();
+  } else if (id == kReceiveTimerId) {
+    if (settings_readable_ && settings_.receive_every_30_minutes)
+      receiver_->ReceiveMessages();
+  }
+}
+
+void CMainView::OnCheckServer() {
+  if (RequireSettings())
+    client_->CheckServer();
+}
+
+void CMainView::OnReceiveMessages() {
+  if (RequireSettings())
+    receiver_->ReceiveMessages();
+}
+
+void CMainView::OnShowEncryptionInfo() {
+  CAboutAES256Dlg dialog(TopWindow());
+  runner_.RunModal(dialog);
+}
+
+void CMainView::OnShowLegalNotice() {
+  CAboutDescargoRespoDlg dialog(TopWindow());
+  runner_.RunModal(dialog);
+}
+
+}  // namespace velkorant

@@ -1,0 +1,34 @@
+#pragma once
+
+// The message buttons of the main view: compose a new message, answer or write again to the
+// sender of a received one, forward or edit a sent one (one handler for the five), and delete.
+
+#include <string>
+
+#include "dialogs/compose_dialog.h"
+
+namespace velkorant {
+
+class CMainView;
+class PasswordList;
+struct Message;
+struct Settings;
+
+inline constexpr int kCommandReply = 1160;
+inline constexpr int kCommandNewToSender = 1161;
+inline constexpr int kCommandForward = 1162;
+inline constexpr int kCommandEdit = 1163;
+inline constexpr int kCommandCompose = 1164;
+
+// What the compose dialog opens with for `command`; `current` is the message shown, if any.
+ComposePresets MessageCommandPresets(int command, const Message* current, const Settings& settings,
+                                     const PasswordList& passwords);
+
+// Checks that a message can be written, runs the compose dialog, stores its message and, unless
+// only "Guardar" was asked for, sends it; the stored message is then selected.
+void OnMessageCommand(CMainView& view, int command);
+
+// Asks, then removes the current message from its store; the server is never contacted.
+void DeleteCurrentMessage(CMainView& view);
+
+}  // namespace velkorant

@@ -1,0 +1,85 @@
+#include "view/settings_commands.h"
+
+#include "mailbox/mailbox_client.h"
+#include "mailbox/message_receiver.h"
+#include "dialogs/preferences_dialog.h"
+#include "dialogs/profiles_dialog.h"
+#include "settings/settings_store.h"
+#include "dialogs/dialog_fields.h"
+#include "ui/dialog_runner.h"
+#include "ui/event_sound_player.h"
+#include "ui/qt_text.h"
+#include "view/main_view.h"
+
+namespace velkorant {
+
+namespace {
+
+// Opens a dialog that read the store itself, unless that failed.
+template <typename Dialog>
+int RunSettingsDialog(CMainView& view, Dialog& dialog) {
+  if (!dialog.opened()) {
+    ShowSettingsFailure(view.dialog_runner(), view.TopWindow(), view.settings_store(), true);
+    return kDialogCancel;
+  }
+  return view.dialog_runner().RunModal(dialog);
+}
+
+void ReloadPasswords(CMainView& view) {
+  if (!view.passwords().LoadPasswordList(view.settings_store()))
+    ShowSettingsFailure(view.dialog_runner(), view.TopWindow(), view.settings_store(), true);
+}
+
+}  // namespace
+
+void OnPasswordProfiles(CMainView& view) {
+  if (!view.RequireSettings())
+    return;
+  CFtpConnect dialog(view.settings_store(), view.dialog_runner(), view.TopWindow());
+  const int result = RunSettingsDialog(view, dialog);
+  if (result == kDialogOk) {
+    ReloadPasswords(view);
+    view.receiver().RetryUndecryptedMessages();
+  } else if (dialog.profile_deleted()) {
+    ReloadPasswords(view);
+  }
+}
+
+void OnPreferences(CMainView& view) {
+  if (!view.RequireSettings())
+    return;
+  const bool had_user = !view.settings().user_name.empty();
+  CDialog_preferencias dialog(
+      view.settings_store(), view.dialog_runner(), [&view](int id) { view.sounds().Play(id); },
+      view.TopWindow());
+  if (RunSettingsDialog(view, dialog) != kDialogOk)
+    return;
+  if (!had_user) {
+    // The dialog stored the name with its counter at 0. The registration goes to the server
+    // just confirmed, not to the one set before.
+    Preferences edited = dialog.edited();
+    Settings& settings = view.settings();
+    settings.user_name = edited.user_name;
+    settings.server_name = edited.server_name;
+    settings.received_counter = 0;
+    if (!view.mailbox_client().CreateMailbox(edited.user_name)) {
+      edited.user_name.clear();
+      settings.user_name.clear();
+      if (!SavePreferences(view.settings_store(), edited)) {
+        // Kept here, a name the server refused would fetch another user's mailbox.
+        view.dialog_runner().ShowMessageBox(
+            view.TopWindow(),
+            QStringLiteral("El servidor no ha registrado el nombre de usuario %1, pero no se ha "
+                           "podido quitar de la configuración.\n\n%2\n\nQuítalo con \"Eliminar "
+                           "este usuario\" en Preferencias en cuanto se pueda.")
+                .arg(ToQString(dialog.edited().user_name),
+                     ToQString(view.settings_store().DescribeProblem())),
+            QStringLiteral("No se ha podido guardar la configuración"), kBoxOkQuestion);
+      }
+    }
+  }
+  if (!view.ReloadSettings())
+    ShowSettingsFailure(view.dialog_runner(), view.TopWindow(), view.settings_store(), true);
+}
+
+}  // namespace velkorant
