@@ -537,14 +537,15 @@ void IniDocument::AppendLineEnd() {
     sections_.back().end = lines_.size();
 }
 
-IniFile::IniFile(std::filesystem::path path) : path_(std::move(path)) {}
+IniFile::IniFile(std::filesystem::path path, std::int64_t max_size)
+    : path_(std::move(path)), max_size_(max_size) {}
 
 void IniFile::Revalidate() {
   // Held edits are newer than the file.
   if (held_changes_)
     return;
   const FileStatus status = StatFile(path_);
-  if (status.state == FileState::kPresent && status.stamp.size >= kMaxFileSize) {
+  if (status.state == FileState::kPresent && status.stamp.size >= max_size_) {
     // Not a file this program wrote; never parsed, never overwritten.
     state_ = FileState::kUnreadable;
     stamp_ = status.stamp;
@@ -580,7 +581,7 @@ const IniDocument& IniFile::Read() {
 bool IniFile::Modify(const std::function<bool(IniDocument&)>& edit) {
   Revalidate();
   if (state_ == FileState::kUnreadable) {
-    last_error_ = stamp_.size >= kMaxFileSize ? Utf8ToAnsi("ocupa más de 1 GiB")
+    last_error_ = stamp_.size >= max_size_ ? Utf8ToAnsi("es demasiado grande")
                                               : "no se puede leer (o no es un archivo)";
     return false;
   }
@@ -605,8 +606,8 @@ bool IniFile::Modify(const std::function<bool(IniDocument&)>& edit) {
 
 bool IniFile::WriteDocument() {
   const std::string bytes = document_.Serialize();
-  if (static_cast<std::int64_t>(bytes.size()) >= kMaxFileSize) {
-    last_error_ = Utf8ToAnsi("ocuparía más de 1 GiB");
+  if (static_cast<std::int64_t>(bytes.size()) >= max_size_) {
+    last_error_ = Utf8ToAnsi("se haría demasiado grande para leerlo");
     return false;
   }
   FileStamp written;

@@ -137,7 +137,11 @@ class IniDocument {
 // at the next call, and a file that did not change is never parsed again.
 class IniFile {
  public:
-  explicit IniFile(std::filesystem::path path);
+  // Larger files read as unreadable: empty, and never overwritten; nor is a file ever written
+  // that would be this large, so that nothing is stored that could not be read back.
+  static constexpr std::int64_t kMaxFileSize = std::int64_t{1} << 30;
+
+  explicit IniFile(std::filesystem::path path, std::int64_t max_size = kMaxFileSize);
 
   const std::filesystem::path& path() const { return path_; }
 
@@ -174,16 +178,13 @@ class IniFile {
   // Drops the held edits and stops holding; the file stays as it was.
   void DiscardHeld();
 
-  // Larger files read as unreadable: empty, and never overwritten; nor is a file ever written
-  // that would be this large.
-  static constexpr std::int64_t kMaxFileSize = std::int64_t{1} << 30;
-
  private:
   void Revalidate();
   // Writes the cached content over the file, atomically.
   bool WriteDocument();
 
   std::filesystem::path path_;
+  std::int64_t max_size_;
   AtomicFileWriter writer_;
   IniDocument document_;
   FileState state_ = FileState::kMissing;
