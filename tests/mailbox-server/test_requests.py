@@ -25,7 +25,8 @@ class Scripts(unittest.TestCase):
         self.assertTrue(taken.status == 200 and taken.body.startswith(b"Error"), taken)
 
     def test_refused_requests_change_nothing(self):
-        folder, absent = new_folder(), new_folder()  # a mailbox, and a name no mailbox has
+        # A mailbox, and a name no mailbox has; each with a letter, so that its lower case differs.
+        folder, absent = "A" + new_folder()[1:], "B" + new_folder()[1:]
         marker = secrets.token_hex(4)[:7].upper()  # "../" and 7 hexadecimal digits: a 10-character name
         server.create(folder)
         good = ciphertext(2)
