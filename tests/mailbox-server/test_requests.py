@@ -58,8 +58,9 @@ class Scripts(unittest.TestCase):
                 answer = server.get(request, method)
                 self.assertTrue(answer.status == status and answer.body.startswith(b"Error"), answer)
         # A hook answers verbatim, does no work, and only for the mailbox it names.
-        (hooks / f"crear_buzon@{absent}").write_bytes(b"si\n")
-        self.assertEqual(server.get(f"crear_buzon.php?folder={absent}")[:2], (200, b"si\n"))
+        for content in (b"si\n", b""):
+            (hooks / f"crear_buzon@{absent}").write_bytes(content)
+            self.assertEqual(server.get(f"crear_buzon.php?folder={absent}")[:2], (200, content))
         server.create(new_folder())
         for hook in hooks.iterdir():
             if hook.name.partition("@")[2].upper() in (folder, absent):
