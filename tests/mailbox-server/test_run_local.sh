@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # run-local's life on a port and state folder of its own: start, start again, status, stop,
-# test hooks off and on, failures, and that no process is left behind (checked by PID).
+# test hooks off, a data root that cannot store, foreign pid files, and, as root, a start that
+# fails; no process is left behind (checked by PID).
 #   test_run_local.sh RUN_LOCAL [--unprivileged]
 # It takes a free port and the one after it. --unprivileged runs run-local as uid 65534 (needs root).
 # As root, the test runs in a mount namespace of its own, where it mounts a tiny data root.
@@ -11,201 +12,112 @@ if ((EUID == 0)) && [[ -z ${VELKORANT_OWN_MOUNTS:-} ]] && unshare --mount true 2
 fi
 run_local=$1 mode=${2:-}
 port=$("$(dirname "$0")/../support/free_port")
-busy_port=$((port + 1))
-
 work=$(mktemp -d)
-state=$work/state
+state=$work/state other=$work/other
 data=$state/data
-listener=""
 
+rl() { "$run_local" "$@"; }
+expected_uid=$EUID
 if [[ $mode == --unprivileged ]]; then
-  if ((EUID != 0)); then
-    echo "SKIP: running run-local as another user needs root"
-    rm -rf "$work"
-    exit 77
-  fi
-  chown 65534:65534 "$work"
-  # The checkout may sit where that user cannot read (under /root, say): run a copy of the
-  # server's files from the test's own folder instead.
-  if ! setpriv --reuid=65534 --regid=65534 --clear-groups test -x "$run_local"; then
-    cp -R "$(dirname "$run_local")" "$work/mailbox-server"
-    chown -R 65534:65534 "$work/mailbox-server"
-    run_local=$work/mailbox-server/$(basename "$run_local")
-  fi
-  as_user() { setpriv --reuid=65534 --regid=65534 --clear-groups env -i PATH="$PATH" HOME="$work" "$@"; }
+  ((EUID == 0)) || { echo "SKIP: running run-local as another user needs root"; rm -rf "$work"; exit 77; }
+  # That user may not read the checkout (under /root, say): it runs a copy of the server.
+  cp -R "$(dirname "$run_local")" "$work/mailbox-server"
+  chown -R 65534:65534 "$work"
+  run_local=$work/mailbox-server/run-local
+  rl() { setpriv --reuid=65534 --regid=65534 --clear-groups env -i PATH="$PATH" HOME="$work" "$run_local" "$@"; }
   expected_uid=65534
-else
-  as_user() { "$@"; }
-  expected_uid=$EUID
 fi
 
-# Every process that still holds a file of the state folder: masters and workers alike.
-leftovers() {
-  find /proc/[0-9]*/fd -lname "$state/*" 2>/dev/null | cut -d/ -f3 | sort -u | grep -vx "$$" || true
-}
+trap 'set +e; rl --state "$state" stop; rl --state "$other" stop; umount "$data" 2>/dev/null; rm -rf "$work"' EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
 
-cleanup() {
-  if [[ -n $listener ]]; then
-    kill "$listener" 2>/dev/null || true
-  fi
-  as_user "$run_local" --state "$state" stop >/dev/null 2>&1 || true
-  umount "$data" 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+# ask PATH: prints the body and the status of one request: "BODY 200".
+ask() { curl -s --max-time 10 --cacert "$state/tls/ca.pem" -w ' %{http_code}' "https://localhost:$port/velkorant/$1" || true; }
 
-fail() {
-  echo "FAIL: $*" >&2
-  exit 1
-}
+instance_pids() { local m; for m in $(cat "$state"/run/{nginx,php-fpm}.pid); do echo "$m"; pgrep -P "$m"; done; }
 
-rl() {
-  as_user "$run_local" "$@"
-}
-
-# ask PATH: prints "STATUS BODY" of one request, or "000 " when nothing answers.
-ask() {
-  local code
-  code=$(curl -s --max-time 10 --cacert "$state/tls/ca.pem" -o "$work/body" -w '%{http_code}' \
-    "https://localhost:$port/velkorant/$1" || true)
-  echo "$code $(cat "$work/body" 2>/dev/null || true)"
-  rm -f "$work/body"
-}
-
-live() {
-  [[ -e /proc/$1 ]] && ! grep -q '^State:[[:space:]]*Z' "/proc/$1/status" 2>/dev/null
-}
-
-instance_pids() {
-  local master
-  for master in "$(cat "$state/run/nginx.pid")" "$(cat "$state/run/php-fpm.pid")"; do
-    echo "$master"
-    ps -o pid= --ppid "$master" | tr -d " "
-  done
-}
-
+# Each process given has exited (zombies count as gone), and no process holds a state file.
 assert_all_gone() {
-  local pid
-  for pid in "$@"; do
-    ! live "$pid" || fail "process $pid still runs after stop"
-  done
-  [[ -z $(leftovers) ]] || fail "processes still hold files of the state folder: $(leftovers | tr '\n' ' ')"
+  local pid holders
+  for pid; do [[ ! -e /proc/$pid ]] || grep -q 'State:.*Z' "/proc/$pid/status" || fail "process $pid still runs"; done
+  holders=$(find /proc/[0-9]*/fd -lname "$state/*" 2>/dev/null | cut -d/ -f3 | sort -u | grep -vx "$$" || true)
+  [[ -z $holders ]] || fail "processes still hold files of the state folder: $holders"
 }
 
-echo "# not started yet"
+echo "# start, and start again: same lines, same processes"
 if rl --port "$port" --state "$state" status >/dev/null; then fail "status says running before start"; fi
-
-echo "# start"
 first=$(rl --port "$port" --state "$state" start)
-expected="server=localhost:$port/velkorant/
-ca=$state/tls/ca.pem"
-[[ $first == "$expected" ]] || fail "start printed: $first"
-[[ $(ask comprobar_conexion_servidor.php) == "200 OK" ]] || fail "no OK from the server check"
+[[ $first == "server=localhost:$port/velkorant/"$'\n'"ca=$state/tls/ca.pem" ]] || fail "start printed: $first"
+[[ $(ask comprobar_conexion_servidor.php) == "OK 200" ]] || fail "no OK from the server check"
 mapfile -t pids < <(instance_pids)
 ((${#pids[@]} >= 4)) || fail "expected nginx and php-fpm masters with workers, got ${pids[*]}"
-for pid in "${pids[@]}"; do
-  uid=$(awk '/^Uid:/ { print $2 }' "/proc/$pid/status")
-  [[ $uid == "$expected_uid" ]] || fail "process $pid runs as uid $uid, not $expected_uid"
-done
-key_mode=$(stat -c %a "$state/tls/server.key")
-[[ $key_mode == 600 ]] || fail "the server key is mode $key_mode"
-
-echo "# start again: same lines, same processes"
-second=$(rl --port "$port" --state "$state" start)
-[[ $second == "$first" ]] || fail "second start printed: $second"
-[[ $(instance_pids | sort) == $(printf '%s\n' "${pids[@]}" | sort) ]] || fail "second start changed the processes"
-if rl --port "$busy_port" --state "$state" start 2>/dev/null; then fail "start on another port was accepted while running"; fi
+uids=$(ps -o ruid=,euid= -p "${pids[*]}" | tr -s ' ' '\n' | sort -u | grep .)
+[[ $uids == "$expected_uid" ]] || fail "the server runs as uid $uids, not $expected_uid"
+[[ $(stat -c %a "$state/tls/server.key") == 600 ]] || fail "the server key is readable by others"
+[[ $(rl --port "$port" --state "$state" start) == "$first" ]] || fail "a second start printed other lines"
+[[ $(instance_pids | sort) == $(printf '%s\n' "${pids[@]}" | sort) ]] || fail "a second start changed the processes"
+if rl --port "$((port + 1))" --state "$state" start 2>/dev/null; then fail "start on another port was accepted while running"; fi
 if rl --port "$port" --state "$state" --test-hooks start 2>/dev/null; then fail "start with test hooks was accepted while running without"; fi
 [[ $(rl --state "$state" status) == "$first" ]] || fail "status did not report the running server"
 
 echo "# test hooks are inert when off"
-folder=$(openssl rand -hex 5 | tr a-f A-F)
-mkdir -p "$data/_test_answers"
-printf 'nothing' >"$data/_test_answers/comprobar_conexion_servidor"
-printf 'si' >"$data/_test_answers/existe_buzon@$folder"
-chmod -R a+rX "$data/_test_answers"
-[[ $(ask comprobar_conexion_servidor.php) == "200 OK" ]] || fail "a test answer was used without --test-hooks"
-[[ $(ask "existe_buzon.php?folder=$folder") == "200 no" ]] || fail "a test answer was used without --test-hooks"
+(umask 022 && mkdir "$data/_test_answers" && printf 'nothing' >"$data/_test_answers/comprobar_conexion_servidor")
+[[ $(ask comprobar_conexion_servidor.php) == "OK 200" ]] || fail "a test answer was used without --test-hooks"
 
-echo "# the server check fails while mailboxes cannot be stored"
+echo "# the server check and sends fail while mailboxes cannot be stored"
 mv "$data" "$data.away"
-answer=$(ask comprobar_conexion_servidor.php)
-[[ $answer == "500 Error"* ]] || fail "server check without a data root answered: $answer"
+[[ $(ask comprobar_conexion_servidor.php) == "Error"*" 500" ]] || fail "server check said OK without a data root"
 mv "$data.away" "$data"
 if [[ -n ${VELKORANT_OWN_MOUNTS:-} ]]; then
-  # Full, out of inodes, read-only: is_writable() cannot tell the first two.
+  # Full, out of inodes, read-only: is_writable() cannot tell the first two, nor root the third.
   mount -t tmpfs -o size=256k,nr_inodes=64 tmpfs "$data"
+  folder=$(openssl rand -hex 5 | tr a-f A-F)
   send="enviar_mensaje.php?name=datos&folder=$folder&new=0&datacry=$(openssl rand -hex 16 | tr a-f A-F)"
-  [[ $(ask "crear_buzon.php?folder=$folder") == "200 Buzon creado" ]] || fail "no mailbox on the small data root"
+  [[ $(ask "crear_buzon.php?folder=$folder") == "Buzon creado 200" ]] || fail "no mailbox on the small data root"
   for case in full no-inodes read-only; do
     case $case in
       full) dd if=/dev/zero of="$data/fill" bs=4k 2>/dev/null || true ;;
       no-inodes) for i in $(seq 64); do { : >"$data/fill$i"; } 2>/dev/null || break; done ;;
       read-only) mount -o remount,ro "$data" ;;
     esac
-    [[ $(ask comprobar_conexion_servidor.php) == "500 Error: "* ]] || fail "server check said OK on a $case data root"
-    [[ $(ask "$send") == "500 Error"* ]] || fail "a send on a $case data root did not fail"
+    [[ $(ask comprobar_conexion_servidor.php) == "Error: "*" 500" ]] || fail "server check said OK on a $case data root"
+    [[ $(ask "$send") == "Error"*" 500" ]] || fail "a send on a $case data root did not fail"
     mount -o remount,rw "$data"
     rm -f "$data"/fill*
-    [[ $(ask comprobar_conexion_servidor.php) == "200 OK" ]] || fail "no OK once the data root is $case no more"
+    [[ $(ask comprobar_conexion_servidor.php) == "OK 200" ]] || fail "no OK once the data root is $case no more"
   done
-  [[ $(ask "$send") == "200 Mensaje 1 guardado" ]] || fail "the failed sends left a gap in the numbering"
+  [[ $(ask "$send") == "Mensaje 1 guardado 200" ]] || fail "the failed sends left a gap in the numbering"
   [[ -z $(find "$data" -name '.probe-*' -o -name '.tmp-*') ]] || fail "probe or temporary files left behind"
   umount "$data"
 else
-  echo "(a data root that is full or read-only is not tried: mounting one needs root)"
+  echo "(a data root that is full, out of inodes or read-only is not tried: mounting one needs root)"
 fi
 
 echo "# stop"
 rl --state "$state" stop
 assert_all_gone "${pids[@]}"
-[[ ! -e $state/run/nginx.pid && ! -e $state/run/php-fpm.pid ]] || fail "pid files left after stop"
 if rl --state "$state" status >/dev/null; then fail "status says running after stop"; fi
-[[ $(ask comprobar_conexion_servidor.php) == "000 "* ]] || fail "something still answers on port $port"
 rl --state "$state" stop || fail "a second stop failed"
-
-echo "# test hooks on"
-[[ $(rl --port "$port" --state "$state" --test-hooks start) == "$first" ]] || fail "restart printed other lines"
-[[ $(ask comprobar_conexion_servidor.php) == "200 nothing" ]] || fail "the server check's test answer was not used"
-[[ $(ask "existe_buzon.php?folder=$folder") == "200 si" ]] || fail "the mailbox's test answer was not used"
-mapfile -t pids < <(instance_pids)
-rl --state "$state" stop
-assert_all_gone "${pids[@]}"
 
 echo "# pid files of other processes are never acted on"
 printf '%s\n' "$$" >"$state/run/nginx.pid"
 printf '%s\n' 4194303 >"$state/run/php-fpm.pid"
 if rl --state "$state" status >/dev/null; then fail "status took foreign pid files for a running server"; fi
 rl --state "$state" stop
-live "$$" || fail "unreachable"
-second=$(rl --port "$port" --state "$state" start)
-[[ $second == "$first" ]] || fail "start over stale pid files printed: $second"
+# Still here, so stop did not kill this shell; a start over the stale files keeps the CA.
+[[ $(rl --port "$port" --state "$state" start) == "$first" ]] || fail "start over stale pid files printed other lines"
 mapfile -t pids < <(instance_pids)
+
+# A start that fails takes the same paths for any user.
+if [[ $mode != --unprivileged ]]; then
+  echo "# a start on a port in use fails at once and cleans up after itself"
+  started=$SECONDS
+  if rl --port "$port" --state "$other" start >"$work/out" 2>"$work/err"; then fail "start succeeded on a port in use"; fi
+  ((SECONDS - started <= 25)) || fail "a failing start took $((SECONDS - started)) s"
+  [[ ! -s $work/out ]] && grep -q "nginx did not start" "$work/err" || fail "failing start said: $(cat "$work"/{out,err})"
+  state=$other assert_all_gone
+fi
 rl --state "$state" stop
 assert_all_gone "${pids[@]}"
-
-echo "# a start that cannot listen cleans up after itself"
-/usr/bin/python3 -c '
-import socket, sys, time
-s = socket.socket()
-s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-s.bind(("127.0.0.1", int(sys.argv[1])))
-s.listen()
-time.sleep(60)
-' "$busy_port" &
-listener=$!
-for _ in $(seq 50); do
-  ss -Hltn "sport = :$busy_port" | grep -q . && break
-  sleep 0.1
-done
-started=$SECONDS
-if rl --port "$busy_port" --state "$state" start >"$work/out" 2>"$work/err"; then
-  fail "start succeeded on a port in use"
-fi
-((SECONDS - started <= 25)) || fail "a failing start took $((SECONDS - started)) s"
-[[ ! -s $work/out ]] || fail "a failing start printed: $(cat "$work/out")"
-grep -q "nginx did not start" "$work/err" || fail "unclear error: $(cat "$work/err")"
-if rl --state "$state" status >/dev/null; then fail "status says running after a failed start"; fi
-assert_all_gone
 
 echo "PASS"

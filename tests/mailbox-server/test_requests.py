@@ -1,0 +1,114 @@
+# What the four scripts and the message files answer, byte for byte, and that a refused request
+# changes nothing.
+
+import os
+import pathlib
+import secrets
+import unittest
+
+from mailbox_http import Server, ciphertext, message_number, new_folder
+
+server = Server()
+SERVER_DIR = pathlib.Path(__file__).resolve().parents[2] / "mailbox-server"
+LARGEST = 64000  # hexadecimal digits one message may hold
+
+
+class Scripts(unittest.TestCase):
+    def test_create_exists_taken(self):
+        folder = new_folder()
+        self.assertEqual(server.get(f"existe_buzon.php?folder={folder}")[:2], (200, b"no"))
+        server.create(folder)
+        self.assertEqual(server.get(f"existe_buzon.php?folder={folder}")[:2], (200, b"si"))
+        self.assertEqual(server.get(f"existe_buzon.php?folder={folder}", "HEAD")[:2], (200, b""))
+        taken = server.get(f"crear_buzon.php?folder={folder}")
+        # A taken name is an answer the client reads, not an HTTP failure.
+        self.assertTrue(taken.status == 200 and taken.body.startswith(b"Error"), taken)
+
+    def test_refused_requests_change_nothing(self):
+        # A mailbox, and a name no mailbox has; each with a letter, so that its lower case differs.
+        folder, absent = "A" + new_folder()[1:], "B" + new_folder()[1:]
+        marker = secrets.token_hex(4)[:7].upper()  # "../" and 7 hexadecimal digits: a 10-character name
+        server.create(folder)
+        good = ciphertext(2)
+        hooks = server.data_root / "_test_answers"
+        hooks.mkdir(exist_ok=True)
+        cases = []
+        for script in ("existe_buzon", "crear_buzon", "enviar_mensaje"):
+            # A send goes to the mailbox that exists, so that a name let through would be stored.
+            f = folder if script == "enviar_mensaje" else absent
+            # The fixture runs with test hooks: one waiting here must not answer a bad request.
+            (hooks / f"{script}@{f.lower()}").write_bytes(b"si")
+            cases += [(f"{script}.php?{param}&name=datos&new=0&datacry={good}", "GET", 400) for param in (
+                f"folder={f.lower()}", f"folder={f[:9]}", f"folder={f}0", f"folder={f[:9]}G", f"folder={f}%0A",
+                f"folder=%20{f}", f"folder={f}/..", f"folder={f[:5]}%00{f[6:]}", "folder=", f"folder[]={f}",
+                f"dossier={f}", f"folder=../{marker}", f"folder=/tmp/{marker}", "folder=..")]
+        send = f"enviar_mensaje.php?folder={folder}"
+        cases += [(f"{send}&{query}", "GET", 400) for query in (
+            f"name=otros&new=0&datacry={good}", f"new=0&datacry={good}", f"name=datos&new=1&datacry={good}",
+            f"name=datos&datacry={good}", "name=datos&new=0", "name=datos&new=0&datacry=",
+            f"name=datos&new=0&datacry={good.lower()}", f"name=datos&new=0&datacry={'G' * 32}",
+            f"name=datos&new=0&datacry={good}A", f"name=datos&new=0&datacry={good[:48]}",
+            f"name=datos&new=0&datacry={good[:31]}%0A", f"name=datos&new=0&datacry[]={good}",
+            f"name=datos&new=0&datacry={ciphertext(LARGEST // 32 + 1)}")]
+        cases += [(f"{send}&name=datos&new=0&datacry={good}", "POST", 405),
+                  (f"crear_buzon.php?folder={absent}", "POST", 405),
+                  (f"enviar_mensaje.php?folder={absent}&name=datos&new=0&datacry={good}", "GET", 404)]
+        for request, method, status in cases:
+            with self.subTest(request=request[:80], method=method):
+                answer = server.get(request, method)
+                self.assertTrue(answer.status == status and answer.body.startswith(b"Error"), answer)
+        # A hook answers verbatim, does no work, and only for the mailbox it names.
+        for content in (b"si\n", b""):
+            (hooks / f"crear_buzon@{absent}").write_bytes(content)
+            self.assertEqual(server.get(f"crear_buzon.php?folder={absent}")[:2], (200, content))
+        server.create(new_folder())
+        for hook in hooks.iterdir():
+            if hook.name.partition("@")[2].upper() in (folder, absent):
+                hook.unlink()
+        # Nothing named after them in the state or server folder, nor beside any folder above.
+        names = [n for place in (server.data_root.parent, SERVER_DIR) for _, d, fs in os.walk(place) for n in d + fs]
+        names += [n for place in (*server.data_root.parents, "/tmp") for n in os.listdir(place)]
+        self.assertEqual([n for n in names if n == marker or absent[:9] in n.upper()], [])
+        self.assertEqual(server.message(folder, 1).status, 404)
+        self.assertEqual(message_number(server.send(folder, good)), 1)
+
+    def test_longest_request_line_reaches_the_scripts(self):
+        # nginx refuses (414) what PHP could not be handed in one FastCGI record, so a request
+        # just inside the line limit gets the script's own answer, not a 500.
+        target = f"{server.prefix}existe_buzon.php?folder={new_folder()}&pad="
+        pad = 63 * 1024 - len(f"GET {target} HTTP/1.1\r\n")
+        self.assertEqual(server.raw(target + "x" * pad)[:2], (200, b"no"))
+        longer = server.raw(target + "x" * (pad + 64))
+        self.assertTrue(longer.status == 414 and longer.body.startswith(b"Error"), longer)
+
+
+class MessageFiles(unittest.TestCase):
+    def test_numbered_in_order_and_served_back_as_data(self):
+        folder = new_folder()
+        server.create(folder)
+        texts = [ciphertext(blocks) for blocks in (1, 128, LARGEST // 32)]
+        for number, text in enumerate(texts, start=1):
+            self.assertEqual(message_number(server.send(folder, text)), number)
+        for number, text in enumerate(texts, start=1):
+            answer = server.message(folder, number)
+            self.assertEqual(answer[:2], (200, text.encode()))
+            headers = answer.headers.get("cache-control"), answer.headers.get("content-type")
+            self.assertEqual(headers, ("no-store", "application/octet-stream"))
+
+    def test_nothing_else_exists_and_nothing_planted_runs(self):
+        f, p, payload = new_folder(), server.prefix, b'<?php echo "EXEC" . "UTED"; ?>'
+        server.create(f)
+        # Planted behind the server's back, as if an attacker had managed to place them.
+        for name in ("evil.php", "msj_1_datos.php", "msj_1_datos.cry"):
+            (server.data_root / f / name).write_bytes(payload)
+        self.assertEqual(message_number(server.send(f, ciphertext(1))), 2)
+        self.assertEqual(server.message(f, 1)[:2], (200, payload))
+        for target in (f"{p}{f}/msj_3_datos.cry", f"{p}{f}/msj_0_datos.cry", f"{p}{f}/msj_01_datos.cry",
+                       f"{p}{new_folder()}/msj_1_datos.cry", f"{p}{f}/", f"{p}{f}/.lock", f"{p}_test_answers/",
+                       f"{p}{f}/evil.php", f"{p}{f}/msj_1_datos.php", f"{p}{f}/evil.php/msj_1_datos.cry",
+                       f"{p}{f}/msj_1_datos.cry/evil.php", f"{p}{f}/%65vil.php", f"/{f}/evil.php",
+                       f"{p}existe_buzon.php/../{f}/evil.php", f"{p}crear_buzon.php/{f}/evil.php",
+                       f"{p}%2e%2e/lib/request.php", "/lib/request.php", f"{p}%2e%2e/public/existe_buzon.php"):
+            with self.subTest(target=target):
+                self.assertEqual(server.raw(target)[:2], (404, b""))
+
