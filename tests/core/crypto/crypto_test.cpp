@@ -1,0 +1,133 @@
+#include <cryptopp/hex.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <random>
+#include <set>
+
+#include "crypto/digests.h"
+#include "crypto/message_cipher.h"
+
+namespace velkorant {
+namespace {
+
+std::string Hex(const CryptoPP::SecByteBlock& bytes) {
+  std::string hex;
+  CryptoPP::ArraySource(bytes, bytes.size(), true,
+                        new CryptoPP::HexEncoder(new CryptoPP::StringSink(hex)));
+  return hex;
+}
+std::string Unhex(std::string_view hex) {
+  std::string bytes;
+  CryptoPP::StringSource(std::string(hex), true,
+                         new CryptoPP::HexDecoder(new CryptoPP::StringSink(bytes)));
+  return bytes;
+}
+
+// NIST SP 800-38A F.2.5/F.2.6, CBC-AES256: the first plain block stands where the random prefix
+// goes; the fifth cipher block is the PKCS #7 padding block (from Python's cryptography package).
+const std::string kNistPlain = Unhex(
+    "6BC1BEE22E409F96E93D7E117393172AAE2D8A571E03AC9C9EB76FAC45AF8E5130C81C46A35CE411E5FBC1191A0A"
+    "52EFF69F2445DF4F9B17AD2B417BE66C3710");
+const std::string kNistCipher =
+    "F58C4C04D6E5F1BA779EABFB5F7BFBD69CFC4E967EDB808D679F777BC6702C7D39F23369A9D9BACFA530E2630423"
+    "1461B2EB05E2C39BE9FCDA6C19078C6A9D1B3F461796D6B0D6B2E0C2A72B4D80E644";
+DerivedKey NistKey() {
+  const std::string bytes = Unhex(
+      "603DEB1015CA71BE2B73AEF0857D77811F352C073B6108D72D9810A30914DFF4000102030405060708090A0B0C"
+      "0D0E0F");
+  DerivedKey key;
+  std::copy_n(bytes.begin(), 32, key.key.begin());
+  std::copy_n(bytes.begin() + 32, 16, key.iv.begin());
+  return key;
+}
+
+TEST(Crypto, KnownAnswers) {
+  const DerivedKey abc = DeriveKeyAndIv("abc");
+  struct Case {
+    const char* source;
+    std::string computed, expected;
+  } const cases[] = {
+      {"FIPS 180-4 SHA-256 \"abc\"", Sha256Hex("abc"),
+       "BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD"},
+      {"its first ten digits name a mailbox", MailboxFolderName("abc"), "BA7816BF8F"},
+      {"CRC-32 check value CBF43926, low byte first", Crc32Hex("123456789"), "2639F4CB"},
+      // hashlib.pbkdf2_hmac('sha512', b'abc', hashlib.sha512(b'abc').digest(), 8000, 64): the
+      // salt is FIPS 180-4's SHA-512 "abc" example; bytes 0-31 are the key, 32-47 the IV.
+      {"PBKDF2-HMAC-SHA512 key", Hex(abc.key),
+       "9AB01080AA5E68E4950F158D6F69C78DF8372FAFBBF7A70CD1CA48FE5474BEEC"},
+      {"PBKDF2-HMAC-SHA512 IV", Hex(abc.iv), "0E2688F43742BF34B0A87445C1431120"},
+      {"SP 800-38A encryption",
+       EncryptTextWithPrefix(kNistPlain.substr(0, 16), kNistPlain.substr(16), NistKey()),
+       kNistCipher},
+      {"SP 800-38A decryption", DecryptTextWithKey(kNistCipher, NistKey()), kNistPlain.substr(16)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.source);
+    EXPECT_EQ(c.computed, c.expected);
+  }
+}
+
+// The library's pipeline and the receive runs' shortcut give the same answer, a failure is never a
+// plain text, and the library's reason goes to the diagnostic sink as it is.
+TEST(Crypto, WhatDecrypts) {
+  static std::string diagnostics;
+  SetCipherDiagnosticSink([](std::string_view text) { diagnostics += text; });
+  const DerivedKey key = DeriveKeyAndIv("clave1234"), wrong = DeriveKeyAndIv("otra clave");
+  const std::string right = EncryptTextWithPrefix("abcdefgh12345678", "mensaje de prueba", key);
+  std::string spaced;
+  for (std::size_t i = 0; i < right.size(); ++i)
+    spaced += (i % 7 ? "" : "\r\n ") + std::string(1, static_cast<char>(std::tolower(right[i])));
+  struct Case {
+    const char* name;
+    std::string transport;
+    const DerivedKey& key;
+    std::optional<std::string> plain;
+    const char* diagnostic;
+  } const cases[] = {
+      {"right password", right, key, "mensaje de prueba", ""},
+      {"lower case, blanks and line breaks", spaced, key, "mensaje de prueba", ""},
+      {"an odd digit at the end", right + "A", key, "mensaje de prueba", ""},
+      {"empty plain text", EncryptTextWithPrefix("abcdefgh12345678", "", key), key, "", ""},
+      {"wrong password", right, wrong, std::nullopt, "invalid PKCS #7 block padding"},
+      {"empty", "", key, std::nullopt, "not a multiple of block size"},
+      {"not whole blocks", std::string(40, 'A'), key, std::nullopt, "not a multiple of block size"},
+      {"no room for the prefix", EncryptTextWithPrefix("", "", key), key, std::nullopt, ""},
+      {"first block alone", right.substr(0, 32), key, std::nullopt, "invalid PKCS #7"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    diagnostics.clear();
+    EXPECT_EQ(TryDecryptTextWithKey(c.transport, c.key), c.plain);
+    EXPECT_EQ(Ciphertext(c.transport).TryDecrypt(c.key), c.plain);
+    EXPECT_EQ(DecryptTextWithKey(c.transport, c.key), c.plain.value_or(""));
+    EXPECT_THAT(diagnostics, ::testing::HasSubstr(c.diagnostic));
+    EXPECT_EQ(diagnostics.find('\n'), std::string::npos) << "a line end of our own";
+  }
+  // Random blocks, some of which happen to end in valid padding.
+  std::mt19937 random(1234);
+  int padding_fits = 0;
+  for (int i = 0; i < 3000; ++i) {
+    std::string transport;
+    for (std::size_t digit = 32 * (1 + random() % 4); digit > 0; --digit)
+      transport += "0123456789ABCDEFabcdef"[random() % 22];
+    const auto expected = TryDecryptTextWithKey(transport, key);
+    ASSERT_EQ(Ciphertext(transport).TryDecrypt(key), expected) << transport;
+    padding_fits += expected.has_value();
+  }
+  EXPECT_GT(padding_fits, 5);
+  SetCipherDiagnosticSink(nullptr);
+}
+
+TEST(Crypto, EveryEncryptionHasItsOwnPrefix) {
+  std::string prefixes;
+  for (int i = 0; i < 200; ++i)
+    prefixes += MakeRandomPrefix();
+  // 3200 draws: each of the 62 letters and digits, and nothing else.
+  EXPECT_EQ(std::set<char>(prefixes.begin(), prefixes.end()).size(), 62u);
+  EXPECT_TRUE(std::all_of(prefixes.begin(), prefixes.end(), ::isalnum) && prefixes.size() == 3200);
+  EXPECT_NE(EncryptText("hola", "clave"), EncryptText("hola", "clave"));
+}
+
+}  // namespace
+}  // namespace velkorant
