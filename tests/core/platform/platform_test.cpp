@@ -1,0 +1,294 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <functional>
+
+#include "platform/ansi_text.h"
+#include "platform/ini_file.h"
+#include "platform/settings_db.h"
+#include "support/installation.h"
+
+namespace velkorant {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::string_literals;
+using testing::Installation;
+using Names = std::vector<std::string>;
+
+std::string Bytes(const fs::path& file) {
+  return fs::is_directory(file) ? "a folder" : Installation::Bytes(file);
+}
+
+TEST(AnsiText, EveryByteRoundTripsAsMicrosoftsTableSays) {
+  std::string all;
+  for (int byte = 0; byte < 256; ++byte)
+    all += static_cast<char>(byte);
+  EXPECT_EQ(Utf8ToAnsi(AnsiToUtf8(all)), all);
+  EXPECT_EQ(Utf16ToAnsi(AnsiToUtf16(all)), all);
+  EXPECT_EQ(Utf8ToAnsiExact(AnsiToUtf8(all)), all);
+  // Code page 1252 from 80 on; its five undefined bytes stand for the C1 controls of their value.
+  EXPECT_EQ(AnsiToUtf8(all.substr(0x80)),
+            "€\u0081‚ƒ„…†‡ˆ‰Š‹Œ\u008DŽ\u008F\u0090‘’“”•–—˜™š›œ\u009DžŸ\u00A0¡¢£¤¥¦§¨©ª«¬\u00AD®¯"
+            "°±²³´µ¶·¸¹º»¼½¾¿ÀÁÂÃÄÅÆÇÈÉÊËÌÍÎÏÐÑÒÓÔÕÖ×ØÙÚÛÜÝÞßàáâãäåæçèéêëìíîïðñòóôõö÷øùúûüýþÿ");
+  EXPECT_EQ(AnsiToUtf16(all.substr(0x80, 3)), u"€\u0081‚");
+}
+
+// Utf8ToAnsi takes Windows' best fit, else '?'; Utf8ToAnsiExact (for passwords) refuses whatever
+// would not come back as it was. Malformed: a lone lead byte, a cut sequence, an overlong '/', an
+// encoded surrogate.
+TEST(AnsiText, BestFitAndExactConversion) {
+  const std::nullopt_t none = std::nullopt;
+  struct Case {
+    std::string utf8, best_fit;
+    std::optional<std::string> exact;
+  } const cases[] = {{"año 25 €", "a\xF1o 25 \x80", "a\xF1o 25 \x80"},
+                     {"Łódź", "L\363dz", none},
+                     {"\u2010", "-", none},
+                     {"₃", "3", none},
+                     {"Ａ", "A", none},
+                     {"你好", "??", none},
+                     {"😀", "?", none},
+                     {"\xF1", "?", none},
+                     {"a\xC3", "a?", none},
+                     {"\xC0\xAF", "??", none},
+                     {"\xED\xA0\x80z", "???z", none}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.utf8);
+    EXPECT_EQ(Utf8ToAnsi(c.utf8), c.best_fit);
+    EXPECT_EQ(Utf8ToAnsiExact(c.utf8), c.exact);
+  }
+  EXPECT_EQ(Utf16ToAnsi(std::u16string{0xD83D, 0xDE00, u'x', 0xD800, u'b'}), "?x?b");
+}
+
+// A Unicode profile file as Windows writes it: UTF-16LE after its byte-order mark.
+std::string Utf16Le(std::u16string_view text) {
+  std::string bytes = "\xFF\xFE";
+  for (const char16_t unit : text)
+    bytes += {static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};
+  return bytes;
+}
+
+// The write / new key / new section / delete key / delete section sequence of Windows' own tests
+// of its profile functions; names match without regard to case and keep their spelling.
+TEST(IniDocument, WritesAndDeletesGiveWindowsBytes) {
+  IniDocument d = IniDocument::Parse("");
+  ASSERT_TRUE(d.WriteString("App1", "key1", "val1"));
+  EXPECT_EQ(d.Serialize(), "[App1]\r\nkey1=val1\r\n");
+  ASSERT_TRUE(d.WriteString("App1", "key2", "") && d.WriteString("App2", "key1", "x"));
+  EXPECT_EQ(d.Serialize(), "[App1]\r\nkey1=val1\r\nkey2=\r\n[App2]\r\nkey1=x\r\n");
+  ASSERT_TRUE(d.WriteString(" app1 ", "KEY1", "nuevo") && d.DeleteKey("APP2", "Key1"));
+  ASSERT_TRUE(d.DeleteKey("App2", "missing") && d.DeleteSection("nothing"));
+  EXPECT_EQ(d.Serialize(), "[App1]\r\nkey1=nuevo\r\nkey2=\r\n[App2]\r\n");
+  ASSERT_TRUE(d.DeleteSection("app1"));
+  EXPECT_EQ(d.Serialize(), "[App2]\r\n");
+}
+
+TEST(IniDocument, EditsChangeOnlyTheirLines) {
+  const auto write = [](std::string k, std::string v) -> std::function<void(IniDocument&)> {
+    return [=](IniDocument& d) { ASSERT_TRUE(d.WriteString("s", k, v)); };
+  };
+  const std::string odd = "\0junk\n; c\r\n[s]\n  a = 1 \n\n#x\r[t]\r\nb=2"s;
+  const std::u16string nota = u"; nota: 日本語 ü € 😀\r\n[s]\r\nk=ñ\r\n";
+  struct Case {
+    std::string before;
+    std::function<void(IniDocument&)> edit;
+    std::string after;
+  } const cases[] = {
+      {odd, [](IniDocument&) {}, odd},
+      {odd, write("A", "9"), "\0junk\n; c\r\n[s]\na=9\n\n#x\r[t]\r\nb=2"s},
+      {"[t]\r\nk=v", write("a", "b"), "[t]\r\nk=v\r\n[s]\r\na=b\r\n"},
+      {"[s]\r\nk=v\r\n\r\n[t]\r\n", write("n", "1"), "[s]\r\nk=v\r\nn=1\r\n\r\n[t]\r\n"},
+      {"[s]", write("n", "1"), "[s]\r\nn=1\r\n"},
+      {"x=0\r\n[s]\r\nk=1\r\n; c\r\n\r\n[b]\r\n", [](IniDocument& d) { d.DeleteSection("s"); },
+       "x=0\r\n[b]\r\n"},
+      {"", write("k", "a\r\n[t]\rk2=v\n\0z"s), "[s]\r\nk=a  [t] k2=v  z\r\n"},
+      {"\xEF\xBB\xBF[s]\nk=v\n",
+       [](IniDocument& d) { d.DeleteSection("s"), d.WriteString("t", "k", "w"); },
+       "\xEF\xBB\xBF[t]\r\nk=w\r\n"},
+      {Utf16Le(nota), write("n", "\xE9"), Utf16Le(nota + u"n=é\r\n")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.before);
+    IniDocument d = IniDocument::Parse(c.before);
+    c.edit(d);
+    EXPECT_EQ(d.Serialize(), c.after);
+  }
+}
+
+TEST(IniDocument, ReadRules) {
+  struct Case {
+    std::string file, section, key, value;
+  } const cases[] = {
+      {"\xEF\xBB\xBF[ s ]\r\n  Key A  =  spaced value \t\r\n", "S", "key a", "spaced value"},
+      {"k=before any section\r\n[s]\r\n", "s", "k", "DEF"},
+      {"[s]\r\nk=a=b ;no comment\r\n", "s", "k", "a=b ;no comment"},
+      {"[s]\r\n; k=comment\r\n", "s", "; k", "DEF"},
+      {"[s]\r\n#k=ordinary\r\n", "s", "#k", "ordinary"},
+      {"[s]\r\nno equals\r\n", "s", "no equals", "DEF"},
+      {"[s]\r\nk=first\r\nK=second\r\n", "s", "k", "first"},
+      {"[s]\r\n[S]\r\nk=later\r\n", "s", "k", "DEF"},  // only the first of two sections is read
+      {"[r]\rk=cr only\r[s]\rk=cr", "s", "k", "cr"},
+      {"[r]\nk=lf\n[s]\nk=lf only\n", "s", "k", "lf only"},
+      {"[s]\n[broken\nk=after broken\n", "s", "k", "after broken"},
+      {"[A\xD1O \x8A]\r\n\xC9=1\r\n", "a\xF1o \x9A", "\xE9", "1"},
+      {"[\xD7]\r\nk=2\r\n", "\xF7", "k", "DEF"},  // × and ÷ are no pair of cases
+      {Utf16Le(u"[s]\r\nk=ñ\r\n"), "s", "k", "\xF1"},
+      {"[s]\r\nk=" + std::string(5000, 'v'), "s", "k", std::string(4095, 'v')},  // Windows' buffer
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file.substr(0, 40));
+    EXPECT_EQ(IniDocument::Parse(c.file).GetString(c.section, c.key, "DEF  "), c.value);
+  }
+  for (const std::string value : {"\"Hola\"", " leading", "trailing ", "\ttab", "'x'", "\"", "''",
+                                  "\"a'", "a\"b\"", "", "; x", "[x]", "\x1A"}) {
+    IniDocument d = IniDocument::Parse("");
+    ASSERT_TRUE(d.WriteString("s", "k", value));
+    EXPECT_EQ(IniDocument::Parse(d.Serialize()).GetString("s", "k", "DEF"), value) << value;
+  }
+}
+
+// A link, a read-only file or a folder at the file's name is the user's doing, and a file this
+// program could not read back must not be made: each is refused, reported and left as it was.
+TEST(IniFile, RefusesWhatItMustNotReplace) {
+  const Installation folder;
+  const fs::path path = "f.ini", real = "real.ini";
+  const auto put = [](const fs::path& file) { std::ofstream(file) << "[s]\r\nk=1\r\n"; };
+  const std::int64_t any = IniFile::kMaxFileSize;
+  struct Case {
+    const char* name;
+    std::function<void()> make;
+    std::int64_t limit;
+    std::string value;
+    const char* reason;  // nullptr: written
+  } const cases[] = {
+      {"link", [&] { fs::create_symlink(real, path); }, any, "2", "enlace"},
+      {"read-only file", [&] { put(path), fs::permissions(path, fs::perms::owner_read); }, any, "2",
+       "lectura"},
+      {"folder", [&] { fs::create_directory(path); }, any, "2", "no se puede leer"},
+      {"too large to read", [&] { put(path); }, 10, "2", "demasiado grande"},
+      {"would grow too large to read", [&] { put(path); }, 11, "22", "demasiado grande"},
+      {"just below the limit", [&] { put(path); }, 11, "2", nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(path);
+    put(real);
+    c.make();
+    const auto type = fs::symlink_status(path).type();
+    const std::string before = Bytes(path);
+    IniFile file(path, c.limit);
+    EXPECT_EQ(file.WriteString("s", "k", c.value), c.reason == nullptr);
+    EXPECT_THAT(file.last_error(), ::testing::HasSubstr(c.reason ? c.reason : ""));
+    EXPECT_EQ(fs::symlink_status(path).type(), type);
+    EXPECT_EQ(Bytes(path), c.reason ? before : "[s]\r\nk=2\r\n");
+    EXPECT_EQ(Bytes(real), "[s]\r\nk=1\r\n");
+  }
+}
+
+class SettingsDatabaseTest : public ::testing::Test {
+ protected:
+  const Installation installation_;
+  const fs::path path_ = installation_.root() / "private" / "settings.sqlite3";
+  SettingsDatabase db_{path_};
+};
+
+TEST_F(SettingsDatabaseTest, ReadsCreateNothingAndWritesArePrivate) {
+  EXPECT_EQ(db_.ReadText("Opciones", "NombreUsuario"), std::nullopt);
+  EXPECT_EQ(db_.DeleteKey("PerfilPass\\Amigo"), DeleteKeyResult::kAbsent);
+  EXPECT_EQ(db_.status(), SettingsDatabaseStatus::kOk);
+  EXPECT_FALSE(fs::exists(path_.parent_path()));
+  const mode_t old_mask = ::umask(0);  // the modes must not depend on it
+  EXPECT_TRUE(db_.WriteInt("Opciones", "MsjsRecibidos", 3));
+  ::umask(old_mask);
+  EXPECT_EQ(fs::status(path_).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(fs::status(path_.parent_path()).permissions(), fs::perms::owner_all);
+  EXPECT_EQ(db_.ReadText("PerfilPass\\Amigo", "Password"), std::nullopt);
+  EXPECT_EQ(db_.SubkeyNames(""), Names{"Opciones"});
+}
+
+TEST_F(SettingsDatabaseTest, NamesIgnoreCaseKeepTheirFirstSpellingAndSortAsOnWindows) {
+  // Windows-1252 letters too: Ñ/ñ, Š/š (8A/9A), Ÿ/ÿ (9F/FF); × and ÷ are no pair.
+  ASSERT_TRUE(db_.WriteText("PerfilPass\\\xD1\x8A\x9F", "Password", "1") &&
+              db_.WriteText("PERFILPASS\\\xF1\x9A\xFF", "PASSWORD", "2") &&
+              db_.WriteText("\xD7", "", ""));
+  EXPECT_EQ(db_.ReadText("perfilpass\\\xF1\x8A\xFF", "password"), "2");
+  EXPECT_EQ(db_.SubkeyNames("PerfilPass"), Names{"\xD1\x8A\x9F"});
+  EXPECT_FALSE(db_.KeyExists("\xF7"));
+  for (const char* name : {"b", "A_B", "zeta", "AB", "[x", "_x", "a", "\xF1u", "Nu", "\x80"})
+    ASSERT_TRUE(db_.WriteInt(std::string("K\\") + name, "v", 1)) << name;
+  // Upper-cased, "_" (5F) and "[" (5B) come after the letters; Ñ (D1) and € (U+20AC) after ASCII.
+  EXPECT_EQ(db_.SubkeyNames("K"),
+            (Names{"a", "AB", "A_B", "b", "Nu", "zeta", "[x", "_x", "\xF1u", "\x80"}));
+}
+
+TEST_F(SettingsDatabaseTest, KeysNestAndOnlyKeysWithoutSubkeysAreDeleted) {
+  ASSERT_TRUE(db_.WriteText("A\\B\\C", "v", "abajo") && db_.WriteText("A", "x\\y", "literal"));
+  EXPECT_EQ(db_.ReadText("a\\b\\c\\", "V"), "abajo");  // one trailing separator is ignored
+  EXPECT_EQ(db_.ReadText("A", "x\\y"), "literal");     // value names are no paths
+  for (const std::string& bad : {"\\A"s, "A\\\\B"s, "A\\"s + std::string(256, 'k')})
+    EXPECT_FALSE(db_.WriteText(bad, "v", "x")) << bad;
+  EXPECT_EQ(db_.DeleteKey("a\\b"), DeleteKeyResult::kHasSubkeys);
+  EXPECT_EQ(db_.DeleteKey("A\\B\\c"), DeleteKeyResult::kDeleted);
+  EXPECT_EQ(db_.DeleteKey("A\\B\\C"), DeleteKeyResult::kAbsent);
+  EXPECT_EQ(db_.DeleteKey(""), DeleteKeyResult::kFailed);  // never the root
+  // A key made again under an old name starts empty, in its new spelling.
+  ASSERT_TRUE(db_.WriteInt("A\\b\\c", "w", 1));
+  EXPECT_EQ(db_.ReadText("A\\B\\C", "v"), std::nullopt);
+  EXPECT_EQ(db_.SubkeyNames("A\\B"), Names{"c"});
+  EXPECT_EQ(db_.SubkeyNames(""), Names{"A"});
+}
+
+TEST_F(SettingsDatabaseTest, ValuesKeepTheirBytesAndTypes) {
+  std::string every_byte;
+  for (int i = 0; i < 256; ++i)
+    every_byte.push_back(static_cast<char>(i));
+  const ValueWrite writes[] = {{"T", "bytes", every_byte},
+                               {"T", "empty", ""},
+                               {"T", "n", -5},
+                               {"T", "digits", "7"},
+                               {"T", "DIGITS", "8"}};
+  ASSERT_TRUE(db_.WriteValues(writes));
+  EXPECT_EQ(std::tuple(db_.ReadText("T", "bytes"), db_.ReadText("T", "empty"),
+                       db_.ReadText("T", "n"), db_.ReadText("T", "digits")),
+            std::tuple(every_byte, "", "-5", "8"));
+  // An integer's decimal text is no number to a reader.
+  EXPECT_EQ(std::tuple(db_.ReadInt("T", "n"), db_.ReadInt("T", "digits")),
+            std::tuple(std::optional(-5), std::optional<int>()));
+  // All or nothing; and removing a value creates no key.
+  const ValueWrite failing[] = {{"U", "uno", 1}, {"\\bad", "dos", "2"}};
+  const std::monostate remove;
+  const ValueWrite removals[] = {{"T", "n", remove}, {"T\\Sub", "x", remove}, {"U", "x", remove}};
+  EXPECT_FALSE(db_.WriteValues(failing));
+  ASSERT_TRUE(db_.WriteValues(removals));
+  EXPECT_EQ(std::tuple(db_.ReadText("T", "n"), db_.ReadText("T", "empty")),
+            std::tuple(std::optional<std::string>(), std::optional<std::string>("")));
+  EXPECT_EQ(std::tuple(db_.SubkeyNames(""), db_.SubkeyNames("T")), std::tuple(Names{"T"}, Names{}));
+}
+
+TEST_F(SettingsDatabaseTest, ProcessesWritingAtOnceLoseNothing) {
+  pid_t children[3];
+  for (int p = 0; p < 3; ++p) {
+    if ((children[p] = ::fork()) == 0) {
+      SettingsDatabase db(path_);
+      bool ok = true;
+      for (int i = 0; i < 40; ++i)
+        ok = db.WriteInt("P" + std::to_string(p), "n" + std::to_string(i), i) && ok;
+      ::_exit(ok ? 0 : 1);
+    }
+  }
+  for (const pid_t child : children) {
+    int status = -1;
+    ::waitpid(child, &status, 0);
+    EXPECT_EQ(status, 0);
+  }
+  for (int i = 0; i < 120; ++i)
+    EXPECT_EQ(db_.ReadInt("P" + std::to_string(i / 40), "n" + std::to_string(i % 40)), i % 40);
+}
+
+}  // namespace
+}  // namespace velkorant
