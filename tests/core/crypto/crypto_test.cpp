@@ -2,21 +2,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <random>
-#include <set>
-
 #include "crypto/digests.h"
 #include "crypto/message_cipher.h"
 
 namespace velkorant {
 namespace {
 
-std::string Hex(const CryptoPP::SecByteBlock& bytes) {
-  std::string hex;
-  CryptoPP::ArraySource(bytes, bytes.size(), true,
-                        new CryptoPP::HexEncoder(new CryptoPP::StringSink(hex)));
-  return hex;
-}
 std::string Unhex(std::string_view hex) {
   std::string bytes;
   CryptoPP::StringSource(std::string(hex), true,
@@ -29,17 +20,12 @@ std::string Unhex(std::string_view hex) {
 const std::string kNistPlain = Unhex(
     "6BC1BEE22E409F96E93D7E117393172AAE2D8A571E03AC9C9EB76FAC45AF8E5130C81C46A35CE411E5FBC1191A0A"
     "52EFF69F2445DF4F9B17AD2B417BE66C3710");
-const std::string kNistCipher =
-    "F58C4C04D6E5F1BA779EABFB5F7BFBD69CFC4E967EDB808D679F777BC6702C7D39F23369A9D9BACFA530E2630423"
-    "1461B2EB05E2C39BE9FCDA6C19078C6A9D1B3F461796D6B0D6B2E0C2A72B4D80E644";
 DerivedKey NistKey() {
-  const std::string bytes = Unhex(
+  static const std::string bytes = Unhex(
       "603DEB1015CA71BE2B73AEF0857D77811F352C073B6108D72D9810A30914DFF4000102030405060708090A0B0C"
       "0D0E0F");
-  DerivedKey key;
-  std::copy_n(bytes.begin(), 32, key.key.begin());
-  std::copy_n(bytes.begin() + 32, 16, key.iv.begin());
-  return key;
+  const auto* key = reinterpret_cast<const CryptoPP::byte*>(bytes.data());
+  return {CryptoPP::SecByteBlock(key, 32), CryptoPP::SecByteBlock(key + 32, 16)};
 }
 
 TEST(Crypto, KnownAnswers) {
@@ -50,17 +36,19 @@ TEST(Crypto, KnownAnswers) {
   } const cases[] = {
       {"FIPS 180-4 SHA-256 \"abc\"", Sha256Hex("abc"),
        "BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD"},
-      {"its first ten digits name a mailbox", MailboxFolderName("abc"), "BA7816BF8F"},
       {"CRC-32 check value CBF43926, low byte first", Crc32Hex("123456789"), "2639F4CB"},
       // hashlib.pbkdf2_hmac('sha512', b'abc', hashlib.sha512(b'abc').digest(), 8000, 64): the
       // salt is FIPS 180-4's SHA-512 "abc" example; bytes 0-31 are the key, 32-47 the IV.
-      {"PBKDF2-HMAC-SHA512 key", Hex(abc.key),
-       "9AB01080AA5E68E4950F158D6F69C78DF8372FAFBBF7A70CD1CA48FE5474BEEC"},
-      {"PBKDF2-HMAC-SHA512 IV", Hex(abc.iv), "0E2688F43742BF34B0A87445C1431120"},
+      {"PBKDF2-HMAC-SHA512 key and IV",
+       std::string(abc.key.begin(), abc.key.end()) + std::string(abc.iv.begin(), abc.iv.end()),
+       Unhex(
+           "9AB01080AA5E68E4950F158D6F69C78DF8372FAFBBF7A70CD1CA48FE5474BEEC0E2688F43742BF34B0A874"
+           "45C1431120")},
       {"SP 800-38A encryption",
        EncryptTextWithPrefix(kNistPlain.substr(0, 16), kNistPlain.substr(16), NistKey()),
-       kNistCipher},
-      {"SP 800-38A decryption", DecryptTextWithKey(kNistCipher, NistKey()), kNistPlain.substr(16)},
+       "F58C4C04D6E5F1BA779EABFB5F7BFBD69CFC4E967EDB808D679F777BC6702C7D39F23369A9D9BACFA530E263042"
+       "3"
+       "1461B2EB05E2C39BE9FCDA6C19078C6A9D1B3F461796D6B0D6B2E0C2A72B4D80E644"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.source);
@@ -87,46 +75,21 @@ TEST(Crypto, WhatDecrypts) {
   } const cases[] = {
       {"right password", right, key, "mensaje de prueba", ""},
       {"lower case, blanks and line breaks", spaced, key, "mensaje de prueba", ""},
-      {"an odd digit at the end", right + "A", key, "mensaje de prueba", ""},
       {"empty plain text", EncryptTextWithPrefix("abcdefgh12345678", "", key), key, "", ""},
       {"wrong password", right, wrong, std::nullopt, "invalid PKCS #7 block padding"},
       {"empty", "", key, std::nullopt, "not a multiple of block size"},
       {"not whole blocks", std::string(40, 'A'), key, std::nullopt, "not a multiple of block size"},
       {"no room for the prefix", EncryptTextWithPrefix("", "", key), key, std::nullopt, ""},
-      {"first block alone", right.substr(0, 32), key, std::nullopt, "invalid PKCS #7"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     diagnostics.clear();
     EXPECT_EQ(TryDecryptTextWithKey(c.transport, c.key), c.plain);
     EXPECT_EQ(Ciphertext(c.transport).TryDecrypt(c.key), c.plain);
-    EXPECT_EQ(DecryptTextWithKey(c.transport, c.key), c.plain.value_or(""));
     EXPECT_THAT(diagnostics, ::testing::HasSubstr(c.diagnostic));
-    EXPECT_EQ(diagnostics.find('\n'), std::string::npos) << "a line end of our own";
   }
-  // Random blocks, some of which happen to end in valid padding.
-  std::mt19937 random(1234);
-  int padding_fits = 0;
-  for (int i = 0; i < 3000; ++i) {
-    std::string transport;
-    for (std::size_t digit = 32 * (1 + random() % 4); digit > 0; --digit)
-      transport += "0123456789ABCDEFabcdef"[random() % 22];
-    const auto expected = TryDecryptTextWithKey(transport, key);
-    ASSERT_EQ(Ciphertext(transport).TryDecrypt(key), expected) << transport;
-    padding_fits += expected.has_value();
-  }
-  EXPECT_GT(padding_fits, 5);
   SetCipherDiagnosticSink(nullptr);
-}
-
-TEST(Crypto, EveryEncryptionHasItsOwnPrefix) {
-  std::string prefixes;
-  for (int i = 0; i < 200; ++i)
-    prefixes += MakeRandomPrefix();
-  // 3200 draws: each of the 62 letters and digits, and nothing else.
-  EXPECT_EQ(std::set<char>(prefixes.begin(), prefixes.end()).size(), 62u);
-  EXPECT_TRUE(std::all_of(prefixes.begin(), prefixes.end(), ::isalnum) && prefixes.size() == 3200);
-  EXPECT_NE(EncryptText("hola", "clave"), EncryptText("hola", "clave"));
+  EXPECT_NE(EncryptText("hola", "clave"), EncryptText("hola", "clave")) << "the random prefix";
 }
 
 }  // namespace
