@@ -1,5 +1,4 @@
 #include <cryptopp/hex.h>
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "crypto/digests.h"
@@ -56,39 +55,33 @@ TEST(Crypto, KnownAnswers) {
   }
 }
 
-// The library's pipeline and the receive runs' shortcut give the same answer, a failure is never a
-// plain text, and the library's reason goes to the diagnostic sink as it is.
+// The library's pipeline and the receive runs' shortcut give the same answer, and a failure is
+// never a plain text.
 TEST(Crypto, WhatDecrypts) {
-  static std::string diagnostics;
-  SetCipherDiagnosticSink([](std::string_view text) { diagnostics += text; });
   const DerivedKey key = DeriveKeyAndIv("clave1234"), wrong = DeriveKeyAndIv("otra clave");
   const std::string right = EncryptTextWithPrefix("abcdefgh12345678", "mensaje de prueba", key);
-  std::string spaced;
-  for (std::size_t i = 0; i < right.size(); ++i)
-    spaced += (i % 7 ? "" : "\r\n ") + std::string(1, static_cast<char>(std::tolower(right[i])));
+  // The last byte of the second block turned so that the padding (15 bytes of 0F) ends in 00.
+  std::string zero = right;
+  zero[63] = "FEDCBA9876543210"[std::stoi(zero.substr(63, 1), nullptr, 16)];
   struct Case {
     const char* name;
     std::string transport;
     const DerivedKey& key;
     std::optional<std::string> plain;
-    const char* diagnostic;
   } const cases[] = {
-      {"right password", right, key, "mensaje de prueba", ""},
-      {"lower case, blanks and line breaks", spaced, key, "mensaje de prueba", ""},
-      {"empty plain text", EncryptTextWithPrefix("abcdefgh12345678", "", key), key, "", ""},
-      {"wrong password", right, wrong, std::nullopt, "invalid PKCS #7 block padding"},
-      {"empty", "", key, std::nullopt, "not a multiple of block size"},
-      {"not whole blocks", std::string(40, 'A'), key, std::nullopt, "not a multiple of block size"},
-      {"no room for the prefix", EncryptTextWithPrefix("", "", key), key, std::nullopt, ""},
+      {"right password", right, key, "mensaje de prueba"},
+      {"empty plain text", EncryptTextWithPrefix("abcdefgh12345678", "", key), key, ""},
+      {"wrong password", right, wrong, std::nullopt},
+      {"padding of zero", zero, key, std::nullopt},
+      {"empty", "", key, std::nullopt},
+      {"not whole blocks", std::string(40, 'A'), key, std::nullopt},
+      {"no room for the prefix", EncryptTextWithPrefix("", "", key), key, std::nullopt},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    diagnostics.clear();
     EXPECT_EQ(TryDecryptTextWithKey(c.transport, c.key), c.plain);
     EXPECT_EQ(Ciphertext(c.transport).TryDecrypt(c.key), c.plain);
-    EXPECT_THAT(diagnostics, ::testing::HasSubstr(c.diagnostic));
   }
-  SetCipherDiagnosticSink(nullptr);
   EXPECT_NE(EncryptText("hola", "clave"), EncryptText("hola", "clave")) << "the random prefix";
 }
 
