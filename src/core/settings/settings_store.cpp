@@ -51,6 +51,10 @@ SettingsStore::SettingsStore() : database_(SettingsDatabase::DefaultPath()) {}
 SettingsStore::SettingsStore(std::filesystem::path database_path)
     : database_(std::move(database_path)) {}
 
+SettingsStore::SettingsStore(std::filesystem::path database_path,
+                             std::chrono::milliseconds busy_timeout)
+    : database_(std::move(database_path), busy_timeout) {}
+
 std::optional<std::string> SettingsStore::ReadText(std::string_view section, std::string_view entry,
                                                    std::string_view default_value) {
   auto value = database_.ReadText(section, entry);

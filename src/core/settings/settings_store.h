@@ -5,6 +5,7 @@
 // settings database. Nothing here reports a failed read (the default is used instead); writes
 // return whether they reached the database, which the program's own callers ignore.
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <initializer_list>
@@ -54,6 +55,8 @@ class SettingsStore {
   // The user's database at SettingsDatabase::DefaultPath().
   SettingsStore();
   explicit SettingsStore(std::filesystem::path database_path);
+  // With another wait for a database locked by another program (tests wait briefly).
+  SettingsStore(std::filesystem::path database_path, std::chrono::milliseconds busy_timeout);
 
   // The default when the section or entry is absent; nullopt when the store cannot be read.
   std::optional<std::string> ReadText(std::string_view section, std::string_view entry,

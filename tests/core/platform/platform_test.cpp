@@ -1,0 +1,246 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <functional>
+
+#include "platform/ansi_text.h"
+#include "platform/ini_file.h"
+#include "platform/settings_db.h"
+#include "support/installation.h"
+
+namespace velkorant {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::string_literals;
+using testing::Installation;
+using Names = std::vector<std::string>;
+
+std::string Bytes(const fs::path& file) {
+  return fs::is_directory(file) ? "a folder" : Installation::Bytes(file);
+}
+
+TEST(AnsiText, EveryByteRoundTripsAsMicrosoftsTableSays) {
+  std::string all;
+  for (int byte = 0; byte < 256; ++byte)
+    all += static_cast<char>(byte);
+  EXPECT_EQ(Utf8ToAnsi(AnsiToUtf8(all)), all);
+  EXPECT_EQ(Utf16ToAnsi(AnsiToUtf16(all)), all);
+  EXPECT_EQ(Utf8ToAnsiExact(AnsiToUtf8(all)), all);
+  // Code page 1252 from 80 on; its five undefined bytes stand for the C1 controls of their value.
+  EXPECT_EQ(AnsiToUtf8(all.substr(0x80)),
+            "€\u0081‚ƒ„…†‡ˆ‰Š‹Œ\u008DŽ\u008F\u0090‘’“”•–—˜™š›œ\u009DžŸ\u00A0¡¢£¤¥¦§¨©ª«¬\u00AD®¯"
+            "°±²³´µ¶·¸¹º»¼½¾¿ÀÁÂÃÄÅÆÇÈÉÊËÌÍÎÏÐÑÒÓÔÕÖ×ØÙÚÛÜÝÞßàáâãäåæçèéêëìíîïðñòóôõö÷øùúûüýþÿ");
+}
+
+// Utf8ToAnsi takes Windows' best fit, else '?'; Utf8ToAnsiExact (for passwords) refuses whatever
+// would not come back as it was. Malformed: a lone lead byte, a cut sequence, an overlong '/', an
+// encoded surrogate.
+TEST(AnsiText, BestFitAndExactConversion) {
+  struct Case {
+    std::string utf8, best_fit;
+    std::optional<std::string> exact;
+  } const cases[] = {{"año 25 €", "a\xF1o 25 \x80", "a\xF1o 25 \x80"},
+                     {"Łódź", "L\363dz", {}},
+                     {"😀", "?", {}},
+                     {"\xF1", "?", {}},
+                     {"a\xC3", "a?", {}},
+                     {"\xC0\xAF", "??", {}},
+                     {"\xED\xA0\x80z", "???z", {}}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.utf8);
+    EXPECT_EQ(Utf8ToAnsi(c.utf8), c.best_fit);
+    EXPECT_EQ(Utf8ToAnsiExact(c.utf8), c.exact);
+  }
+  EXPECT_EQ(Utf16ToAnsi(std::u16string{0xD83D, 0xDE00, u'x', 0xD800, u'b'}), "?x?b");
+}
+
+// A Unicode profile file as Windows writes it: UTF-16LE after its byte-order mark.
+std::string Utf16Le(std::u16string_view text) {
+  std::string bytes = "\xFF\xFE";
+  for (const char16_t unit : text)
+    bytes += {static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};
+  return bytes;
+}
+
+// The write / new key / new section / delete key / delete section sequence of Windows' own tests
+// of its profile functions; names match without regard to case and keep their spelling.
+TEST(IniDocument, WritesAndDeletesGiveWindowsBytes) {
+  IniDocument d = IniDocument::Parse("");
+  ASSERT_TRUE(d.WriteString("App1", "key1", "val1"));
+  EXPECT_EQ(d.Serialize(), "[App1]\r\nkey1=val1\r\n");
+  ASSERT_TRUE(d.WriteString("App1", "key2", "") && d.WriteString("App2", "key1", "x"));
+  EXPECT_EQ(d.Serialize(), "[App1]\r\nkey1=val1\r\nkey2=\r\n[App2]\r\nkey1=x\r\n");
+  ASSERT_TRUE(d.WriteString(" app1 ", "KEY1", "nuevo") && d.DeleteKey("APP2", "Key1"));
+  EXPECT_EQ(d.Serialize(), "[App1]\r\nkey1=nuevo\r\nkey2=\r\n[App2]\r\n");
+  ASSERT_TRUE(d.DeleteSection("app1"));
+  EXPECT_EQ(d.Serialize(), "[App2]\r\n");
+}
+
+TEST(IniDocument, EditsChangeOnlyTheirLines) {
+  const auto write = [](std::string k, std::string v) -> std::function<void(IniDocument&)> {
+    return [=](IniDocument& d) { ASSERT_TRUE(d.WriteString("s", k, v)); };
+  };
+  const std::string odd = "\0junk\n; c\r\n[s]\n  a = 1 \n\n#x\r[t]\r\nb=2"s;
+  const std::u16string nota = u"; nota: 日本語 ü € 😀\r\n[s]\r\nk=ñ\r\n";
+  struct Case {
+    std::string before;
+    std::function<void(IniDocument&)> edit;
+    std::string after;
+  } const cases[] = {
+      {odd, [](IniDocument&) {}, odd},
+      {odd, write("A", "9"), "\0junk\n; c\r\n[s]\na=9\n\n#x\r[t]\r\nb=2"s},
+      {"[t]\r\nk=v", write("a", "b"), "[t]\r\nk=v\r\n[s]\r\na=b\r\n"},
+      {"[s]\r\nk=v\r\n\r\n[t]\r\n", write("n", "1"), "[s]\r\nk=v\r\nn=1\r\n\r\n[t]\r\n"},
+      {"x=0\r\n[s]\r\nk=1\r\n; c\r\n\r\n[b]\r\n", [](IniDocument& d) { d.DeleteSection("s"); },
+       "x=0\r\n[b]\r\n"},
+      {"", write("k", "a\r\n[t]\rk2=v\n\0z"s), "[s]\r\nk=a  [t] k2=v  z\r\n"},
+      {"", write("k", " hola "), "[s]\r\nk=\" hola \"\r\n"},  // quotes keep its blanks
+      {"\xEF\xBB\xBF[s]\nk=v\n",
+       [](IniDocument& d) { d.DeleteSection("s"), d.WriteString("t", "k", "w"); },
+       "\xEF\xBB\xBF[t]\r\nk=w\r\n"},
+      {Utf16Le(nota), write("n", "\xE9"), Utf16Le(nota + u"n=é\r\n")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.before);
+    IniDocument d = IniDocument::Parse(c.before);
+    c.edit(d);
+    EXPECT_EQ(d.Serialize(), c.after);
+  }
+}
+
+TEST(IniDocument, ReadRules) {
+  struct Case {
+    std::string file, section, key, value;
+  } const cases[] = {
+      {"\xEF\xBB\xBF[ s ]\r\n  Key A  =  spaced value \t\r\n", "S", "key a", "spaced value"},
+      {"[s]\r\nk=a=b ;no comment\r\n", "s", "k", "a=b ;no comment"},
+      {"[s]\r\n; k=comment\r\n", "s", "; k", "DEF"},
+      {"[s]\r\n#k=ordinary\r\n", "s", "#k", "ordinary"},
+      {"[s]\r\nk=\"\"twice\"\" \r\n", "s", "k", "\"twice\""},  // one pair of quotes goes
+      {"[s]\r\nk=first\r\nK=second\r\n", "s", "k", "first"},
+      {"[s]\r\n[S]\r\nk=later\r\n", "s", "k", "DEF"},  // only the first of two sections is read
+      {"[s]\n[broken\nk=after broken\n", "s", "k", "after broken"},
+      {"[A\xD1O \x8A]\r\n\xC9=1\r\n", "a\xF1o \x9A", "\xE9", "1"},
+      {Utf16Le(u"[s]\r\nk=ñ\r\n"), "s", "k", "\xF1"},
+      {"[s]\r\nk=" + std::string(5000, 'v'), "s", "k", std::string(4095, 'v')},  // Windows' buffer
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file.substr(0, 40));
+    EXPECT_EQ(IniDocument::Parse(c.file).GetString(c.section, c.key, "DEF  "), c.value);
+  }
+}
+
+// A link, a read-only file or a folder at the file's name is the user's doing, and a file this
+// program could not read back must not be made: each is refused, reported and left as it was.
+TEST(IniFile, RefusesWhatItMustNotReplace) {
+  const Installation folder;
+  const fs::path path = "f.ini", real = "real.ini";
+  const auto put = [](const fs::path& file) { std::ofstream(file) << "[s]\r\nk=1\r\n"; };
+  struct Case {
+    std::function<void()> make;
+    std::int64_t limit;
+    std::string value;
+    const char* reason;  // nullptr: written
+  } const cases[] = {
+      {[&] { fs::create_symlink(real, path); }, IniFile::kMaxFileSize, "2", "enlace"},
+      {[&] { put(path), fs::permissions(path, fs::perms::owner_read); }, IniFile::kMaxFileSize, "2",
+       "lectura"},
+      {[&] { fs::create_directory(path); }, IniFile::kMaxFileSize, "2", "no se puede leer"},
+      {[&] { put(path); }, 10, "2", "demasiado grande"},
+      {[&] { put(path); }, 11, "22", "demasiado grande"},
+      {[&] { put(path); }, 11, "2", nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(&c - cases);
+    fs::remove_all(path);
+    put(real);
+    c.make();
+    const auto type = fs::symlink_status(path).type();
+    const std::string before = Bytes(path);
+    IniFile file(path, c.limit);
+    EXPECT_EQ(file.WriteString("s", "k", c.value), c.reason == nullptr);
+    EXPECT_THAT(file.last_error(), ::testing::HasSubstr(c.reason ? c.reason : ""));
+    EXPECT_EQ(std::tuple(fs::symlink_status(path).type(), Bytes(path), Bytes(real)),
+              std::tuple(type, c.reason ? before : "[s]\r\nk=2\r\n", "[s]\r\nk=1\r\n"));
+  }
+}
+
+class SettingsDatabaseTest : public ::testing::Test {
+ protected:
+  const Installation installation_;
+  const fs::path path_ = installation_.root() / "private" / "settings.sqlite3";
+  SettingsDatabase db_{path_};
+};
+
+TEST_F(SettingsDatabaseTest, ReadsCreateNothingAndValuesKeepTheirBytesAndTypes) {
+  EXPECT_EQ(std::tuple(db_.ReadText("T", "x"), db_.DeleteKey("T"), db_.status()),
+            std::tuple(std::nullopt, DeleteKeyResult::kAbsent, SettingsDatabaseStatus::kOk));
+  EXPECT_FALSE(fs::exists(path_.parent_path()));
+  const std::string bytes = "\0\x01\x7F\x80\xFF z"s;
+  const ValueWrite writes[] = {
+      {"T", "bytes", bytes}, {"T", "empty", ""}, {"T", "n", -5}, {"T", "digits", "7"}};
+  const mode_t old_mask = ::umask(0);  // the modes must not depend on it
+  EXPECT_TRUE(db_.WriteValues(writes));
+  ::umask(old_mask);
+  EXPECT_EQ(fs::status(path_).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(fs::status(path_.parent_path()).permissions(), fs::perms::owner_all);
+  // An integer reads as its decimal text; a text of digits is no number to a reader.
+  EXPECT_EQ(std::tuple(db_.ReadText("T", "bytes"), db_.ReadText("T", "empty"),
+                       db_.ReadText("T", "n"), db_.ReadInt("T", "n"), db_.ReadInt("T", "digits")),
+            std::tuple(bytes, "", "-5", -5, std::nullopt));
+  ASSERT_TRUE(db_.WriteInt("T", "DIGITS", 8));
+  EXPECT_EQ(db_.ReadInt("T", "digits"), 8);
+  // All or nothing; and neither reads nor removals create keys.
+  const ValueWrite failing[] = {{"U", "uno", 1}, {"\\bad", "dos", "2"}};
+  const std::monostate remove;
+  const ValueWrite removals[] = {{"T", "n", remove}, {"T\\Sub", "x", remove}, {"U", "x", remove}};
+  EXPECT_FALSE(db_.WriteValues(failing));
+  ASSERT_TRUE(db_.WriteValues(removals));
+  EXPECT_EQ(std::tuple(db_.ReadText("T", "n"), db_.ReadText("T", "empty"), db_.ReadText("V", "")),
+            std::tuple(std::nullopt, "", std::nullopt));
+  EXPECT_EQ(std::tuple(db_.SubkeyNames(""), db_.SubkeyNames("T")), std::tuple(Names{"T"}, Names{}));
+}
+
+TEST_F(SettingsDatabaseTest, NamesKeysAndSubkeysAsOnWindows) {
+  // Windows-1252 letters too: Ñ/ñ, Š/š (8A/9A), Ÿ/ÿ (9F/FF).
+  ASSERT_TRUE(db_.WriteText("PerfilPass\\\xD1\x8A\x9F", "Password", "1") &&
+              db_.WriteText("PERFILPASS\\\xF1\x9A\xFF", "PASSWORD", "2"));
+  EXPECT_EQ(db_.ReadText("perfilpass\\\xF1\x8A\xFF", "password"), "2");
+  EXPECT_EQ(db_.SubkeyNames("PerfilPass"), Names{"\xD1\x8A\x9F"});
+  for (const char* name : {"b", "A_B", "zeta", "AB", "[x", "_x", "a", "\xF1u", "Nu", "\x80"})
+    ASSERT_TRUE(db_.WriteInt(std::string("K\\") + name, "v", 1)) << name;
+  // Upper-cased, "_" (5F) and "[" (5B) come after the letters; Ñ (D1) and € (U+20AC) after ASCII.
+  EXPECT_EQ(db_.SubkeyNames("K"),
+            (Names{"a", "AB", "A_B", "b", "Nu", "zeta", "[x", "_x", "\xF1u", "\x80"}));
+
+  ASSERT_TRUE(db_.WriteText("A\\B\\C", "v", "abajo"));
+  EXPECT_EQ(db_.DeleteKey("a\\b"), DeleteKeyResult::kHasSubkeys);
+  EXPECT_EQ(db_.DeleteKey("A\\B\\c"), DeleteKeyResult::kDeleted);
+  EXPECT_EQ(db_.DeleteKey("A\\B\\C"), DeleteKeyResult::kAbsent);
+  EXPECT_EQ(db_.DeleteKey(""), DeleteKeyResult::kFailed);  // never the root
+  // A key made again under an old name starts empty, in its new spelling.
+  ASSERT_TRUE(db_.WriteInt("A\\b\\c", "w", 1));
+  EXPECT_EQ(std::tuple(db_.ReadText("A\\B\\C", "v"), db_.SubkeyNames("A\\B")),
+            std::tuple(std::nullopt, Names{"c"}));
+}
+
+TEST_F(SettingsDatabaseTest, ProcessesWritingAtOnceLoseNothing) {
+  const pid_t child = ::fork();
+  bool ok = true;
+  for (int i = 0; i < 60; ++i)
+    ok = db_.WriteInt(child == 0 ? "hijo" : "padre", std::to_string(i), i) && ok;
+  if (child == 0)
+    ::_exit(ok ? 0 : 1);
+  int status = -1;
+  EXPECT_TRUE(::waitpid(child, &status, 0) == child && status == 0 && ok);
+  for (int i = 0; i < 120; ++i)
+    EXPECT_EQ(db_.ReadInt(i < 60 ? "hijo" : "padre", std::to_string(i % 60)), i % 60);
+}
+
+}  // namespace
+}  // namespace velkorant
