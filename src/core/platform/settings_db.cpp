@@ -377,6 +377,10 @@ bool SettingsDatabase::Open(bool create) {
            ProblemOfErrno(error.value()));
     return false;
   }
+  if (exists && !fs::is_regular_file(path_, error)) {
+    Failed("the settings database is not a file:", SettingsProblem::kNotAFile);
+    return false;
+  }
   if (!exists) {
     if (!create)
       return false;  // nothing stored yet, which is no failure

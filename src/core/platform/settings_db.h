@@ -45,6 +45,7 @@ enum class SettingsProblem {
   kDamaged,       // not a database, or a damaged one
   kNewerVersion,  // written by a newer version of the program
   kNoAccess,      // no permission, or a read-only file or disk
+  kNotAFile,      // a folder (or something else) in its place
   kDiskFull,
   kOther,
 };

@@ -120,6 +120,10 @@ std::string SettingsStore::DescribeProblem() const {
       reason = "No hay permiso para usarlo, o está en un disco de sólo lectura.";
       advice = "Da a tu usuario permiso de lectura y escritura sobre el archivo y su carpeta.";
       break;
+    case SettingsProblem::kNotAFile:
+      reason = "En su lugar hay una carpeta, o algo que no es un archivo.";
+      advice = "Apártalo a otro sitio y vuelve a intentarlo.";
+      break;
     case SettingsProblem::kDiskFull:
       reason = "El disco está lleno.";
       advice = "Libera espacio en el disco y vuelve a intentarlo.";

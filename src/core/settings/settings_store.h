@@ -2,8 +2,8 @@
 
 // The user's settings: who the user is on the mailbox server, where that server is, three
 // options and two pieces of bookkeeping, kept in the section "Opciones" of the per-user
-// settings database. Nothing here reports a failed read (the default is used instead); writes
-// return whether they reached the database, which the program's own callers ignore.
+// settings database. A value that is not there reads as its default; a store that cannot be read
+// is never mistaken for that: reads then give nothing, and writes return false.
 
 #include <chrono>
 #include <cstdint>

@@ -321,8 +321,13 @@ bool MessageStore::BeginBatch(std::chrono::milliseconds wait) {
 bool MessageStore::EndBatch() {
   if (!in_batch_)
     return false;
+  if (batch_failed_) {
+    // Part of it is missing: writing the rest could store a message twice or skip one.
+    AbandonBatch();
+    return false;
+  }
   in_batch_ = false;
-  bool ok = !batch_failed_;
+  bool ok = true;
   for (const bool enviado : {true, false}) {
     IniFile& changed = file(enviado);
     const bool flushed = changed.Flush();
@@ -334,7 +339,6 @@ bool MessageStore::EndBatch() {
                     (flushed ? changed.writer().last_error() : changed.last_error());
     }
   }
-  batch_failed_ = false;
   lock_.Release();
   return ok;
 }

@@ -60,7 +60,8 @@ class MessageStore {
   // Many saves, one write: between the two calls changes are held in memory (loads see them),
   // and EndBatch writes each changed file once, atomically, and flushes it to disk. A crash
   // before EndBatch leaves the files as they were before BeginBatch. EndBatch is false when a
-  // change of the batch failed or the write did; the files then stay as they were.
+  // change of the batch failed (nothing of the batch is then written) or a file's write did
+  // (that file stays as it was).
   // BeginBatch also takes the folder's lock until EndBatch; false (and no batch) when another
   // process kept it longer than `wait`.
   bool BeginBatch(std::chrono::milliseconds wait = kLockWait);
@@ -68,8 +69,8 @@ class MessageStore {
   // Ends a batch without writing anything of it.
   void AbandonBatch();
 
-  // Why the last change that failed did (Windows-1252, in the user's language): which file and
-  // what went wrong.
+  // Why the last change that failed did (Windows-1252, in the user's language): which file (or
+  // that the folder was busy) and what went wrong.
   const std::string& last_error() const { return last_error_; }
 
   // Every change takes this lock, shared with the other processes of the program; a flow that

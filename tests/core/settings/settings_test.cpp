@@ -107,9 +107,8 @@ TEST(Settings, AStoreThatCannotBeReadIsNeverTakenForAnEmptyOne) {
       {"no database", put("SQLite format 3" + std::string(5000, '\xEE')), "dañado", false},
       {"damaged page", damage_last_page, "dañado", false},
       {"newer version", sql("PRAGMA user_version = 2"), "más reciente", false},
-      // Said as for a file that may not be used: not quite what happened.
       {"folder", [&file] { return fs::remove(file), fs::create_directory(file), Hold(); },
-       "No hay permiso", false},
+       "una carpeta", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
