@@ -19,10 +19,11 @@ int main(int argc, char* argv[]) {
     for (QWidget* window : QApplication::topLevelWidgets()) {
       auto* dialog = qobject_cast<QDialog*>(window);
       const qint64 now = QDateTime::currentMSecsSinceEpoch();
-      const qint64 since = dialog ? dialog->property("open_since").toLongLong() : 0;
-      if (dialog && (!dialog->isVisible() || since == 0))
-        dialog->setProperty("open_since", dialog->isVisible() ? now : 0);
-      if (dialog && dialog->isVisible() && since != 0 && now - since > 5000) {
+      if (!window->isVisible() || dialog == nullptr) {
+        window->setProperty("shown_at", QVariant());
+      } else if (!dialog->property("shown_at").isValid()) {
+        dialog->setProperty("shown_at", now);
+      } else if (now - dialog->property("shown_at").toLongLong() > 5000) {
         ADD_FAILURE() << "the window \"" << dialog->windowTitle().toStdString()
                       << "\" stayed open 5 s";
         dialog->done(QDialog::Rejected);

@@ -43,17 +43,13 @@ inline void PrintTo(const QString& text, std::ostream* out) {
 
 namespace velkorant::testing {
 
-struct Event {
-  QString caption, text;  // a box's caption and text, or a dialog's title
-  QString dialog;         // a dialog's template number
-};
-
+// Records every box and answers it from `answers` (OK, or No to a question, once they run out)
+// after `on_box` ran; runs each dialog modally, handing it to the next of `steps`.
 class Runner final : public DialogRunner {
  public:
-  // Answered from `answers` (OK, or No to a question, once they run out) after `on_box` ran.
   int ShowMessageBox(QWidget*, const QString& text, const QString& caption,
                      unsigned type) override {
-    events.push_back({caption, text, {}});
+    events.push_back({caption, text});
     if (on_box)
       on_box();
     const int answer =
@@ -62,7 +58,7 @@ class Runner final : public DialogRunner {
     return answer;
   }
   int RunModal(QDialog& dialog) override {
-    events.push_back({dialog.windowTitle(), {}, dialog.objectName()});
+    dialogs << dialog.windowTitle();
     EXPECT_FALSE(steps.empty()) << "no step for the dialog " << dialog.objectName().toStdString();
     if (steps.empty())
       return kDialogCancel;
@@ -70,14 +66,16 @@ class Runner final : public DialogRunner {
     steps.pop_front();
     return dialog.exec();
   }
+  // The boxes' captions.
   QStringList Captions() const {
     QStringList captions;
-    for (const Event& event : events)
-      captions << event.caption;
+    for (const auto& [caption, text] : events)
+      captions << caption;
     return captions;
   }
 
-  std::vector<Event> events;
+  std::vector<std::pair<QString, QString>> events;  // caption and text
+  QStringList dialogs;                              // their titles
   std::deque<int> answers;
   std::function<void()> on_box;
   std::deque<std::function<void(QDialog&)>> steps;
@@ -127,10 +125,11 @@ class GuiTest : public ::testing::Test {
     }
   }
   static QString Text(const QWidget& parent, int id) {
-    if (auto* combo = qobject_cast<QComboBox*>(Find(parent, id)))
-      return combo->currentText();
-    auto* plain = qobject_cast<QPlainTextEdit*>(Find(parent, id));
-    return plain != nullptr ? plain->toPlainText() : Find(parent, id)->property("text").toString();
+    for (const char* property : {"currentText", "plainText", "text"}) {
+      if (const QVariant text = Find(parent, id)->property(property); text.isValid())
+        return text.toString();
+    }
+    return {};
   }
   // Makes the window the active one, as a click on it would.
   static bool Activate(QWidget& window) {
@@ -169,8 +168,9 @@ class GuiTest : public ::testing::Test {
     EXPECT_TRUE(SavePreferences(
         store, {account.user, "", account.server, "", account.at_start, account.every_30, 1}));
     EXPECT_TRUE(store.WriteInt(kOptionsSection, kFirstRunEntry, 0));
-    for (const std::string& name : account.profiles)
-      EXPECT_TRUE(WriteProfile(store, name, {name, kPassword, "", "", "", ""}));
+    for (const std::string& name : account.profiles)  // the last one also as the one used last
+      EXPECT_TRUE(WriteProfile(store, name, {name, kPassword, "", "", "", ""}) &&
+                  WriteProfile(store, kReservedProfileName, {name, kPassword, "", "", "", ""}));
   }
 
   Installation home_;
