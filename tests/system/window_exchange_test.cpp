@@ -66,7 +66,6 @@ TEST_F(ExchangeTest, TwoInstallationsTalkThroughTheirWindows) {
     Fill(kCommandPreferences, {{1140, name}, {1142, server_.server.c_str()}});
     EXPECT_TRUE(Get(1126)->isEnabled());
     EXPECT_EQ(Counter(), 0);
-    EXPECT_TRUE(QDir(Mailbox(name)).exists());  // registered on the server just typed
     Fill(1001, {{1007, club}, {1005, U("contraseña del club")}});
   }
 
@@ -78,7 +77,6 @@ TEST_F(ExchangeTest, TwoInstallationsTalkThroughTheirWindows) {
                          {1404, "Club"}});
   EXPECT_EQ(Key(true, 1, "usuario_receptor_msj") + Key(true, 1, "flag_msj_enviado_srv"),
             bruno_name.toStdString() + "1");
-  EXPECT_EQ(Cell("e1", kColumnReplied), " ");
   ASSERT_EQ(QDir(Mailbox(bruno_name)).entryList(QDir::Files), QStringList{"msj_1_datos.cry"});
   const std::string stored =
       Installation::Bytes((Mailbox(bruno_name) + "/msj_1_datos.cry").toStdString());
