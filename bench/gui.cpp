@@ -13,7 +13,7 @@
 #include "app/main_frame.h"
 #include "app/msjprv_app.h"
 #include "bench_support.h"
-#include "gui_support.h"
+#include "sample_data.h"
 #include "store/message_text.h"
 #include "view/main_view.h"
 #include "view/message_list_panel.h"
@@ -21,7 +21,7 @@
 namespace {
 
 using namespace velkorant;
-using namespace velkorant::testing;
+using namespace velkorant::sample;
 
 constexpr int kRounds = 5;
 constexpr int kLargeStore = 10'000;
@@ -82,7 +82,7 @@ Result Measure(int messages) {
   Installation installation;
   WriteSettings();
   FillStore(messages);
-  ScriptedRunner runner;
+  QuietRunner runner;
 
   const double startup = bench::MedianMs(kRounds, [&] {
     MSJPRVApp app(&runner);

@@ -1,328 +1,197 @@
-// The frame, the start-up, the terminal, the envelope, the timers and the action buttons.
+// The main window: the place of its controls, what each kind of message allows, the list's
+// filters, every command with its keys, the order Tab walks, and a start whose
+// settings cannot be read.
 
-#include <QAction>
-#include <QCheckBox>
-#include <QLabel>
-#include <QListWidget>
-#include <QMenuBar>
-#include <QPushButton>
-#include <QRegularExpression>
+#include <QAccessible>
 #include <QScreen>
-#include <QSignalSpy>
 #include <QStatusBar>
-#include <QStyle>
-#include <QTextEdit>
-#include <QTimer>
-#include <ctime>
+#include <fstream>
 
-#include "main_window_fixture.h"
-#include "ui/dialog_units.h"
 #include "ui/event_sound_player.h"
+#include "window.h"
 
 namespace velkorant::testing {
 namespace {
 
-bool Shown(QWidget* widget) {
-  return widget->isVisibleTo(widget->parentWidget());
-}
-
-std::int32_t StoredFirstRun() {
-  SettingsStore store;
-  return store.ReadInt("Opciones", "EjecPrimVez", -1).value_or(-2);
-}
-
-TEST_F(MainWindowTest, FreshStartShowsTheLegalNoticeOnceAndRemembersIt) {
-  const std::time_t before = std::time(nullptr);
-  Start();
-  EXPECT_EQ(frame()->windowTitle(), QStringLiteral("Velkorant"));
-  EXPECT_EQ(frame()->size(), QSize(1455, 823));
-  EXPECT_EQ(frame()->minimumSize(), frame()->maximumSize());
-  const int screen_width = QGuiApplication::primaryScreen()->virtualGeometry().width();
-  EXPECT_EQ(frame()->pos(), QPoint(CMainFrame::InitialLeft(screen_width), 100));
-
-  const QStringList lines = TerminalLines();
-  ASSERT_EQ(lines.size(), 1);
-  const QRegularExpression first_line(
-      QStringLiteral("^(\\d\\d):(\\d\\d):(\\d\\d) - Inicio del terminal OK$"));
-  const auto match = first_line.match(lines.front());
-  ASSERT_TRUE(match.hasMatch()) << lines.front().toStdString();
-  std::tm local{};
-  localtime_r(&before, &local);
-  const int logged =
-      match.captured(1).toInt() * 3600 + match.captured(2).toInt() * 60 + match.captured(3).toInt();
-  const int started = local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec;
-  EXPECT_LE((logged - started + 86400) % 86400, 5);
-
-  EXPECT_EQ(frame()->pane(0)->text(), QStringLiteral("Velkorant v1.1a"));
-  EXPECT_EQ(frame()->pane(2)->text(), QString());
-  EXPECT_EQ(Find<QTextEdit>(1125)->toPlainText().trimmed(), QStringLiteral("Velkorant v1.1a"));
-  EXPECT_TRUE(Shown(Find<QLabel>(1168)));
-  for (int id : {1169, 1170, 1171})
-    EXPECT_FALSE(Shown(Find<QLabel>(id))) << id;
-
-  // Half a second later: the notice, then the flag is cleared and stored.
-  EXPECT_EQ(runner_.CountDialogs(QStringLiteral("134")), 0);
-  EXPECT_EQ(StoredFirstRun(), -1);
-  ASSERT_TRUE(WaitForStartupTimer());
-  ASSERT_EQ(runner_.CountDialogs(QStringLiteral("134")), 1);
-  EXPECT_EQ(runner_.events.back().caption,
-            QStringLiteral("Velkorant (Descargo de responsabilidad)"));
-  EXPECT_EQ(StoredFirstRun(), 0);
-  EXPECT_TRUE(Shown(Find<QLabel>(1168)));
-  // No receive at start-up unless asked for.
-  EXPECT_EQ(TerminalLines().size(), 1);
-
-  app_.reset();
-  Start();
-  ASSERT_TRUE(WaitForStartupTimer());
-  EXPECT_EQ(runner_.CountDialogs(QStringLiteral("134")), 1);
-}
-
-TEST_F(MainWindowTest, WindowStartsAtTheLeftEdgeOnNarrowScreens) {
-  EXPECT_EQ(CMainFrame::InitialLeft(1299), 1);
-  EXPECT_EQ(CMainFrame::InitialLeft(1300), 100);
-  EXPECT_EQ(CMainFrame::InitialLeft(3840), 100);
-}
-
-TEST_F(MainWindowTest, MenuCommandsCarryTheirIdentifiersAndCaptions) {
+TEST_F(WindowTest, ControlsSitAtTheirTemplatePlaces) {
   WriteSettings();
   Start();
-  const std::pair<int, const char16_t*> commands[] = {
-      {1501, u"Comprobar conexión con servidor"},
-      {1500, u"&Salir"},
-      {1502, u"Preferencias"},
-      {1503, u"Perfiles de contraseñas"},
-      {57664, u"&Acerca de ..."},
-      {1504, u"Encriptación Punto a Punto"},
-      {1505, u"Descargo de responsabilidad"},
-  };
-  for (const auto& [id, caption] : commands) {
-    QAction* action = frame()->command(id);
-    ASSERT_NE(action, nullptr) << id;
-    EXPECT_EQ(action->text(), QString::fromUtf16(caption)) << id;
+  // Fixed, at the left edge on a narrow screen.
+  const int screen = QGuiApplication::primaryScreen()->virtualGeometry().width();
+  EXPECT_EQ(QRect(frame()->pos(), frame()->maximumSize()),
+            QRect(CMainFrame::InitialLeft(screen), 100, 1455, 823));
+  EXPECT_EQ(frame()->minimumSize(), frame()->size());
+  // A horizontal unit is a quarter of the average character, a vertical one an eighth of the
+  // font's height; each edge is rounded on its own.
+  EXPECT_EQ(DialogUnits(9, 18).Rect(11, 3, 79, 14), QRect(25, 7, 178, 31));
+  const DialogUnits units(view()->font());
+  EXPECT_LE(units.base_x(), 9) << "a dialog font wider than the template's";
+  const auto x = [&](int u) { return (u * units.base_x() + 2) / 4; };
+  const auto y = [&](int u) { return (u * units.base_y() + 4) / 8; };
+  const int cases[][5] = {
+      // identifier (0: the form), left, top, width, height
+      {0, 0, 0, 633, 307},      {1126, 11, 3, 79, 14},    {1164, 99, 3, 101, 14},
+      {1001, 209, 3, 96, 14},   {1011, 314, 3, 41, 14},   {1013, 12, 30, 342, 166},
+      {1160, 12, 200, 85, 14},  {1161, 101, 200, 74, 14}, {1162, 180, 200, 50, 14},
+      {1163, 235, 200, 41, 14}, {1165, 281, 200, 50, 14}, {1125, 370, 64, 251, 149},
+      {1021, 15, 238, 42, 10},  {1020, 64, 238, 44, 10},  {1016, 189, 238, 39, 10},
+      {1022, 18, 255, 83, 14},  {1023, 105, 255, 31, 14}, {1000, 248, 234, 341, 50}};
+  for (const auto& [id, left, top, width, height] : cases) {
+    EXPECT_EQ(id == 0 ? view()->rect() : Get(id)->geometry(),
+              QRect(QPoint(x(left), y(top)), QPoint(x(left + width) - 1, y(top + height) - 1)))
+        << id;
   }
-  QStringList menus;
-  for (QAction* action : frame()->menuBar()->actions())
-    menus << action->text();
-  EXPECT_EQ(menus, QStringList({QStringLiteral("Archivo"), QStringLiteral("Configuración")}));
-  EXPECT_EQ(frame()->menuBar()->cornerWidget()->actions().front()->text(), QStringLiteral("Ayuda"));
-
-  frame()->command(1504)->trigger();
-  frame()->command(57664)->trigger();
-  ASSERT_EQ(runner_.events.size(), 2u);
-  EXPECT_EQ(runner_.events[0].caption, QStringLiteral("Encriptación Punto a Punto"));
-  EXPECT_EQ(runner_.events[1].caption, QStringLiteral("Acerca de ..."));
 }
 
-// The real runner: the box is modal and a queued click closes it, so nothing hangs.
-TEST_F(MainWindowTest, InformationBoxesRunModallyAndCloseWithTheirButton) {
+TEST_F(WindowTest, EachKindOfMessageHasItsButtonsAndRowColour) {
   WriteSettings();
-  Start(nullptr);
-  QString seen;
-  QTimer::singleShot(0, [&] {
-    QWidget* box = QApplication::activeModalWidget();
-    ASSERT_NE(box, nullptr);
-    seen = box->windowTitle();
-    EXPECT_NE(box->findChild<QLabel*>(), nullptr);
-    bool heading = false;
-    for (QLabel* label : box->findChildren<QLabel*>())
-      heading = heading || label->text() == QStringLiteral("AVISO LEGAL");
-    EXPECT_TRUE(heading);
-    auto* accept = box->findChild<QPushButton*>(QStringLiteral("1"));
-    ASSERT_NE(accept, nullptr);
-    EXPECT_EQ(accept->text(), QStringLiteral("Aceptar"));
-    accept->click();
-  });
-  frame()->command(1505)->trigger();
-  EXPECT_EQ(seen, QStringLiteral("Velkorant (Descargo de responsabilidad)"));
-
-  QString tooltip;
-  QTimer::singleShot(0, [&] {
-    QWidget* box = QApplication::activeModalWidget();
-    ASSERT_NE(box, nullptr);
-    tooltip = box->findChild<QPushButton*>(QStringLiteral("1507"))->toolTip();
-    box->findChild<QPushButton*>(QStringLiteral("1"))->click();
-  });
-  frame()->command(57664)->trigger();
-  EXPECT_EQ(tooltip, QStringLiteral("Visita el sitio web oficial de la aplicación"));
-}
-
-TEST_F(MainWindowTest, ActionButtonsFollowTheCurrentMessage) {
-  WriteSettings();
-  StoreMessages({
-      Sent("Ana_garcia", "aceptado", "2024-03-01 10:00:00", true),
-      Sent("Ana_garcia", "sin enviar", "2024-03-02 10:00:00", false),
-      Received("Ana_garcia", "descifrado", "2024-03-03 10:00:00", true),
-      Received("Ana_garcia", "sin descifrar", "2024-03-04 10:00:00", false, false),
-  });
+  Store({Msg('a', "Ana", "aceptado", "2024-03-01"), Msg('n', "Ana", "sin enviar", "2024-03-02"),
+         Msg('u', "Ana", "sin leer", "2024-03-03"), Msg('x', "?", "cifrado", "2024-03-04")});
   Start();
-  const int ids[] = {1160, 1161, 1162, 1163, 1165, 1126};
-  const auto enabled = [&] {
-    std::vector<int> on;
-    for (int id : ids) {
-      if (Find<QPushButton>(id)->isEnabled())
-        on.push_back(id);
-    }
-    return on;
-  };
-  using V = std::vector<int>;
-  EXPECT_EQ(enabled(), V({1126}));
-  ClickRow(QStringLiteral("e1"));
-  EXPECT_EQ(enabled(), V({1162, 1165, 1126}));
-  ClickRow(QStringLiteral("e2"));
-  EXPECT_EQ(enabled(), V({1163, 1165, 1126}));
-  ClickRow(QStringLiteral("r1"));
-  EXPECT_EQ(enabled(), V({1160, 1161, 1165, 1126}));
-  ClickRow(QStringLiteral("r2"));
-  EXPECT_EQ(enabled(), V({1165, 1126}));
-  for (int id : {1164, 1001, 1011, 1023, 1024, 1166})
-    EXPECT_TRUE(Find<QPushButton>(id)->isEnabled()) << id;
-
-  // Without a user name nothing can be received by hand.
-  SampleSettings nameless;
-  nameless.user_name.clear();
-  WriteSettings(nameless);
-  view()->ReloadSettings();
-  EXPECT_EQ(enabled(), V({1165}));
-}
-
-TEST_F(MainWindowTest, EnvelopeShowsOnePictureForEachState) {
-  WriteSettings();
-  Start();
-  const std::pair<int, int> picture_of_state[] = {{1, 1168}, {2, 1170}, {3, 1171}, {4, 1169}};
-  for (const auto& [state, picture] : picture_of_state) {
-    view()->SetStatusIcon(state);
-    for (int id : {1168, 1169, 1170, 1171})
-      EXPECT_EQ(Shown(Find<QLabel>(id)), id == picture) << state << " " << id;
+  const std::tuple<QString, QString, QColor> cases[] = {
+      // The message chosen (none first), the buttons then on, its row's text before it is read.
+      {"", "1126", {}},
+      {"e1", "1162 1165 1126", Qt::black},
+      {"e2", "1163 1165 1126", Qt::black},
+      {"r1", "1160 1161 1165 1126", Qt::white},
+      {"r2", "1165 1126", Qt::red}};
+  for (const auto& [code, on, text] : cases) {
+    const QModelIndex cell = list().model().index(static_cast<int>(Column().indexOf(code)), 2);
+    EXPECT_EQ(cell.data(Qt::ForegroundRole).value<QColor>(), text) << code.toStdString();
+    if (cell.isValid())
+      ClickRow(code);
+    QStringList enabled;
+    for (int id : {1160, 1161, 1162, 1163, 1165, 1126})
+      enabled << (Get(id)->isEnabled() ? QString::number(id) : "");
+    EXPECT_EQ(enabled.join(' ').simplified(), on) << code.toStdString();
   }
-  view()->SetStatusIcon(0);
-  for (int id : {1168, 1169, 1170, 1171})
-    EXPECT_FALSE(Shown(Find<QLabel>(id))) << id;
+  EXPECT_EQ(Cell("r1", kColumnColour), "2");  // read now
 }
 
-TEST_F(MainWindowTest, TerminalClearsAndStartsAgain) {
+TEST_F(WindowTest, FiltersChooseTheRows) {
+  WriteSettings();
+  Message body_match = Msg('r', "Ana_garcia", "otro asunto", "2024-03-02");
+  body_match.cuerpo_msj = "el informe va adjunto";
+  Store({Msg('a', "Ana_garcia", "Borrador del informe", "2024-03-01"), body_match,
+         Msg('r', "ANA_GARCIA", "EL INFORME FINAL", "2024-03-03"),
+         Msg('r', "carlos_ruiz", "beta", "2024-03-04"), Msg('x', "?", "Alfa", "2024-03-05"),
+         Msg('r', "Hannah_desert", "gamma", "2024-03-06"), Msg('n', "", "delta", "2024-02-01")});
+  Start();
+  auto* users = Get<QComboBox>(1015);
+  const QString all = "r5 r4 r3 r2 r1 e1 e2";  // newest first
+  const std::pair<int, QString> cases[] = {{1021, "r5 r4 r3 r2 r1"},
+                                           {1020, ""},
+                                           {1021, "e1 e2"},
+                                           {1020, all},
+                                           {1016, all},  // no user chosen yet
+                                           {1015, "r1 e1"},
+                                           {1016, all},
+                                           {1023, "r1 e1"},
+                                           {1024, all}};
+  for (const auto& [act, codes] : cases) {
+    QTest::keyClicks(Get(1022), act == 1023 ? "informe" : "");
+    act == 1015 ? QTest::keyClick(users, Qt::Key_Home) : Press(act);
+    EXPECT_EQ(Column().join(' '), codes) << act;
+  }
+}
+
+TEST_F(WindowTest, EveryCommandAndKeyReachesWhatItNames) {
   WriteSettings();
   Start();
-  view()->LogTerminal("uno");
-  EXPECT_EQ(TerminalLines().size(), 2);
-  QTest::mouseClick(Find<QPushButton>(1166), Qt::LeftButton);
-  EXPECT_TRUE(TerminalLines().isEmpty());
-  view()->LogTerminal("dos ", "y tres");
-  ASSERT_EQ(TerminalLines().size(), 1);
-  EXPECT_TRUE(TerminalLines().front().endsWith(QStringLiteral(" - dos y tres")));
-}
-
-// A server that refuses the connection (a closed loopback port): the check fails at once.
-SampleSettings Unreachable() {
-  SampleSettings settings;
-  settings.server = "127.0.0.1:9/velkorant/";
-  return settings;
-}
-
-TEST_F(MainWindowTest, ServerCheckReportsAndSoundsOnlyWhileSoundsAreOn) {
-  WriteSettings(Unreachable());
-  Start();
-  frame()->command(1501)->trigger();
-  const QStringList lines = TerminalLines();
-  ASSERT_GE(lines.size(), 3);
-  EXPECT_TRUE(
-      lines[1].endsWith(QStringLiteral(" - Conectando con servidor 127.0.0.1:9/velkorant/")));
-  EXPECT_TRUE(lines[2].contains(QStringLiteral("Error de conexión")));
-  EXPECT_TRUE(Shown(Find<QLabel>(1169)));
-  EXPECT_EQ(view()->sounds().last_played(), 204);
-  EXPECT_TRUE(runner_.events.empty());
-
-  view()->settings().play_sounds = false;
-  frame()->command(1501)->trigger();
-  EXPECT_EQ(view()->sounds().played_count(), 1);
-}
-
-TEST_F(MainWindowTest, TimersReceiveOnlyWhenTheirOptionIsOn) {
-  SampleSettings settings = Unreachable();
-  settings.user_name.clear();  // the button is off, the timers still receive
-  WriteSettings(settings);
-  Start();
-  ASSERT_TRUE(WaitForStartupTimer());
-  view()->OnTimer(101);
-  EXPECT_EQ(TerminalLines().size(), 1);
-  EXPECT_TRUE(runner_.events.empty());
-
-  // Switched on in the preferences: the next tick receives (and meets the refused connection).
-  view()->settings().receive_every_30_minutes = true;
-  view()->OnTimer(101);
-  ASSERT_EQ(runner_.events.size(), 1u);
-  EXPECT_EQ(runner_.events[0].caption, QStringLiteral("Error de conexión."));
-  EXPECT_TRUE(Shown(Find<QLabel>(1169)));
-  EXPECT_TRUE(view()->findChild<QTimer*>(QStringLiteral("101"))->isActive());
-}
-
-TEST_F(MainWindowTest, StartupTimerReceivesWhenAskedTo) {
-  SampleSettings settings = Unreachable();
-  settings.receive_at_startup = 1;
-  WriteSettings(settings);
-  Start();
-  ASSERT_TRUE(WaitForStartupTimer());
-  ASSERT_EQ(runner_.events.size(), 1u);
-  EXPECT_EQ(runner_.events[0].caption, QStringLiteral("Error de conexión."));
-}
-
-TEST_F(MainWindowTest, ExitButtonAndMenuCloseTheWindow) {
-  WriteSettings();
-  Start();
-  QTest::mouseClick(Find<QPushButton>(1011), Qt::LeftButton);
-  EXPECT_FALSE(frame()->isVisible());
-  frame()->show();
-  frame()->command(1500)->trigger();
-  EXPECT_FALSE(frame()->isVisible());
-}
-
-TEST_F(MainWindowTest, DeleteKeyAsksOnlyWhileAMessageIsCurrent) {
-  WriteSettings();
-  StoreMessages({Received("Ana_garcia", "hola", "2024-03-03 10:00:00", true)});
-  Start();
-  QSignalSpy requests(&list(), &MessageListPanel::deleteRequested);
-  QTest::keyClick(table(), Qt::Key_Delete);
-  EXPECT_EQ(requests.count(), 0);
-  ClickRow(QStringLiteral("r1"));
-  QTest::keyClick(table(), Qt::Key_Delete);
-  EXPECT_EQ(requests.count(), 1);
-  // The runner answers the question with No: nothing is deleted.
-  ASSERT_EQ(runner_.events.size(), 1u);
-  EXPECT_EQ(runner_.events[0].caption, QStringLiteral("Eliminar mensaje"));
-  view()->message_store().LoadMessageStore();
-  EXPECT_EQ(view()->message_store().messages().size(), 1u);
-}
-
-TEST_F(MainWindowTest, DialogUnitsRoundEachEdgeLikeTheSystem) {
-  const DialogUnits units(9, 18);
-  // 11 * 9 / 4 = 24.75, 90 * 9 / 4 = 202.5 (halves round up), 3 * 18 / 8 = 6.75, 17 * 18 / 8
-  // = 38.25
-  EXPECT_EQ(units.Rect(11, 3, 79, 14), QRect(25, 7, 178, 31));
-  EXPECT_EQ(units.X(633), 1424);
-}
-
-// Whatever font stands in for the dialog font, the form fits the window and no caption is cut.
-TEST_F(MainWindowTest, FormFitsTheWindowAndCaptionsFitTheirControls) {
-  WriteSettings();
-  Start();
-  EXPECT_LE(view()->x() + view()->width(), frame()->width());
-  EXPECT_LE(view()->y() + view()->height(), frame()->statusBar()->y());
-  for (QAbstractButton* button : view()->findChildren<QAbstractButton*>()) {
-    if (button->text().isEmpty())
+  const QString refused = U("Error de conexión.");
+  const std::tuple<int, QKeySequence, QString, QString> cases[] = {
+      // A menu command or a button, or (0) keys; the dialog or box it opens; its terminal line.
+      {1504, {}, U("Encriptación Punto a Punto"), ""},
+      {57664, {}, "Acerca de ...", ""},
+      {1505, {}, "Velkorant (Descargo de responsabilidad)", ""},
+      {1502, {}, "Preferencias", ""},
+      {1503, {}, U("Perfiles de contraseñas"), ""},
+      {1001, {}, U("Perfiles de contraseñas"), ""},
+      {0, QKeySequence::New, "Redactar mensaje", ""},
+      {1164, {}, "Redactar mensaje", ""},
+      {0, Qt::Key_F5, refused, refused},
+      {1126, {}, refused, refused},
+      {1501, {}, "", "Conectando con servidor 127.0.0.1:1/velkorant/"},
+      {1011, {}, "", ""},  // the three ways out
+      {1500, {}, "", ""},
+      {0, QKeySequence("Ctrl+Q"), "", ""}};
+  for (const auto& [act, keys, opens, line] : cases) {
+    if (line.isEmpty() && !opens.isEmpty())
+      runner_.steps.push_back(Escape);  // a dialog, which Esc closes
+    runner_.events.clear();
+    runner_.dialogs.clear();
+    Press(1166);
+    ASSERT_EQ(Terminal(), "");
+    ASSERT_TRUE(Activate(*frame()));  // for its shortcuts
+    act > 0 ? Press(act) : QTest::keySequence(frame(), keys);
+    EXPECT_EQ(runner_.dialogs.join("") + runner_.Captions().join(""), opens) << act;
+    EXPECT_TRUE(Terminal().contains(line)) << Terminal().toStdString();
+    EXPECT_EQ(frame()->isVisible(), !(opens + line).isEmpty()) << act;
+    if (act != 1501)
       continue;
-    int needed = button->fontMetrics().horizontalAdvance(button->text()) + 8;
-    if (!button->icon().isNull())
-      needed += button->iconSize().width() + 4;
-    if (qobject_cast<QCheckBox*>(button) != nullptr)
-      needed += button->style()->pixelMetric(QStyle::PM_IndicatorWidth) + 4;
-    EXPECT_LE(needed, button->width()) << button->objectName().toStdString();
+    // The failed requests showed the error envelope, and sounded, but not while sounds are off.
+    EXPECT_TRUE(Get(1169)->isVisibleTo(view()));
+    EXPECT_EQ(view()->sounds().last_played(), 204);
+    const int played = view()->sounds().played_count();
+    view()->settings().play_sounds = false;
+    Press(1501);
+    EXPECT_EQ(view()->sounds().played_count(), played);
   }
-  for (QWidget* control : view()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
-    if (!control->isVisibleTo(view()))
-      continue;
-    EXPECT_TRUE(view()->rect().contains(control->geometry()))
-        << control->objectName().toStdString();
+}
+
+// The controls Tab (or Backtab) reaches from the focused one until it comes back, each with a
+// name a screen reader can say.
+QString TabWalk(QWidget& window, Qt::Key key = Qt::Key_Tab) {
+  EXPECT_TRUE(GuiTest::Activate(window));
+  QStringList walk;
+  for (QWidget* focus = QApplication::focusWidget(); focus && walk.size() < 40;
+       focus = QApplication::focusWidget()) {
+    focus = focus->parentWidget()->inherits("QComboBox") ? focus->parentWidget() : focus;
+    if (walk.contains(focus->objectName()))
+      break;
+    walk << focus->objectName();
+    const QString name = QAccessible::queryAccessibleInterface(focus)->text(QAccessible::Name);
+    EXPECT_FALSE(QStringList({"", "."}).contains(name)) << walk.back().toStdString();
+    QTest::keyClick(QApplication::focusWidget(), key);
   }
+  return walk.join(' ');
+}
+
+TEST_F(WindowTest, TabWalksTheFormInReadingOrder) {
+  WriteSettings();
+  Store({Msg('a', "Luis", "uno", "2024-01-02")});
+  Start();
+  ClickRow("e1");  // forward and delete are on, the other message buttons off
+  Get(1126)->setFocus();
+  EXPECT_EQ(TabWalk(*frame()),
+            "1126 1164 1001 1011 1013 1162 1165 1125 1021 1020 1015 1016 1022 1023 1024 1166");
+  EXPECT_EQ(TabWalk(*frame(), Qt::Key_Backtab),
+            "1126 1166 1024 1023 1022 1016 1015 1020 1021 1125 1165 1162 1013 1011 1001 1164");
+}
+
+// The settings database is damaged: one box says so at start, nothing is written to it, no
+// request goes out, and every command that needs the settings says so again.
+TEST_F(WindowTest, UnreadableSettingsStopEverythingThatNeedsThem) {
+  WriteSettings();
+  const std::string good = Installation::Bytes(home_.settings_file());
+  const std::string damaged = "no es una base de datos" + std::string(3000, '\xEE');
+  std::ofstream(home_.settings_file()) << damaged;
+  Start();
+  const QString failure = U("No se puede leer la configuración");
+  ASSERT_EQ(runner_.Captions(), QStringList{failure});
+  EXPECT_TRUE(runner_.events[0].second.contains(home_.settings_file().c_str()));
+  EXPECT_TRUE(Get(1168)->isVisibleTo(view()) && !Get(1126)->isEnabled());  // idle, no receiving
+  QTest::keyClick(frame(), Qt::Key_F5);
+  for (int command : {1502, 1503, 1501, 1164, 1001})
+    Press(command);
+  EXPECT_EQ(runner_.Captions(), QStringList(6, failure));
+  EXPECT_FALSE(Terminal().contains('\n'));  // only its first line: no request
+  EXPECT_EQ(Installation::Bytes(home_.settings_file()), damaged);
+  std::ofstream(home_.settings_file()) << good;  // mended, it is read at the next start
+  Start();
+  runner_.steps.push_back(Escape);
+  Press(kCommandPreferences);
+  EXPECT_EQ(runner_.dialogs, QStringList{"Preferencias"});
 }
 
 }  // namespace

@@ -2,7 +2,7 @@
 add_test(NAME resources.wav_files
   COMMAND ${VELKORANT_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/wav_files_test.py
           ${CMAKE_SOURCE_DIR}/resources/sounds)
-set_tests_properties(resources.wav_files PROPERTIES LABELS unit)
+set_tests_properties(resources.wav_files PROPERTIES LABELS unit TIMEOUT 60)
 
 # The compiled-in resources exist only where the desktop program is built.
 if(TARGET velkorant_resources)

@@ -11,7 +11,7 @@
 #include "app/about_dialogs.h"
 #include "app/main_frame.h"
 #include "app/msjprv_app.h"
-#include "gui_support.h"
+#include "sample_data.h"
 #include "view/main_view.h"
 #include "view/message_list_panel.h"
 
@@ -26,7 +26,7 @@ int main(int argc, char* argv[]) {
   const QString output = QDir::current().absoluteFilePath(QString::fromLocal8Bit(argv[1]));
 
   using namespace velkorant;
-  using namespace velkorant::testing;
+  using namespace velkorant::sample;
   Installation installation;
   WriteSettings();
   StoreMessages({
@@ -43,7 +43,7 @@ int main(int argc, char* argv[]) {
       Received("Carlos_ruiz", "Fotos del viaje", "2024-02-27 21:10:33", true),
   });
 
-  ScriptedRunner runner;
+  QuietRunner runner;
   MSJPRVApp program(&runner);
   if (!program.InitInstance())
     return 1;

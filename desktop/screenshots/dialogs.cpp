@@ -8,10 +8,10 @@
 #include <QTest>
 #include <cstdio>
 
-#include "gui_support.h"
 #include "dialogs/compose_dialog.h"
 #include "dialogs/preferences_dialog.h"
 #include "dialogs/profiles_dialog.h"
+#include "sample_data.h"
 
 namespace {
 
@@ -43,7 +43,7 @@ int main(int argc, char* argv[]) {
                              ? QDir::current().absoluteFilePath(QString::fromLocal8Bit(argv[1]))
                              : QStringLiteral("/tmp");
 
-  using namespace velkorant::testing;
+  using namespace velkorant::sample;
   Installation installation;
   SettingsStore store;
   Preferences preferences;
@@ -63,7 +63,7 @@ int main(int argc, char* argv[]) {
   WriteProfile(store, kReservedProfileName, shared);
   WriteProfile(store, "Familia", {"Familia", "otra clave larga", "", "", "", ""});
 
-  ScriptedRunner runner;
+  QuietRunner runner;
   bool ok = true;
   {
     CFtpConnect profiles(store, runner);

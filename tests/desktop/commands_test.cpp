@@ -1,0 +1,135 @@
+// The main window's message commands and its preferences command, worked through the real
+// dialogs. The server is a closed local port: any request leaves lines in the terminal.
+
+#include <tuple>
+
+#include "crypto/digests.h"
+#include "view/message_commands.h"
+#include "window.h"
+
+namespace velkorant::testing {
+namespace {
+
+class CommandsTest : public WindowTest {
+ protected:
+  void StartWith(const std::vector<Message>& messages) {
+    WriteSettings();
+    Store(messages);
+    Start();
+    startup_terminal_ = Terminal();
+  }
+  bool NoRequest() const { return Terminal() == startup_terminal_; }
+
+  QString startup_terminal_;
+};
+
+TEST_F(CommandsTest, EachCommandPresetsTheComposeDialog) {
+  Message unknown = Msg('r', "Carlos_ruiz", "RE: x", "2024-03-03");
+  unknown.password_msj = "una clave que nadie tiene";
+  StartWith({Msg('a', "Jos\xE9_Mar\xEDn", "Fotos", "2024-03-01"),
+             Msg('n', "Luisa_sanz", "Borrador", "2024-03-01"),
+             Msg('r', "Ana_garcia", "Re: Cena", "2024-03-02"), unknown});
+  // "Aaa" is listed before "Amigos" but, holding only a nested profile, has no password: the
+  // profile is found by name, not by its place in the list.
+  ASSERT_TRUE(
+      WriteProfile(view()->settings_store(), "Aaa\\Sub", {"Aaa\\Sub", "anidada", "", "", "", ""}));
+  view()->passwords().LoadPasswordList(view()->settings_store());
+  const std::tuple<QString, int, QString> cases[] = {
+      // The message chosen, the command, and the dialog's receiver, subject, body, profile,
+      // password and whether it says "Respuesta".
+      {"r1", kCommandCompose, "|||||0"},
+      {"r1", kCommandReply, "Ana_garcia|Re: Cena||Amigos|clave compartida|1"},
+      {"r2", kCommandReply, "Carlos_ruiz|Re: RE: x||||1"},
+      {"r1", kCommandNewToSender, "Ana_garcia|||Amigos|clave compartida|0"},
+      {"e1", kCommandForward, U("José_Marín|Fotos|Hola,\nun saludo.|Amigos|clave compartida|0")},
+      {"e2", kCommandEdit, "Luisa_sanz|Borrador|Hola,\nun saludo.|Amigos|clave compartida|0"}};
+  for (const auto& [code, command, fields] : cases) {
+    ClickRow(code);
+    runner_.steps.push_back([&](QDialog& dialog) {
+      QStringList shown;
+      for (int id : {1401, 1402, 1403, 1404, 1405})
+        shown << Text(dialog, id);
+      EXPECT_EQ(shown.join('|') + "|" + QString::number(Find(dialog, 1400)->isVisible()), fields);
+      Click(dialog, kDialogCancel);
+    });
+    Press(command);
+  }
+  EXPECT_EQ(Key(true, 3, "asunto_msj") + Key(false, 1, "flag_msj_respondido"), "-0");  // nothing
+  EXPECT_TRUE(NoRequest());
+}
+
+TEST_F(CommandsTest, SavedRepliesEditsAndFailedSendsStayHereUnsent) {
+  StartWith({Msg('r', "Ana_garcia", "Cena", "2024-03-02")});
+  ClickRow("r1");
+  Fill(kCommandReply, {{1403, U("Sí, a las nueve.")}}, kComposeSaveOnly);
+  EXPECT_EQ(Key(true, 1, "usuario_receptor_msj") + "|" + Key(true, 1, "asunto_msj") + "|" +
+                Key(true, 1, "cuerpo_msj") + "|" + Key(true, 1, "password_hash"),
+            "Ana_garcia|Re: Cena|Sí, a las nueve.|" + Crc32Hex(kPassword));
+  // Not sent, but an answer; the received message is marked answered.
+  EXPECT_EQ(Key(true, 1, "flag_msj_enviado_srv") + Key(true, 1, "flag_msj_respondido") +
+                Key(false, 1, "flag_msj_respondido"),
+            "011");
+  EXPECT_EQ(list().current_code() + Cell("e1", kColumnReplied) + Cell("r1", kColumnReplied),
+            "e1nR");
+  EXPECT_TRUE(Pane().startsWith(U("Este mensaje aún no se ha enviado.")));
+  Fill(kCommandEdit, {{1402, "Informe final"}}, kComposeSaveOnly);  // in place, no longer an answer
+  EXPECT_EQ(
+      Key(true, 1, "asunto_msj") + Key(true, 1, "flag_msj_respondido") + Key(true, 2, "asunto_msj"),
+      "Informe final0-");
+  EXPECT_TRUE(NoRequest());
+  // A send the server cannot take leaves the message stored, unsent and editable.
+  Fill(kCommandCompose, {{1401, "Luisa_sanz"}, {1402, "Hola"}, {1403, "Hola Luisa"}, {1404, "A"}});
+  EXPECT_EQ(Key(true, 2, "usuario_receptor_msj") + Key(true, 2, "flag_msj_enviado_srv"),
+            "Luisa_sanz0");
+  EXPECT_FALSE(NoRequest());
+  EXPECT_TRUE(list().current_code() == "e2" && Get(kCommandEdit)->isEnabled());
+}
+
+TEST_F(CommandsTest, DeleteRemovesTheMessageAskedAbout) {
+  StartWith({Msg('n', "Luisa_sanz", "Borrador", "2024-03-01"),
+             Msg('a', "Luisa_sanz", "Fotos", "2024-03-01"),
+             Msg('r', "Ana_garcia", "Cena del viernes", "2024-03-02")});
+  ClickRow("r1");
+  Press(1165);  // answered No
+  ASSERT_EQ(runner_.Captions(), QStringList{"Eliminar mensaje"});
+  EXPECT_EQ(runner_.events[0].second, U("¿ Eliminar este mensaje ?\n\nCena del viernes"));
+  EXPECT_TRUE(Key(false, 1, "asunto_msj") == "Cena del viernes" && !Pane().isEmpty());
+  // While the question is open the list is reloaded and the message moves up a place.
+  ClickRow("e2");
+  runner_.on_box = [this] {
+    EXPECT_TRUE(MessageStore(".").DeleteMessage(true, 1));
+    view()->ReloadMessages();
+  };
+  runner_.answers = {kAnswerYes};
+  Press(1165);
+  runner_.on_box = nullptr;
+  EXPECT_EQ(Column(), QStringList{"r1"});
+  EXPECT_TRUE(Pane().isEmpty() && !Get(1165)->isEnabled());
+  ClickRow("r1");
+  runner_.answers = {kAnswerYes};
+  QTest::keyClick(Get(1013), Qt::Key_Delete);
+  EXPECT_EQ(Key(true, 2, "asunto_msj") + Key(false, 1, "asunto_msj"), "--");
+  EXPECT_TRUE(NoRequest());
+}
+
+TEST_F(CommandsTest, PreferencesRegisterANewNameOnlyAndForgetARefusedOne) {
+  StartWith({});
+  ASSERT_TRUE(view()->settings_store().WriteInt(kOptionsSection, kReceivedCounterEntry, 7));
+  const auto counter = [this] { return LoadSettings(view()->settings_store())->received_counter; };
+  Fill(kCommandPreferences, {{1140, "otro nombre"}});  // a user name is chosen once
+  EXPECT_EQ(view()->settings().user_name + std::to_string(counter()), "Hannah_desert7");
+  EXPECT_TRUE(NoRequest());  // no registration again
+  runner_.answers = {kAnswerYes};
+  Fill(kCommandPreferences, {}, 1145);
+  Fill(kCommandPreferences,
+       {{1140, "Hannah_desert_2"}, {1142, "127.0.0.1:2/velkorant/"}, {1144, "cerrado"}});
+  EXPECT_FALSE(NoRequest());  // the registration, which the server refused
+  const Preferences stored = LoadPreferences(view()->settings_store()).value();
+  EXPECT_EQ(std::tie(stored.user_name, stored.server_name, stored.server_description),
+            std::tuple("", "127.0.0.1:2/velkorant/", "cerrado"));
+  EXPECT_EQ(view()->settings().user_name + std::to_string(counter()), "0");
+  EXPECT_FALSE(Get(1126)->isEnabled());
+}
+
+}  // namespace
+}  // namespace velkorant::testing
