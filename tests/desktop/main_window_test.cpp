@@ -187,8 +187,7 @@ TEST_F(WindowTest, UnreadableSettingsStopEverythingThatNeedsThem) {
   EXPECT_EQ(runner_.Captions(), QStringList(6, failure));
   EXPECT_FALSE(Terminal().contains('\n'));  // only its first line: no request
   EXPECT_EQ(Installation::Bytes(home_.settings_file()), damaged);
-  std::ofstream(home_.settings_file()) << good;  // mended, it is read at the next start
-  Start();
+  std::ofstream(home_.settings_file()) << good;  // mended while the window is open
   runner_.steps.push_back(Escape);
   Press(kCommandPreferences);
   EXPECT_EQ(runner_.dialogs, QStringList{"Preferencias"});

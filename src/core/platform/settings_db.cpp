@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -234,6 +235,16 @@ bool CreatePrivateFile(const fs::path& path, std::string& error) {
   return true;
 }
 
+// What tells one file's content from another's cheaply: device, inode, size, modification time.
+std::array<std::int64_t, 5> FileIdentity(const fs::path& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0)
+    return {};
+  return {static_cast<std::int64_t>(st.st_dev), static_cast<std::int64_t>(st.st_ino),
+          static_cast<std::int64_t>(st.st_size), static_cast<std::int64_t>(st.st_mtim.tv_sec),
+          static_cast<std::int64_t>(st.st_mtim.tv_nsec)};
+}
+
 std::string HomeFolder() {
   if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0')
     return home;
@@ -353,6 +364,7 @@ void SettingsDatabase::Failed(std::string_view what, SettingsProblem without_con
     if (problem_ == SettingsProblem::kDamaged) {
       // Closed by the next Connection(): callers may still hold statements of this one.
       status_ = SettingsDatabaseStatus::kCorrupt;
+      corrupt_file_ = FileIdentity(path_);
       return;
     }
   }
@@ -361,6 +373,7 @@ void SettingsDatabase::Failed(std::string_view what, SettingsProblem without_con
 
 void SettingsDatabase::MarkUnusable(SettingsProblem problem, std::string message) {
   status_ = SettingsDatabaseStatus::kCorrupt;
+  corrupt_file_ = FileIdentity(path_);
   problem_ = problem;
   status_message_ = std::move(message);
 }
@@ -454,7 +467,10 @@ bool SettingsDatabase::EnsureSchema() {
 sqlite3* SettingsDatabase::Connection(Access access) {
   if (status_ == SettingsDatabaseStatus::kCorrupt) {
     Close();
-    return nullptr;
+    // Left alone until the file is another: restored from a backup, or moved away.
+    if (FileIdentity(path_) == corrupt_file_)
+      return nullptr;
+    status_ = SettingsDatabaseStatus::kOk;
   }
   Succeeded();
   if (!db_ && !Open(access == Access::kWrite))

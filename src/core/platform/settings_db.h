@@ -6,10 +6,12 @@
 // and keep the case they were first written with; subkeys list in ascending order of their
 // upper-cased names, as on Windows.
 //
-// Reads never create anything and fall back to "absent" whenever the database cannot be used.
-// A damaged file is left exactly as it is: the database then reports kCorrupt and behaves as an
-// empty, read-only store. Several processes may use the same file at once.
+// Reads never create anything and report whenever the database cannot be used (status()). A
+// damaged file is left exactly as it is: the database reports kCorrupt until the file at the
+// path is another one (restored, or moved away). Several processes may use the same file at
+// once.
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -139,6 +141,7 @@ class SettingsDatabase {
   std::unordered_map<const char*, Statement> statements_;
   bool schema_ready_ = false;
   SettingsDatabaseStatus status_ = SettingsDatabaseStatus::kOk;
+  std::array<std::int64_t, 5> corrupt_file_{};  // the damaged file's identity
   SettingsProblem problem_ = SettingsProblem::kNone;
   std::string status_message_;
 };
