@@ -84,6 +84,10 @@ TEST_F(CliTest, CommandsRefuseWhatTheProgramRefuses) {
       {1, "profile name longer than 40", add(std::string(41, 'n'), eight)},
       {1, "password longer than 40", add("Amigo", File(std::string(41, 'p')))},
       {1, "comment longer than 100", add("Amigo", eight, std::string(101, 'c'))},
+      {2,
+       "at most 4 comment lines",
+       {"profile", "add", "A", "--password-file", eight, "--comment", "1", "--comment", "2",
+        "--comment", "3", "--comment", "4", "--comment", "5"}},
       {1, "admite como máximo 40 caracteres y ahora tiene 68", {"register", std::string(68, 'n')}},
       {1, "Falta tu nombre de usuario: ", {"register", "1234 67"}},
       {1, "admite como máximo 100 caracteres y ahora tiene 101", {"server", std::string(101, 's')}},
@@ -114,36 +118,20 @@ TEST_F(CliTest, CommandsRefuseWhatTheProgramRefuses) {
        "ReproSonidos: 0\nMsjsRecibidos: 0\nEjecPrimVez: 1\n"},
   });
   EXPECT_FALSE(fs::exists(kSentMessagesFile)) << "nothing refused is stored";
-  for (const char* line : {"",
-                           "nonsense",
-                           "encrypt",
-                           "encrypt --password secreto123",
-                           "encrypt --password-file",
-                           "folder",
-                           "profile",
-                           "profile rename",
-                           "profile add Amigo",
-                           "profile add --password-file x",
-                           "profile add A --password-file x --comment 1 --comment 2 --comment 3 "
-                           "--comment 4 --comment 5",
-                           "profile list x",
-                           "profile remove",
-                           "settings x",
-                           "received-counter -1",
-                           "received-counter 7x",
-                           "server a b",
-                           "check-server x",
-                           "register",
-                           "send --to x",
-                           "receive x",
-                           "retry x",
-                           "list x",
-                           "show"}) {
+  // Command lines that are wrong, one between two "|".
+  std::istringstream usage(
+      "|nonsense|encrypt|encrypt --password secreto123|encrypt --password-file|folder|profile"
+      "|profile rename|profile add Amigo|profile add --password-file x|profile list x"
+      "|profile remove|settings x|received-counter -1|received-counter 7x|server a b"
+      "|check-server x|register|send --to x|receive x|retry x|list x|show");
+  for (std::string line; std::getline(usage, line, '|');) {
     std::istringstream words(line);
     EXPECT_EQ(testing::RunCliCommand({std::istream_iterator<std::string>(words), {}}).status,
               kExitUsage)
         << line;
   }
+  EXPECT_NE(testing::RunCliCommand({"--help"}).out.find("  received-counter [NUMBER]\n"),
+            std::string::npos);
 }
 
 // Profiles are stored as the profiles dialog stores them: with a copy of the one saved last,

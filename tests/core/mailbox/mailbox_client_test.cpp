@@ -18,17 +18,15 @@ bool Ask(Request request, const ServerAddress& at, testing::RecordingUi& ui) {
   const Settings settings{.user_name = "", .server_name = at.server};
   UrlDownloader downloader;
   MailboxClient client(settings, ui, downloader);
+  Message nobody;  // who has no mailbox
+  nobody.usuario_receptor_msj = "Nadie_1";
+  nobody.password_msj = "clave";
   if (request == kCheck)
     client.CheckServer();
   return request == kCheck    ? ui.sounds == std::vector{EventSound::kServerCheckOk}
          : request == kExists ? client.MailboxExists("Hannah_desert")
          : request == kCreate ? client.CreateMailbox("Hannah_desert")
-                              : client.SendEncryptedMessage({.fecha_msj = "",
-                                                             .usuario_emisor_msj = "",
-                                                             .usuario_receptor_msj = "Nadie_1",
-                                                             .asunto_msj = "",
-                                                             .cuerpo_msj = "",
-                                                             .password_msj = "clave"});
+                              : client.SendEncryptedMessage(nobody);
 }
 
 // Answers are read by their first characters, exactly, as text up to a NUL byte with CR LF as
