@@ -18,7 +18,8 @@ UNREACHABLE = "Error de conexión. Comprueba tu conexión de Internet y tu corta
 # Terminal controls in a message (ESC sequences, OSC 52 clipboard writes by ESC and by C1, BEL,
 # DEL) reach the terminal escaped; tab and line feed stay.
 SUBJECT, BODY = "Cena \x1b[2J\x1b[31mroja", "Hola\tBea,\n\x1b]52;c;eA==\x07 y \x9d52;c;eA==\x07\x7f"
-SHOWN = "Cena \\x1B[2J\\x1B[31mroja", "Hola\tBea,\n\\x1B]52;c;eA==\\x07 y \\u{009D}52;c;eA==\\x07\\x7F"
+SHOWN = ("Cena \\x1B[2J\\x1B[31mroja",
+         "Hola\tBea,\n\\x1B]52;c;eA==\\x07 y \\u{009D}52;c;eA==\\x07\\x7F")
 
 
 class ExchangeTest(unittest.TestCase):
@@ -45,7 +46,8 @@ class ExchangeTest(unittest.TestCase):
         transport = (DATA / to.folder / f"msj_{count}_datos.cry").read_text()
         self.assertRegex(transport, "^(?:[0-9A-F]{32})+$")
         self.assertEqual(lines, ["Enviando mensaje ...", "Mensaje enviado correctamente",
-                                 f"Bytes enviados: {len(transport)}", f"SRV: Mensaje {count} guardado"])
+                                 f"Bytes enviados: {len(transport)}",
+                                 f"SRV: Mensaje {count} guardado"])
         dates = re.findall(rb"fecha_msj=(.*)\r\n", sender.file("mensajes_enviados.ini"))
         self.assertEqual(err, f"velkorant-cli: stored as e{len(dates)}\n")
         self.assertLessEqual(began, datetime.datetime.fromisoformat(dates[-1].decode()))
@@ -72,8 +74,9 @@ class ExchangeTest(unittest.TestCase):
                          (section("enviado", 1, *first, 1, 1, 1, 0),
                           section("recibido", 1, *reply, 0, 0, 1, 0),
                           section("enviado", 1, *reply, 1, 1, 1, 0), received))
-        self.assertEqual(bea.run("list")[1], f"e1\t \tRe: Cena\t{bea.name}\t{ana.name}\t{reply_date}\n"
-                                             f"r1\t \t{SHOWN[0]}\t{ana.name}\t{bea.name}\t{date}\n")
+        self.assertEqual(bea.run("list")[1],
+                         f"e1\t \tRe: Cena\t{bea.name}\t{ana.name}\t{reply_date}\n"
+                         f"r1\t \t{SHOWN[0]}\t{ana.name}\t{bea.name}\t{date}\n")
         self.assertEqual(bea.run("show", "r1")[1], (
             f"codigo: r1\nfecha_msj: {date}\nusuario_emisor_msj: {ana.name}\nusuario_receptor_msj: "
             f"{bea.name}\nasunto_msj: {SHOWN[0]}\npassword_hash: {crc(shared)}\nflag_msj_leido: 0\n"
@@ -133,9 +136,9 @@ class ExchangeTest(unittest.TestCase):
         folder = os.open(user.work, os.O_RDONLY)
         self.addCleanup(os.close, folder)
         fcntl.flock(folder, fcntl.LOCK_EX)
-        self.assertEqual(user.ok("receive", code=1)[0], ["Otro proceso de Velkorant está recibiendo"
-                                                         " mensajes en esta carpeta; esta recepción"
-                                                         " no se hace."])
+        self.assertEqual(user.ok("receive", code=1)[0], [
+            "Otro proceso de Velkorant está recibiendo mensajes en esta carpeta; esta recepción"
+            " no se hace."])
         fcntl.flock(folder, fcntl.LOCK_UN)
         with sqlite3.connect(user.settings) as database:
             database.execute("BEGIN EXCLUSIVE")
