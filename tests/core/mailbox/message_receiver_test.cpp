@@ -179,9 +179,11 @@ TEST_F(ReceiverTest, ReceivingNeedsACounterToTrust) {
   }
   ASSERT_TRUE(disk.MakeReadOnly());
   const std::string other = "otro_" + testing::RandomFolder();
-  EXPECT_TRUE(RunCliCommand({"register", other})
-                  .err.starts_with("velkorant-cli: the user name could not be saved, so it was "
-                                   "not registered: "));
+  const testing::CliResult refused = RunCliCommand({"register", other});
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_TRUE(
+      refused.err.starts_with("velkorant-cli: the user name could not be saved, so it was "
+                              "not registered: "));
   EXPECT_FALSE(fs::exists(testing::ServerDataRoot() / MailboxFolderName(other)));
   installation_.Use();
   for (int run = 0; run < 2; ++run) {
