@@ -2,105 +2,192 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
+#include <algorithm>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 
 #include "crypto/message_cipher.h"
+#include "platform/ansi_text.h"
+#include "settings/password_profiles.h"
+#include "store/message_store.h"
 #include "support/cli_runner.h"
+#include "support/installation.h"
 
 namespace velkorant::cli {
 namespace {
 
 namespace fs = std::filesystem;
 
-using Result = testing::CliResult;
-
+// velkorant-cli's commands in a private installation; each case is settled before a request to
+// a server would be made.
 class CliTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("velkorant-cli-test-" + std::to_string(::getpid()));
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  std::string PasswordFile(const std::string& content) {
-    const fs::path path = dir_ / "password";
+  std::string File(const std::string& content) {
+    const fs::path path = installation_.root() / std::to_string(++files_);
     std::ofstream(path, std::ios::binary) << content;
     return path.string();
   }
-
-  static Result Run(const std::vector<std::string>& args, const std::string& input = "") {
-    return testing::RunCliCommand(args, input);
+  struct Case {
+    int status;
+    std::string err;  // a part of standard error
+    std::vector<std::string> args;
+    std::string out = "";
+    std::string input = "";
+  };
+  // The commands in order: each must end with its status and print what its case says.
+  static void Expect(const std::vector<Case>& cases) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.args.empty() ? "" : c.args.front() + " " + c.args.back());
+      const testing::CliResult result = testing::RunCliCommand(c.args, c.input);
+      EXPECT_EQ(result.status, c.status);
+      EXPECT_NE(result.err.find(c.err), std::string::npos) << result.err;
+      EXPECT_EQ(result.out, c.out);
+    }
   }
 
-  fs::path dir_;
+  testing::Installation installation_{"cli"};
+  int files_ = 0;
 };
 
-TEST_F(CliTest, EncryptThenDecryptRoundTripsUtf8) {
-  const std::string password = PasswordFile("contraseña\n");
-  const std::string plain = "Año nuevo, café y 5 €\r\nsegunda línea";
-  const Result encrypted = Run({"encrypt", "--password-file", password}, plain);
-  ASSERT_EQ(encrypted.status, kExitOk) << encrypted.err;
-  ASSERT_EQ(encrypted.out.back(), '\n');
-  // 16 + 43 Windows-1252 bytes: four blocks.
-  EXPECT_EQ(encrypted.out.size(), 128u + 1);
-
-  const Result decrypted = Run({"decrypt", "--password-file=" + password}, encrypted.out);
-  ASSERT_EQ(decrypted.status, kExitOk) << decrypted.err;
-  EXPECT_EQ(decrypted.out, plain);
-}
-
-TEST_F(CliTest, PasswordFileLosesOnlyOneTrailingLineEnd) {
+TEST_F(CliTest, CommandsRefuseWhatTheProgramRefuses) {
+  const std::string eight = File("12345678"), plain = "Año nuevo, 5 €\r\nsegunda línea";
+  const auto add = [](std::string name, std::string file, std::string comment = "") {
+    return std::vector<std::string>{"profile", "add",       name,   "--password-file",
+                                    file,      "--comment", comment};
+  };
+  const auto send = [](std::string to, std::string subject, std::string body, std::string err,
+                       std::string profile = "Amigos", int status = 1) {
+    return Case{
+        status, err, {"send", "--to", to, "--subject", subject, "--profile", profile}, "", body};
+  };
   const std::string transport =
-      Run({"encrypt", "--password-file", PasswordFile("clave  \n")}, "hola").out;
-  EXPECT_EQ(Run({"decrypt", "--password-file", PasswordFile("clave  ")}, transport).out, "hola");
-  EXPECT_EQ(Run({"decrypt", "--password-file", PasswordFile("clave  \r\n")}, transport).out,
-            "hola");
-  EXPECT_EQ(Run({"decrypt", "--password-file", PasswordFile("clave")}, transport).status,
-            kExitFailure);
-}
-
-TEST_F(CliTest, FailedDecryptionExitsOneWithAReason) {
-  // A fixed prefix makes the text the same every run: with a random one, a wrong password
-  // passes the padding check once in 256 runs.
-  const std::string transport =
-      EncryptTextWithPrefix("0123456789abcdef", "x", DeriveKeyAndIv("buena"));
-  ASSERT_EQ(Run({"decrypt", "--password-file", PasswordFile("buena")}, transport).out, "x");
-  const Result wrong = Run({"decrypt", "--password-file", PasswordFile("mala")}, transport);
-  EXPECT_EQ(wrong.status, kExitFailure);
-  EXPECT_EQ(wrong.out, "");
-  EXPECT_NE(wrong.err.find("decryption failed"), std::string::npos);
-
-  const Result garbage = Run({"decrypt", "--password-file", PasswordFile("buena")}, "ABC");
-  EXPECT_EQ(garbage.status, kExitFailure);
-  EXPECT_NE(garbage.err.find("block size"), std::string::npos) << garbage.err;
-}
-
-TEST_F(CliTest, FolderAndFingerprint) {
-  EXPECT_EQ(Run({"folder", "abc"}).out, "BA7816BF8F\n");
-  // The terminal's UTF-8 "ñ" is digested as the Windows-1252 byte F1.
-  EXPECT_EQ(Run({"folder", "ñ"}).out, Run({"folder", "\xC3\xB1"}).out);
-  EXPECT_NE(Run({"folder", "ñ"}).out, "");
-  EXPECT_EQ(Run({"fingerprint", "--password-file", PasswordFile("abc\n")}).out, "C2412435\n");
-}
-
-TEST_F(CliTest, UsageErrors) {
-  EXPECT_EQ(Run({}).status, kExitUsage);
-  EXPECT_EQ(Run({"nonsense"}).status, kExitUsage);
-  EXPECT_EQ(Run({"encrypt"}).status, kExitUsage);
-  EXPECT_EQ(Run({"encrypt", "--password", "secret"}).status, kExitUsage);
-  EXPECT_EQ(Run({"encrypt", "--password-file"}).status, kExitUsage);
-  EXPECT_EQ(Run({"folder"}).status, kExitUsage);
-  const Result missing = Run({"encrypt", "--password-file", (dir_ / "absent").string()});
-  EXPECT_NE(missing.status, kExitOk);
-  EXPECT_NE(missing.err.find("cannot read"), std::string::npos);
-
-  const Result help = Run({"--help"});
-  EXPECT_EQ(help.status, kExitOk);
-  for (const char* command : {"encrypt", "decrypt", "folder", "fingerprint"}) {
-    EXPECT_NE(help.out.find(command), std::string::npos) << command;
+      testing::RunCliCommand({"encrypt", "--password-file", File("contraseña\n")}, plain).out;
+  EXPECT_EQ(transport.size(), 96u + 1);  // 16 + 30 Windows-1252 bytes: three blocks
+  // A fixed prefix: with a random one, a wrong password passes the padding check once in 256.
+  const std::string fixed = EncryptTextWithPrefix("0123456789abcdef", "x", DeriveKeyAndIv("buena"));
+  Expect({
+      {0, "", {"decrypt", "--password-file=" + File("contraseña")}, plain, transport},
+      {1, "decryption failed", {"decrypt", "--password-file", File("mala")}, "", fixed},
+      {1, "block size", {"decrypt", "--password-file", File("buena")}, "", "ABC"},
+      {0, "", {"folder", "Peña"}, "A246EC5351\n"},
+      // One line end is not part of a password; what is not UTF-8 would be another password.
+      {0, "", {"fingerprint", "--password-file", File("abc\r\n")}, "C2412435\n"},
+      {0, "", {"fingerprint", "--password-file", File("abc \n\n")}, "AD2E9FCC\n"},
+      {2, "is not UTF-8 text", {"fingerprint", "--password-file", File("\xF1")}},
+      {2, "is not UTF-8 text", {"encrypt", "--password-file", File("clave \xF1")}, "", "x"},
+      {2, "cannot read the password file", {"encrypt", "--password-file", File("") + "x"}},
+      {1, "is not UTF-8 text", add("Amigo", File(std::string(8, '\xF1')))},
+      // The dialogs' checks and limits, in their order.
+      {1, "Introduce un nombre de perfil", add("", eight)},
+      {1, "Introduce una contraseña de al menos 8 caracteres", add("Amigo", File("1234567\n"))},
+      {1, "profile name longer than 40", add(std::string(41, 'n'), eight)},
+      {1, "password longer than 40", add("Amigo", File(std::string(41, 'p')))},
+      {1, "comment longer than 100", add("Amigo", eight, std::string(101, 'c'))},
+      {2,
+       "at most 4 comment lines",
+       {"profile", "add", "A", "--password-file", eight, "--comment", "1", "--comment", "2",
+        "--comment", "3", "--comment", "4", "--comment", "5"}},
+      {1, "admite como máximo 40 caracteres y ahora tiene 68", {"register", std::string(68, 'n')}},
+      {1, "Falta tu nombre de usuario: ", {"register", "1234 67"}},
+      {1, "admite como máximo 100 caracteres y ahora tiene 101", {"server", std::string(101, 's')}},
+      {1, "the server address cannot be empty", {"server", ""}},
+      send("John Sala", "Hola", "texto", "Falta tu nombre de usuario: "),
+  });
+  EXPECT_FALSE(fs::exists(installation_.settings_file())) << "nothing refused is written";
+  SettingsStore store;
+  ASSERT_TRUE(SavePreferences(store, {"Hannah_desert", "", "x/", "", 0, 1, 0}));
+  Expect({send("John Sala", "Hola", "texto", "No existen perfiles de contraseñas: ")});
+  ASSERT_TRUE(WriteProfile(store, "Amigos", {"Amigos", "clave compartida", "", "", "", ""}));
+  Expect({
+      send("", "", "", "Falta el nombre de usuario: "),
+      send("Hannah_desert", "Hola", "texto", "Auto-mensaje: "),
+      send("John Sala", "", "", "Falta el asunto del mensaje: "),
+      send("John Sala", "Hola", "", "Falta el texto del mensaje: "),
+      send("John Sala", "Hola", "texto", "Selecciona un perfil de contraseña: ", "Nadie"),
+      send(std::string(101, 'r'), "Hola", "texto", "Texto demasiado largo: "),
+      send("John Sala", std::string(101, 'a'), "texto", "Texto demasiado largo: "),
+      // A line break counts two: 400 of them fill the body.
+      send("John Sala", "Hola", std::string(400, '\n') + "x", "Texto demasiado largo: "),
+      // A line break in a single-line field would cut the field at the receiving end.
+      send("John Sala", "linea1\nlinea2", "texto", "must be single lines", "Amigos", 2),
+      {0,
+       "",
+       {"settings"},
+       "NombreUsuario: Hannah_desert\nNombreServidor: x/\nAutoMsjInicio: 0\nAutoMsjTiempo: 1\n"
+       "ReproSonidos: 0\nMsjsRecibidos: 0\nEjecPrimVez: 1\n"},
+  });
+  EXPECT_FALSE(fs::exists(kSentMessagesFile)) << "nothing refused is stored";
+  // Command lines that are wrong, one between two "|".
+  std::istringstream usage(
+      "|nonsense|encrypt|encrypt --password secreto123|encrypt --password-file|folder|profile"
+      "|profile rename|profile add Amigo|profile add --password-file x|profile list x"
+      "|profile remove|settings x|received-counter -1|received-counter 7x|server a b"
+      "|check-server x|register|send --to x|receive x|retry x|list x|show");
+  for (std::string line; std::getline(usage, line, '|');) {
+    std::istringstream words(line);
+    EXPECT_EQ(testing::RunCliCommand({std::istream_iterator<std::string>(words), {}}).status,
+              kExitUsage)
+        << line;
   }
+  EXPECT_NE(testing::RunCliCommand({"--help"}).out.find("  received-counter [NUMBER]\n"),
+            std::string::npos);
+}
+
+// Profiles are stored as the profiles dialog stores them: with a copy of the one saved last,
+// emptied when one is deleted; one with nested profiles stays.
+TEST_F(CliTest, Profiles) {
+  const std::string eight = File("12345678"), forty(40, 'n');
+  Expect({
+      {0,
+       "",
+       {"profile", "add", "Año", "--password-file", File("contraseña\n"), "--comment",
+        "primera línea", "--comment=segunda"}},
+      // The limits count characters of Windows-1252, as the dialog does.
+      {0,
+       "",
+       {"profile", "add", forty, "--password-file",
+        File("ññññññññññññññññññññññññññññññññññññññññ"), "--comment", std::string(100, 'c')}},
+      {0, "", {"profile", "add", "Trabajo", "--password-file", eight}},
+      {0, "", {"profile", "add", "Trabajo\\Ana", "--password-file", eight}},
+      {0, "", {"profile", "list"}, "Año\n" + forty + "\nTrabajo\n"},
+      {1, "no profile named Nadie", {"profile", "remove", "Nadie"}},
+      {1, "no profile named Seleccion", {"profile", "remove", "Seleccion"}},
+  });
+  SettingsStore store;
+  EXPECT_EQ(ReadProfile(store, "A\xF1o").value(),
+            (PasswordProfile{"A\xF1o", Utf8ToAnsi("contraseña"), Utf8ToAnsi("primera línea"),
+                             "segunda", "", ""}));
+  EXPECT_EQ(ReadProfile(store, forty).value().password, std::string(40, '\xF1'));
+  EXPECT_EQ(ReadProfile(store, "Seleccion").value().name, "Trabajo\\Ana");
+  Expect({{1, "remove the profiles nested below it first", {"profile", "remove", "Trabajo"}},
+          {0, "", {"profile", "remove", "TRABAJO\\ana"}},
+          {0, "", {"profile", "remove", "trabajo"}},
+          {0, "", {"profile", "list"}, "Año\n" + forty + "\n"}});
+  EXPECT_EQ(ReadProfile(store, "Seleccion").value(), PasswordProfile{});
+  EXPECT_TRUE(store.SectionExists("PerfilPass\\Seleccion"));
+}
+
+// Settings that cannot be read stop every command that needs them, with one line that names
+// the file (defaults in their place would act as someone else), and the file is kept.
+TEST_F(CliTest, DamagedSettingsStopEveryCommandThatNeedsThem) {
+  const std::string file = installation_.settings_file().string(), garbage(4096, 'Z');
+  fs::create_directories(installation_.settings_file().parent_path());
+  std::ofstream(file, std::ios::binary) << garbage;
+  for (const std::string& line : std::vector<std::string>{
+           "check-server", "register Hannah_desert", "receive", "retry", "server",
+           "send --to John --subject Hola --profile Amigos", "server otro.example.org/v/",
+           "settings", "profile list", "profile add Amigo --password-file " + File("12345678"),
+           "profile remove Amigo", "received-counter", "received-counter 3"}) {
+    std::istringstream words(line);
+    const std::vector<std::string> args{std::istream_iterator<std::string>(words), {}};
+    const testing::CliResult result = testing::RunCliCommand(args, "texto");
+    EXPECT_EQ(result.status, kExitFailure) << args[0];
+    EXPECT_EQ(result.out, "") << args[0];
+    EXPECT_NE(result.err.find(file + ": "), std::string::npos) << result.err;
+    EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+  }
+  EXPECT_EQ(testing::Installation::Bytes(file), garbage);
 }
 
 }  // namespace

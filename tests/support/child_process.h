@@ -3,15 +3,16 @@
 // Starts a helper process for a test (a misbehaving server, a program to kill), reads the lines
 // it prints, and stops it by PID when the test is done.
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace velkorant::testing {
@@ -19,18 +20,15 @@ namespace velkorant::testing {
 class ChildProcess {
  public:
   explicit ChildProcess(const std::vector<std::string>& argv) {
+    std::vector<char*> args;
+    for (const auto& arg : argv)
+      args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
     int fds[2];
-    if (::pipe(fds) != 0)
+    if (::pipe2(fds, O_CLOEXEC) != 0)
       return;
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::dup2(fds[1], STDOUT_FILENO);
-      ::close(fds[0]);
-      ::close(fds[1]);
-      std::vector<char*> args;
-      for (const auto& a : argv)
-        args.push_back(const_cast<char*>(a.c_str()));
-      args.push_back(nullptr);
+    if ((pid_ = ::fork()) == 0) {
+      ::dup2(fds[1], STDOUT_FILENO);  // the copy stays open in the new program
       ::execvp(args[0], args.data());
       ::_exit(127);
     }
@@ -49,15 +47,11 @@ class ChildProcess {
 
   // The next line the child printed (without its line feed), or nullopt at end of output.
   std::optional<std::string> ReadLine() {
-    if (out_ == nullptr)
-      return std::nullopt;
     std::string line;
-    for (int c; (c = std::fgetc(out_)) != EOF;) {
-      if (c == '\n')
-        return line;
+    int c = EOF;
+    while (out_ != nullptr && (c = std::fgetc(out_)) != EOF && c != '\n')
       line += static_cast<char>(c);
-    }
-    if (line.empty())
+    if (c == EOF && line.empty())
       return std::nullopt;
     return line;
   }
@@ -65,12 +59,9 @@ class ChildProcess {
   // Reads "key=value" lines until `count` of them arrived.
   std::map<std::string, std::string> ReadSettings(int count) {
     std::map<std::string, std::string> values;
-    while (static_cast<int>(values.size()) < count) {
-      const auto line = ReadLine();
-      if (!line)
-        break;
-      const auto eq = line->find('=');
-      if (eq != std::string::npos)
+    std::optional<std::string> line;
+    while (static_cast<int>(values.size()) < count && (line = ReadLine())) {
+      if (const auto eq = line->find('='); eq != std::string::npos)
         values[line->substr(0, eq)] = line->substr(eq + 1);
     }
     return values;
@@ -78,11 +69,10 @@ class ChildProcess {
 
   // Sends `signal` and reaps the child; returns its wait status.
   int Kill(int signal) {
-    if (pid_ <= 0)
-      return status_;
-    ::kill(pid_, signal);
-    ::waitpid(pid_, &status_, 0);
-    pid_ = -1;
+    if (pid_ > 0) {
+      ::kill(pid_, signal);
+      ::waitpid(std::exchange(pid_, -1), &status_, 0);
+    }
     return status_;
   }
 

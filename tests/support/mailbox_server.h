@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -24,40 +25,16 @@ struct ServerAddress {
 // Reads the address the fixture wrote; empty fields when the fixture did not run.
 inline ServerAddress LocalMailboxServer() {
   std::ifstream env(VELKORANT_BINARY_DIR "/mailbox-server.env");
-  ServerAddress address;
-  for (std::string line; std::getline(env, line);) {
-    if (line.rfind("server=", 0) == 0)
-      address.server = line.substr(7);
-    if (line.rfind("ca=", 0) == 0)
-      address.ca = line.substr(3);
-  }
-  return address;
+  std::map<std::string, std::string> values;
+  for (std::string line; std::getline(env, line);)
+    values[line.substr(0, line.find('='))] = line.substr(line.find('=') + 1);
+  return {values["server"], values["ca"]};
 }
 
-// A mode of tests/support/hostile_server.py, running until the object goes away.
-class HostileServer {
- public:
-  explicit HostileServer(const std::string& mode, const std::vector<std::string>& extra = {})
-      : process_(Command(mode, extra)) {
-    auto values = process_.ReadSettings(2);
-    address_.server = values["server"];
-    address_.ca = values["ca"];
-  }
-  const ServerAddress& address() const { return address_; }
-
- private:
-  static std::vector<std::string> Command(const std::string& mode,
-                                          const std::vector<std::string>& extra) {
-    std::vector<std::string> argv = {VELKORANT_PYTHON,
-                                     VELKORANT_SOURCE_DIR "/tests/support/hostile_server.py", mode,
-                                     "--lifetime", "300"};
-    argv.insert(argv.end(), extra.begin(), extra.end());
-    return argv;
-  }
-
-  ChildProcess process_;
-  ServerAddress address_;
-};
+// The local server's data root: one folder per mailbox, holding msj_<n>_datos.cry.
+inline std::filesystem::path ServerDataRoot() {
+  return VELKORANT_BINARY_DIR "/mailbox-server-state/data";
+}
 
 // Sets CURL_CA_BUNDLE for the life of the object.
 class ScopedCaBundle {
@@ -65,31 +42,50 @@ class ScopedCaBundle {
   explicit ScopedCaBundle(const std::string& path) {
     if (const char* old = std::getenv("CURL_CA_BUNDLE"))
       old_ = old;
-    if (path.empty()) {
-      ::unsetenv("CURL_CA_BUNDLE");
-    } else {
-      ::setenv("CURL_CA_BUNDLE", path.c_str(), 1);
-    }
+    Set(path);
   }
-  ~ScopedCaBundle() {
-    if (old_) {
-      ::setenv("CURL_CA_BUNDLE", old_->c_str(), 1);
-    } else {
-      ::unsetenv("CURL_CA_BUNDLE");
-    }
-  }
+  ~ScopedCaBundle() { Set(old_.value_or("")); }
 
  private:
+  static void Set(const std::string& path) {
+    path.empty() ? ::unsetenv("CURL_CA_BUNDLE") : ::setenv("CURL_CA_BUNDLE", path.c_str(), 1);
+  }
   std::optional<std::string> old_;
+};
+
+// The fixture's server, trusted by the requests of the test that holds this.
+struct LocalServer {
+  ServerAddress address = LocalMailboxServer();
+  ScopedCaBundle ca{address.ca};
+};
+
+// A mode of tests/support/hostile_server.py, running until the object goes away.
+class HostileServer {
+ public:
+  explicit HostileServer(const std::string& mode, const std::vector<std::string>& extra = {})
+      : process_([&] {
+          std::vector<std::string> argv = {VELKORANT_PYTHON,
+                                           VELKORANT_SOURCE_DIR "/tests/support/hostile_server.py",
+                                           mode, "--lifetime", "300"};
+          argv.insert(argv.end(), extra.begin(), extra.end());
+          return argv;
+        }()) {
+    auto values = process_.ReadSettings(2);
+    address_ = {values["server"], values["ca"]};
+  }
+  const ServerAddress& address() const { return address_; }
+
+ private:
+  ChildProcess process_;
+  ServerAddress address_;
 };
 
 // A fresh 10-digit folder name, so tests sharing the server never meet.
 inline std::string RandomFolder() {
   static std::mt19937_64 rng(std::random_device{}());
-  static const char* digits = "0123456789ABCDEF";
   std::string folder;
   for (int i = 0; i < 10; ++i)
-    folder += digits[rng() % 16];
+    folder += "0123456789ABCDEF"[rng() % 16];
   return folder;
 }
 

@@ -3,295 +3,215 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <filesystem>
+#include <algorithm>
+#include <cerrno>
 #include <fstream>
 
 #include "crypto/digests.h"
-#include "platform/ansi_text.h"
-#include "store/message_text.h"
+#include "support/cli_runner.h"
+#include "support/installation.h"
 #include "support/mailbox_server.h"
 #include "support/recording_ui.h"
+#include "support/scratch_mount.h"
 
 namespace velkorant {
 namespace {
 
 namespace fs = std::filesystem;
 using ::testing::ElementsAre;
-using velkorant::testing::HostileServer;
-using velkorant::testing::RandomFolder;
-using velkorant::testing::RecordingUi;
-using velkorant::testing::ScopedCaBundle;
+using testing::RunCliCommand;
 
-constexpr const char* kRightPassword = "clave compartida";
-constexpr const char* kOtherPassword = "otra clave distinta";
-
-// One installation: its working folder, settings database, stores and receive flow, pointed at
-// the local mailbox server, with a registered user of its own.
+// An installation registered on the local server, receiving in-process or through velkorant-cli.
 class ReceiverTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    server_ = testing::LocalMailboxServer();
-    ASSERT_FALSE(server_.server.empty()) << "the mailbox_server fixture did not run";
-    ca_ = std::make_unique<ScopedCaBundle>(server_.ca);
-    dir_ = fs::temp_directory_path() / ("velkorant-receiver-" + RandomFolder());
-    fs::create_directories(dir_);
-    settings_store_ = std::make_unique<SettingsStore>(dir_ / "settings.sqlite3");
-    settings_.server_name = server_.server;
-    settings_.user_name = "receptor_" + RandomFolder();
-    store_ = std::make_unique<MessageStore>(dir_);
-    client_ = std::make_unique<MailboxClient>(settings_, ui_, downloader_);
-    receiver_ = std::make_unique<MessageReceiver>(*client_, settings_, *settings_store_, *store_,
-                                                  passwords_);
-    ASSERT_TRUE(client_->CreateMailbox(settings_.user_name));
-    ui_.Clear();
+    ASSERT_FALSE(local_.address.server.empty()) << "the mailbox_server fixture did not run";
+    ASSERT_EQ(RunCliCommand({"server", local_.address.server}).status, 0);
+    ASSERT_EQ(RunCliCommand({"register", user_}).status, 0);
+    settings_ = LoadSettings(settings_store_).value();
+    AddProfile("Amigo", "clave compartida");
   }
-  void TearDown() override { fs::remove_all(dir_); }
-
   void AddProfile(const std::string& name, const std::string& password) {
-    PasswordProfile profile;
-    profile.name = name;
-    profile.password = password;
-    WriteProfile(*settings_store_, name, profile);
-    passwords_.LoadPasswordList(*settings_store_);
+    ASSERT_TRUE(WriteProfile(settings_store_, name, {name, password, "", "", "", ""}));
+    passwords_.LoadPasswordList(settings_store_);
+  }
+  // Puts message n ("asunto n") into the own mailbox, as a sender's request would.
+  void Post(int n, const std::string& password = "clave compartida") {
+    const std::string text = "VER:v1.1a\nFEC:2024-03-07 09:05:00\nASU:asunto " + std::to_string(n);
+    std::ofstream(Mailbox() / ("msj_" + std::to_string(n) + "_datos.cry"))
+        << EncryptText(text + "\n", password);
+  }
+  fs::path Mailbox() const { return testing::ServerDataRoot() / MailboxFolderName(user_); }
+  // The subjects of the stored messages, from the disk.
+  static std::vector<std::string> Subjects() {
+    MessageStore disk(".");
+    disk.LoadMessageStore();
+    std::vector<std::string> subjects;
+    std::ranges::transform(disk.messages(), std::back_inserter(subjects), &Message::asunto_msj);
+    return subjects;
+  }
+  std::int32_t Counter() {
+    return settings_store_.ReadInt(kOptionsSection, kReceivedCounterEntry, -100).value();
   }
 
-  // Posts message i ("mensaje i") to the own mailbox, encrypted with `password`.
-  void Post(int i, const std::string& password) {
-    RecordingUi quiet;
-    MailboxClient sender(settings_, quiet, downloader_);
-    Message record;
-    record.fecha_msj =
-        "2024-03-07 09:05:" + std::string(i < 10 ? "0" : "") + std::to_string(i % 60);
-    record.usuario_emisor_msj = "Hannah_desert";
-    record.usuario_receptor_msj = settings_.user_name;
-    record.asunto_msj = "asunto " + std::to_string(i);
-    record.cuerpo_msj = "mensaje " + std::to_string(i) + "\r\nsegunda l\xEDnea";
-    record.password_msj = password;
-    ASSERT_TRUE(sender.SendEncryptedMessage(record));
-  }
-
-  fs::path MailboxFolder() const {
-    return fs::path(VELKORANT_BINARY_DIR) / "mailbox-server-state/data" /
-           MailboxFolderName(settings_.user_name);
-  }
-
-  std::vector<Message> Received() {
-    store_->LoadMessageStore();
-    std::vector<Message> received;
-    for (const Message& m : store_->messages()) {
-      if (!m.enviado)
-        received.push_back(m);
-    }
-    return received;
-  }
-
-  std::int32_t StoredCounter() {
-    SettingsStore fresh(dir_ / "settings.sqlite3");
-    return LoadSettings(fresh).value().received_counter;
-  }
-
-  testing::ServerAddress server_;
-  std::unique_ptr<ScopedCaBundle> ca_;
-  fs::path dir_;
-  std::unique_ptr<SettingsStore> settings_store_;
+  testing::LocalServer local_;
+  testing::Installation installation_{"receiver"};
+  const std::string user_ = "receptor_" + testing::RandomFolder();
+  SettingsStore settings_store_;
   Settings settings_;
-  RecordingUi ui_;
+  testing::RecordingUi ui_;
   UrlDownloader downloader_;
   PasswordList passwords_;
-  std::unique_ptr<MessageStore> store_;
-  std::unique_ptr<MailboxClient> client_;
-  std::unique_ptr<MessageReceiver> receiver_;
+  MessageStore store_{"."};
+  MailboxClient client_{settings_, ui_, downloader_};
+  MessageReceiver receiver_{client_, settings_, settings_store_, store_, passwords_};
 };
 
-TEST_F(ReceiverTest, FetchesFromTheCounterOnAndStoresDecrypted) {
-  AddProfile("Amigo", kRightPassword);
-  for (int i = 1; i <= 7; ++i)
-    Post(i, kRightPassword);
-  settings_.received_counter = 5;
+TEST_F(ReceiverTest, ReceivesFromTheMailboxAndRetries) {
+  {
+    // A run that starts while a request waits (in a message box) is skipped without a word.
+    MailboxClient::BusyGuard busy(client_);
+    EXPECT_FALSE(receiver_.ReceiveMessages());
+  }
+  settings_.user_name = "nadie_" + testing::RandomFolder();
+  EXPECT_FALSE(receiver_.ReceiveMessages());
+  EXPECT_THAT(ui_.lines, ElementsAre("Error. No existe el usuario " + settings_.user_name));
+  EXPECT_EQ(ui_.filters_reset, 0);
+  settings_.user_name = user_;
 
-  receiver_->ReceiveMessages();
-  EXPECT_THAT(ui_.lines,
-              ElementsAre("Comprobando mensajes para " + settings_.user_name, "2 nuevos mensajes"));
+  Post(1);
+  Post(2, "otra clave distinta");
+  // Anyone may post anything: a file longer than any message is skipped and never stored.
+  std::ofstream(Mailbox() / "msj_3_datos.cry") << std::string(64'001, 'A');
+  Post(4);
+  Post(6);  // after a missing number: not fetched
+  ui_.Clear();
+  EXPECT_TRUE(receiver_.ReceiveMessages());
+  ASSERT_EQ(ui_.lines.size(), 3u);
+  EXPECT_EQ(ui_.lines[0], "Comprobando mensajes para " + user_);
+  EXPECT_EQ(ui_.lines[1], "Mensaje 3 descartado: es más largo que cualquier mensaje válido");
   EXPECT_THAT(ui_.sounds, ElementsAre(EventSound::kNewMessages));
   EXPECT_THAT(ui_.icons, ElementsAre(StatusIcon::kNewMessages));
-  EXPECT_EQ(ui_.filters_reset, 1);
-  EXPECT_EQ(ui_.reloads, 1);
-  EXPECT_EQ(ui_.brought_to_front, 1);
-  EXPECT_EQ(settings_.received_counter, 7);
-  EXPECT_EQ(StoredCounter(), 7);
-  EXPECT_EQ(receiver_->last_run().derivations, 1);
+  EXPECT_EQ(ui_.filters_reset + ui_.reloads + ui_.brought_to_front, 3);
+  EXPECT_EQ(receiver_.last_run().derivations, 1);
+  EXPECT_THAT(Subjects(), ElementsAre("asunto 1", "<sin desencriptar>", "asunto 4"));
+  EXPECT_EQ(Counter(), 4);
+  EXPECT_EQ(settings_store_.ReadText(kOptionsSection, "RecepcionPendiente", "-"), "-");
 
-  const auto received = Received();
-  ASSERT_EQ(received.size(), 2u);
-  EXPECT_EQ(received[0].numero, 1u);
-  EXPECT_EQ(received[0].asunto_msj, "asunto 6");
-  EXPECT_EQ(received[1].cuerpo_msj, "mensaje 7\r\nsegunda l\xEDnea");
-  EXPECT_EQ(received[1].usuario_emisor_msj, "Hannah_desert");
-  EXPECT_EQ(received[1].usuario_receptor_msj, settings_.user_name);
-  EXPECT_EQ(received[1].password_msj, Crc32Hex(kRightPassword));
-  EXPECT_TRUE(received[1].flag_msj_desencriptado);
-  EXPECT_FALSE(received[1].flag_msj_leido);
-
-  // Nothing new: the counter stays and nothing is stored.
   ui_.Clear();
-  receiver_->ReceiveMessages();
-  EXPECT_THAT(ui_.lines, ElementsAre("Comprobando mensajes para " + settings_.user_name,
-                                     "No hay nuevos mensajes"));
+  EXPECT_TRUE(receiver_.ReceiveMessages());
+  EXPECT_THAT(ui_.lines,
+              ElementsAre("Comprobando mensajes para " + user_, "No hay nuevos mensajes"));
   EXPECT_THAT(ui_.sounds, ElementsAre(EventSound::kNoNewMessages));
   EXPECT_THAT(ui_.icons, ElementsAre(StatusIcon::kNoNewMessages));
-  EXPECT_EQ(ui_.reloads, 0);
-  EXPECT_EQ(StoredCounter(), 7);
-  EXPECT_EQ(Received().size(), 2u);
-}
+  EXPECT_EQ(Counter(), 4);
 
-TEST_F(ReceiverTest, StopsAtAGap) {
-  AddProfile("Amigo", kRightPassword);
-  for (int i = 1; i <= 3; ++i)
-    Post(i, kRightPassword);
-  // Message 5 without a message 4 (only possible by hand on the server).
-  fs::copy_file(MailboxFolder() / "msj_3_datos.cry", MailboxFolder() / "msj_5_datos.cry");
-  receiver_->ReceiveMessages();
-  EXPECT_EQ(ui_.lines.back(), "3 nuevos mensajes");
-  EXPECT_EQ(StoredCounter(), 3);
-  EXPECT_EQ(Received().size(), 3u);
-}
-
-TEST_F(ReceiverTest, UndecryptedMessagesAreKeptAndRetriedLater) {
-  AddProfile("Amigo", kRightPassword);
-  Post(1, kRightPassword);
-  Post(2, kOtherPassword);
-  receiver_->ReceiveMessages();
-  EXPECT_EQ(ui_.lines.back(), "2 nuevos mensajes, 1 sin desencriptar");
-
-  auto received = Received();
-  ASSERT_EQ(received.size(), 2u);
-  const Message& undecrypted = received[1];
-  EXPECT_EQ(undecrypted.numero, 2u);
-  EXPECT_EQ(undecrypted.asunto_msj, "<sin desencriptar>");
-  EXPECT_EQ(undecrypted.fecha_msj, "?");
-  EXPECT_EQ(undecrypted.usuario_emisor_msj, "?");
-  EXPECT_EQ(undecrypted.usuario_receptor_msj, "?");
-  EXPECT_EQ(undecrypted.password_msj, Crc32Hex("?"));
-  EXPECT_TRUE(undecrypted.flag_msj_leido);
-  EXPECT_FALSE(undecrypted.flag_msj_desencriptado);
-  std::ifstream posted(MailboxFolder() / "msj_2_datos.cry", std::ios::binary);
-  EXPECT_EQ(undecrypted.cuerpo_msj, std::string(std::istreambuf_iterator<char>(posted), {}));
-
-  // Retrying with the same profiles decrypts nothing and says nothing.
   ui_.Clear();
-  EXPECT_FALSE(receiver_->RetryUndecryptedMessages());
-  EXPECT_TRUE(ui_.lines.empty());
-  EXPECT_TRUE(ui_.sounds.empty());
-
-  AddProfile("Otra", kOtherPassword);
-  EXPECT_TRUE(receiver_->RetryUndecryptedMessages());
+  store_.LoadMessageStore();  // as the message list does when told to reload
+  AddProfile("Otra", "otra clave distinta");
+  EXPECT_TRUE(receiver_.RetryUndecryptedMessages());
   EXPECT_THAT(ui_.lines, ElementsAre("1 nuevos mensajes desencriptados"));
   EXPECT_THAT(ui_.sounds, ElementsAre(EventSound::kPendingDecrypted));
   EXPECT_EQ(ui_.reloads, 1);
-  EXPECT_LE(receiver_->last_run().derivations, 2);
-  received = Received();
-  ASSERT_EQ(received.size(), 2u);
-  EXPECT_EQ(received[1].numero, 2u);
-  EXPECT_EQ(received[1].asunto_msj, "asunto 2");
-  EXPECT_TRUE(received[1].flag_msj_desencriptado);
-  EXPECT_FALSE(received[1].flag_msj_leido) << "a message decrypted now is new to the user";
+  EXPECT_THAT(Subjects(), ElementsAre("asunto 1", "asunto 2", "asunto 4"));
+
+  // A run killed before it moved the counter left a marker: the next run fetches its messages
+  // again when they never reached the disk, and skips them when they did.
+  Post(5);
+  ASSERT_TRUE(settings_store_.WriteText(kOptionsSection, "RecepcionPendiente", "5 4 4"));
+  EXPECT_TRUE(receiver_.ReceiveMessages());
+  Post(7);
+  MessageStore other(".");
+  other.LoadMessageStore();
+  Message seventh;
+  seventh.fecha_msj = "2024-03-07 09:05:00";
+  seventh.asunto_msj = "asunto 7";
+  ASSERT_EQ(other.SaveMessage(seventh), 6u);
+  ASSERT_TRUE(settings_store_.WriteText(kOptionsSection, "RecepcionPendiente", "7 6 6"));
+  EXPECT_TRUE(receiver_.ReceiveMessages());
+  EXPECT_EQ(Counter(), 7);
+  EXPECT_THAT(Subjects(),
+              ElementsAre("asunto 1", "asunto 2", "asunto 4", "asunto 5", "asunto 6", "asunto 7"));
 }
 
-TEST_F(ReceiverTest, WithoutProfilesEverythingIsUndecrypted) {
-  Post(1, kRightPassword);
-  Post(2, kRightPassword);
-  receiver_->ReceiveMessages();
-  EXPECT_EQ(ui_.lines.back(), "2 nuevos mensajes, 2 sin desencriptar");
-  EXPECT_EQ(receiver_->last_run().derivations, 0);
-  for (const Message& m : Received())
-    EXPECT_FALSE(m.flag_msj_desencriptado);
-}
-
-TEST_F(ReceiverTest, MissingMailboxOrBusyClientStopsTheRun) {
-  settings_.user_name = "nadie_" + RandomFolder();
-  receiver_->ReceiveMessages();
-  ASSERT_EQ(ui_.boxes.size(), 1u);
-  EXPECT_EQ(ui_.boxes[0].caption, "No existe el usuario");
-  EXPECT_THAT(ui_.lines, ElementsAre("Error. No existe el usuario " + settings_.user_name));
-  EXPECT_EQ(ui_.filters_reset, 0);
-
-  // A run that starts while another request waits (in a message box) is skipped entirely.
-  ui_.Clear();
-  MailboxClient::BusyGuard busy(*client_);
-  receiver_->ReceiveMessages();
-  EXPECT_TRUE(ui_.lines.empty());
-  EXPECT_TRUE(ui_.boxes.empty());
-}
-
-TEST_F(ReceiverTest, InterruptedBatchIsRecognisedByTheNextRun) {
-  AddProfile("Amigo", kRightPassword);
-  for (int i = 1; i <= 3; ++i)
-    Post(i, kRightPassword);
-  receiver_->ReceiveMessages();
-  ASSERT_EQ(StoredCounter(), 3);
-  for (int i = 4; i <= 5; ++i)
-    Post(i, kRightPassword);
-
-  // As if a run had stored messages 4 and 5 (sections 4 and 5) and died before moving the
-  // counter: the marker it leaves lets the next run skip them instead of storing them twice.
-  {
-    MessageStore other(dir_);
-    other.LoadMessageStore();
-    for (int i = 4; i <= 5; ++i) {
-      Message m;
-      m.fecha_msj = "2024-01-01 00:00:00";
-      m.asunto_msj = "asunto " + std::to_string(i);
-      ASSERT_EQ(other.SaveMessage(m), static_cast<std::uint32_t>(i));
-    }
-  }
-  settings_store_->WriteText("Opciones", "RecepcionPendiente", "5 4 5");
-  ui_.Clear();
-  receiver_->ReceiveMessages();
-  EXPECT_EQ(ui_.lines.back(), "No hay nuevos mensajes");
-  EXPECT_EQ(StoredCounter(), 5);
-  EXPECT_EQ(Received().size(), 5u);
-
-  // A marker whose messages never reached the disk leaves the counter where it was.
-  Post(6, kRightPassword);
-  settings_store_->WriteText("Opciones", "RecepcionPendiente", "6 6 6");
-  ui_.Clear();
-  receiver_->ReceiveMessages();
-  EXPECT_EQ(ui_.lines.back(), "1 nuevos mensajes");
-  EXPECT_EQ(StoredCounter(), 6);
-  EXPECT_EQ(Received().size(), 6u);
-}
-
-TEST_F(ReceiverTest, HostileServersLeaveTheStoresIntact) {
-  AddProfile("Amigo", kRightPassword);
-  Post(1, kRightPassword);
-  receiver_->ReceiveMessages();
-  ASSERT_EQ(Received().size(), 1u);
-  const auto before = StoredCounter();
-
-  {
-    HostileServer huge("huge");
-    ScopedCaBundle ca(huge.address().ca);
-    settings_.server_name = huge.address().server;
+// The counter never runs ahead of what is on disk, and the summary counts only stored messages;
+// a mailbox with more messages than a run takes ends the run at its bound.
+TEST_F(ReceiverTest, RunsEndAtTheFirstBatchThatCannotBeWritten) {
+  for (int n = 1; n <= 2 * MessageReceiver::kMaxMessagesPerRun; ++n)
+    std::ofstream(Mailbox() / ("msj_" + std::to_string(n) + "_datos.cry")) << std::string(64, '0');
+  SetCipherDiagnosticSink([](std::string_view) {});  // no password fits: no need to say so
+  int writes = 0;                                    // of the received store that succeed
+  store_.file(false).writer().SetWriteCall([&writes](int fd, const char* data, std::size_t size) {
+    if (writes-- > 0)
+      return ::write(fd, data, size);
+    errno = ENOSPC;
+    return ssize_t{-1};
+  });
+  for (const int allowed : {0, 1, 1000}) {
+    SCOPED_TRACE(allowed);
+    const auto before = static_cast<std::int32_t>(Subjects().size());
+    writes = allowed;
     ui_.Clear();
-    receiver_->ReceiveMessages();
-    ASSERT_EQ(ui_.boxes.size(), 1u);
-    EXPECT_EQ(ui_.boxes[0].text, "Error de conexión. Código de error: 800C000F");
-    EXPECT_EQ(Received().size(), 1u);
-    EXPECT_EQ(StoredCounter(), before);
+    EXPECT_EQ(receiver_.ReceiveMessages(), allowed > 1);
+    const auto stored = static_cast<std::int32_t>(Subjects().size()) - before;
+    EXPECT_EQ(Counter(), before + stored);
+    EXPECT_EQ(stored > 0, allowed > 0);
+    EXPECT_EQ(stored == MessageReceiver::kMaxMessagesPerRun, allowed > 1);
+    EXPECT_LE(stored, receiver_.last_run().fetched - (allowed == 1));
+    const std::string count = std::to_string(stored);
+    EXPECT_EQ(ui_.lines.size(), allowed == 1 ? 3u : 2u);  // a failed batch says so
+    EXPECT_EQ(ui_.lines.back() == count + " nuevos mensajes, " + count + " sin desencriptar",
+              stored > 0);
   }
-  {
-    // A server with a message at every number: the run ends at its bound.
-    HostileServer every("every");
-    ScopedCaBundle ca(every.address().ca);
-    settings_.server_name = every.address().server;
-    ui_.Clear();
-    const auto start = std::chrono::steady_clock::now();
-    receiver_->ReceiveMessages();
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60));
-    EXPECT_EQ(ui_.lines.back(), "1000 nuevos mensajes, 1000 sin desencriptar");
-    EXPECT_EQ(StoredCounter(), before + MessageReceiver::kMaxMessagesPerRun);
-    EXPECT_EQ(Received().size(), 1001u);
+}
+
+// A counter that says nothing of what is stored, or that cannot be written, stops receiving: any
+// run would store the same messages again. Nobody is registered who could not be kept.
+TEST_F(ReceiverTest, ReceivingNeedsACounterToTrust) {
+  for (int n = 1; n <= 3; ++n)
+    Post(n);
+  ASSERT_TRUE(settings_store_.WriteInt(kOptionsSection, kReceivedCounterEntry, -3));
+  const testing::CliResult blocked = RunCliCommand({"receive"});
+  EXPECT_EQ(blocked.status, 1);
+  EXPECT_TRUE(blocked.out.npos !=
+              blocked.out.find(" - Error. El contador de mensajes recibidos (MsjsRecibidos) "
+                               "vale -3, que no es válido; no se reciben mensajes. Pon en él "
+                               "el número del último mensaje recibido del servidor"))
+      << blocked.out;
+  EXPECT_EQ(RunCliCommand({"received-counter"}).out, "-3\n");
+  ASSERT_EQ(RunCliCommand({"received-counter", "1"}).status, 0);
+  EXPECT_TRUE(RunCliCommand({"receive"}).out.ends_with(" - 2 nuevos mensajes\n"));
+  EXPECT_THAT(Subjects(), ElementsAre("asunto 2", "asunto 3"));
+
+  Post(4);
+  testing::Installation fresh("fresh");
+  ASSERT_EQ(RunCliCommand({"server", local_.address.server}).status, 0);
+  const testing::ScratchMount disk;
+  if (!disk.ok())
+    GTEST_SKIP() << disk.SkipReason();
+  for (testing::Installation* owner : {&installation_, &fresh}) {
+    const fs::path folder = owner->config() / "KRWTN_Software";
+    fs::copy(folder, disk.path() / owner->root().filename(), fs::copy_options::recursive);
+    fs::remove_all(folder);
+    fs::create_directory_symlink(disk.path() / owner->root().filename(), folder);
+  }
+  ASSERT_TRUE(disk.MakeReadOnly());
+  const std::string other = "otro_" + testing::RandomFolder();
+  const testing::CliResult refused = RunCliCommand({"register", other});
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_TRUE(
+      refused.err.starts_with("velkorant-cli: the user name could not be saved, so it was "
+                              "not registered: "));
+  EXPECT_FALSE(fs::exists(testing::ServerDataRoot() / MailboxFolderName(other)));
+  installation_.Use();
+  for (int run = 0; run < 2; ++run) {
+    const testing::CliResult result = RunCliCommand({"receive"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_TRUE(result.out.npos !=
+                result.out.find(" - Error. No se puede escribir en la configuración; no se "
+                                "reciben mensajes, para no guardar dos veces los mismos."))
+        << result.out;
+    EXPECT_THAT(Subjects(), ElementsAre("asunto 2", "asunto 3"));
   }
 }
 
