@@ -17,8 +17,12 @@ void RememberCipherError(std::string_view text) {
   g_last_cipher_error = text;
 }
 
-std::optional<std::string> PasswordFromOptions(const std::vector<std::string>& args, Streams& io) {
+// The password of --password-file; nullopt after a message, with `status` the exit status: a
+// wrong command line, or a file that cannot give a password.
+std::optional<std::string> PasswordFromOptions(const std::vector<std::string>& args, Streams& io,
+                                               int& status) {
   const Arguments arguments(args, {"password-file"});
+  status = kExitUsage;
   if (!arguments.ok()) {
     Fail(io, arguments.error(), kExitUsage);
     return std::nullopt;
@@ -33,21 +37,24 @@ std::optional<std::string> PasswordFromOptions(const std::vector<std::string>& a
          kExitUsage);
     return std::nullopt;
   }
+  status = kExitFailure;
   return ReadPasswordFile(*path, io);
 }
 
 int Encrypt(const std::vector<std::string>& args, Streams& io) {
-  const auto password = PasswordFromOptions(args, io);
+  int status = kExitOk;
+  const auto password = PasswordFromOptions(args, io, status);
   if (!password)
-    return kExitUsage;
+    return status;
   io.out << EncryptText(Utf8ToAnsi(ReadAll(io.in)), *password) << '\n';
   return kExitOk;
 }
 
 int Decrypt(const std::vector<std::string>& args, Streams& io) {
-  const auto password = PasswordFromOptions(args, io);
+  int status = kExitOk;
+  const auto password = PasswordFromOptions(args, io, status);
   if (!password)
-    return kExitUsage;
+    return status;
   // Standard output carries the plain text only; the library's reason goes into our message.
   g_last_cipher_error.clear();
   SetCipherDiagnosticSink(&RememberCipherError);
@@ -71,9 +78,10 @@ int Folder(const std::vector<std::string>& args, Streams& io) {
 }
 
 int Fingerprint(const std::vector<std::string>& args, Streams& io) {
-  const auto password = PasswordFromOptions(args, io);
+  int status = kExitOk;
+  const auto password = PasswordFromOptions(args, io, status);
   if (!password)
-    return kExitUsage;
+    return status;
   io.out << Crc32Hex(*password) << '\n';
   return kExitOk;
 }

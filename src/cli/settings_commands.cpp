@@ -122,17 +122,17 @@ int RemoveProfile(const std::vector<std::string>& args, Streams& io) {
     return StoreProblem(store, io);
   if (!*listed)
     return Fail(io, "no profile named " + args.front());
-  // As the profiles dialog's delete: the reserved copy becomes six empty values.
-  if (!DeleteProfile(store, name) || !WriteProfile(store, kReservedProfileName, PasswordProfile{}))
+  // The store keeps a profile that has nested ones: refuse before anything changes.
+  const auto nested = store.ListSubsections(ProfileSection(name));
+  if (!nested)
     return StoreProblem(store, io);
-  // The store keeps a profile that has nested ones; the user has to hear that it is still there.
-  const bool kept = store.SectionExists(ProfileSection(name));
-  if (!store.ok())
-    return StoreProblem(store, io);
-  if (kept) {
+  if (!nested->empty()) {
     return Fail(io, "the profile " + args.front() +
                         " was not removed: remove the profiles nested below it first");
   }
+  // As the profiles dialog's delete: the reserved copy becomes six empty values.
+  if (!DeleteProfile(store, name) || !WriteProfile(store, kReservedProfileName, PasswordProfile{}))
+    return StoreProblem(store, io);
   return kExitOk;
 }
 

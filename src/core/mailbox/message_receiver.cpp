@@ -159,7 +159,7 @@ MessageReceiver::Stored MessageReceiver::StoreDownloadedMessage(KeyCache& keys) 
 }
 
 void MessageReceiver::ReportSettingsProblem(std::string_view what) {
-  client_.ui().LogTerminal(Utf8ToAnsi(what) + " " + settings_store_.DescribeProblem());
+  LogTerminalLines(client_.ui(), Utf8ToAnsi(what) + "\n" + settings_store_.DescribeProblem("\n"));
   client_.ui().SetStatusIcon(StatusIcon::kError);
 }
 
@@ -219,9 +219,10 @@ bool MessageReceiver::PrepareRun() {
     // of them twice.
     client_.ui().LogTerminal(
         Utf8ToAnsi("Error. El contador de mensajes recibidos (MsjsRecibidos) vale ") +
-        std::to_string(*counter) +
-        Utf8ToAnsi(", que no es válido; no se reciben mensajes. Pon en él el número del último "
-                   "mensaje recibido del servidor: velkorant-cli received-counter NÚMERO"));
+        std::to_string(*counter) + Utf8ToAnsi(", que no es válido; no se reciben mensajes."));
+    client_.ui().LogTerminal(
+        Utf8ToAnsi("Pon en él el número del último mensaje recibido del servidor: "
+                   "velkorant-cli received-counter NÚMERO"));
     client_.ui().SetStatusIcon(StatusIcon::kError);
     return false;
   }
@@ -286,11 +287,13 @@ bool MessageReceiver::ReceiveMessages() {
   KeyCache keys(passwords_, stats_);
   const std::int32_t start = settings_.received_counter;
   std::int32_t number = start;
-  // Counted when fetched; what counts for the summary is what reached the disk (committed).
-  int fresh = 0;
-  int undecrypted = 0;
-  int committed = 0;
-  int committed_undecrypted = 0;
+  // Numbers fetched (the counter moves past them), and what the summary counts: messages, not
+  // the discarded files. Each as fetched, and as far as it reached the disk.
+  struct Counts {
+    int fetched = 0;
+    int messages = 0;
+    int undecrypted = 0;
+  } fresh, committed;
   bool failed = false;
   const auto begin = [&] {
     failed = !store_.BeginBatch();
@@ -299,51 +302,51 @@ bool MessageReceiver::ReceiveMessages() {
       ui.SetStatusIcon(StatusIcon::kError);
     }
   };
-  begin();
-  auto batch_started = Clock::now();
   const auto commit = [&] {
-    failed = !CommitBatch(start + fresh);
-    if (!failed) {
+    failed = !CommitBatch(start + fresh.fetched);
+    if (!failed)
       committed = fresh;
-      committed_undecrypted = undecrypted;
-    }
     return !failed;
   };
-  while (!failed && fresh < kMaxMessagesPerRun &&
+  begin();
+  auto batch_started = Clock::now();
+  while (!failed && fresh.fetched < kMaxMessagesPerRun &&
          number < std::numeric_limits<std::int32_t>::max()) {
     ++number;
     const DownloadOutcome outcome = DownloadMessage(number);
     if (outcome != DownloadOutcome::kDownloaded && outcome != DownloadOutcome::kDiscarded)
       break;
-    ++fresh;
+    ++fresh.fetched;
     ++stats_.fetched;
-    if (outcome == DownloadOutcome::kDiscarded ||
-        StoreDownloadedMessage(keys) != Stored::kDecrypted) {
-      ++undecrypted;
+    if (outcome == DownloadOutcome::kDownloaded) {
+      ++fresh.messages;
+      if (StoreDownloadedMessage(keys) != Stored::kDecrypted)
+        ++fresh.undecrypted;
     }
-    if (fresh - committed >= kBatchSize || Clock::now() - batch_started >= kBatchTime) {
+    if (fresh.fetched - committed.fetched >= kBatchSize ||
+        Clock::now() - batch_started >= kBatchTime) {
       if (commit()) {
         batch_started = Clock::now();
         begin();
       }
     }
   }
-  if (!failed && fresh > committed) {
+  if (!failed && fresh.fetched > committed.fetched) {
     commit();
   } else if (!failed) {
     store_.EndBatch();
   }
 
-  if (committed > 0) {
+  if (committed.messages > 0) {
     ui.PlayEventSound(EventSound::kNewMessages);
     ui.SetStatusIcon(StatusIcon::kNewMessages);
     ui.BringToFront();
     const std::string suffix =
-        committed_undecrypted > 0
-            ? ", " + std::to_string(committed_undecrypted) + " sin desencriptar"
+        committed.undecrypted > 0
+            ? ", " + std::to_string(committed.undecrypted) + " sin desencriptar"
             : "";
     ui.ReloadMessages();
-    ui.LogTerminal(std::to_string(committed) + " nuevos mensajes" + suffix);
+    ui.LogTerminal(std::to_string(committed.messages) + " nuevos mensajes" + suffix);
   } else if (!failed) {
     ui.PlayEventSound(EventSound::kNoNewMessages);
     ui.SetStatusIcon(StatusIcon::kNoNewMessages);

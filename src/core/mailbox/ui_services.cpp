@@ -14,4 +14,14 @@ std::string FormatTerminalLine(std::string_view text, std::string_view suffix, s
   return line;
 }
 
+void LogTerminalLines(UiServices& ui, std::string_view text) {
+  for (std::size_t start = 0;;) {
+    const std::size_t end = text.find('\n', start);
+    ui.LogTerminal(text.substr(start, end - start));
+    if (end == std::string_view::npos)
+      return;
+    start = end + 1;
+  }
+}
+
 }  // namespace velkorant

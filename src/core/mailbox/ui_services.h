@@ -37,6 +37,10 @@ inline constexpr std::size_t kTerminalLineLimit = 199;
 std::string FormatTerminalLine(std::string_view text, std::string_view suffix,
                                std::time_t when = std::time(nullptr));
 
+class UiServices;
+// Each line of `text` as a terminal line of its own: one terminal line holds 199 characters.
+void LogTerminalLines(UiServices& ui, std::string_view text);
+
 class UiServices {
  public:
   virtual ~UiServices() = default;

@@ -95,7 +95,7 @@ std::optional<std::vector<std::string>> SettingsStore::ListSubsections(std::stri
   return names;
 }
 
-std::string SettingsStore::DescribeProblem() const {
+std::string SettingsStore::DescribeProblem(std::string_view between) const {
   std::string_view reason;
   std::string_view advice;
   switch (database_.problem()) {
@@ -133,7 +133,7 @@ std::string SettingsStore::DescribeProblem() const {
       advice = "Comprueba el archivo y el disco.";
       break;
   }
-  return Utf8ToAnsi(database_.path().string()) + ": " + Utf8ToAnsi(reason) + " " +
+  return Utf8ToAnsi(database_.path().string()) + ": " + Utf8ToAnsi(reason) + std::string(between) +
          Utf8ToAnsi(advice);
 }
 

@@ -87,8 +87,9 @@ class SettingsStore {
   SettingsDatabase& database() { return database_; }
   // Whether the last operation worked.
   bool ok() const { return database_.status() == SettingsDatabaseStatus::kOk; }
-  // "FILE: what went wrong. What the user can do about it.", in Spanish (Windows-1252).
-  std::string DescribeProblem() const;
+  // "FILE: what went wrong." + `between` + "What the user can do about it.", in Spanish
+  // (Windows-1252).
+  std::string DescribeProblem(std::string_view between = " ") const;
 
  private:
   SettingsDatabase database_;

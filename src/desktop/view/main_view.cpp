@@ -8,10 +8,10 @@
 
 #include "app/about_dialogs.h"
 #include "app/main_frame.h"
-#include "platform/ansi_text.h"
+#include "dialogs/dialog_fields.h"
 #include "mailbox/mailbox_client.h"
 #include "mailbox/message_receiver.h"
-#include "dialogs/dialog_fields.h"
+#include "platform/ansi_text.h"
 #include "ui/dialog_runner.h"
 #include "ui/event_sound_player.h"
 #include "view/message_commands.h"
@@ -186,8 +186,9 @@ void CMainView::OnTimer(int id) {
       OnShowLegalNotice();
       settings_.first_run = 0;
       if (!SaveCounters(settings_store_, settings_)) {
-        LogTerminal(Utf8ToAnsi("No se ha podido guardar que el aviso legal ya se ha mostrado: ") +
-                    settings_store_.DescribeProblem());
+        LogTerminalLines(
+            *ui_, Utf8ToAnsi("No se ha podido guardar que el aviso legal ya se ha mostrado.\n") +
+                      settings_store_.DescribeProblem("\n"));
       }
     }
     // Read now, so a change made in the preferences meanwhile applies.

@@ -90,6 +90,7 @@ TEST_F(ReceiverTest, ReceivesFromTheMailboxAndRetries) {
   ASSERT_EQ(ui_.lines.size(), 3u);
   EXPECT_EQ(ui_.lines[0], "Comprobando mensajes para " + user_);
   EXPECT_EQ(ui_.lines[1], "Mensaje 3 descartado: es más largo que cualquier mensaje válido");
+  EXPECT_EQ(ui_.lines[2], "3 nuevos mensajes, 1 sin desencriptar");  // only what was stored
   EXPECT_THAT(ui_.sounds, ElementsAre(EventSound::kNewMessages));
   EXPECT_THAT(ui_.icons, ElementsAre(StatusIcon::kNewMessages));
   EXPECT_EQ(ui_.filters_reset + ui_.reloads + ui_.brought_to_front, 3);
@@ -175,9 +176,9 @@ TEST_F(ReceiverTest, ReceivingNeedsACounterToTrust) {
   EXPECT_EQ(blocked.status, 1);
   EXPECT_TRUE(blocked.out.npos !=
               blocked.out.find(" - Error. El contador de mensajes recibidos (MsjsRecibidos) "
-                               "vale -3, que no es válido; no se reciben mensajes. Pon en él "
-                               "el número del último mensaje recibido del servidor"))
+                               "vale -3, que no es válido; no se reciben mensajes.\n"))
       << blocked.out;
+  EXPECT_TRUE(blocked.out.ends_with(" servidor: velkorant-cli received-counter NÚMERO\n"));
   EXPECT_EQ(RunCliCommand({"received-counter"}).out, "-3\n");
   ASSERT_EQ(RunCliCommand({"received-counter", "1"}).status, 0);
   EXPECT_TRUE(RunCliCommand({"receive"}).out.ends_with(" - 2 nuevos mensajes\n"));
