@@ -163,6 +163,13 @@ void MessageReceiver::ReportSettingsProblem(std::string_view what) {
   client_.ui().SetStatusIcon(StatusIcon::kError);
 }
 
+bool MessageReceiver::SaveCountersClearingMarker() {
+  return settings_store_.WriteValues(kOptionsSection,
+                                     {{kReceivedCounterEntry, settings_.received_counter},
+                                      {kFirstRunEntry, settings_.first_run},
+                                      {kPendingBatch, std::monostate()}});
+}
+
 bool MessageReceiver::CommitBatch(std::int32_t counter) {
   Stopwatch time(stats_.store);
   const std::string_view options = kOptionsSection;
@@ -192,9 +199,7 @@ bool MessageReceiver::CommitBatch(std::int32_t counter) {
     return false;
   }
   settings_.received_counter = counter;
-  if (!settings_store_.WriteValues(options, {{kReceivedCounterEntry, settings_.received_counter},
-                                             {kFirstRunEntry, settings_.first_run},
-                                             {kPendingBatch, std::monostate()}})) {
+  if (!SaveCountersClearingMarker()) {
     // The marker stays, so the next run that can write moves the counter past these messages.
     ReportSettingsProblem(
         "Error. Los mensajes están guardados, pero no el contador de mensajes recibidos; la "
@@ -252,10 +257,7 @@ bool MessageReceiver::PrepareRun() {
     settings_.received_counter = static_cast<std::int32_t>(pending_counter);
   }
   // Also the proof that this run will be able to move the counter past what it stores.
-  if (!settings_store_.WriteValues(kOptionsSection,
-                                   {{kReceivedCounterEntry, settings_.received_counter},
-                                    {kFirstRunEntry, settings_.first_run},
-                                    {kPendingBatch, std::monostate()}})) {
+  if (!SaveCountersClearingMarker()) {
     ReportSettingsProblem(
         "Error. No se puede escribir en la configuración; no se reciben mensajes, para no "
         "guardar dos veces los mismos.");

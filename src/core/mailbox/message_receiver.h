@@ -90,6 +90,8 @@ class MessageReceiver {
   // Reads the counter, finishes the bookkeeping of a run that was killed between its two commit
   // steps, and proves that the counter can be written; false (said in the terminal) otherwise.
   bool PrepareRun();
+  // The counters, as SaveCounters writes them, and no marker any more: one transaction.
+  bool SaveCountersClearingMarker();
   void ReportSettingsProblem(std::string_view what);
 
   MailboxClient& client_;
