@@ -102,8 +102,6 @@ TEST_F(CliTest, CommandsRefuseWhatTheProgramRefuses) {
   Expect({
       send("", "", "", "Falta el nombre de usuario: "),
       send("Hannah_desert", "Hola", "texto", "Auto-mensaje: "),
-      send("John Sala", "", "", "Falta el asunto del mensaje: "),
-      send("John Sala", "Hola", "", "Falta el texto del mensaje: "),
       send("John Sala", "Hola", "texto", "Selecciona un perfil de contraseña: ", "Nadie"),
       send(std::string(101, 'r'), "Hola", "texto", "Texto demasiado largo: "),
       send("John Sala", std::string(101, 'a'), "texto", "Texto demasiado largo: "),

@@ -18,7 +18,7 @@
 namespace velkorant::testing {
 
 struct ServerAddress {
-  std::string server;  // "localhost:18443/velkorant/"
+  std::string server;  // "localhost:PORT/velkorant/"
   std::string ca;      // CA certificate that signed the server's certificate
 };
 

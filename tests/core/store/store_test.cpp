@@ -55,6 +55,9 @@ TEST(MessageStore, SavesEditsAndDeletesGiveExactBytes) {
   ASSERT_TRUE(store.DeleteMessage(true, 1));
   EXPECT_EQ(Installation::Bytes(kSentMessagesFile),
             Installation::Bytes(kData / "guardado" / kSentMessagesFile));
+  // Messages are private: readable by their owner only.
+  EXPECT_EQ(fs::status(kSentMessagesFile).permissions(),
+            fs::perms::owner_read | fs::perms::owner_write);
 }
 
 TEST(MessageStore, LoadRules) {
