@@ -60,6 +60,9 @@ TEST_F(WindowTest, EachKindOfMessageHasItsButtonsAndRowColour) {
     EXPECT_EQ(cell.data(Qt::ForegroundRole).value<QColor>(), text) << code.toStdString();
     if (cell.isValid())
       ClickRow(code);
+    view()->ReloadMessages();  // any reload keeps the message chosen, selected and shown
+    EXPECT_EQ(Selected().join(""), code);
+    EXPECT_EQ(Pane().isEmpty(), code.isEmpty()) << code.toStdString();
     QStringList enabled;
     for (int id : {1160, 1161, 1162, 1163, 1165, 1126})
       enabled << (Get(id)->isEnabled() ? QString::number(id) : "");

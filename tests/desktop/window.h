@@ -233,6 +233,13 @@ class WindowTest : public GuiTest {
     auto* table = Get<QTableView>(1013);
     QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, table->visualRect(cell).center());
   }
+  // The codes of the rows selected in the list.
+  QStringList Selected() const {
+    QStringList codes;
+    for (const QModelIndex& row : Get<QTableView>(1013)->selectionModel()->selectedRows())
+      codes << Column().value(row.row());
+    return codes;
+  }
   QString Pane() const { return Get<QTextEdit>(1125)->toPlainText(); }
   QString Terminal() const {
     QStringList lines;

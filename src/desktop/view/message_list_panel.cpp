@@ -119,14 +119,19 @@ void MessageListPanel::LayOutRows() {
 
 void MessageListPanel::ReloadMessages() {
   store_.LoadMessageStore();
+  RefillKeepingCurrent();
+  FillUserFilter();
+}
+
+void MessageListPanel::RefillKeepingCurrent() {
+  const QString code = current_index_ >= 0 ? current_code_ : QString();
   FillMessageList();
   SortByDateNewestFirst();
-  if (current_index_ >= 0 && !current_code_.isEmpty()) {
-    current_index_ =
-        FindMessageIndex(!current_code_.startsWith(QLatin1Char('r')), CodeNumber(current_code_));
-  }
-  emit currentMessageChanged();
-  FillUserFilter();
+  ClearCurrentMessage();
+  // Selecting the row shows the message again and brings the buttons along.
+  SelectMessageByCode(code);
+  if (current_index_ < 0)
+    emit currentMessageChanged();
 }
 
 void MessageListPanel::ApplyFilters() {
@@ -234,6 +239,7 @@ void MessageListPanel::SelectMessageByCode(const QString& code) {
     QItemSelectionModel& selection = *controls_.message_list->selectionModel();
     selection.setCurrentIndex(index, QItemSelectionModel::NoUpdate);
     selection.select(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    controls_.message_list->scrollTo(index);
     return;
   }
 }

@@ -30,13 +30,15 @@ class MessageListPanel : public QObject {
   void Prepare();
 
   // Loads the store and rebuilds the list, newest first. The current message is found again by
-  // its code, since the rebuilt list may have grown in front of it.
+  // its code, since the rebuilt list may have grown in front of it, and selected and scrolled
+  // to; when the list no longer shows it there is no current message.
   void ReloadMessages();
   void ApplyFilters();
   void FillMessageList();
   void FillUserFilter();
   // Every message shown again at the next refill; the list itself is left as it is.
   void ResetFilters();
+  // Selects the row and scrolls it into view.
   void SelectMessageByCode(const QString& code);
   // No message is current any more (it was deleted).
   void ClearCurrentMessage();
@@ -63,6 +65,8 @@ class MessageListPanel : public QObject {
 
  private:
   void UpdateFiltersFromControls();
+  // Rebuilds the rows from the loaded store, keeping the current message where it is still shown.
+  void RefillKeepingCurrent();
   void OnFilterControl();
   void OnSearch();
   void OnClearSearch();
