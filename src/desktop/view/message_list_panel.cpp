@@ -92,6 +92,8 @@ bool MessageListPanel::Skipped(const Message& message) const {
 
 void MessageListPanel::FillMessageList() {
   UpdateFiltersFromControls();
+  list_filtered_ = (user_filter_on_ && !user_filter_.empty()) || !show_received_ || !show_sent_ ||
+                   !search_text_.empty();
   std::vector<MessageRow> rows;
   rows.reserve(store_.messages().size());
   for (const Message& message : store_.messages()) {
@@ -144,6 +146,7 @@ void MessageListPanel::ApplyFilters() {
 }
 
 void MessageListPanel::ResetFilters() {
+  const bool refill = list_filtered_;
   user_filter_on_ = false;
   controls_.user_filter_on->setChecked(false);
   show_received_ = true;
@@ -152,6 +155,8 @@ void MessageListPanel::ResetFilters() {
   controls_.show_sent->setChecked(true);
   search_text_.clear();
   controls_.search->clear();
+  if (refill)
+    RefillKeepingCurrent();
 }
 
 void MessageListPanel::FillUserFilter() {

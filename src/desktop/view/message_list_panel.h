@@ -36,7 +36,7 @@ class MessageListPanel : public QObject {
   void ApplyFilters();
   void FillMessageList();
   void FillUserFilter();
-  // Every message shown again at the next refill; the list itself is left as it is.
+  // Every message shown again, the boxes and the list alike.
   void ResetFilters();
   // Selects the row and scrolls it into view.
   void SelectMessageByCode(const QString& code);
@@ -87,6 +87,8 @@ class MessageListPanel : public QObject {
   bool show_received_ = true;
   bool show_sent_ = true;
   std::string search_text_;
+  // Whether the filters of the last refill hid messages.
+  bool list_filtered_ = false;
 
   int current_index_ = -1;
   QString current_code_;
