@@ -68,6 +68,7 @@ void MessageListPanel::Prepare() {
   for (QCheckBox* box : {controls_.user_filter_on, controls_.show_received, controls_.show_sent})
     connect(box, &QCheckBox::clicked, this, &MessageListPanel::OnFilterControl);
   connect(controls_.search_button, &QPushButton::clicked, this, &MessageListPanel::OnSearch);
+  connect(controls_.search, &QLineEdit::returnPressed, this, &MessageListPanel::OnSearch);
   connect(controls_.clear_search, &QPushButton::clicked, this, &MessageListPanel::OnClearSearch);
 }
 
