@@ -3,6 +3,7 @@
 // settings cannot be read.
 
 #include <QAccessible>
+#include <QClipboard>
 #include <QScreen>
 #include <QStatusBar>
 #include <fstream>
@@ -166,6 +167,20 @@ TEST_F(WindowTest, ReceivingAndComposingWaitForWhatTheyNeed) {
     Press(1164);
     EXPECT_EQ(runner_.Captions(), QStringList{U(caption)});
   }
+}
+
+// The terminal is where results and errors appear: its lines are selected and copied as text.
+TEST_F(WindowTest, TerminalLinesCanBeCopied) {
+  WriteSettings();
+  Start();
+  Press(1501);  // a server check leaves its lines
+  auto* terminal = Get<QListWidget>(1000);
+  ASSERT_TRUE(Activate(*frame()) && terminal->count() > 2);
+  const QRect last = terminal->visualItemRect(terminal->item(terminal->count() - 1));
+  QTest::mouseClick(terminal->viewport(), Qt::LeftButton, {}, last.center());
+  for (const auto keys : {QKeySequence::SelectAll, QKeySequence::Copy})
+    QTest::keySequence(QApplication::focusWidget(), keys);
+  EXPECT_EQ(QGuiApplication::clipboard()->text(), Terminal());
 }
 
 // The controls Tab reaches from the focused one until it comes back, each with a name a screen

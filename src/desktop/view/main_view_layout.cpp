@@ -137,8 +137,9 @@ MainViewControls BuildMainViewControls(QWidget& form, const DialogUnits& u) {
 
   c.terminal_group = MakeGroup(form, u, 0, QStringLiteral("Terminal"), {242, 224, 355, 67});
   c.terminal = Make<QListWidget>(form, u, 1000, {248, 234, 341, 50});
-  c.terminal->setSelectionMode(QAbstractItemView::NoSelection);
-  c.terminal->setFocusPolicy(Qt::NoFocus);
+  // Lines are selected for copying; a click gives the focus that Ctrl+C needs, Tab passes by.
+  c.terminal->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  c.terminal->setFocusPolicy(Qt::ClickFocus);
   c.terminal->setSortingEnabled(false);
   c.terminal->setUniformItemSizes(true);
   c.terminal->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);

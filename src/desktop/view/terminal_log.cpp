@@ -1,5 +1,8 @@
 #include "view/terminal_log.h"
 
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QKeyEvent>
 #include <QListWidget>
 
 #include "mailbox/ui_services.h"
@@ -8,7 +11,10 @@
 namespace velkorant {
 
 TerminalLog::TerminalLog(QListWidget& list)
-    : list_(list), clock_([] { return std::time(nullptr); }) {}
+    : list_(list), clock_([] { return std::time(nullptr); }) {
+  // The list's own Ctrl+C would copy the line under the cursor only.
+  list_.installEventFilter(this);
+}
 
 void TerminalLog::Log(std::string_view text, std::string_view suffix) {
   auto* item = new QListWidgetItem(ToQString(FormatTerminalLine(text, suffix, clock_())), &list_);
@@ -18,6 +24,25 @@ void TerminalLog::Log(std::string_view text, std::string_view suffix) {
 
 void TerminalLog::Clear() {
   list_.clear();
+}
+
+void TerminalLog::CopySelection() {
+  QStringList lines;
+  for (int row = 0; row < list_.count(); ++row) {
+    if (list_.item(row)->isSelected())
+      lines << list_.item(row)->text();
+  }
+  if (!lines.isEmpty())
+    QGuiApplication::clipboard()->setText(lines.join(QLatin1Char('\n')));
+}
+
+bool TerminalLog::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == &list_ && event->type() == QEvent::KeyPress &&
+      static_cast<QKeyEvent*>(event)->matches(QKeySequence::Copy)) {
+    CopySelection();
+    return true;
+  }
+  return QObject::eventFilter(watched, event);
 }
 
 }  // namespace velkorant

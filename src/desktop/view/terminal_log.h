@@ -1,8 +1,10 @@
 #pragma once
 
 // The terminal: list box 1000, one time-stamped line per event, newest at the bottom. It is the
-// only log and is not saved.
+// only log and is not saved; its lines can be selected and copied, so that a result or an error
+// can be passed on.
 
+#include <QObject>
 #include <ctime>
 #include <functional>
 #include <string_view>
@@ -11,7 +13,9 @@ class QListWidget;
 
 namespace velkorant {
 
-class TerminalLog {
+class TerminalLog : public QObject {
+  Q_OBJECT
+
  public:
   using Clock = std::function<std::time_t()>;
 
@@ -20,8 +24,13 @@ class TerminalLog {
   // "HH:MM:SS - " + text + suffix, scrolled into view.
   void Log(std::string_view text, std::string_view suffix = {});
   void Clear();
+  // The selected lines, top to bottom, one per line of the clipboard's text.
+  void CopySelection();
 
   void set_clock(Clock clock) { clock_ = std::move(clock); }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   QListWidget& list_;
