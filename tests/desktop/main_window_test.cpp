@@ -169,6 +169,30 @@ TEST_F(WindowTest, ReceivingAndComposingWaitForWhatTheyNeed) {
   }
 }
 
+// Another process (velkorant-cli) stores and deletes messages: the list follows without a
+// command, keeping the message chosen selected and in view while it is there.
+TEST_F(WindowTest, TheListFollowsAnotherWriter) {
+  WriteSettings();
+  std::vector<Message> old;
+  for (int day = 10; day < 30; ++day)
+    old.push_back(Msg('a', "zoe", "viejo", "2024-01-" + std::to_string(day)));
+  old.push_back(Msg('a', "Beto", "el mayor", "2024-01-30"));
+  Store(old);  // no received messages yet: their file is made by the other writer
+  Start();
+  auto* table = Get<QTableView>(1013);
+  table->scrollToBottom();
+  ClickRow("e1");
+  Store({Msg('r', ToAnsi(U("Álvaro")), "nuevo", "2024-02-01"), Msg('r', "nora", "", "2024-02-02"),
+         Msg('r', ToAnsi(U("Ñandú")), "", "2024-02-03"), Msg('r', "ZOE", "", "2024-02-04")});
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Column().size() == 25; }, 5000));
+  const QModelIndex e1 = list().model().index(static_cast<int>(Column().indexOf("e1")), 0);
+  EXPECT_TRUE(Selected() == QStringList{"e1"} && Pane().contains("viejo"));
+  EXPECT_TRUE(table->viewport()->rect().contains(table->visualRect(e1)));
+  EXPECT_TRUE(MessageStore(".").DeleteMessage(true, 1));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Column().size() == 24; }, 5000));
+  EXPECT_TRUE(Selected().isEmpty() && Pane().isEmpty() && !Get(1165)->isEnabled());
+}
+
 // The terminal is where results and errors appear: its lines are selected and copied as text.
 TEST_F(WindowTest, TerminalLinesCanBeCopied) {
   WriteSettings();

@@ -1,13 +1,17 @@
 #include "view/message_list_panel.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSet>
 #include <QTableView>
+#include <QTimer>
 #include <algorithm>
 #include <limits>
 
@@ -22,6 +26,8 @@ constexpr std::uint32_t kListBackground = 0xE6E6E6;
 constexpr qsizetype kFilterTextLimit = 100;
 // "Fecha", newest first.
 constexpr int kDateNewestFirst = -(kColumnDate + 1);
+// How long the store's folder must stay quiet before the list looks at its files again.
+constexpr int kReloadDelayMs = 200;
 
 // The number after the kind letter, read as far as it is decimal digits.
 long long CodeNumber(const QString& code) {
@@ -43,7 +49,13 @@ MessageListPanel::MessageListPanel(const MainViewControls& controls, MessageStor
       store_(store),
       settings_(settings),
       model_(new MessageListModel(this)),
-      reading_(*controls.reading_pane) {}
+      reading_(*controls.reading_pane),
+      watcher_(new QFileSystemWatcher(this)),
+      reload_timer_(new QTimer(this)) {
+  reload_timer_->setSingleShot(true);
+  reload_timer_->setInterval(kReloadDelayMs);
+  connect(reload_timer_, &QTimer::timeout, this, &MessageListPanel::ReloadIfChangedElsewhere);
+}
 
 void MessageListPanel::Prepare() {
   QTableView& list = *controls_.message_list;
@@ -70,6 +82,55 @@ void MessageListPanel::Prepare() {
   connect(controls_.search_button, &QPushButton::clicked, this, &MessageListPanel::OnSearch);
   connect(controls_.search, &QLineEdit::returnPressed, this, &MessageListPanel::OnSearch);
   connect(controls_.clear_search, &QPushButton::clicked, this, &MessageListPanel::OnClearSearch);
+
+  // The files are replaced by a rename, which the folder's watch sees; each file's own watch
+  // sees changes made in place.
+  connect(watcher_, &QFileSystemWatcher::directoryChanged, reload_timer_,
+          qOverload<>(&QTimer::start));
+  connect(watcher_, &QFileSystemWatcher::fileChanged, reload_timer_, qOverload<>(&QTimer::start));
+  WatchStoreFiles();
+}
+
+void MessageListPanel::WatchStoreFiles() {
+  QStringList paths;
+  for (const bool enviado : {true, false}) {
+    const QFileInfo file(QString::fromStdString(store_.file(enviado).path().string()));
+    paths << file.absolutePath() << file.absoluteFilePath();
+  }
+  paths.removeDuplicates();
+  // A watch ends with the file it watched; watch the file now under that name.
+  paths.removeIf([this](const QString& path) {
+    return watcher_->files().contains(path) || watcher_->directories().contains(path) ||
+           !QFileInfo::exists(path);
+  });
+  if (!paths.isEmpty())
+    watcher_->addPaths(paths);
+}
+
+std::pair<std::uint64_t, std::uint64_t> MessageListPanel::StoreGenerations() {
+  store_.file(true).Read();
+  store_.file(false).Read();
+  return {store_.file(true).generation(), store_.file(false).generation()};
+}
+
+void MessageListPanel::ReloadIfChangedElsewhere() {
+  WatchStoreFiles();
+  // Nothing changes under an open dialog or box, nor under a command waiting for its answer.
+  if (QApplication::activeModalWidget() != nullptr) {
+    reload_timer_->start();
+    return;
+  }
+  // Neither file changed (the folder's lock, some other file): nothing to compare.
+  if (StoreGenerations() == synced_)
+    return;
+  // The program's own writes are in the list already: they end here, the list left as it is.
+  const std::vector<Message> shown = store_.messages();
+  store_.LoadMessageStore();
+  synced_ = StoreGenerations();
+  if (store_.messages() == shown)
+    return;
+  RefillKeepingCurrent();
+  FillUserFilter();
 }
 
 void MessageListPanel::UpdateFiltersFromControls() {
@@ -122,6 +183,7 @@ void MessageListPanel::LayOutRows() {
 
 void MessageListPanel::ReloadMessages() {
   store_.LoadMessageStore();
+  synced_ = StoreGenerations();
   RefillKeepingCurrent();
   FillUserFilter();
 }
@@ -162,6 +224,8 @@ void MessageListPanel::ResetFilters() {
 
 void MessageListPanel::FillUserFilter() {
   QComboBox& box = *controls_.user_filter;
+  // The name chosen stays chosen while the list still holds it: the list is filtered by it.
+  const QString chosen = box.currentText();
   box.clear();
   std::vector<QString> names;
   QSet<QString> seen;
@@ -185,7 +249,7 @@ void MessageListPanel::FillUserFilter() {
     return a.compare(b, Qt::CaseInsensitive) < 0;
   });
   box.addItems(QStringList(names.begin(), names.end()));
-  box.setCurrentIndex(-1);
+  box.setCurrentIndex(chosen.isEmpty() ? -1 : box.findText(chosen));
 }
 
 int MessageListPanel::FindMessageIndex(bool sent, long long numero) const {

@@ -1,16 +1,21 @@
 #pragma once
 
 // The message list with its filters and the reading pane: which rows are shown and in what
-// order, the current message, and marking a message read when it is selected.
+// order, the current message, and marking a message read when it is selected. The list follows
+// the store's files when another process (velkorant-cli) changes them.
 
 #include <QObject>
 #include <QString>
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "view/main_view_layout.h"
 #include "view/message_list_model.h"
 #include "view/reading_pane.h"
+
+class QFileSystemWatcher;
+class QTimer;
 
 namespace velkorant {
 
@@ -67,6 +72,10 @@ class MessageListPanel : public QObject {
   void UpdateFiltersFromControls();
   // Rebuilds the rows from the loaded store, keeping the current message where it is still shown.
   void RefillKeepingCurrent();
+  void WatchStoreFiles();
+  // After a change in the store's folder: reloads when the files no longer hold what is shown.
+  void ReloadIfChangedElsewhere();
+  std::pair<std::uint64_t, std::uint64_t> StoreGenerations();
   void OnFilterControl();
   void OnSearch();
   void OnClearSearch();
@@ -96,6 +105,12 @@ class MessageListPanel : public QObject {
   bool ascending_next_ = true;
   // While the rows are rebuilt their disappearance is no selection by the user.
   bool filling_ = false;
+
+  QFileSystemWatcher* watcher_ = nullptr;
+  // Writes come in bursts (a temporary file, a rename, a lock): one look after the last.
+  QTimer* reload_timer_ = nullptr;
+  // The store files' generations the list was last checked against.
+  std::pair<std::uint64_t, std::uint64_t> synced_{};
 };
 
 }  // namespace velkorant
