@@ -177,9 +177,13 @@ TEST_F(WindowTest, TheListFollowsAnotherWriter) {
   for (int day = 10; day < 30; ++day)
     old.push_back(Msg('a', "zoe", "viejo", "2024-01-" + std::to_string(day)));
   old.push_back(Msg('a', "Beto", "el mayor", "2024-01-30"));
+  old.back().numero = 9999;
   Store(old);  // no received messages yet: their file is made by the other writer
   Start();
   auto* table = Get<QTableView>(1013);
+  // Codes are what `velkorant-cli show` takes: shown whole.
+  EXPECT_GE(table->columnWidth(kColumnCode),
+            static_cast<QAbstractItemView*>(table)->sizeHintForColumn(kColumnCode));
   table->scrollToBottom();
   ClickRow("e1");
   Store({Msg('r', ToAnsi(U("Álvaro")), "nuevo", "2024-02-01"), Msg('r', "nora", "", "2024-02-02"),

@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSet>
+#include <QStyleOptionViewItem>
 #include <QTableView>
 #include <QTimer>
 #include <algorithm>
@@ -40,6 +41,26 @@ long long CodeNumber(const QString& code) {
   return number;
 }
 
+// The codes are what `velkorant-cli show` takes: the column holds the icon and the widest codes
+// usually met, up to number 9999, whole in the list's font.
+int CodeColumnWidth(const QTableView& list, int width) {
+  QStyleOptionViewItem option;
+  option.initFrom(&list);
+  option.font = list.font();
+  option.fontMetrics = list.fontMetrics();
+  option.features = QStyleOptionViewItem::HasDisplay | QStyleOptionViewItem::HasDecoration;
+  option.decorationSize = list.iconSize();
+  option.decorationPosition = QStyleOptionViewItem::Left;
+  option.displayAlignment = Qt::AlignLeft | Qt::AlignVCenter;
+  for (const char* code : {"e9999", "r9999"}) {
+    option.text = QString::fromLatin1(code);
+    const QSize needed =
+        list.style()->sizeFromContents(QStyle::CT_ItemViewItem, &option, QSize(), &list);
+    width = std::max(width, needed.width() + (list.showGrid() ? 1 : 0));
+  }
+  return width;
+}
+
 }  // namespace
 
 MessageListPanel::MessageListPanel(const MainViewControls& controls, MessageStore& store,
@@ -63,6 +84,7 @@ void MessageListPanel::Prepare() {
   const auto& widths = MessageListModel::ColumnWidths();
   for (int column = 0; column < kMessageColumnCount; ++column)
     list.setColumnWidth(column, widths[static_cast<std::size_t>(column)]);
+  list.setColumnWidth(kColumnCode, CodeColumnWidth(list, widths[kColumnCode]));
   list.setColumnHidden(kColumnColour, true);
   QPalette palette = list.palette();
   palette.setColor(QPalette::Base, FromColorRef(kListBackground));
