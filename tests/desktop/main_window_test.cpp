@@ -170,7 +170,8 @@ TEST_F(WindowTest, ReceivingAndComposingWaitForWhatTheyNeed) {
 }
 
 // Another process (velkorant-cli) stores and deletes messages: the list follows without a
-// command, keeping the message chosen selected and in view while it is there.
+// command, keeping the message chosen selected and in view while it is there, and the users'
+// drop-down takes the new names in its order.
 TEST_F(WindowTest, TheListFollowsAnotherWriter) {
   WriteSettings();
   std::vector<Message> old;
@@ -192,6 +193,10 @@ TEST_F(WindowTest, TheListFollowsAnotherWriter) {
   const QModelIndex e1 = list().model().index(static_cast<int>(Column().indexOf("e1")), 0);
   EXPECT_TRUE(Selected() == QStringList{"e1"} && Pane().contains("viejo"));
   EXPECT_TRUE(table->viewport()->rect().contains(table->visualRect(e1)));
+  QStringList users;  // sorted as a reader of Spanish expects
+  for (int i = 0; i < Get<QComboBox>(1015)->count(); ++i)
+    users << Get<QComboBox>(1015)->itemText(i);
+  EXPECT_EQ(users.join(' '), U("Álvaro Beto nora Ñandú zoe"));
   EXPECT_TRUE(MessageStore(".").DeleteMessage(true, 1));
   ASSERT_TRUE(QTest::qWaitFor([&] { return Column().size() == 24; }, 5000));
   EXPECT_TRUE(Selected().isEmpty() && Pane().isEmpty() && !Get(1165)->isEnabled());

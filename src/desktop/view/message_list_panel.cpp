@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QCollator>
 #include <QComboBox>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
@@ -266,9 +267,11 @@ void MessageListPanel::FillUserFilter() {
     seen.insert(name.toCaseFolded());
     names.push_back(std::move(name));
   }
-  // A sorted drop-down list.
-  std::stable_sort(names.begin(), names.end(), [](const QString& a, const QString& b) {
-    return a.compare(b, Qt::CaseInsensitive) < 0;
+  // Sorted as a reader of Spanish expects: accents and capitals do not move a name.
+  QCollator collator(QLocale(QLocale::Spanish, QLocale::Spain));
+  collator.setCaseSensitivity(Qt::CaseInsensitive);
+  std::stable_sort(names.begin(), names.end(), [&collator](const QString& a, const QString& b) {
+    return collator.compare(a, b) < 0;
   });
   box.addItems(QStringList(names.begin(), names.end()));
   box.setCurrentIndex(chosen.isEmpty() ? -1 : box.findText(chosen));
