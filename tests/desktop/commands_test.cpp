@@ -112,6 +112,18 @@ TEST_F(CommandsTest, DeleteRemovesTheMessageAskedAbout) {
   EXPECT_TRUE(NoRequest());
 }
 
+// A question whose Yes cannot be undone offers No as its default.
+TEST_F(CommandsTest, DeletionsDefaultToNo) {
+  StartWith({Msg('r', "Ana_garcia", "Cena", "2024-03-02")});
+  ClickRow("r1");
+  for (const auto& [command, button] :
+       {std::pair(1165, 0), {kCommandPreferences, 1145}, {kCommandProfiles, 1131}}) {
+    runner_.answers = {kAnswerYes};  // which closes the dialog
+    button != 0 ? Fill(command, {}, button) : Press(command);
+  }
+  EXPECT_EQ(runner_.types, std::vector<unsigned>(3, 0x124));
+}
+
 TEST_F(CommandsTest, PreferencesRegisterANewNameOnlyAndForgetARefusedOne) {
   StartWith({});
   ASSERT_TRUE(view()->settings_store().WriteInt(kOptionsSection, kReceivedCounterEntry, 7));

@@ -134,7 +134,7 @@ void CDialog_preferencias::OnDeleteUser() {
           "¿ Quieres eliminar definitivamente este nombre de usuario ?")
           .arg(ToQString(edited_.user_name));
   if (runner_.ShowMessageBox(this, question, QStringLiteral("Eliminar usuario"),
-                             kBoxYesNoQuestion) != kAnswerYes) {
+                             kBoxYesNoQuestion | kBoxDefaultSecond) != kAnswerYes) {
     return;
   }
   edited_.user_name.clear();
