@@ -114,7 +114,7 @@ void CDialog_redactar_msj::OnHelp() {
       QStringLiteral(
           "Esta contraseña también la debe conocer el usuario receptor de este mensaje para que "
           "pueda descifrarlo.\n\nTanto emisor como receptor debéis establecer qué contraseña "
-          "usaréis para vuestros mensajes encriptados.\n\nEvidentemente no podéis usar Velkoran "
+          "usaréis para vuestros mensajes encriptados.\n\nEvidentemente no podéis usar Velkorant "
           "para intercambiar contraseñas. Deberéis usar otro medio para tal fin, normalmente por "
           "eMail o en persona."),
       QStringLiteral("Contraseña de encriptación y desencriptación"), kBoxOkQuestion);
