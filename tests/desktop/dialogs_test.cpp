@@ -101,6 +101,30 @@ TEST_F(DialogTest, FieldsKeepToTheirLimits) {
   }
 }
 
+// Leaving a compose dialog whose subject or body was changed asks first; No keeps it open as it
+// was.
+TEST_F(DialogTest, ComposeAsksBeforeLosingWhatWasTyped) {
+  ASSERT_TRUE(WriteProfile(store_, "A", {"A", kPassword, "", "", "", ""}));
+  presets_ = {"Ana", "Asunto", "Cuerpo", "A", false, "Yo"};
+  const std::tuple<int, const char*, int, const char*, const char*> cases[] = {
+      // Field typed into (0: none), its text, button (0: Esc), and the box's caption and a part
+      // of its text (none: the dialog ends).
+      {0, "", 0, "", ""},
+      {1403, "Cuerpo", 0, "", ""},  // typed as it was
+      {1402, "Otro", 0, "Descartar mensaje", "¿ Descartar el mensaje que has escrito ?"},
+      {1403, "Otro", kDialogCancel, "Descartar mensaje", ""}};
+  for (const auto& [field, text, button, caption, shown] : cases) {
+    Open(kComposeDialogId);
+    runner_.events.clear();
+    if (field != 0)
+      Type(*dialog_, field, U(text));
+    button == 0 ? Escape(*dialog_) : Click(*dialog_, button);
+    EXPECT_EQ(runner_.Captions().join(""), U(caption)) << text;
+    EXPECT_TRUE(runner_.events.empty() || runner_.events[0].second.contains(U(shown)));
+    EXPECT_EQ(dialog_->isVisible() ? Text(*dialog_, field) : "", *caption ? U(text) : "");
+  }
+}
+
 // The disk under the settings fills after the window started: a dialog whose save fails says so
 // and stays open, its fields as they were.
 TEST_F(WindowTest, ASaveThatFailsKeepsItsDialogOpen) {

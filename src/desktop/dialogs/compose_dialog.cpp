@@ -67,6 +67,8 @@ CDialog_redactar_msj::CDialog_redactar_msj(SettingsStore& store, DialogRunner& r
   receiver_field_->SetFieldText(StoredText(presets.receiver));
   subject_field_->SetFieldText(StoredText(presets.subject));
   body_field_->SetFieldText(StoredText(presets.body));
+  opened_subject_ = subject_field_->text();
+  opened_body_ = body_field_->FieldText();
   reply_label_->setVisible(presets.reply);
   int preselected = -1;
   if (presets.profile_name) {
@@ -87,6 +89,18 @@ CDialog_redactar_msj::CDialog_redactar_msj(SettingsStore& store, DialogRunner& r
   connect(help, &QPushButton::clicked, this, &CDialog_redactar_msj::OnHelp);
   connect(profile_list_, &QComboBox::currentIndexChanged, this,
           &CDialog_redactar_msj::LoadSelectedProfile);
+}
+
+void CDialog_redactar_msj::reject() {
+  const bool typed =
+      subject_field_->text() != opened_subject_ || body_field_->FieldText() != opened_body_;
+  if (typed &&
+      runner_.ShowMessageBox(this, QStringLiteral("¿ Descartar el mensaje que has escrito ?"),
+                             QStringLiteral("Descartar mensaje"),
+                             kBoxYesNoQuestion | kBoxDefaultSecond) != kAnswerYes) {
+    return;
+  }
+  TemplateDialog::reject();
 }
 
 void CDialog_redactar_msj::LoadSelectedProfile() {
