@@ -101,9 +101,9 @@ TEST_F(DialogTest, FieldsKeepToTheirLimits) {
   }
 }
 
-// Leaving a compose dialog whose subject or body was changed asks first; No keeps it open as it
-// was.
-TEST_F(DialogTest, ComposeAsksBeforeLosingWhatWasTyped) {
+// Leaving a compose dialog whose subject or body was changed asks first, and so does confirming
+// characters the stored message cannot hold; No keeps it open as it was.
+TEST_F(DialogTest, ComposeAsksBeforeLosingOrChangingWhatWasTyped) {
   ASSERT_TRUE(WriteProfile(store_, "A", {"A", kPassword, "", "", "", ""}));
   presets_ = {"Ana", "Asunto", "Cuerpo", "A", false, "Yo"};
   const std::tuple<int, const char*, int, const char*, const char*> cases[] = {
@@ -112,7 +112,9 @@ TEST_F(DialogTest, ComposeAsksBeforeLosingWhatWasTyped) {
       {0, "", 0, "", ""},
       {1403, "Cuerpo", 0, "", ""},  // typed as it was
       {1402, "Otro", 0, "Descartar mensaje", "¿ Descartar el mensaje que has escrito ?"},
-      {1403, "Otro", kDialogCancel, "Descartar mensaje", ""}};
+      {1403, "Otro", kDialogCancel, "Descartar mensaje", ""},
+      {1401, "ő日Ana日", kDialogOk, "Caracteres que cambiarán", "\n\nő → o\n日 → ?\n\n¿ Guardar y"},
+      {1403, "€ ő", kComposeSaveOnly, "Caracteres que cambiarán", "\n\nő → o\n\n¿ Guardar el"}};
   for (const auto& [field, text, button, caption, shown] : cases) {
     Open(kComposeDialogId);
     runner_.events.clear();

@@ -4,9 +4,11 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QStringList>
 
 #include "mailbox/message_actions.h"
 #include "mailbox/ui_services.h"
+#include "platform/ansi_text.h"
 #include "ui/dialog_runner.h"
 #include "ui/qt_text.h"
 
@@ -15,6 +17,22 @@ namespace {
 
 constexpr int kProfileNameLimit = 40;
 constexpr int kPasswordLimit = 40;
+// Changed characters listed by name in the box; the others are only counted.
+constexpr qsizetype kChangesListed = 10;
+
+// Each character of `text` that Windows-1252 has no byte for, as "日 → ?" with what it becomes in
+// the stored message, added to `changes` once.
+void AddChangedCharacters(const QString& text, QStringList& changes) {
+  for (const char32_t c : text.toUcs4()) {
+    const unsigned char byte = UnicodeToAnsi(c);
+    if (AnsiToUnicode(byte) == c)
+      continue;
+    const QString change = QString::fromUcs4(&c, 1) + QStringLiteral(" → ") +
+                           ToQString(std::string(1, static_cast<char>(byte)));
+    if (!changes.contains(change))
+      changes << change;
+  }
+}
 
 }  // namespace
 
@@ -160,8 +178,28 @@ void CDialog_redactar_msj::Confirm(int result) {
   receiver_ = std::move(receiver);
   subject_ = std::move(subject);
   body_ = std::move(body);
-  if (ValidateMessage())
+  if (ValidateMessage() && AcceptChangedCharacters(result == kDialogOk))
     done(result);
+}
+
+bool CDialog_redactar_msj::AcceptChangedCharacters(bool send) {
+  QStringList changes;
+  for (const QString& text :
+       {receiver_field_->text(), subject_field_->text(), body_field_->FieldText()}) {
+    AddChangedCharacters(text, changes);
+  }
+  if (changes.isEmpty())
+    return true;
+  QString listed = changes.mid(0, kChangesListed).join(u'\n');
+  if (changes.size() > kChangesListed)
+    listed += QStringLiteral("\n… y %1 más").arg(changes.size() - kChangesListed);
+  const QString question =
+      QStringLiteral(
+          "Estos caracteres no se pueden guardar en el mensaje y cambiarán:\n\n%1\n\n"
+          "¿ %2 el mensaje de todos modos ?")
+          .arg(listed, send ? QStringLiteral("Guardar y enviar") : QStringLiteral("Guardar"));
+  return runner_.ShowMessageBox(this, question, QStringLiteral("Caracteres que cambiarán"),
+                                kBoxYesNoQuestion | kBoxDefaultSecond) == kAnswerYes;
 }
 
 bool CDialog_redactar_msj::ValidateMessage() {

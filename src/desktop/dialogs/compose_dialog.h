@@ -56,6 +56,8 @@ class CDialog_redactar_msj : public TemplateDialog {
 
  private:
   void Confirm(int result);
+  // Asks whether to go on when characters would change on their way into the stored message.
+  bool AcceptChangedCharacters(bool send);
   void LoadSelectedProfile();
   void OnShowPassword();
   void OnHelp();
