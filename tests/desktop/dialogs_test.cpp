@@ -88,6 +88,7 @@ TEST_F(DialogTest, FieldsKeepToTheirLimits) {
     Type(*dialog_, field,
          (field == 1403 ? "\n" : "") + QString(limit + 3, u'x'));  // a break is two
     EXPECT_EQ(LimitedTextEdit::Length(Text(*dialog_, field)), limit) << field;
+    EXPECT_FALSE(Text(*dialog_, field).contains(u'p')) << field;  // emptied first, even when full
     if (length == 0)
       continue;
     QWidget* typed = Field(Open(dialog), field);

@@ -263,7 +263,9 @@ void LimitedTextEdit::keyPressEvent(QKeyEvent* event) {
   const bool line_break =
       (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && !isReadOnly();
   const QString text = event->text();
-  const bool printable = !text.isEmpty() && text.at(0).isPrint() && !isReadOnly();
+  // A key held with Ctrl is a command (select all, copy), whatever text the event carries.
+  const bool command = (event->modifiers() & (Qt::ControlModifier | Qt::MetaModifier)) != 0;
+  const bool printable = !text.isEmpty() && text.at(0).isPrint() && !command && !isReadOnly();
   if ((line_break && Room() < 2) || (printable && !line_break && Length(text) > Room())) {
     QApplication::beep();
     event->accept();
