@@ -89,6 +89,8 @@ TEST_F(DialogTest, FieldsKeepToTheirLimits) {
          (field == 1403 ? "\n" : "") + QString(limit + 3, u'x'));  // a break is two
     EXPECT_EQ(LimitedTextEdit::Length(Text(*dialog_, field)), limit) << field;
     EXPECT_FALSE(Text(*dialog_, field).contains(u'p')) << field;  // emptied first, even when full
+    // The body's count beside it.
+    EXPECT_EQ(field == 1403 ? Text(*dialog_, 1409) : "800 / 800", "800 / 800");
     if (length == 0)
       continue;
     QWidget* typed = Field(Open(dialog), field);

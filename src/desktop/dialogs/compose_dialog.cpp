@@ -17,6 +17,8 @@ namespace {
 
 constexpr int kProfileNameLimit = 40;
 constexpr int kPasswordLimit = 40;
+// The body's length against its limit; no control of the template.
+constexpr int kBodyLengthId = 1409;
 // Changed characters listed by name in the box; the others are only counted.
 constexpr qsizetype kChangesListed = 10;
 
@@ -49,6 +51,8 @@ CDialog_redactar_msj::CDialog_redactar_msj(SettingsStore& store, DialogRunner& r
   PlaceLabel(*this, 0, QStringLiteral("Mensaje:"), {13, 44, 29, 8}, Qt::AlignHCenter);
   reply_label_ = PlaceFramedLabel(*this, 1400, QStringLiteral("Respuesta"), {45, 42, 40, 10});
   reply_label_->hide();
+  QLabel* body_length =
+      PlaceLabel(*this, kBodyLengthId, QString(), {150, 44, 60, 8}, Qt::AlignRight);
   body_field_ = new LimitedTextEdit(static_cast<int>(kBodyLimit), this);
   body_field_->setObjectName(QStringLiteral("1403"));
   body_field_->setGeometry(units().Rect(7, 55, 203, 98));
@@ -107,6 +111,14 @@ CDialog_redactar_msj::CDialog_redactar_msj(SettingsStore& store, DialogRunner& r
   connect(help, &QPushButton::clicked, this, &CDialog_redactar_msj::OnHelp);
   connect(profile_list_, &QComboBox::currentIndexChanged, this,
           &CDialog_redactar_msj::LoadSelectedProfile);
+  // Counted as the limit counts: a line break is two.
+  const auto count = [this, body_length] {
+    body_length->setText(QStringLiteral("%1 / %2")
+                             .arg(LimitedTextEdit::Length(body_field_->toPlainText()))
+                             .arg(kBodyLimit));
+  };
+  connect(body_field_, &QPlainTextEdit::textChanged, this, count);
+  count();
 }
 
 void CDialog_redactar_msj::reject() {
