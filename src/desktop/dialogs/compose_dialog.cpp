@@ -79,7 +79,6 @@ CDialog_redactar_msj::CDialog_redactar_msj(SettingsStore& store, DialogRunner& r
       PlaceButton(*this, kDialogCancel, QStringLiteral("Cancelar"), {160, 214, 50, 14});
 
   // Opening.
-  receiver_field_->setFocus(Qt::OtherFocusReason);
   // In enumeration order, unsorted: the same order as the program's password list.
   auto names = EnumerateProfiles(store_);
   opened_ = names.has_value();
@@ -91,6 +90,11 @@ CDialog_redactar_msj::CDialog_redactar_msj(SettingsStore& store, DialogRunner& r
   body_field_->SetFieldText(StoredText(presets.body));
   opened_subject_ = subject_field_->text();
   opened_body_ = body_field_->FieldText();
+  // Typing starts in the first field left to fill: a preset receiver is not typed over.
+  QWidget* first_empty = receiver_field_->text().isEmpty()  ? receiver_field_
+                         : subject_field_->text().isEmpty() ? subject_field_
+                                                            : nullptr;
+  (first_empty ? first_empty : body_field_)->setFocus(Qt::OtherFocusReason);
   reply_label_->setVisible(presets.reply);
   int preselected = -1;
   if (presets.profile_name) {
