@@ -130,6 +130,19 @@ TEST_F(DialogTest, ComposeAsksBeforeLosingOrChangingWhatWasTyped) {
   }
 }
 
+// A group's caption sits on its template rectangle's top edge, the frame line through its middle.
+TEST_F(DialogTest, GroupFramesRunThroughTheirCaptions) {
+  const int cases[][2] = {{131, 10}, {131, 60}, {131, 121}, {132, 156}};  // dialog, template top
+  for (const auto& [dialog, top] : cases) {
+    const QImage image = Open(dialog).grab().toImage();
+    const int y = dialog_->units().Y(top), x = dialog_->width() - dialog_->units().X(20);
+    int line = y;  // the frame's first pixel, below the caption's right end
+    while (line < y + 40 && image.pixel(x, line) == image.pixel(x, y - 1))
+      ++line;
+    EXPECT_NEAR(line - y, dialog_->fontMetrics().height() / 2, 1) << top;
+  }
+}
+
 // The disk under the settings fills after the window started: a dialog whose save fails says so
 // and stays open, its fields as they were.
 TEST_F(WindowTest, ASaveThatFailsKeepsItsDialogOpen) {
