@@ -2,6 +2,8 @@
 // when they are confirmed, the limits of their fields, what they store, and saves that fail.
 
 #include <QClipboard>
+#include <QLabel>
+#include <QMessageBox>
 #include <map>
 #include <tuple>
 
@@ -140,6 +142,29 @@ TEST_F(DialogTest, GroupFramesRunThroughTheirCaptions) {
     while (line < y + 40 && image.pixel(x, line) == image.pixel(x, y - 1))
       ++line;
     EXPECT_NEAR(line - y, dialog_->fontMetrics().height() / 2, 1) << top;
+  }
+}
+
+// A box is as wide as its longest line needs, up to the screen's width, and its default button
+// is the one its type asks for.
+TEST_F(DialogTest, BoxesFitTheirLongestLine) {
+  const std::tuple<const char*, unsigned, const char*> cases[] = {
+      {"Si eliminas este nombre de usuario:\n\n· Por seguridad, nunca más podrás usar este "
+       "nombre de usuario (ni tú ni nadie).",
+       0x124, "No"},
+      {"Sí, a las nueve", 0x24, "Sí"},
+      {"Un renglón sin fin", 0x20, "Aceptar"}};  // repeated past the screen's width
+  for (const auto& [text, type, default_button] : cases) {
+    const QString shown = type == 0x20 ? U(text).repeated(60) : U(text);
+    const auto box = MakeMessageBox(nullptr, shown, "Velkorant", type);
+    box->show();
+    const auto* label = box->findChild<QLabel*>("qt_msgbox_label");
+    for (const QString& line : shown.split('\n'))
+      EXPECT_TRUE(box->width() == box->screen()->availableGeometry().width() ||
+                  label->width() >= label->fontMetrics().horizontalAdvance(line))
+          << line.toStdString();
+    EXPECT_TRUE(box->rect().contains(label->geometry()));
+    EXPECT_EQ(box->defaultButton()->text(), U(default_button));
   }
 }
 
