@@ -41,6 +41,8 @@ std::unique_ptr<QMessageBox> MakeMessageBox(QWidget* parent, const QString& text
   auto box = std::make_unique<QMessageBox>(QMessageBox::Question, caption, text,
                                            QMessageBox::NoButton, parent);
   box->setFont(DialogFont());
+  // Texts quote subjects and server answers: "<b>" in them is text, never markup.
+  box->setTextFormat(Qt::PlainText);
   FitLongestLine(*box, text, parent);
   if ((type & ~kBoxDefaultSecond) == kBoxYesNoQuestion) {
     QPushButton* yes = box->addButton(QStringLiteral("Sí"), QMessageBox::YesRole);
