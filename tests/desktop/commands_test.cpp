@@ -36,20 +36,23 @@ TEST_F(CommandsTest, EachCommandPresetsTheComposeDialog) {
   view()->passwords().LoadPasswordList(view()->settings_store());
   const std::tuple<QString, int, QString> cases[] = {
       // The message chosen, the command, and the dialog's receiver, subject, body, profile,
-      // password and whether it says "Respuesta".
-      {"r1", kCommandCompose, "|||||0"},
-      {"r1", kCommandReply, "Ana_garcia|Re: Cena||Amigos|clave compartida|1"},
-      {"r2", kCommandReply, "Carlos_ruiz|Re: RE: x||||1"},
-      {"r1", kCommandNewToSender, "Ana_garcia|||Amigos|clave compartida|0"},
-      {"e1", kCommandForward, U("José_Marín|Fotos|Hola,\nun saludo.|Amigos|clave compartida|0")},
-      {"e2", kCommandEdit, "Luisa_sanz|Borrador|Hola,\nun saludo.|Amigos|clave compartida|0"}};
+      // password, whether it says "Respuesta", and the field where typing starts.
+      {"r1", kCommandCompose, "|||||0 1401"},
+      {"r1", kCommandReply, "Ana_garcia|Re: Cena||Amigos|clave compartida|1 1403"},
+      {"r2", kCommandReply, "Carlos_ruiz|Re: RE: x||||1 1403"},
+      {"r1", kCommandNewToSender, "Ana_garcia|||Amigos|clave compartida|0 1402"},
+      {"e1", kCommandForward,
+       U("José_Marín|Fotos|Hola,\nun saludo.|Amigos|clave compartida|0 1403")},
+      {"e2", kCommandEdit, "Luisa_sanz|Borrador|Hola,\nun saludo.|Amigos|clave compartida|0 1403"}};
   for (const auto& [code, command, fields] : cases) {
     ClickRow(code);
     runner_.steps.push_back([&](QDialog& dialog) {
       QStringList shown;
       for (int id : {1401, 1402, 1403, 1404, 1405})
         shown << Text(dialog, id);
-      EXPECT_EQ(shown.join('|') + "|" + QString::number(Find(dialog, 1400)->isVisible()), fields);
+      EXPECT_EQ(shown.join('|') + "|" + QString::number(Find(dialog, 1400)->isVisible()) + " " +
+                    dialog.focusWidget()->objectName(),
+                fields);
       Click(dialog, kDialogCancel);
     });
     Press(command);
@@ -110,6 +113,18 @@ TEST_F(CommandsTest, DeleteRemovesTheMessageAskedAbout) {
   QTest::keyClick(Get(1013), Qt::Key_Delete);
   EXPECT_EQ(Key(true, 2, "asunto_msj") + Key(false, 1, "asunto_msj"), "--");
   EXPECT_TRUE(NoRequest());
+}
+
+// A question whose Yes cannot be undone offers No as its default.
+TEST_F(CommandsTest, DeletionsDefaultToNo) {
+  StartWith({Msg('r', "Ana_garcia", "Cena", "2024-03-02")});
+  ClickRow("r1");
+  for (const auto& [command, button] :
+       {std::pair(1165, 0), {kCommandPreferences, 1145}, {kCommandProfiles, 1131}}) {
+    runner_.answers = {kAnswerYes};  // which closes the dialog
+    button != 0 ? Fill(command, {}, button) : Press(command);
+  }
+  EXPECT_EQ(runner_.types, std::vector<unsigned>(3, 0x124));
 }
 
 TEST_F(CommandsTest, PreferencesRegisterANewNameOnlyAndForgetARefusedOne) {

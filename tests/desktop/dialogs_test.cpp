@@ -2,6 +2,8 @@
 // when they are confirmed, the limits of their fields, what they store, and saves that fail.
 
 #include <QClipboard>
+#include <QLabel>
+#include <QMessageBox>
 #include <map>
 #include <tuple>
 
@@ -88,6 +90,9 @@ TEST_F(DialogTest, FieldsKeepToTheirLimits) {
     Type(*dialog_, field,
          (field == 1403 ? "\n" : "") + QString(limit + 3, u'x'));  // a break is two
     EXPECT_EQ(LimitedTextEdit::Length(Text(*dialog_, field)), limit) << field;
+    EXPECT_FALSE(Text(*dialog_, field).contains(u'p')) << field;  // emptied first, even when full
+    // The body's count beside it.
+    EXPECT_EQ(field == 1403 ? Text(*dialog_, 1409) : "800 / 800", "800 / 800");
     if (length == 0)
       continue;
     QWidget* typed = Field(Open(dialog), field);
@@ -98,6 +103,68 @@ TEST_F(DialogTest, FieldsKeepToTheirLimits) {
     EXPECT_EQ(runner_.Captions(), QStringList{"Texto demasiado largo"}) << field;
     EXPECT_TRUE(dialog_->isVisible() && dialog_->focusWidget() == typed &&
                 Text(*dialog_, field).size() == length);
+  }
+}
+
+// Leaving a compose dialog whose subject or body was changed asks first, and so does confirming
+// characters the stored message cannot hold; No keeps it open as it was.
+TEST_F(DialogTest, ComposeAsksBeforeLosingOrChangingWhatWasTyped) {
+  ASSERT_TRUE(WriteProfile(store_, "A", {"A", kPassword, "", "", "", ""}));
+  presets_ = {"Ana", "Asunto", "Cuerpo", "A", false, "Yo"};
+  const std::tuple<int, const char*, int, const char*, const char*> cases[] = {
+      // Field typed into (0: none), its text, button (0: Esc), and the box's caption and a part
+      // of its text (none: the dialog ends).
+      {0, "", 0, "", ""},
+      {1403, "Cuerpo", 0, "", ""},  // typed as it was
+      {1402, "Otro", 0, "Descartar mensaje", "¿ Descartar el mensaje que has escrito ?"},
+      {1403, "Otro", kDialogCancel, "Descartar mensaje", ""},
+      {1401, "ő日Ana日", kDialogOk, "Caracteres que cambiarán", "\n\nő → o\n日 → ?\n\n¿ Guardar y"},
+      {1403, "€ ő", kComposeSaveOnly, "Caracteres que cambiarán", "\n\nő → o\n\n¿ Guardar el"}};
+  for (const auto& [field, text, button, caption, shown] : cases) {
+    Open(kComposeDialogId);
+    runner_.events.clear();
+    if (field != 0)
+      Type(*dialog_, field, U(text));
+    button == 0 ? Escape(*dialog_) : Click(*dialog_, button);
+    EXPECT_EQ(runner_.Captions().join(""), U(caption)) << text;
+    EXPECT_TRUE(runner_.events.empty() || runner_.events[0].second.contains(U(shown)));
+    EXPECT_EQ(dialog_->isVisible() ? Text(*dialog_, field) : "", *caption ? U(text) : "");
+  }
+}
+
+// A group's caption sits on its template rectangle's top edge, the frame line through its middle.
+TEST_F(DialogTest, GroupFramesRunThroughTheirCaptions) {
+  const int cases[][2] = {{131, 10}, {131, 60}, {131, 121}, {132, 156}};  // dialog, template top
+  for (const auto& [dialog, top] : cases) {
+    const QImage image = Open(dialog).grab().toImage();
+    const int y = dialog_->units().Y(top), x = dialog_->width() - dialog_->units().X(20);
+    int line = y;  // the frame's first pixel, below the caption's right end
+    while (line < y + 40 && image.pixel(x, line) == image.pixel(x, y - 1))
+      ++line;
+    EXPECT_NEAR(line - y, dialog_->fontMetrics().height() / 2, 1) << top;
+  }
+}
+
+// A box is as wide as its longest line needs, up to the screen's width, and its default button
+// is the one its type asks for.
+TEST_F(DialogTest, BoxesFitTheirLongestLine) {
+  const std::tuple<const char*, unsigned, const char*> cases[] = {
+      {"Si eliminas este nombre de usuario:\n\n· Por seguridad, nunca más podrás usar este "
+       "nombre de usuario (ni tú ni nadie).",
+       0x124, "No"},
+      {"Sí, a las nueve", 0x24, "Sí"},
+      {"Un renglón sin fin", 0x20, "Aceptar"}};  // repeated past the screen's width
+  for (const auto& [text, type, default_button] : cases) {
+    const QString shown = type == 0x20 ? U(text).repeated(60) : U(text);
+    const auto box = MakeMessageBox(nullptr, shown, "Velkorant", type);
+    box->show();
+    const auto* label = box->findChild<QLabel*>("qt_msgbox_label");
+    for (const QString& line : shown.split('\n'))
+      EXPECT_TRUE(box->width() == box->screen()->availableGeometry().width() ||
+                  label->width() >= label->fontMetrics().horizontalAdvance(line))
+          << line.toStdString();
+    EXPECT_TRUE(box->rect().contains(label->geometry()));
+    EXPECT_EQ(box->defaultButton()->text(), U(default_button));
   }
 }
 

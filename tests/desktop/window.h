@@ -50,10 +50,11 @@ class Runner final : public DialogRunner {
   int ShowMessageBox(QWidget*, const QString& text, const QString& caption,
                      unsigned type) override {
     events.push_back({caption, text});
+    types.push_back(type);
     if (on_box)
       on_box();
-    const int answer =
-        answers.empty() ? (type == kBoxYesNoQuestion ? kAnswerNo : kAnswerOk) : answers.front();
+    const bool yes_no = (type & ~kBoxDefaultSecond) == kBoxYesNoQuestion;
+    const int answer = answers.empty() ? (yes_no ? kAnswerNo : kAnswerOk) : answers.front();
     answers.erase(answers.begin(), answers.begin() + (answers.empty() ? 0 : 1));
     return answer;
   }
@@ -75,6 +76,7 @@ class Runner final : public DialogRunner {
   }
 
   std::vector<std::pair<QString, QString>> events;  // caption and text
+  std::vector<unsigned> types;                      // of every box, never cleared
   QStringList dialogs;                              // their titles
   std::deque<int> answers;
   std::function<void()> on_box;

@@ -145,7 +145,7 @@ bool MailboxClient::CreateMailbox(std::string user_name) {
   if (!answer.text)
     return false;
   if (answer.text->starts_with("Error")) {
-    ui_.ShowMessageBox("No puedes usar el nombre de usario: " + user_name + "\nYa existe.",
+    ui_.ShowMessageBox("No puedes usar el nombre de usuario: " + user_name + "\nYa existe.",
                        "Usuario ya existe", kBoxOkQuestion);
     ui_.LogTerminal("Error. Ya existe el nombre de usuario: " + user_name);
     return false;

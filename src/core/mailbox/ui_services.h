@@ -27,6 +27,8 @@ enum class EventSound {
 // Message box types and answers, as the program has always used them.
 inline constexpr unsigned kBoxOkQuestion = 0x20;     // OK button, question-mark icon
 inline constexpr unsigned kBoxYesNoQuestion = 0x24;  // Yes and No, question-mark icon
+// Or'ed into a type: the second button is the default, for a question whose Yes cannot be undone.
+inline constexpr unsigned kBoxDefaultSecond = 0x100;
 inline constexpr int kAnswerOk = 1;
 inline constexpr int kAnswerYes = 6;
 inline constexpr int kAnswerNo = 7;

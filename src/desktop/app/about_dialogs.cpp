@@ -86,8 +86,8 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     const char16_t* label;
     const char* url;
   };
+  // The program has no web site of its own.
   static constexpr Link kLinks[] = {
-      {1507, u"Sitio web oficial de Velkorant", "https://velkorant.example.org/"},
       {1508, u"Crypto++, la biblioteca criptográfica", "https://www.cryptopp.com/"},
       {1509, u"Qt, la biblioteca de la interfaz", "https://www.qt.io/"},
   };
@@ -105,8 +105,6 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     links->addWidget(Text(QString::fromUtf16(link.label), this, 0), row, 1);
     ++row;
   }
-  findChild<QPushButton*>(QStringLiteral("1507"))
-      ->setToolTip(QStringLiteral("Visita el sitio web oficial de la aplicación"));
 
   links->setColumnStretch(1, 1);
   QVBoxLayout* layout = BoxLayout(*this);

@@ -4,9 +4,11 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QStringList>
 
 #include "mailbox/message_actions.h"
 #include "mailbox/ui_services.h"
+#include "platform/ansi_text.h"
 #include "ui/dialog_runner.h"
 #include "ui/qt_text.h"
 
@@ -15,6 +17,24 @@ namespace {
 
 constexpr int kProfileNameLimit = 40;
 constexpr int kPasswordLimit = 40;
+// The body's length against its limit; no control of the template.
+constexpr int kBodyLengthId = 1409;
+// Changed characters listed by name in the box; the others are only counted.
+constexpr qsizetype kChangesListed = 10;
+
+// Each character of `text` that Windows-1252 has no byte for, as "日 → ?" with what it becomes in
+// the stored message, added to `changes` once.
+void AddChangedCharacters(const QString& text, QStringList& changes) {
+  for (const char32_t c : text.toUcs4()) {
+    const unsigned char byte = UnicodeToAnsi(c);
+    if (AnsiToUnicode(byte) == c)
+      continue;
+    const QString change = QString::fromUcs4(&c, 1) + QStringLiteral(" → ") +
+                           ToQString(std::string(1, static_cast<char>(byte)));
+    if (!changes.contains(change))
+      changes << change;
+  }
+}
 
 }  // namespace
 
@@ -31,6 +51,8 @@ CDialog_redactar_msj::CDialog_redactar_msj(SettingsStore& store, DialogRunner& r
   PlaceLabel(*this, 0, QStringLiteral("Mensaje:"), {13, 44, 29, 8}, Qt::AlignHCenter);
   reply_label_ = PlaceFramedLabel(*this, 1400, QStringLiteral("Respuesta"), {45, 42, 40, 10});
   reply_label_->hide();
+  QLabel* body_length =
+      PlaceLabel(*this, kBodyLengthId, QString(), {150, 44, 60, 8}, Qt::AlignRight);
   body_field_ = new LimitedTextEdit(static_cast<int>(kBodyLimit), this);
   body_field_->setObjectName(QStringLiteral("1403"));
   body_field_->setGeometry(units().Rect(7, 55, 203, 98));
@@ -57,7 +79,6 @@ CDialog_redactar_msj::CDialog_redactar_msj(SettingsStore& store, DialogRunner& r
       PlaceButton(*this, kDialogCancel, QStringLiteral("Cancelar"), {160, 214, 50, 14});
 
   // Opening.
-  receiver_field_->setFocus(Qt::OtherFocusReason);
   // In enumeration order, unsorted: the same order as the program's password list.
   auto names = EnumerateProfiles(store_);
   opened_ = names.has_value();
@@ -67,6 +88,13 @@ CDialog_redactar_msj::CDialog_redactar_msj(SettingsStore& store, DialogRunner& r
   receiver_field_->SetFieldText(StoredText(presets.receiver));
   subject_field_->SetFieldText(StoredText(presets.subject));
   body_field_->SetFieldText(StoredText(presets.body));
+  opened_subject_ = subject_field_->text();
+  opened_body_ = body_field_->FieldText();
+  // Typing starts in the first field left to fill: a preset receiver is not typed over.
+  QWidget* first_empty = receiver_field_->text().isEmpty()  ? receiver_field_
+                         : subject_field_->text().isEmpty() ? subject_field_
+                                                            : nullptr;
+  (first_empty ? first_empty : body_field_)->setFocus(Qt::OtherFocusReason);
   reply_label_->setVisible(presets.reply);
   int preselected = -1;
   if (presets.profile_name) {
@@ -87,6 +115,26 @@ CDialog_redactar_msj::CDialog_redactar_msj(SettingsStore& store, DialogRunner& r
   connect(help, &QPushButton::clicked, this, &CDialog_redactar_msj::OnHelp);
   connect(profile_list_, &QComboBox::currentIndexChanged, this,
           &CDialog_redactar_msj::LoadSelectedProfile);
+  // Counted as the limit counts: a line break is two.
+  const auto count = [this, body_length] {
+    body_length->setText(QStringLiteral("%1 / %2")
+                             .arg(LimitedTextEdit::Length(body_field_->toPlainText()))
+                             .arg(kBodyLimit));
+  };
+  connect(body_field_, &QPlainTextEdit::textChanged, this, count);
+  count();
+}
+
+void CDialog_redactar_msj::reject() {
+  const bool typed =
+      subject_field_->text() != opened_subject_ || body_field_->FieldText() != opened_body_;
+  if (typed &&
+      runner_.ShowMessageBox(this, QStringLiteral("¿ Descartar el mensaje que has escrito ?"),
+                             QStringLiteral("Descartar mensaje"),
+                             kBoxYesNoQuestion | kBoxDefaultSecond) != kAnswerYes) {
+    return;
+  }
+  TemplateDialog::reject();
 }
 
 void CDialog_redactar_msj::LoadSelectedProfile() {
@@ -114,7 +162,7 @@ void CDialog_redactar_msj::OnHelp() {
       QStringLiteral(
           "Esta contraseña también la debe conocer el usuario receptor de este mensaje para que "
           "pueda descifrarlo.\n\nTanto emisor como receptor debéis establecer qué contraseña "
-          "usaréis para vuestros mensajes encriptados.\n\nEvidentemente no podéis usar Velkoran "
+          "usaréis para vuestros mensajes encriptados.\n\nEvidentemente no podéis usar Velkorant "
           "para intercambiar contraseñas. Deberéis usar otro medio para tal fin, normalmente por "
           "eMail o en persona."),
       QStringLiteral("Contraseña de encriptación y desencriptación"), kBoxOkQuestion);
@@ -146,8 +194,28 @@ void CDialog_redactar_msj::Confirm(int result) {
   receiver_ = std::move(receiver);
   subject_ = std::move(subject);
   body_ = std::move(body);
-  if (ValidateMessage())
+  if (ValidateMessage() && AcceptChangedCharacters(result == kDialogOk))
     done(result);
+}
+
+bool CDialog_redactar_msj::AcceptChangedCharacters(bool send) {
+  QStringList changes;
+  for (const QString& text :
+       {receiver_field_->text(), subject_field_->text(), body_field_->FieldText()}) {
+    AddChangedCharacters(text, changes);
+  }
+  if (changes.isEmpty())
+    return true;
+  QString listed = changes.mid(0, kChangesListed).join(u'\n');
+  if (changes.size() > kChangesListed)
+    listed += QStringLiteral("\n… y %1 más").arg(changes.size() - kChangesListed);
+  const QString question =
+      QStringLiteral(
+          "Estos caracteres no se pueden guardar en el mensaje y cambiarán:\n\n%1\n\n"
+          "¿ %2 el mensaje de todos modos ?")
+          .arg(listed, send ? QStringLiteral("Guardar y enviar") : QStringLiteral("Guardar"));
+  return runner_.ShowMessageBox(this, question, QStringLiteral("Caracteres que cambiarán"),
+                                kBoxYesNoQuestion | kBoxDefaultSecond) == kAnswerYes;
 }
 
 bool CDialog_redactar_msj::ValidateMessage() {

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "settings/password_profiles.h"
 #include "dialogs/dialog_fields.h"
+#include "settings/password_profiles.h"
 
 class QCheckBox;
 class QComboBox;
@@ -51,9 +51,13 @@ class CDialog_redactar_msj : public TemplateDialog {
 
   // Both confirm buttons run the same checks; the first failure's box keeps the dialog open.
   virtual bool ValidateMessage();
+  // Esc, "Cancelar" and the close box ask first when the subject or the body was changed.
+  void reject() override;
 
  private:
   void Confirm(int result);
+  // Asks whether to go on when characters would change on their way into the stored message.
+  bool AcceptChangedCharacters(bool send);
   void LoadSelectedProfile();
   void OnShowPassword();
   void OnHelp();
@@ -70,6 +74,9 @@ class CDialog_redactar_msj : public TemplateDialog {
   std::string receiver_;
   std::string subject_;
   std::string body_;
+  // As the dialog opened with them, to tell whether anything typed would be lost.
+  QString opened_subject_;
+  QString opened_body_;
 
   LimitedLineEdit* receiver_field_;
   LimitedLineEdit* subject_field_;

@@ -134,7 +134,7 @@ void CDialog_preferencias::OnDeleteUser() {
           "¿ Quieres eliminar definitivamente este nombre de usuario ?")
           .arg(ToQString(edited_.user_name));
   if (runner_.ShowMessageBox(this, question, QStringLiteral("Eliminar usuario"),
-                             kBoxYesNoQuestion) != kAnswerYes) {
+                             kBoxYesNoQuestion | kBoxDefaultSecond) != kAnswerYes) {
     return;
   }
   edited_.user_name.clear();
@@ -149,11 +149,11 @@ void CDialog_preferencias::OnServerHelp() {
   runner_.ShowMessageBox(
       this,
       QStringLiteral(
-          "Velkorant te permite usar tu propio servidor, aunque necesitarás instalar en tu "
-          "servidor un módulo de pago en formato 'php'.\n\nSi deseas comprar el módulo del "
-          "servidor, deberás realizar un único pago de 19 euros vía PayPal.\n\nContacta con el "
-          "autor de la aplicación Velkorant a través de su página web oficial para conseguir más "
-          "información."),
+          "Velkorant te permite usar tu propio servidor: puedes instalar en él, gratis, el "
+          "servidor de buzones en formato 'php' que viene con Velkorant.\n\nLo encontrarás en "
+          "la carpeta 'mailbox-server' (instalada en /usr/share/velkorant/mailbox-server); tu "
+          "servidor necesita PHP y HTTPS.\n\nLee el archivo README de esa carpeta para "
+          "conseguir más información sobre cómo instalarlo."),
       QStringLiteral("Usar tu propio servidor"), kBoxOkQuestion);
 }
 

@@ -136,9 +136,9 @@ void CFtpConnect::OnShowPassword() {
 void CFtpConnect::OnDeleteProfile() {
   if (!TakeFields() || fields_.name.empty())
     return;
-  const int answer =
-      runner_.ShowMessageBox(this, QStringLiteral("¿ Quieres eliminar este perfil de contraseña ?"),
-                             QStringLiteral("Eliminar perfil de contraseña"), kBoxYesNoQuestion);
+  const int answer = runner_.ShowMessageBox(
+      this, QStringLiteral("¿ Quieres eliminar este perfil de contraseña ?"),
+      QStringLiteral("Eliminar perfil de contraseña"), kBoxYesNoQuestion | kBoxDefaultSecond);
   if (answer != kAnswerYes)
     return;
   if (!DeleteProfile(store_, fields_.name)) {

@@ -4,8 +4,10 @@
 // them without a real modal loop.
 
 #include <QString>
+#include <memory>
 
 class QDialog;
+class QMessageBox;
 class QWidget;
 
 namespace velkorant {
@@ -14,13 +16,17 @@ class DialogRunner {
  public:
   virtual ~DialogRunner() = default;
 
-  // Type 0x20 (OK) or 0x24 (Yes / No), both with the question-mark icon; the answer is
-  // kAnswerOk, kAnswerYes or kAnswerNo.
+  // Type 0x20 (OK) or 0x24 (Yes / No), both with the question-mark icon, the latter also with
+  // kBoxDefaultSecond (No is the default); the answer is kAnswerOk, kAnswerYes or kAnswerNo.
   virtual int ShowMessageBox(QWidget* parent, const QString& text, const QString& caption,
                              unsigned type) = 0;
   // Runs the dialog modally and returns its result code.
   virtual int RunModal(QDialog& dialog) = 0;
 };
+
+// The box ModalDialogRunner runs for ShowMessageBox, built but not shown.
+std::unique_ptr<QMessageBox> MakeMessageBox(QWidget* parent, const QString& text,
+                                            const QString& caption, unsigned type);
 
 class ModalDialogRunner final : public DialogRunner {
  public:

@@ -2,6 +2,7 @@
 
 #include <optional>
 
+#include "dialogs/dialog_fields.h"
 #include "mailbox/mailbox_client.h"
 #include "mailbox/message_actions.h"
 #include "mailbox/ui_services.h"
@@ -9,7 +10,6 @@
 #include "settings/settings_store.h"
 #include "store/message.h"
 #include "store/message_store.h"
-#include "dialogs/dialog_fields.h"
 #include "ui/dialog_runner.h"
 #include "ui/qt_text.h"
 #include "view/main_view.h"
@@ -117,7 +117,7 @@ void DeleteCurrentMessage(CMainView& view) {
       QStringLiteral("¿ Eliminar este mensaje ?\n\n%1").arg(ToQString(current->asunto_msj));
   if (view.dialog_runner().ShowMessageBox(view.TopWindow(), question,
                                           QStringLiteral("Eliminar mensaje"),
-                                          kBoxYesNoQuestion) != kAnswerYes) {
+                                          kBoxYesNoQuestion | kBoxDefaultSecond) != kAnswerYes) {
     return;
   }
   if (!view.message_store().DeleteMessage(enviado, numero)) {
