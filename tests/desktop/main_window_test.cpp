@@ -4,6 +4,7 @@
 
 #include <QAccessible>
 #include <QScreen>
+#include <QScrollArea>
 #include <QStatusBar>
 #include <fstream>
 
@@ -16,11 +17,24 @@ namespace {
 TEST_F(WindowTest, ControlsSitAtTheirTemplatePlaces) {
   WriteSettings();
   Start();
-  // Fixed, at the left edge on a narrow screen.
-  const int screen = QGuiApplication::primaryScreen()->virtualGeometry().width();
-  EXPECT_EQ(QRect(frame()->pos(), frame()->maximumSize()),
-            QRect(CMainFrame::InitialLeft(screen), 100, 1455, 823));
-  EXPECT_EQ(frame()->minimumSize(), frame()->size());
+  // 1455 by 823 outside, at its place where the screen's free area holds it; otherwise moved,
+  // and cut where it is larger, so the form scrolls: onto a control that takes the focus.
+  const std::tuple<QRect, int, QRect> fits[] = {
+      // the free area, the virtual screen's width, the window
+      {{0, 0, 1920, 1040}, 1920, {100, 100, 1455, 823}},
+      {{0, 0, 1600, 900}, 1600, {100, 77, 1455, 823}},
+      {{0, 0, 1366, 728}, 1366, {0, 0, 1366, 728}},
+      {{64, 0, 1216, 720}, 1280, {64, 0, 1216, 720}}};
+  for (const auto& [available, width, window] : fits)
+    EXPECT_EQ(CMainFrame::OuterGeometry(available, width), window) << available.width();
+  const QScreen& screen = *QGuiApplication::primaryScreen();
+  EXPECT_EQ(frame()->frameGeometry(), CMainFrame::OuterGeometry(screen.availableGeometry(),
+                                                                screen.virtualGeometry().width()));
+  EXPECT_EQ(frame()->minimumSize(), frame()->maximumSize());
+  ASSERT_TRUE(Activate(*frame()));
+  Get(1166)->setFocus();
+  const QWidget* port = frame()->findChild<QScrollArea*>()->viewport();
+  EXPECT_TRUE(port->rect().contains(QRect(Get(1166)->mapTo(port, QPoint()), Get(1166)->size())));
   // A horizontal unit is a quarter of the average character, a vertical one an eighth of the
   // font's height; each edge is rounded on its own.
   EXPECT_EQ(DialogUnits(9, 18).Rect(11, 3, 79, 14), QRect(25, 7, 178, 31));

@@ -1,13 +1,15 @@
 #include "app/main_frame.h"
 
 #include <QAction>
-#include <QGuiApplication>
+#include <QApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
+#include <QScrollArea>
 #include <QStatusBar>
+#include <algorithm>
 
 #include "ui/dialog_units.h"
 #include "view/main_view.h"
@@ -45,19 +47,44 @@ int CMainFrame::InitialLeft(int virtual_screen_width) {
   return virtual_screen_width < kNarrowScreen ? 1 : 100;
 }
 
+QRect CMainFrame::OuterGeometry(const QRect& available, int virtual_screen_width) {
+  QRect outer(QPoint(InitialLeft(virtual_screen_width), kFrameTop),
+              QSize(kFrameWidth, kFrameHeight).boundedTo(available.size()));
+  // Moved only as far as the free area's edges ask.
+  outer.moveRight(std::min(outer.right(), available.right()));
+  outer.moveBottom(std::min(outer.bottom(), available.bottom()));
+  outer.moveLeft(std::max(outer.left(), available.left()));
+  outer.moveTop(std::max(outer.top(), available.top()));
+  return outer;
+}
+
 bool CMainFrame::Create() {
   const QScreen* screen = QGuiApplication::primaryScreen();
-  const int virtual_width = screen != nullptr ? screen->virtualGeometry().width() : kNarrowScreen;
-  setFixedSize(kFrameWidth, kFrameHeight);
-  move(InitialLeft(virtual_width), kFrameTop);
+  outer_ = screen != nullptr
+               ? OuterGeometry(screen->availableGeometry(), screen->virtualGeometry().width())
+               : QRect(InitialLeft(kNarrowScreen), kFrameTop, kFrameWidth, kFrameHeight);
+  // The borders are added once they are known (see event()); a window's position is its
+  // outside's.
+  setFixedSize(outer_.size());
+  move(outer_.topLeft());
   setFont(DialogFont());
 
   CreateMenu();
   if (!CreateStatusBar())
     return false;
 
-  view_ = new CMainView(settings_store_, runner_, this);
-  setCentralWidget(view_);
+  auto* scroll = new QScrollArea(this);
+  scroll->setFrameShape(QFrame::NoFrame);
+  scroll->setFocusPolicy(Qt::NoFocus);
+  view_ = new CMainView(settings_store_, runner_, scroll);
+  scroll->setWidget(view_);
+  setCentralWidget(scroll);
+  // Where the form scrolls, the control that takes the focus (by Tab or a shortcut) comes into
+  // sight.
+  connect(qApp, &QApplication::focusChanged, scroll, [this, scroll](QWidget*, QWidget* now) {
+    if (now != nullptr && view_->isAncestorOf(now))
+      scroll->ensureWidgetVisible(now);
+  });
   connect(command(kCommandCheckServer), &QAction::triggered, view_, &CMainView::OnCheckServer);
   connect(command(kCommandExit), &QAction::triggered, this, &QWidget::close);
   connect(command(kCommandEncryptionInfo), &QAction::triggered, view_,
@@ -69,6 +96,17 @@ bool CMainFrame::Create() {
           [this] { OnPasswordProfiles(*view_); });
   view_->OnInitialUpdate(*this);
   return true;
+}
+
+bool CMainFrame::event(QEvent* event) {
+  // The title bar and borders are known once the window is shown, under some X11 window
+  // managers only when it has moved into their frame: the inside gives way to them.
+  if (event->type() == QEvent::Show || event->type() == QEvent::Move) {
+    const QSize inside = outer_.size() - (frameGeometry().size() - size());
+    if (inside != size())
+      setFixedSize(inside);
+  }
+  return QMainWindow::event(event);
 }
 
 QAction* CMainFrame::AddCommand(QMenu& menu, const QString& caption, int id) {
