@@ -6,9 +6,12 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QProxyStyle>
 #include <QScreen>
 #include <QScrollArea>
+#include <QShortcut>
 #include <QStatusBar>
+#include <QStyleFactory>
 #include <algorithm>
 
 #include "ui/dialog_units.h"
@@ -31,6 +34,19 @@ constexpr std::array<PaneSpec, 3> kPanes = {{
     {102, 400, " "},
     {61448, 600, "-----"},
 }};
+
+// "Ayuda" at the right end of the one menu bar, where Alt, the arrows and F10 reach it as they
+// reach the others: after a separator that the style does not draw, the bar puts what follows
+// at its right end. Alt alone selects the first menu whatever the style.
+class MenuBarStyle final : public QProxyStyle {
+ public:
+  using QProxyStyle::QProxyStyle;
+  int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                QStyleHintReturn* data) const override {
+    return hint == SH_DrawMenuBarSeparator || hint == SH_MenuBar_AltKeyNavigation ||
+           QProxyStyle::styleHint(hint, option, widget, data);
+  }
+};
 
 }  // namespace
 
@@ -117,22 +133,27 @@ QAction* CMainFrame::AddCommand(QMenu& menu, const QString& caption, int id) {
 
 void CMainFrame::CreateMenu() {
   QMenuBar* bar = menuBar();
-  QMenu* file = bar->addMenu(QStringLiteral("Archivo"));
+  // The copy of the program's style that right-aligns "Ayuda" belongs to the bar.
+  auto* style = new MenuBarStyle(QStyleFactory::create(QApplication::style()->name()));
+  style->setParent(bar);
+  bar->setStyle(style);
+  QMenu* file = bar->addMenu(QStringLiteral("&Archivo"));
   AddCommand(*file, QStringLiteral("Comprobar conexión con servidor"), kCommandCheckServer);
   file->addSeparator();
   AddCommand(*file, QStringLiteral("&Salir"), kCommandExit);
-  QMenu* options = bar->addMenu(QStringLiteral("Configuración"));
+  QMenu* options = bar->addMenu(QStringLiteral("&Configuración"));
   AddCommand(*options, QStringLiteral("Preferencias"), kCommandPreferences);
   AddCommand(*options, QStringLiteral("Perfiles de contraseñas"), kCommandProfiles);
-
-  // "Ayuda" sits at the right end of the menu bar.
-  auto* right = new QMenuBar(bar);
-  right->setObjectName(QStringLiteral("help_menu_bar"));
-  QMenu* help = right->addMenu(QStringLiteral("Ayuda"));
+  bar->addSeparator();
+  QMenu* help = bar->addMenu(QStringLiteral("Ay&uda"));
   AddCommand(*help, QStringLiteral("&Acerca de ..."), kCommandAbout);
   AddCommand(*help, QStringLiteral("Encriptación Punto a Punto"), kCommandEncryptionInfo);
   AddCommand(*help, QStringLiteral("Descargo de responsabilidad"), kCommandLegalNotice);
-  bar->setCornerWidget(right, Qt::TopRightCorner);
+
+  // F10 opens the first menu, as on the desktops the program runs on.
+  auto* f10 = new QShortcut(QKeySequence(Qt::Key_F10), this);
+  connect(f10, &QShortcut::activated, bar,
+          [bar, file] { bar->setActiveAction(file->menuAction()); });
 }
 
 bool CMainFrame::CreateStatusBar() {
