@@ -189,4 +189,11 @@ void CMainFrame::UpdateStatusPanes(const QString& version_text) {
   statusBar()->repaint();
 }
 
+void CMainFrame::BringToFront() {
+  if (isMinimized())
+    showNormal();
+  raise();
+  activateWindow();
+}
+
 }  // namespace velkorant

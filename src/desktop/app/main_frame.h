@@ -55,6 +55,9 @@ class CMainFrame : public QMainWindow {
   QWidget* progress_pane() const { return panes_[1]; }
   // The panes' update handlers: the version text in pane 0, an empty pane 2.
   void UpdateStatusPanes(const QString& version_text);
+  // Shows the window in front with the focus, when the user asks for it (the tray's "Mostrar
+  // Velkorant", a later start in the folder). New messages only ask for attention.
+  void BringToFront();
 
  protected:
   bool event(QEvent* event) override;

@@ -38,7 +38,6 @@ class TrayIcon : public QObject {
  private:
   void OnStatusIcon(int state);
   void Refresh();
-  void BringToFront();
   bool ProgramActive() const;
 
   CMainFrame& frame_;
