@@ -8,6 +8,7 @@
 #include <QTimer>
 #include <array>
 
+#include "app/desktop_notification.h"
 #include "app/main_frame.h"
 #include "mailbox/ui_services.h"
 #include "store/message_store.h"
@@ -62,7 +63,8 @@ TrayIcon::~TrayIcon() {
 }
 
 void TrayIcon::Show() {
-  tray_->show();
+  if (QSystemTrayIcon::isSystemTrayAvailable())
+    tray_->show();
 }
 
 int TrayIcon::UnreadCount() const {
@@ -110,7 +112,9 @@ void TrayIcon::OnStatusIcon(int state) {
         // Every new message stayed undecrypted: no password profile fits them.
         text = QStringLiteral("Han llegado mensajes que no se han podido desencriptar.");
       }
-      tray_->showMessage(title, text, EnvelopeIcon(status_));
+      // The desktop's notification service where there is one, whatever the tray.
+      if (!SendDesktopNotification(title, text) && QSystemTrayIcon::isSystemTrayAvailable())
+        tray_->showMessage(title, text, EnvelopeIcon(status_));
       emit notified(title, text);
     });
   }
