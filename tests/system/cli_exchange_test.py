@@ -14,7 +14,8 @@ import unittest
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "support"))
 from cli_user import DATA, ENV, User, crc, folder_of, section  # noqa: E402
 
-UNREACHABLE = "Error de conexión. Comprueba tu conexión de Internet y tu cortafuegos"
+UNREACHABLE = ("Error de conexión. Comprueba tu conexión de Internet y tu cortafuegos"
+               " (el servidor no acepta la conexión)")
 # Terminal controls in a message (ESC sequences, OSC 52 clipboard writes by ESC and by C1, BEL,
 # DEL) reach the terminal escaped; tab and line feed stay.
 SUBJECT, BODY = "Cena \x1b[2J\x1b[31mroja", "Hola\tBea,\n\x1b]52;c;eA==\x07 y \x9d52;c;eA==\x07\x7f"
