@@ -50,7 +50,7 @@ class ExchangeTest(unittest.TestCase):
                                  f"Bytes enviados: {len(transport)}",
                                  f"SRV: Mensaje {count} guardado"])
         dates = re.findall(rb"fecha_msj=(.*)\r\n", sender.file("mensajes_enviados.ini"))
-        self.assertEqual(err, f"velkorant-cli: stored as e{len(dates)}\n")
+        self.assertEqual(err, f"velkorant-cli: guardado como e{len(dates)}\n")
         self.assertLessEqual(began, datetime.datetime.fromisoformat(dates[-1].decode()))
         return transport, dates[-1].decode()
 
