@@ -28,13 +28,12 @@ std::optional<std::string> PasswordFromOptions(const std::vector<std::string>& a
     return std::nullopt;
   }
   if (!arguments.positional().empty()) {
-    Fail(io, "unexpected argument " + arguments.positional().front(), kExitUsage);
+    Fail(io, "argumento de más: " + arguments.positional().front(), kExitUsage);
     return std::nullopt;
   }
   const auto path = arguments.Option("password-file");
   if (!path) {
-    Fail(io, "--password-file is required (passwords are never taken on the command line)",
-         kExitUsage);
+    Fail(io, kPasswordFileRequired, kExitUsage);
     return std::nullopt;
   }
   status = kExitFailure;
@@ -61,7 +60,9 @@ int Decrypt(const std::vector<std::string>& args, Streams& io) {
   const auto plain = TryDecryptTextWithKey(ReadAll(io.in), DeriveKeyAndIv(*password));
   SetCipherDiagnosticSink(nullptr);
   if (!plain) {
-    std::string message = "decryption failed: wrong password or damaged text";
+    std::string message =
+        "no se ha podido desencriptar: la contraseña no es la del texto o el "
+        "texto está dañado";
     if (!g_last_cipher_error.empty())
       message += " (" + g_last_cipher_error + ")";
     return Fail(io, message);
@@ -72,7 +73,7 @@ int Decrypt(const std::vector<std::string>& args, Streams& io) {
 
 int Folder(const std::vector<std::string>& args, Streams& io) {
   if (args.size() != 1)
-    return Fail(io, "usage: velkorant-cli folder NAME", kExitUsage);
+    return Usage(io, "folder NOMBRE");
   io.out << MailboxFolderName(Utf8ToAnsi(args.front())) << '\n';
   return kExitOk;
 }
@@ -88,10 +89,12 @@ int Fingerprint(const std::vector<std::string>& args, Streams& io) {
 
 constexpr Command kCommands[] = {
     {"encrypt", "--password-file F",
-     "encrypt standard input; print the transport text and a line feed", &Encrypt},
-    {"decrypt", "--password-file F", "decrypt a transport text from standard input", &Decrypt},
-    {"folder", "NAME", "print the mailbox folder name of a user name", &Folder},
-    {"fingerprint", "--password-file F", "print the fingerprint of a password", &Fingerprint},
+     "encripta la entrada estándar; escribe el texto de transporte y un salto de línea", &Encrypt},
+    {"decrypt", "--password-file F", "desencripta un texto de transporte de la entrada estándar",
+     &Decrypt},
+    {"folder", "NOMBRE", "escribe el nombre de la carpeta del buzón de un nombre de usuario",
+     &Folder},
+    {"fingerprint", "--password-file F", "escribe la huella de una contraseña", &Fingerprint},
 };
 
 }  // namespace

@@ -12,11 +12,12 @@ std::vector<std::span<const Command>> AllCommandGroups() {
 }
 
 void PrintHelp(std::ostream& out) {
-  out << "Usage: velkorant-cli COMMAND [ARGUMENTS]\n\n"
-         "The command-line companion of Velkorant: it reads and writes the same message\n"
-         "stores and settings as the desktop program. Text is UTF-8 on the terminal.\n"
-         "Passwords are read from files (--password-file F: the file's content, without a\n"
-         "trailing line feed), never from the command line.\n\nCommands:\n";
+  out << "Uso: velkorant-cli ORDEN [ARGUMENTOS]\n\n"
+         "El compañero de Velkorant en la línea de órdenes: lee y escribe los mismos archivos\n"
+         "de mensajes y la misma configuración que el programa de escritorio. El texto en el\n"
+         "terminal es UTF-8. Las contraseñas se leen de archivos (--password-file F: el\n"
+         "contenido del archivo, sin el salto de línea final), nunca de la línea de órdenes.\n"
+         "\nÓrdenes:\n";
   for (const auto& group : AllCommandGroups()) {
     for (const Command& command : group) {
       std::string head = "  " + std::string(command.name);
@@ -25,7 +26,8 @@ void PrintHelp(std::ostream& out) {
       out << head << "\n      " << command.summary << '\n';
     }
   }
-  out << "  --help\n      print this help\n";
+  out << "  --version\n      escribe la versión\n"
+         "  --help\n      escribe esta ayuda\n";
 }
 
 }  // namespace
@@ -39,6 +41,10 @@ int RunCli(const std::vector<std::string>& args, Streams& io) {
     PrintHelp(io.out);
     return kExitOk;
   }
+  if (args.front() == "--version") {
+    io.out << "velkorant-cli " << VELKORANT_VERSION << '\n';
+    return kExitOk;
+  }
   for (const auto& group : AllCommandGroups()) {
     for (const Command& command : group) {
       if (command.name == args.front()) {
@@ -47,7 +53,8 @@ int RunCli(const std::vector<std::string>& args, Streams& io) {
       }
     }
   }
-  return Fail(io, "unknown command " + args.front() + " (see velkorant-cli --help)", kExitUsage);
+  return Fail(io, "orden desconocida: " + args.front() + " (consulta velkorant-cli --help)",
+              kExitUsage);
 }
 
 }  // namespace velkorant::cli

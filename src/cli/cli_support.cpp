@@ -23,7 +23,7 @@ Arguments::Arguments(const std::vector<std::string>& args,
     const std::string name =
         arg.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
     if (std::find(value_options.begin(), value_options.end(), name) == value_options.end()) {
-      error_ = "unknown option --" + name;
+      error_ = "opción desconocida: --" + name;
       return;
     }
     if (equals != std::string::npos) {
@@ -31,7 +31,7 @@ Arguments::Arguments(const std::vector<std::string>& args,
     } else if (i + 1 < args.size()) {
       options_.emplace_back(name, args[++i]);
     } else {
-      error_ = "option --" + name + " needs a value";
+      error_ = "la opción --" + name + " necesita un valor";
       return;
     }
   }
@@ -58,6 +58,14 @@ std::vector<std::string> Arguments::Options(std::string_view name) const {
 int Fail(Streams& io, std::string_view message, int status) {
   io.err << "velkorant-cli: " << Printable(message) << '\n';
   return status;
+}
+
+std::string NoSuchProfile(std::string_view name) {
+  return "no hay ningún perfil de contraseña llamado " + std::string(name);
+}
+
+int Usage(Streams& io, std::string_view usage) {
+  return Fail(io, "uso: velkorant-cli " + std::string(usage), kExitUsage);
 }
 
 std::string Printable(std::string_view utf8) {
@@ -90,7 +98,7 @@ std::string ReadAll(std::istream& in) {
 std::optional<std::string> ReadPasswordFile(const std::string& path, Streams& io) {
   std::ifstream file(path, std::ios::binary);
   if (!file) {
-    Fail(io, "cannot read the password file " + path);
+    Fail(io, "no se puede leer el archivo de contraseña " + path);
     return std::nullopt;
   }
   std::string content = ReadAll(file);
@@ -101,9 +109,9 @@ std::optional<std::string> ReadPasswordFile(const std::string& path, Streams& io
   }
   auto password = Utf8ToAnsiExact(content);
   if (!password) {
-    Fail(io, "the password file " + path +
-                 " is not UTF-8 text of characters that Windows-1252 has; the password would "
-                 "change on the way, and the other side could never decrypt");
+    Fail(io, "el archivo de contraseña " + path +
+                 " no es texto UTF-8 de caracteres que Windows-1252 tenga: la contraseña "
+                 "cambiaría por el camino y el otro lado nunca podría desencriptar");
   }
   return password;
 }

@@ -30,8 +30,18 @@ class Arguments {
   std::string error_;
 };
 
-// Prints "velkorant-cli: MESSAGE" on standard error and returns `status`.
+// Prints "velkorant-cli: MESSAGE" on standard error and returns `status`. The messages are in
+// Spanish, as the program's own.
 int Fail(Streams& io, std::string_view message, int status = kExitFailure);
+// A wrong command line: prints "velkorant-cli: uso: velkorant-cli " + `usage` and returns 2.
+int Usage(Streams& io, std::string_view usage);
+
+// The line for a password profile that is not there.
+std::string NoSuchProfile(std::string_view name);
+
+// Why a password must come from a file.
+inline constexpr std::string_view kPasswordFileRequired =
+    "falta --password-file (las contraseñas nunca se toman de la línea de órdenes)";
 
 // UTF-8 text as it may reach a terminal: control characters (C0 but tab and line feed, DEL, C1)
 // come out as "\xHH" (or "\u{HHHH}" for C1), so a message or a server cannot drive the terminal.

@@ -1,16 +1,17 @@
 // server, check-server, register, send, receive, retry: the mailbox server's flows on the
 // terminal, on the same settings and message stores as the desktop program.
 
+#include <optional>
 #include <ostream>
 
 #include "cli/cli.h"
 #include "cli/cli_support.h"
 #include "cli/cli_ui.h"
 #include "crypto/message_cipher.h"
-#include "platform/ansi_text.h"
 #include "mailbox/mailbox_client.h"
 #include "mailbox/message_actions.h"
 #include "mailbox/message_receiver.h"
+#include "platform/ansi_text.h"
 #include "settings/password_profiles.h"
 #include "settings/preferences_rules.h"
 #include "settings/settings_store.h"
@@ -44,7 +45,8 @@ struct Session {
 
   bool ok() const { return loaded_; }
   int SettingsFailure(Streams& io) {
-    return Fail(io, "cannot read the settings: " + AnsiToUtf8(settings_store.DescribeProblem()));
+    return Fail(
+        io, "no se puede leer la configuración: " + AnsiToUtf8(settings_store.DescribeProblem()));
   }
 
   int Box(const BoxText& box) {
@@ -68,31 +70,32 @@ struct Session {
 bool NoArguments(const std::vector<std::string>& args, Streams& io) {
   if (args.empty())
     return true;
-  Fail(io, "unexpected argument " + args.front(), kExitUsage);
+  Fail(io, "argumento de más: " + args.front(), kExitUsage);
   return false;
 }
 
 int Server(const std::vector<std::string>& args, Streams& io) {
   if (args.size() > 1)
-    return Fail(io, "usage: velkorant-cli server [ADDRESS]", kExitUsage);
+    return Usage(io, "server [DIRECCIÓN]");
   SettingsStore store;
   auto preferences = LoadPreferences(store);
   if (!preferences)
-    return Fail(io, "cannot read the settings: " + AnsiToUtf8(store.DescribeProblem()));
+    return Fail(io, "no se puede leer la configuración: " + AnsiToUtf8(store.DescribeProblem()));
   if (args.empty()) {
     io.out << Printable(AnsiToUtf8(preferences->server_name)) << '\n';
     return kExitOk;
   }
   preferences->server_name = Utf8ToAnsi(args.front());
   if (preferences->server_name.empty())
-    return Fail(io, "the server address cannot be empty");
+    return Fail(io, "la dirección del servidor no puede estar vacía");
   // The dialog's limits: a longer value would lock the preferences dialog on its next opening.
   if (const auto refused = CheckPreferencesLengths(*preferences)) {
     CliUi(io).ShowMessageBox(refused->text, refused->caption, kBoxOkQuestion);
     return kExitFailure;
   }
   if (!SavePreferences(store, *preferences))
-    return Fail(io, "the settings could not be written: " + AnsiToUtf8(store.DescribeProblem()));
+    return Fail(io,
+                "no se ha podido guardar la configuración: " + AnsiToUtf8(store.DescribeProblem()));
   return kExitOk;
 }
 
@@ -108,15 +111,15 @@ int CheckServer(const std::vector<std::string>& args, Streams& io) {
 
 int Register(const std::vector<std::string>& args, Streams& io) {
   if (args.size() != 1)
-    return Fail(io, "usage: velkorant-cli register NAME", kExitUsage);
+    return Usage(io, "register NOMBRE");
   Session session(io);
   auto preferences = LoadPreferences(session.settings_store);
   if (!session.ok() || !preferences)
     return session.SettingsFailure(io);
   if (!session.settings.user_name.empty()) {
-    return Fail(io, "this installation already has the user name " +
+    return Fail(io, "esta instalación ya tiene el nombre de usuario " +
                         Printable(AnsiToUtf8(session.settings.user_name)) +
-                        "; delete it in the program's preferences to choose another");
+                        "; bórralo en las preferencias del programa para elegir otro");
   }
   preferences->user_name = Utf8ToAnsi(args.front());
   if (auto refused = CheckPreferencesLengths(*preferences);
@@ -127,7 +130,7 @@ int Register(const std::vector<std::string>& args, Streams& io) {
   // it: a mailbox created on the server for a name this installation could not keep would be
   // lost to its user for ever.
   if (!SavePreferences(session.settings_store, *preferences, 0)) {
-    return Fail(io, "the user name could not be saved, so it was not registered: " +
+    return Fail(io, "no se ha podido guardar el nombre de usuario, así que no se ha registrado: " +
                         AnsiToUtf8(session.settings_store.DescribeProblem()));
   }
   session.settings.user_name = preferences->user_name;
@@ -136,8 +139,8 @@ int Register(const std::vector<std::string>& args, Streams& io) {
   // A name the server did not register must not stay as this user's name.
   preferences->user_name.clear();
   if (!SavePreferences(session.settings_store, *preferences)) {
-    return Fail(io, "the server did not register " + args.front() +
-                        ", but it could not be removed from the settings: " +
+    return Fail(io, "el servidor no ha registrado " + args.front() +
+                        ", pero no se ha podido quitar de la configuración: " +
                         AnsiToUtf8(session.settings_store.DescribeProblem()));
   }
   return kExitFailure;
@@ -168,8 +171,7 @@ int Send(const std::vector<std::string>& args, Streams& io) {
     return Fail(io, arguments.error(), kExitUsage);
   if (!arguments.positional().empty() || !arguments.Option("to") || !arguments.Option("subject") ||
       !arguments.Option("profile")) {
-    return Fail(io, "usage: velkorant-cli send --to NAME --subject TEXT --profile PROFILE",
-                kExitUsage);
+    return Usage(io, "send --to NOMBRE --subject TEXTO --profile PERFIL");
   }
   Session session(io);
   if (!session.ok())
@@ -183,18 +185,20 @@ int Send(const std::vector<std::string>& args, Streams& io) {
   // the message text and cut the field at the receiving end.
   if (receiver.find_first_of("\r\n") != std::string::npos ||
       subject.find_first_of("\r\n") != std::string::npos) {
-    return Fail(io, "the receiver and the subject must be single lines", kExitUsage);
+    return Fail(io, "el receptor y el asunto tienen que ser de una sola línea", kExitUsage);
   }
   const std::string body = BodyFromInput(Utf8ToAnsi(ReadAll(io.in)));
   // Only a listed profile can be chosen, as in the compose dialog's list.
   const std::string profile = Utf8ToAnsi(*arguments.Option("profile"));
-  std::string password;
+  std::optional<std::string> password;
   for (const PasswordListEntry& entry : session.passwords.entries()) {
     if (NamesEqualIgnoringCase(entry.profile_name, profile)) {
       password = entry.password;
       break;
     }
   }
+  if (!password)
+    return Fail(io, NoSuchProfile(*arguments.Option("profile")));
   for (const auto& [label, text, limit] :
        {std::tuple{"Usuario receptor", &receiver, kReceiverLimit},
         std::tuple{"Asunto", &subject, kSubjectLimit}, std::tuple{"Mensaje", &body, kBodyLimit}}) {
@@ -203,14 +207,14 @@ int Send(const std::vector<std::string>& args, Streams& io) {
     }
   }
   if (const auto refused =
-          ValidateMessage(receiver, session.settings.user_name, subject, body, password)) {
+          ValidateMessage(receiver, session.settings.user_name, subject, body, *password)) {
     return session.Box(*refused);
   }
   const SendOutcome outcome = StoreAndSend(
       session.client, session.store,
-      NewSentMessage(session.settings, receiver, subject, body, password, false), true);
+      NewSentMessage(session.settings, receiver, subject, body, *password, false), true);
   if (outcome.numero != 0)
-    io.err << "velkorant-cli: stored as e" << outcome.numero << '\n';
+    io.err << "velkorant-cli: guardado como e" << outcome.numero << '\n';
   return outcome.sent ? kExitOk : kExitFailure;
 }
 
@@ -238,13 +242,15 @@ int Retry(const std::vector<std::string>& args, Streams& io) {
 }
 
 constexpr Command kCommands[] = {
-    {"server", "[ADDRESS]", "show or set the mailbox server address", &Server},
-    {"check-server", "", "check the connection with the mailbox server", &CheckServer},
-    {"register", "NAME", "choose a user name and register its mailbox on the server", &Register},
-    {"send", "--to NAME --subject TEXT --profile PROFILE",
-     "store and send a message; the body is read from standard input", &Send},
-    {"receive", "", "receive new messages from the own mailbox", &Receive},
-    {"retry", "", "try the password profiles again on undecrypted messages", &Retry},
+    {"server", "[DIRECCIÓN]", "muestra o cambia la dirección del servidor de buzones", &Server},
+    {"check-server", "", "comprueba la conexión con el servidor de buzones", &CheckServer},
+    {"register", "NOMBRE", "elige un nombre de usuario y registra su buzón en el servidor",
+     &Register},
+    {"send", "--to NOMBRE --subject TEXTO --profile PERFIL",
+     "guarda y envía un mensaje; el cuerpo se lee de la entrada estándar", &Send},
+    {"receive", "", "recibe los mensajes nuevos del buzón propio", &Receive},
+    {"retry", "", "vuelve a probar los perfiles de contraseña con los mensajes sin desencriptar",
+     &Retry},
 };
 
 }  // namespace

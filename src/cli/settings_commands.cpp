@@ -24,11 +24,11 @@ constexpr std::size_t kMinPasswordLength = 8;
 constexpr std::size_t kCommentLines = 4;
 
 int StoreProblem(const SettingsStore& store, Streams& io) {
-  return Fail(io, "cannot use the settings: " + AnsiToUtf8(store.DescribeProblem()));
+  return Fail(io, "no se puede usar la configuración: " + AnsiToUtf8(store.DescribeProblem()));
 }
 
 std::string TooLong(std::string_view what, std::size_t limit) {
-  return std::string(what) + " longer than " + std::to_string(limit) + " characters";
+  return std::string(what) + " tiene más de " + std::to_string(limit) + " caracteres";
 }
 
 int AddProfile(const std::vector<std::string>& args, Streams& io) {
@@ -36,17 +36,15 @@ int AddProfile(const std::vector<std::string>& args, Streams& io) {
   if (!arguments.ok())
     return Fail(io, arguments.error(), kExitUsage);
   if (arguments.positional().size() != 1) {
-    return Fail(io, "usage: velkorant-cli profile add NAME --password-file F [--comment TEXT]...",
-                kExitUsage);
+    return Usage(io, "profile add NOMBRE --password-file F [--comment TEXTO]...");
   }
   const auto password_file = arguments.Option("password-file");
   if (!password_file) {
-    return Fail(io, "--password-file is required (passwords are never taken on the command line)",
-                kExitUsage);
+    return Fail(io, kPasswordFileRequired, kExitUsage);
   }
   const std::vector<std::string> comments = arguments.Options("comment");
   if (comments.size() > kCommentLines)
-    return Fail(io, "at most 4 comment lines", kExitUsage);
+    return Fail(io, "como máximo 4 líneas de comentario", kExitUsage);
 
   PasswordProfile profile;
   profile.name = Utf8ToAnsi(arguments.positional().front());
@@ -54,7 +52,7 @@ int AddProfile(const std::vector<std::string>& args, Streams& io) {
   if (profile.name.empty())
     return Fail(io, "Introduce un nombre de perfil");
   if (profile.name.size() > kMaxProfileNameLength) {
-    return Fail(io, TooLong("profile name", kMaxProfileNameLength));
+    return Fail(io, TooLong("el nombre del perfil", kMaxProfileNameLength));
   }
   auto password = ReadPasswordFile(*password_file, io);
   if (!password)
@@ -64,14 +62,14 @@ int AddProfile(const std::vector<std::string>& args, Streams& io) {
     return Fail(io, "Introduce una contraseña de al menos 8 caracteres");
   }
   if (profile.password.size() > kMaxPasswordLength) {
-    return Fail(io, TooLong("password", kMaxPasswordLength));
+    return Fail(io, TooLong("la contraseña", kMaxPasswordLength));
   }
   std::string* const lines[] = {&profile.comment1, &profile.comment2, &profile.comment3,
                                 &profile.comment4};
   for (std::size_t i = 0; i < comments.size(); ++i) {
     *lines[i] = Utf8ToAnsi(comments[i]);
     if (lines[i]->size() > kMaxCommentLength) {
-      return Fail(io, TooLong("comment", kMaxCommentLength));
+      return Fail(io, TooLong("el comentario", kMaxCommentLength));
     }
   }
 
@@ -79,14 +77,14 @@ int AddProfile(const std::vector<std::string>& args, Streams& io) {
   SettingsStore store;
   if (!WriteProfile(store, kReservedProfileName, profile) ||
       !WriteProfile(store, profile.name, profile)) {
-    return Fail(io, "the profile was not saved: " + AnsiToUtf8(store.DescribeProblem()));
+    return Fail(io, "no se ha guardado el perfil: " + AnsiToUtf8(store.DescribeProblem()));
   }
   return kExitOk;
 }
 
 int ListProfiles(const std::vector<std::string>& args, Streams& io) {
   if (!args.empty())
-    return Fail(io, "usage: velkorant-cli profile list", kExitUsage);
+    return Usage(io, "profile list");
   SettingsStore store;
   const auto names = EnumerateProfiles(store);
   if (!names)
@@ -114,21 +112,21 @@ std::optional<bool> IsListedProfile(SettingsStore& store, std::string_view name)
 
 int RemoveProfile(const std::vector<std::string>& args, Streams& io) {
   if (args.size() != 1)
-    return Fail(io, "usage: velkorant-cli profile remove NAME", kExitUsage);
+    return Usage(io, "profile remove NOMBRE");
   const std::string name = Utf8ToAnsi(args.front());
   SettingsStore store;
   const auto listed = name.empty() ? std::optional(false) : IsListedProfile(store, name);
   if (!listed)
     return StoreProblem(store, io);
   if (!*listed)
-    return Fail(io, "no profile named " + args.front());
+    return Fail(io, NoSuchProfile(args.front()));
   // The store keeps a profile that has nested ones: refuse before anything changes.
   const auto nested = store.ListSubsections(ProfileSection(name));
   if (!nested)
     return StoreProblem(store, io);
   if (!nested->empty()) {
-    return Fail(io, "the profile " + args.front() +
-                        " was not removed: remove the profiles nested below it first");
+    return Fail(io, "no se ha eliminado el perfil " + args.front() +
+                        ": elimina antes los perfiles que tiene dentro");
   }
   // As the profiles dialog's delete: the reserved copy becomes six empty values.
   if (!DeleteProfile(store, name) || !WriteProfile(store, kReservedProfileName, PasswordProfile{}))
@@ -144,12 +142,12 @@ int Profile(const std::vector<std::string>& args, Streams& io) {
     return ListProfiles(rest, io);
   if (!args.empty() && args.front() == "remove")
     return RemoveProfile(rest, io);
-  return Fail(io, "usage: velkorant-cli profile add|list|remove ...", kExitUsage);
+  return Usage(io, "profile add|list|remove ...");
 }
 
 int ShowSettings(const std::vector<std::string>& args, Streams& io) {
   if (!args.empty())
-    return Fail(io, "usage: velkorant-cli settings", kExitUsage);
+    return Usage(io, "settings");
   SettingsStore store;
   const auto settings = LoadSettings(store);
   if (!settings)
@@ -167,7 +165,7 @@ int ShowSettings(const std::vector<std::string>& args, Streams& io) {
 // The way out of a counter that no longer says which server messages are stored.
 int ReceivedCounter(const std::vector<std::string>& args, Streams& io) {
   if (args.size() > 1)
-    return Fail(io, "usage: velkorant-cli received-counter [NUMBER]", kExitUsage);
+    return Usage(io, "received-counter [NÚMERO]");
   SettingsStore store;
   const auto counter = store.ReadInt(kOptionsSection, kReceivedCounterEntry, 0);
   if (!counter)
@@ -180,21 +178,25 @@ int ReceivedCounter(const std::vector<std::string>& args, Streams& io) {
   const std::string& text = args.front();
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (error != std::errc() || end != text.data() + text.size() || value < 0)
-    return Fail(io, "the counter must be a number from 0 up", kExitUsage);
+    return Fail(io, "el contador tiene que ser un número de 0 en adelante", kExitUsage);
   if (!store.WriteInt(kOptionsSection, kReceivedCounterEntry, value))
     return StoreProblem(store, io);
   return kExitOk;
 }
 
 constexpr Command kCommands[] = {
-    {"profile", "add NAME --password-file F [--comment TEXT]...",
-     "save a password profile (up to 4 comment lines), as the profiles dialog's OK does", &Profile},
-    {"profile", "list", "print the password profiles' names, one per line", &Profile},
-    {"profile", "remove NAME", "delete a password profile", &Profile},
-    {"settings", "", "print the settings, one \"Name: value\" line each", &ShowSettings},
-    {"received-counter", "[NUMBER]",
-     "show or set the number of the last message received from the own mailbox (the next "
-     "receive asks for the one after it)",
+    {"profile", "add NOMBRE --password-file F [--comment TEXTO]...",
+     "guarda un perfil de contraseña (con hasta 4 líneas de comentario), como lo hace el OK del "
+     "diálogo de perfiles",
+     &Profile},
+    {"profile", "list", "escribe los nombres de los perfiles de contraseña, uno por línea",
+     &Profile},
+    {"profile", "remove NOMBRE", "elimina un perfil de contraseña", &Profile},
+    {"settings", "", "escribe la configuración, una línea \"Nombre: valor\" por dato",
+     &ShowSettings},
+    {"received-counter", "[NÚMERO]",
+     "muestra o cambia el número del último mensaje recibido del buzón propio (la siguiente "
+     "recepción pide el que le sigue)",
      &ReceivedCounter},
 };
 

@@ -37,8 +37,8 @@ std::string Cell(std::string_view ansi) {
 bool Load(MessageStore& store, Streams& io) {
   if (store.LoadMessageStore())
     return true;
-  Fail(io, "cannot read " + std::string(kSentMessagesFile) + " or " +
-               std::string(kReceivedMessagesFile) + " in this folder");
+  Fail(io, "no se puede leer " + std::string(kSentMessagesFile) + " o " +
+               std::string(kReceivedMessagesFile) + " en esta carpeta");
   return false;
 }
 
@@ -61,7 +61,7 @@ std::optional<std::pair<bool, std::uint32_t>> ParseCode(std::string_view code) {
 
 int List(const std::vector<std::string>& args, Streams& io) {
   if (!args.empty())
-    return Fail(io, "usage: velkorant-cli list", kExitUsage);
+    return Usage(io, "list");
   MessageStore store;
   if (!Load(store, io))
     return kExitFailure;
@@ -75,7 +75,7 @@ int List(const std::vector<std::string>& args, Streams& io) {
 
 int Show(const std::vector<std::string>& args, Streams& io) {
   if (args.size() != 1)
-    return Fail(io, "usage: velkorant-cli show CODE", kExitUsage);
+    return Usage(io, "show CÓDIGO");
   const auto code = ParseCode(args.front());
   MessageStore store;
   if (!Load(store, io))
@@ -90,7 +90,7 @@ int Show(const std::vector<std::string>& args, Streams& io) {
     }
   }
   if (found == nullptr)
-    return Fail(io, "no message " + args.front() + " in this folder");
+    return Fail(io, "no hay ningún mensaje " + args.front() + " en esta carpeta");
 
   const auto field = [&io](std::string_view key, std::string_view ansi) {
     io.out << key << ": " << Printable(AnsiToUtf8(ansi)) << '\n';
@@ -126,10 +126,11 @@ int Show(const std::vector<std::string>& args, Streams& io) {
 
 constexpr Command kCommands[] = {
     {"list", "",
-     "print the message list of the working directory: code, R, subject, sender, receiver, "
-     "date (tab-separated)",
+     "escribe el listado de mensajes de la carpeta de trabajo: código, R, asunto, emisor, "
+     "receptor y fecha (separados por tabuladores)",
      &List},
-    {"show", "CODE", "print one message (code e<n> for sent, r<n> for received)", &Show},
+    {"show", "CÓDIGO", "escribe un mensaje (código e<n> si es enviado, r<n> si es recibido)",
+     &Show},
 };
 
 }  // namespace

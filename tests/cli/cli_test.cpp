@@ -68,30 +68,31 @@ TEST_F(CliTest, CommandsRefuseWhatTheProgramRefuses) {
   const std::string fixed = EncryptTextWithPrefix("0123456789abcdef", "x", DeriveKeyAndIv("buena"));
   Expect({
       {0, "", {"decrypt", "--password-file=" + File("contraseña")}, plain, transport},
-      {1, "decryption failed", {"decrypt", "--password-file", File("mala")}, "", fixed},
+      {1, "no se ha podido desencriptar", {"decrypt", "--password-file", File("mala")}, "", fixed},
       {1, "block size", {"decrypt", "--password-file", File("buena")}, "", "ABC"},
       {0, "", {"folder", "Peña"}, "A246EC5351\n"},
       // One line end is not part of a password; what is not UTF-8 would be another password.
       {0, "", {"fingerprint", "--password-file", File("abc\r\n")}, "C2412435\n"},
       {0, "", {"fingerprint", "--password-file", File("abc \n\n")}, "AD2E9FCC\n"},
-      {1, "is not UTF-8 text", {"fingerprint", "--password-file", File("\xF1")}},
-      {1, "is not UTF-8 text", {"encrypt", "--password-file", File("clave \xF1")}, "", "x"},
-      {1, "cannot read the password file", {"encrypt", "--password-file", File("") + "x"}},
-      {1, "is not UTF-8 text", add("Amigo", File(std::string(8, '\xF1')))},
+      {1, "no es texto UTF-8", {"fingerprint", "--password-file", File("\xF1")}},
+      {1, "no es texto UTF-8", {"encrypt", "--password-file", File("clave \xF1")}, "", "x"},
+      {1, "no se puede leer el archivo", {"encrypt", "--password-file", File("") + "x"}},
+      {1, "no es texto UTF-8", add("Amigo", File(std::string(8, '\xF1')))},
       // The dialogs' checks and limits, in their order.
       {1, "Introduce un nombre de perfil", add("", eight)},
       {1, "Introduce una contraseña de al menos 8 caracteres", add("Amigo", File("1234567\n"))},
-      {1, "profile name longer than 40", add(std::string(41, 'n'), eight)},
-      {1, "password longer than 40", add("Amigo", File(std::string(41, 'p')))},
-      {1, "comment longer than 100", add("Amigo", eight, std::string(101, 'c'))},
+      {1, "el nombre del perfil tiene más de 40", add(std::string(41, 'n'), eight)},
+      {1, "la contraseña tiene más de 40", add("Amigo", File(std::string(41, 'p')))},
+      {1, "el comentario tiene más de 100", add("Amigo", eight, std::string(101, 'c'))},
       {2,
-       "at most 4 comment lines",
+       "como máximo 4 líneas de comentario",
        {"profile", "add", "A", "--password-file", eight, "--comment", "1", "--comment", "2",
         "--comment", "3", "--comment", "4", "--comment", "5"}},
       {1, "admite como máximo 40 caracteres y ahora tiene 68", {"register", std::string(68, 'n')}},
       {1, "Falta tu nombre de usuario: ", {"register", "1234 67"}},
       {1, "admite como máximo 100 caracteres y ahora tiene 101", {"server", std::string(101, 's')}},
-      {1, "the server address cannot be empty", {"server", ""}},
+      {1, "la dirección del servidor no puede estar vacía", {"server", ""}},
+      {0, "", {"--version"}, "velkorant-cli 1.1\n"},
       send("John Sala", "Hola", "texto", "Falta tu nombre de usuario: "),
   });
   EXPECT_FALSE(fs::exists(installation_.settings_file())) << "nothing refused is written";
@@ -102,13 +103,14 @@ TEST_F(CliTest, CommandsRefuseWhatTheProgramRefuses) {
   Expect({
       send("", "", "", "Falta el nombre de usuario: "),
       send("Hannah_desert", "Hola", "texto", "Auto-mensaje: "),
-      send("John Sala", "Hola", "texto", "Selecciona un perfil de contraseña: ", "Nadie"),
+      send("John Sala", "Hola", "texto", "no hay ningún perfil de contraseña llamado Nadie",
+           "Nadie"),
       send(std::string(101, 'r'), "Hola", "texto", "Texto demasiado largo: "),
       send("John Sala", std::string(101, 'a'), "texto", "Texto demasiado largo: "),
       // A line break counts two: 400 of them fill the body.
       send("John Sala", "Hola", std::string(400, '\n') + "x", "Texto demasiado largo: "),
       // A line break in a single-line field would cut the field at the receiving end.
-      send("John Sala", "linea1\nlinea2", "texto", "must be single lines", "Amigos", 2),
+      send("John Sala", "linea1\nlinea2", "texto", "de una sola línea", "Amigos", 2),
       {0,
        "",
        {"settings"},
@@ -128,7 +130,7 @@ TEST_F(CliTest, CommandsRefuseWhatTheProgramRefuses) {
               kExitUsage)
         << line;
   }
-  EXPECT_NE(testing::RunCliCommand({"--help"}).out.find("  received-counter [NUMBER]\n"),
+  EXPECT_NE(testing::RunCliCommand({"--help"}).out.find("  received-counter [NÚMERO]\n"),
             std::string::npos);
 }
 
@@ -149,8 +151,8 @@ TEST_F(CliTest, Profiles) {
       {0, "", {"profile", "add", "Trabajo", "--password-file", eight}},
       {0, "", {"profile", "add", "Trabajo\\Ana", "--password-file", eight}},
       {0, "", {"profile", "list"}, "Año\n" + forty + "\nTrabajo\n"},
-      {1, "no profile named Nadie", {"profile", "remove", "Nadie"}},
-      {1, "no profile named Seleccion", {"profile", "remove", "Seleccion"}},
+      {1, "ningún perfil de contraseña llamado Nadie", {"profile", "remove", "Nadie"}},
+      {1, "ningún perfil de contraseña llamado Seleccion", {"profile", "remove", "Seleccion"}},
   });
   SettingsStore store;
   EXPECT_EQ(ReadProfile(store, "A\xF1o").value(),
@@ -158,7 +160,7 @@ TEST_F(CliTest, Profiles) {
                              "segunda", "", ""}));
   EXPECT_EQ(ReadProfile(store, forty).value().password, std::string(40, '\xF1'));
   EXPECT_EQ(ReadProfile(store, "Seleccion").value().name, "Trabajo\\Ana");
-  Expect({{1, "remove the profiles nested below it first", {"profile", "remove", "Trabajo"}},
+  Expect({{1, "elimina antes los perfiles que tiene dentro", {"profile", "remove", "Trabajo"}},
           {0, "", {"profile", "remove", "TRABAJO\\ana"}},
           {0, "", {"profile", "remove", "trabajo"}},
           {0, "", {"profile", "list"}, "Año\n" + forty + "\n"}});

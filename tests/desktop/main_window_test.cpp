@@ -5,6 +5,7 @@
 #include <QAccessible>
 #include <QClipboard>
 #include <QScreen>
+#include <QScrollArea>
 #include <QStatusBar>
 #include <fstream>
 
@@ -17,11 +18,24 @@ namespace {
 TEST_F(WindowTest, ControlsSitAtTheirTemplatePlaces) {
   WriteSettings();
   Start();
-  // Fixed, at the left edge on a narrow screen.
-  const int screen = QGuiApplication::primaryScreen()->virtualGeometry().width();
-  EXPECT_EQ(QRect(frame()->pos(), frame()->maximumSize()),
-            QRect(CMainFrame::InitialLeft(screen), 100, 1455, 823));
-  EXPECT_EQ(frame()->minimumSize(), frame()->size());
+  // 1455 by 823 outside, at its place where the screen's free area holds it; otherwise moved,
+  // and cut where it is larger, so the form scrolls: onto a control that takes the focus.
+  const std::tuple<QRect, int, QRect> fits[] = {
+      // the free area, the virtual screen's width, the window
+      {{0, 0, 1920, 1040}, 1920, {100, 100, 1455, 823}},
+      {{0, 0, 1600, 900}, 1600, {100, 77, 1455, 823}},
+      {{0, 0, 1366, 728}, 1366, {0, 0, 1366, 728}},
+      {{64, 0, 1216, 720}, 1280, {64, 0, 1216, 720}}};
+  for (const auto& [available, width, window] : fits)
+    EXPECT_EQ(CMainFrame::OuterGeometry(available, width), window) << available.width();
+  const QScreen& screen = *QGuiApplication::primaryScreen();
+  EXPECT_EQ(frame()->frameGeometry(), CMainFrame::OuterGeometry(screen.availableGeometry(),
+                                                                screen.virtualGeometry().width()));
+  EXPECT_EQ(frame()->minimumSize(), frame()->maximumSize());
+  ASSERT_TRUE(Activate(*frame()));
+  Get(1166)->setFocus();
+  const QWidget* port = frame()->findChild<QScrollArea*>()->viewport();
+  EXPECT_TRUE(port->rect().contains(QRect(Get(1166)->mapTo(port, QPoint()), Get(1166)->size())));
   // A horizontal unit is a quarter of the average character, a vertical one an eighth of the
   // font's height; each edge is rounded on its own.
   EXPECT_EQ(DialogUnits(9, 18).Rect(11, 3, 79, 14), QRect(25, 7, 178, 31));
@@ -120,6 +134,12 @@ TEST_F(WindowTest, EveryCommandAndKeyReachesWhatItNames) {
       {0, Qt::Key_F5, refused, refused},
       {1126, {}, refused, refused},
       {1501, {}, "", "Conectando con servidor 127.0.0.1:1/velkorant/"},
+      // Every menu by the keyboard: F10 or Alt opens the first, the arrows go round.
+      {0, QKeySequence(Qt::Key_F10, Qt::Key_Left, Qt::Key_Up, Qt::Key_Return),
+       "Velkorant (Descargo de responsabilidad)", ""},
+      {0, QKeySequence(Qt::Key_Alt, Qt::Key_Left, Qt::Key_Down, Qt::Key_Return), "Acerca de ...",
+       ""},
+      {0, QKeySequence("Alt+C, Return"), "Preferencias", ""},
       {1011, {}, "", ""},  // the three ways out
       {1500, {}, "", ""},
       {0, QKeySequence("Ctrl+Q"), "", ""}};
@@ -131,7 +151,13 @@ TEST_F(WindowTest, EveryCommandAndKeyReachesWhatItNames) {
     Press(1166);
     ASSERT_EQ(Terminal(), "");
     ASSERT_TRUE(Activate(*frame()));  // for its shortcuts
-    act > 0 ? Press(act) : QTest::keySequence(frame(), keys);
+    if (act > 0)
+      Press(act);
+    for (uint i = 0; i < static_cast<uint>(keys.count()); ++i) {  // to an open menu, or the focus
+      QWidget* to = QApplication::activePopupWidget();
+      to = to ? to : QApplication::focusWidget();
+      QTest::keyClick(to ? to : frame(), keys[i].key(), keys[i].keyboardModifiers());
+    }
     EXPECT_EQ(runner_.dialogs.join("") + runner_.Captions().join(""), opens) << act;
     EXPECT_TRUE(Terminal().contains(line)) << Terminal().toStdString();
     EXPECT_EQ(frame()->isVisible(), !(opens + line).isEmpty()) << act;

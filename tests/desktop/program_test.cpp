@@ -1,6 +1,10 @@
 // One program per folder: a later start brings the open window to the front, and --receive asks
-// it to receive. (The other options are tried on the installed program by install_test.sh.)
+// it to receive; new messages in the background are announced by the desktop. (The other
+// options are tried on the installed program by install_test.sh.)
 
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVirtualObject>
 #include <QDir>
 #include <QProcess>
 
@@ -48,6 +52,44 @@ TEST_F(WindowTest, LaterStartsInTheFolderAskTheOpenWindow) {
   view()->ReloadSettings();
   EXPECT_TRUE(RunProgram(work, {"--receive"}).second.contains("no user name"));
   EXPECT_EQ(runner_.events.size(), 1u);
+}
+
+// The desktop's notification service, as it is called.
+class Notifications : public QDBusVirtualObject {
+ public:
+  QString introspect(const QString&) const override { return {}; }
+  bool handleMessage(const QDBusMessage& call, const QDBusConnection& bus) override {
+    calls << call.member() + ": " + call.arguments().value(3).toString() + " | " +
+                 call.arguments().value(4).toString();
+    return bus.send(call.createReply(1u));
+  }
+  QStringList calls;
+};
+
+// Without a tray (as offscreen), through a stand-in service on a private session bus.
+TEST_F(WindowTest, NewMessagesInTheBackgroundAreAnnounced) {
+  QProcess bus;
+  bus.start("dbus-daemon", {"--session", "--nofork", "--print-address"});
+  if (!bus.waitForReadyRead(5000))
+    GTEST_SKIP() << "no private session bus: dbus-daemon (Debian's package dbus-daemon) is missing";
+  const QString address = bus.readLine().trimmed();
+  qputenv("DBUS_SESSION_BUS_ADDRESS", address.toUtf8());
+  Notifications service;
+  QDBusConnection connection = QDBusConnection::connectToBus(address, "service");
+  ASSERT_TRUE(connection.registerVirtualObject("/org/freedesktop/Notifications", &service) &&
+              connection.registerService("org.freedesktop.Notifications"));
+  WriteSettings();
+  Store({Msg('u', "Ana", "nuevo", "2024-03-01")});
+  Start();
+  QWidget elsewhere;
+  ASSERT_TRUE(Activate(elsewhere));
+  view()->SetStatusIcon(static_cast<int>(StatusIcon::kNewMessages));  // as a receive run ends
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !service.calls.empty(); }, 5000));
+  EXPECT_EQ(service.calls,
+            QStringList{"Notify: Velkorant: mensajes nuevos | Tienes 1 mensaje sin leer."});
+  QDBusConnection::disconnectFromBus("service");
+  bus.kill();
+  bus.waitForFinished();
 }
 
 }  // namespace

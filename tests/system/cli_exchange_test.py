@@ -14,7 +14,8 @@ import unittest
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "support"))
 from cli_user import DATA, ENV, User, crc, folder_of, section  # noqa: E402
 
-UNREACHABLE = "Error de conexión. Comprueba tu conexión de Internet y tu cortafuegos"
+UNREACHABLE = ("Error de conexión. Comprueba tu conexión de Internet y tu cortafuegos"
+               " (el servidor no acepta la conexión)")
 # Terminal controls in a message (ESC sequences, OSC 52 clipboard writes by ESC and by C1, BEL,
 # DEL) reach the terminal escaped; tab and line feed stay.
 SUBJECT, BODY = "Cena \x1b[2J\x1b[31mroja", "Hola\tBea,\n\x1b]52;c;eA==\x07 y \x9d52;c;eA==\x07\x7f"
@@ -49,7 +50,7 @@ class ExchangeTest(unittest.TestCase):
                                  f"Bytes enviados: {len(transport)}",
                                  f"SRV: Mensaje {count} guardado"])
         dates = re.findall(rb"fecha_msj=(.*)\r\n", sender.file("mensajes_enviados.ini"))
-        self.assertEqual(err, f"velkorant-cli: stored as e{len(dates)}\n")
+        self.assertEqual(err, f"velkorant-cli: guardado como e{len(dates)}\n")
         self.assertLessEqual(began, datetime.datetime.fromisoformat(dates[-1].decode()))
         return transport, dates[-1].decode()
 

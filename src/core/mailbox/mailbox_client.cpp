@@ -41,22 +41,59 @@ ResultClass ClassifyResult(ResultCode code) {
   return ResultClass::kCodedFailure;
 }
 
-std::string FailureText(RequestKind kind, ResultCode code) {
+std::string FailureReason(const UrlDownloader& downloader) {
+  switch (downloader.last_failure()) {
+    case DownloadFailure::kNone:
+      return {};
+    case DownloadFailure::kInvalidAddress:
+      return T("la dirección del servidor no es válida");
+    case DownloadFailure::kTransfer:
+      return T("se ha cortado la comunicación con el servidor");
+    case DownloadFailure::kHostNotFound:
+      return T("no se encuentra ningún servidor con ese nombre");
+    case DownloadFailure::kProxyNotFound:
+      return T("no se encuentra el proxy");
+    case DownloadFailure::kRefused:
+      return T("el servidor no acepta la conexión");
+    case DownloadFailure::kHttpNotFound:
+      return T("el servidor no encuentra lo pedido: HTTP 404");
+    case DownloadFailure::kHttpStatus:
+      return T("el servidor responde con el código HTTP ") +
+             std::to_string(downloader.last_http_status());
+    case DownloadFailure::kTimeout:
+      return T("el servidor no responde a tiempo");
+    case DownloadFailure::kTls:
+      return T("no se ha podido establecer la conexión segura (TLS)");
+    case DownloadFailure::kTooLong:
+      return T("la respuesta del servidor es demasiado larga");
+    case DownloadFailure::kUntrustedCertificate:
+      return T("el certificado del servidor no es de confianza");
+  }
+  return {};
+}
+
+std::string FailureText(RequestKind kind, ResultCode code, std::string_view reason) {
   const bool send = kind == RequestKind::kSend;
+  std::string text;
   switch (ClassifyResult(code)) {
     case ResultClass::kReached:
       return {};
     case ResultClass::kConnectionFailure:
-      return T("Error de conexión. Comprueba tu conexión de Internet y tu cortafuegos");
+      text = T("Error de conexión. Comprueba tu conexión de Internet y tu cortafuegos");
+      break;
     case ResultClass::kNotFound:
       if (kind == RequestKind::kMessageFile)
         return {};
-      return send ? T("No se ha podido enviar el mensaje") : T("Error de conexión.");
+      text = send ? T("No se ha podido enviar el mensaje") : T("Error de conexión.");
+      break;
     case ResultClass::kCodedFailure:
-      return (send ? T("No se ha podido enviar el mensaje.") : T("Error de conexión.")) +
+      text = (send ? T("No se ha podido enviar el mensaje.") : T("Error de conexión.")) +
              T(" Código de error: ") + FormatResultCode(code);
+      break;
   }
-  return {};
+  if (!reason.empty())
+    text.append(" (").append(reason).append(")");
+  return text;
 }
 
 MailboxClient::MailboxClient(const Settings& settings, UiServices& ui, UrlDownloader& downloader)
@@ -83,7 +120,7 @@ MailboxClient::Answer MailboxClient::Request(std::string_view script_and_query) 
 }
 
 void MailboxClient::ReportFailure(RequestKind kind, ResultCode code) {
-  const std::string text = FailureText(kind, code);
+  const std::string text = FailureText(kind, code, FailureReason(downloader_));
   if (kind == RequestKind::kMailbox) {
     ui_.ShowMessageBox(text, T("Error de conexión."), kBoxOkQuestion);
   }
@@ -96,8 +133,7 @@ void MailboxClient::CheckServer() {
   ui_.LogTerminal(T("Conectando con servidor ") + settings_.server_name);
   const Answer answer = Request("comprobar_conexion_servidor.php");
   if (!answer.reached) {
-    ui_.LogTerminal(FailureText(RequestKind::kCheck, answer.code));
-    ui_.SetStatusIcon(StatusIcon::kError);
+    ReportFailure(RequestKind::kCheck, answer.code);
   } else {
     ui_.LogTerminal(T("Conexión con servidor: OK"));
   }
@@ -165,8 +201,7 @@ bool MailboxClient::SendEncryptedMessage(Message record) {
       Request("enviar_mensaje.php?name=datos&folder=" + folder + "&new=0&datacry=" + transport);
   bool sent = false;
   if (!answer.reached) {
-    ui_.LogTerminal(FailureText(RequestKind::kSend, answer.code));
-    ui_.SetStatusIcon(StatusIcon::kError);
+    ReportFailure(RequestKind::kSend, answer.code);
   } else {
     ui_.LogTerminal("Mensaje enviado correctamente");
     ui_.LogTerminal("Bytes enviados: " + std::to_string(transport.size()));

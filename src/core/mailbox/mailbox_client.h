@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
-#include "platform/url_download.h"
 #include "mailbox/ui_services.h"
+#include "platform/url_download.h"
 #include "settings/settings_store.h"
 #include "store/message.h"
 
@@ -23,9 +23,14 @@ enum class RequestKind { kCheck, kMailbox, kSend, kMessageFile };
 enum class ResultClass { kReached, kConnectionFailure, kNotFound, kCodedFailure };
 ResultClass ClassifyResult(ResultCode code);
 
-// The terminal text of a failed request of this kind; empty for a reached one and for a
-// message file that is simply not there.
-std::string FailureText(RequestKind kind, ResultCode code);
+// Why the downloader's last request failed, in the user's words ("el servidor no responde a
+// tiempo"); empty after a success.
+std::string FailureReason(const UrlDownloader& downloader);
+
+// The terminal (and message box) text of a failed request of this kind, with the reason in
+// brackets after it when one is given; empty for a reached one and for a message file that is
+// simply not there.
+std::string FailureText(RequestKind kind, ResultCode code, std::string_view reason = {});
 
 class MailboxClient {
  public:
@@ -66,7 +71,7 @@ class MailboxClient {
     std::string refusal;              // what the server said with an error status
   };
   Answer Request(std::string_view script_and_query);
-  // Writes the failure of a request (box for the mailbox requests, terminal, envelope 4).
+  // Writes the failure of the last request (box for the mailbox requests, terminal, envelope 4).
   void ReportFailure(RequestKind kind, ResultCode code);
   std::string Url(std::string_view rest) const;
 

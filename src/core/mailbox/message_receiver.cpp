@@ -125,7 +125,8 @@ MessageReceiver::DownloadOutcome MessageReceiver::DownloadMessage(std::int32_t n
   }
   const ResultClass result = ClassifyResult(code);
   if (result == ResultClass::kConnectionFailure || result == ResultClass::kCodedFailure) {
-    client_.ui().LogTerminal(FailureText(RequestKind::kMessageFile, code));
+    client_.ui().LogTerminal(
+        FailureText(RequestKind::kMessageFile, code, FailureReason(client_.downloader())));
   }
   if (downloaded_)
     return DownloadOutcome::kDownloaded;

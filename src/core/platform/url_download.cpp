@@ -31,36 +31,38 @@ std::size_t WriteBody(char* data, std::size_t size, std::size_t count, void* use
   return bytes;
 }
 
-ResultCode FromCurl(CURLcode code) {
+DownloadFailure FromCurl(CURLcode code) {
   switch (code) {
     case CURLE_OK:
-      return kResultOk;
+      return DownloadFailure::kNone;
     case CURLE_UNSUPPORTED_PROTOCOL:
     case CURLE_URL_MALFORMAT:
-      return kInvalidUrl;
+      return DownloadFailure::kInvalidAddress;
     case CURLE_COULDNT_RESOLVE_PROXY:
+      return DownloadFailure::kProxyNotFound;
     case CURLE_COULDNT_RESOLVE_HOST:
+      return DownloadFailure::kHostNotFound;
     case CURLE_COULDNT_CONNECT:
-      return kResourceNotFound;
+      return DownloadFailure::kRefused;
     case CURLE_OPERATION_TIMEDOUT:
-      return kConnectionTimeout;
+      return DownloadFailure::kTimeout;
     case CURLE_PEER_FAILED_VERIFICATION:
     case CURLE_SSL_CACERT_BADFILE:
     case CURLE_SSL_ISSUER_ERROR:
     case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
-      return kInvalidCertificate;
+      return DownloadFailure::kUntrustedCertificate;
     case CURLE_SSL_CONNECT_ERROR:
     case CURLE_SSL_ENGINE_NOTFOUND:
     case CURLE_SSL_ENGINE_SETFAILED:
     case CURLE_SSL_CERTPROBLEM:
     case CURLE_SSL_CIPHER:
     case CURLE_USE_SSL_FAILED:
-      return kSecurityProblem;
+      return DownloadFailure::kTls;
     case CURLE_FILESIZE_EXCEEDED:
     case CURLE_WRITE_ERROR:
-      return kCannotLoadData;
+      return DownloadFailure::kTooLong;
     default:
-      return kCannotConnect;
+      return DownloadFailure::kTransfer;
   }
 }
 
@@ -74,6 +76,34 @@ void GlobalInitOnce() {
 struct UrlDownloader::Handle {
   std::unique_ptr<CURL, CurlDeleter> curl;
 };
+
+ResultCode ResultCodeOf(DownloadFailure failure) {
+  switch (failure) {
+    case DownloadFailure::kNone:
+      return kResultOk;
+    case DownloadFailure::kInvalidAddress:
+      return kInvalidUrl;
+    case DownloadFailure::kTransfer:
+      return kCannotConnect;
+    case DownloadFailure::kHostNotFound:
+    case DownloadFailure::kProxyNotFound:
+    case DownloadFailure::kRefused:
+      return kResourceNotFound;
+    case DownloadFailure::kHttpNotFound:
+      return kObjectNotFound;
+    case DownloadFailure::kHttpStatus:
+      return kDataNotAvailable;
+    case DownloadFailure::kTimeout:
+      return kConnectionTimeout;
+    case DownloadFailure::kTls:
+      return kSecurityProblem;
+    case DownloadFailure::kTooLong:
+      return kCannotLoadData;
+    case DownloadFailure::kUntrustedCertificate:
+      return kInvalidCertificate;
+  }
+  return kCannotConnect;
+}
 
 std::string FormatResultCode(ResultCode code) {
   char text[16];
@@ -89,12 +119,12 @@ UrlDownloader::UrlDownloader(DownloadLimits limits)
 
 UrlDownloader::~UrlDownloader() = default;
 
-ResultCode UrlDownloader::Perform(const std::string& url, std::string& body,
-                                  std::size_t max_bytes) {
+DownloadFailure UrlDownloader::Perform(const std::string& url, std::string& body,
+                                       std::size_t max_bytes) {
   last_http_status_ = 0;
   CURL* curl = handle_->curl.get();
   if (curl == nullptr)
-    return kCannotConnect;
+    return DownloadFailure::kTransfer;
   Transfer transfer{body, max_bytes};
 
   // Options are set afresh for every request; the handle keeps connections and the CA cache.
@@ -125,20 +155,21 @@ ResultCode UrlDownloader::Perform(const std::string& url, std::string& body,
   curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &last_http_status_);
 
   if (transfer.too_large)
-    return kCannotLoadData;
+    return DownloadFailure::kTooLong;
   if (code != CURLE_OK)
     return FromCurl(code);
   if (last_http_status_ == 404)
-    return kObjectNotFound;
+    return DownloadFailure::kHttpNotFound;
   if (last_http_status_ < 200 || last_http_status_ >= 300)
-    return kDataNotAvailable;
-  return kResultOk;
+    return DownloadFailure::kHttpStatus;
+  return DownloadFailure::kNone;
 }
 
 ResultCode UrlDownloader::FetchToMemory(const std::string& url, std::string& body,
                                         std::size_t max_bytes) {
   body.clear();
-  const ResultCode code = Perform(url, body, max_bytes != 0 ? max_bytes : limits_.max_answer_bytes);
+  last_failure_ = Perform(url, body, max_bytes != 0 ? max_bytes : limits_.max_answer_bytes);
+  const ResultCode code = ResultCodeOf(last_failure_);
   // An error status's body is the server's word on it; anything cut short is nobody's answer.
   if (code != kResultOk && code != kDataNotAvailable && code != kObjectNotFound)
     body.clear();

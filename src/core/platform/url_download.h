@@ -5,17 +5,20 @@
 // TLS is verified. Answers are kept in memory: no file is shared between requests, so two
 // processes in one folder never read each other's answers.
 //
-// Result codes:
-//   0            success (HTTP 2xx)
-//   0x800C0005   host or proxy not found, connection refused           (connection failure)
-//   0x800C0006   HTTP 404                                               (not found)
-//   0x800C0002   malformed URL or a scheme other than https
-//   0x800C0007   any other HTTP error status (4xx, 5xx) or an unfollowed redirect
-//   0x800C000B   connection, stall or total time-out
-//   0x800C000E   TLS handshake failure
-//   0x800C000F   answer over the size cap
-//   0x800C0019   the server's certificate could not be verified
-//   0x800C0004   any other transfer failure (connection reset, truncated answer, ...)
+// Result codes, and the finer cause the downloader remembers (DownloadFailure):
+//   0            success (HTTP 2xx)                                     kNone
+//   0x800C0005   host not found, proxy not found, connection refused    kHostNotFound,
+//                (connection failure)                                   kProxyNotFound, kRefused
+//   0x800C0006   HTTP 404 (not found)                                   kHttpNotFound
+//   0x800C0002   malformed URL or a scheme other than https             kInvalidAddress
+//   0x800C0007   any other HTTP error status (4xx, 5xx) or an           kHttpStatus
+//                unfollowed redirect
+//   0x800C000B   connection, stall or total time-out                    kTimeout
+//   0x800C000E   TLS handshake failure                                  kTls
+//   0x800C000F   answer over the size cap                               kTooLong
+//   0x800C0019   the server's certificate could not be verified         kUntrustedCertificate
+//   0x800C0004   any other transfer failure (connection reset,          kTransfer
+//                truncated answer, ...)
 // 0x800C0008 is never produced: callers treat it as "reached", and no failure of ours should
 // read as success.
 
@@ -44,6 +47,24 @@ inline constexpr ResultCode kSecurityProblem = MakeResultCode(0x800C000E);
 inline constexpr ResultCode kCannotLoadData = MakeResultCode(0x800C000F);
 inline constexpr ResultCode kInvalidCertificate = MakeResultCode(0x800C0019);
 
+enum class DownloadFailure {
+  kNone,
+  kInvalidAddress,
+  kTransfer,
+  kHostNotFound,
+  kProxyNotFound,
+  kRefused,
+  kHttpNotFound,
+  kHttpStatus,
+  kTimeout,
+  kTls,
+  kTooLong,
+  kUntrustedCertificate,
+};
+
+// The result code of a cause, as in the table above.
+ResultCode ResultCodeOf(DownloadFailure failure);
+
 // "%08X" of the code, as the terminal shows it.
 std::string FormatResultCode(ResultCode code);
 
@@ -70,16 +91,19 @@ class UrlDownloader {
   // text); it is empty when no complete answer of at most `max_bytes` (0: the limits' cap) came.
   ResultCode FetchToMemory(const std::string& url, std::string& body, std::size_t max_bytes = 0);
 
-  // The HTTP status of the last request (0 when none was received); for diagnostics.
+  // The HTTP status of the last request (0 when none was received).
   long last_http_status() const { return last_http_status_; }
+  // Why the last request failed; kNone after a success.
+  DownloadFailure last_failure() const { return last_failure_; }
 
  private:
-  ResultCode Perform(const std::string& url, std::string& body, std::size_t max_bytes);
+  DownloadFailure Perform(const std::string& url, std::string& body, std::size_t max_bytes);
 
   struct Handle;
   std::unique_ptr<Handle> handle_;
   DownloadLimits limits_;
   long last_http_status_ = 0;
+  DownloadFailure last_failure_ = DownloadFailure::kNone;
 };
 
 }  // namespace velkorant

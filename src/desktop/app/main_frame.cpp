@@ -1,13 +1,18 @@
 #include "app/main_frame.h"
 
 #include <QAction>
-#include <QGuiApplication>
+#include <QApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QProxyStyle>
 #include <QScreen>
+#include <QScrollArea>
+#include <QShortcut>
 #include <QStatusBar>
+#include <QStyleFactory>
+#include <algorithm>
 
 #include "ui/dialog_units.h"
 #include "view/main_view.h"
@@ -30,6 +35,19 @@ constexpr std::array<PaneSpec, 3> kPanes = {{
     {61448, 600, "-----"},
 }};
 
+// "Ayuda" at the right end of the one menu bar, where Alt, the arrows and F10 reach it as they
+// reach the others: after a separator that the style does not draw, the bar puts what follows
+// at its right end. Alt alone selects the first menu whatever the style.
+class MenuBarStyle final : public QProxyStyle {
+ public:
+  using QProxyStyle::QProxyStyle;
+  int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                QStyleHintReturn* data) const override {
+    return hint == SH_DrawMenuBarSeparator || hint == SH_MenuBar_AltKeyNavigation ||
+           QProxyStyle::styleHint(hint, option, widget, data);
+  }
+};
+
 }  // namespace
 
 CMainFrame::CMainFrame(SettingsStore& settings_store, DialogRunner& runner)
@@ -45,19 +63,44 @@ int CMainFrame::InitialLeft(int virtual_screen_width) {
   return virtual_screen_width < kNarrowScreen ? 1 : 100;
 }
 
+QRect CMainFrame::OuterGeometry(const QRect& available, int virtual_screen_width) {
+  QRect outer(QPoint(InitialLeft(virtual_screen_width), kFrameTop),
+              QSize(kFrameWidth, kFrameHeight).boundedTo(available.size()));
+  // Moved only as far as the free area's edges ask.
+  outer.moveRight(std::min(outer.right(), available.right()));
+  outer.moveBottom(std::min(outer.bottom(), available.bottom()));
+  outer.moveLeft(std::max(outer.left(), available.left()));
+  outer.moveTop(std::max(outer.top(), available.top()));
+  return outer;
+}
+
 bool CMainFrame::Create() {
   const QScreen* screen = QGuiApplication::primaryScreen();
-  const int virtual_width = screen != nullptr ? screen->virtualGeometry().width() : kNarrowScreen;
-  setFixedSize(kFrameWidth, kFrameHeight);
-  move(InitialLeft(virtual_width), kFrameTop);
+  outer_ = screen != nullptr
+               ? OuterGeometry(screen->availableGeometry(), screen->virtualGeometry().width())
+               : QRect(InitialLeft(kNarrowScreen), kFrameTop, kFrameWidth, kFrameHeight);
+  // The borders are added once they are known (see event()); a window's position is its
+  // outside's.
+  setFixedSize(outer_.size());
+  move(outer_.topLeft());
   setFont(DialogFont());
 
   CreateMenu();
   if (!CreateStatusBar())
     return false;
 
-  view_ = new CMainView(settings_store_, runner_, this);
-  setCentralWidget(view_);
+  auto* scroll = new QScrollArea(this);
+  scroll->setFrameShape(QFrame::NoFrame);
+  scroll->setFocusPolicy(Qt::NoFocus);
+  view_ = new CMainView(settings_store_, runner_, scroll);
+  scroll->setWidget(view_);
+  setCentralWidget(scroll);
+  // Where the form scrolls, the control that takes the focus (by Tab or a shortcut) comes into
+  // sight.
+  connect(qApp, &QApplication::focusChanged, scroll, [this, scroll](QWidget*, QWidget* now) {
+    if (now != nullptr && view_->isAncestorOf(now))
+      scroll->ensureWidgetVisible(now);
+  });
   connect(command(kCommandCheckServer), &QAction::triggered, view_, &CMainView::OnCheckServer);
   connect(command(kCommandExit), &QAction::triggered, this, &QWidget::close);
   connect(command(kCommandEncryptionInfo), &QAction::triggered, view_,
@@ -71,6 +114,17 @@ bool CMainFrame::Create() {
   return true;
 }
 
+bool CMainFrame::event(QEvent* event) {
+  // The title bar and borders are known once the window is shown, under some X11 window
+  // managers only when it has moved into their frame: the inside gives way to them.
+  if (event->type() == QEvent::Show || event->type() == QEvent::Move) {
+    const QSize inside = outer_.size() - (frameGeometry().size() - size());
+    if (inside != size())
+      setFixedSize(inside);
+  }
+  return QMainWindow::event(event);
+}
+
 QAction* CMainFrame::AddCommand(QMenu& menu, const QString& caption, int id) {
   QAction* action = menu.addAction(caption);
   action->setObjectName(QString::number(id));
@@ -79,22 +133,27 @@ QAction* CMainFrame::AddCommand(QMenu& menu, const QString& caption, int id) {
 
 void CMainFrame::CreateMenu() {
   QMenuBar* bar = menuBar();
-  QMenu* file = bar->addMenu(QStringLiteral("Archivo"));
+  // The copy of the program's style that right-aligns "Ayuda" belongs to the bar.
+  auto* style = new MenuBarStyle(QStyleFactory::create(QApplication::style()->name()));
+  style->setParent(bar);
+  bar->setStyle(style);
+  QMenu* file = bar->addMenu(QStringLiteral("&Archivo"));
   AddCommand(*file, QStringLiteral("Comprobar conexión con servidor"), kCommandCheckServer);
   file->addSeparator();
   AddCommand(*file, QStringLiteral("&Salir"), kCommandExit);
-  QMenu* options = bar->addMenu(QStringLiteral("Configuración"));
+  QMenu* options = bar->addMenu(QStringLiteral("&Configuración"));
   AddCommand(*options, QStringLiteral("Preferencias"), kCommandPreferences);
   AddCommand(*options, QStringLiteral("Perfiles de contraseñas"), kCommandProfiles);
-
-  // "Ayuda" sits at the right end of the menu bar.
-  auto* right = new QMenuBar(bar);
-  right->setObjectName(QStringLiteral("help_menu_bar"));
-  QMenu* help = right->addMenu(QStringLiteral("Ayuda"));
+  bar->addSeparator();
+  QMenu* help = bar->addMenu(QStringLiteral("Ay&uda"));
   AddCommand(*help, QStringLiteral("&Acerca de ..."), kCommandAbout);
   AddCommand(*help, QStringLiteral("Encriptación Punto a Punto"), kCommandEncryptionInfo);
   AddCommand(*help, QStringLiteral("Descargo de responsabilidad"), kCommandLegalNotice);
-  bar->setCornerWidget(right, Qt::TopRightCorner);
+
+  // F10 opens the first menu, as on the desktops the program runs on.
+  auto* f10 = new QShortcut(QKeySequence(Qt::Key_F10), this);
+  connect(f10, &QShortcut::activated, bar,
+          [bar, file] { bar->setActiveAction(file->menuAction()); });
 }
 
 bool CMainFrame::CreateStatusBar() {
@@ -128,6 +187,13 @@ void CMainFrame::UpdateStatusPanes(const QString& version_text) {
   panes_[0]->setText(version_text);
   panes_[2]->setText(QString());
   statusBar()->repaint();
+}
+
+void CMainFrame::BringToFront() {
+  if (isMinimized())
+    showNormal();
+  raise();
+  activateWindow();
 }
 
 }  // namespace velkorant

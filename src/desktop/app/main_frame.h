@@ -1,13 +1,15 @@
 #pragma once
 
 // The main window: fixed size and place, the menu bar and the status bar with its three panes;
-// its client area is the main view. Menu commands go to the view.
+// its client area is the main view, which scrolls where the screen is too small for the window.
+// Menu commands go to the view.
 
+#include <QLabel>
 #include <QMainWindow>
+#include <QRect>
 #include <array>
 
 class QAction;
-#include <QLabel>
 
 namespace velkorant {
 
@@ -15,6 +17,7 @@ class CMainView;
 class DialogRunner;
 class SettingsStore;
 
+// The window's outer size, title bar and borders included.
 inline constexpr int kFrameWidth = 1455;
 inline constexpr int kFrameHeight = 823;
 inline constexpr int kFrameTop = 100;
@@ -41,6 +44,10 @@ class CMainFrame : public QMainWindow {
 
   // Left edge on a virtual screen of this width: screens under 1300 pixels start at 1.
   static int InitialLeft(int virtual_screen_width);
+  // The window's outer rectangle on a screen whose free area (without panels and docks) is
+  // `available`: 1455 by 823 at its usual place where that fits; otherwise moved, and cut to the
+  // free area where it is larger, so that every control can be reached by scrolling the form.
+  static QRect OuterGeometry(const QRect& available, int virtual_screen_width);
 
   CMainView* view() const { return view_; }
   QAction* command(int id) const;
@@ -48,6 +55,12 @@ class CMainFrame : public QMainWindow {
   QWidget* progress_pane() const { return panes_[1]; }
   // The panes' update handlers: the version text in pane 0, an empty pane 2.
   void UpdateStatusPanes(const QString& version_text);
+  // Shows the window in front with the focus, when the user asks for it (the tray's "Mostrar
+  // Velkorant", a later start in the folder). New messages only ask for attention.
+  void BringToFront();
+
+ protected:
+  bool event(QEvent* event) override;
 
  private:
   void CreateMenu();
@@ -58,6 +71,7 @@ class CMainFrame : public QMainWindow {
   DialogRunner& runner_;
   CMainView* view_ = nullptr;
   std::array<QLabel*, 3> panes_{};
+  QRect outer_;
 };
 
 }  // namespace velkorant

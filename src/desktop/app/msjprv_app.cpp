@@ -2,7 +2,6 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QSystemTrayIcon>
 
 #include "app/about_dialogs.h"
 #include "app/desktop_identity.h"
@@ -59,10 +58,8 @@ bool MSJPRVApp::InitInstance() {
   QObject::connect(frame_->command(kCommandAbout), &QAction::triggered, frame_.get(),
                    [this] { OnAppAbout(); });
   PrepareKeyboardAndAccessibility(*frame_);
-  if (QSystemTrayIcon::isSystemTrayAvailable()) {
-    tray_ = std::make_unique<TrayIcon>(*frame_);
-    tray_->Show();
-  }
+  tray_ = std::make_unique<TrayIcon>(*frame_);
+  tray_->Show();
   frame_->show();
   return true;
 }

@@ -27,7 +27,7 @@ class MSJPRVApp {
   void OnAppAbout();
 
   CMainFrame* main_frame() const { return frame_.get(); }
-  // Null where the desktop has no system tray.
+  // Its icon is in the tray only where the desktop has one; its notifications work everywhere.
   TrayIcon* tray_icon() const { return tray_.get(); }
 
  private:

@@ -79,11 +79,11 @@ bool ReadOption(std::string_view arg, LaunchOptions& options) {
 bool AnswerInstanceRequest(MSJPRVApp* program, InstanceChannel::Request request) {
   if (program == nullptr || program->main_frame() == nullptr)
     return false;
-  CMainView& view = *program->main_frame()->view();
   if (request == InstanceChannel::Request::kActivate) {
-    view.ui_services().BringToFront();
+    program->main_frame()->BringToFront();
     return true;
   }
+  CMainView& view = *program->main_frame()->view();
   if (!view.controls().receive->isEnabled())
     return false;
   view.OnReceiveMessages();

@@ -8,6 +8,7 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QWindow>
 #include <cstdlib>
@@ -92,7 +93,10 @@ int RunSmokeTest(QTextStream& out) {
           QStringLiteral("the main window is not shown"));
       check(frame.windowTitle() == QStringLiteral("Velkorant"),
             QStringLiteral("window title \"%1\"").arg(frame.windowTitle()));
-      check(frame.size() == QSize(kFrameWidth, kFrameHeight), QStringLiteral("window size"));
+      const QScreen& screen = *QGuiApplication::primaryScreen();
+      check(frame.frameGeometry() == CMainFrame::OuterGeometry(screen.availableGeometry(),
+                                                               screen.virtualGeometry().width()),
+            QStringLiteral("window size"));
       check(frame.pane(0) != nullptr && frame.pane(0)->text() == QStringLiteral("Velkorant v1.1a"),
             QStringLiteral("status bar version text"));
       for (int command : {kCommandCheckServer, kCommandExit, kCommandPreferences, kCommandProfiles,

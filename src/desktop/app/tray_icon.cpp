@@ -8,6 +8,7 @@
 #include <QTimer>
 #include <array>
 
+#include "app/desktop_notification.h"
 #include "app/main_frame.h"
 #include "mailbox/ui_services.h"
 #include "store/message_store.h"
@@ -39,7 +40,7 @@ QIcon EnvelopeIcon(int state) {
 TrayIcon::TrayIcon(CMainFrame& frame, QObject* parent)
     : QObject(parent), frame_(frame), tray_(new QSystemTrayIcon(this)), menu_(new QMenu) {
   CMainView& view = *frame_.view();
-  menu_->addAction(QStringLiteral("Mostrar Velkorant"), this, &TrayIcon::BringToFront);
+  menu_->addAction(QStringLiteral("Mostrar Velkorant"), &frame_, &CMainFrame::BringToFront);
   menu_->addAction(QStringLiteral("Recibir mensajes"), view.controls().receive,
                    &QPushButton::click);
   menu_->addSeparator();
@@ -48,7 +49,7 @@ TrayIcon::TrayIcon(CMainFrame& frame, QObject* parent)
   tray_->setContextMenu(menu_);
   connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason why) {
     if (why == QSystemTrayIcon::Trigger || why == QSystemTrayIcon::DoubleClick)
-      BringToFront();
+      frame_.BringToFront();
   });
   connect(&view, &CMainView::statusIconChanged, this, &TrayIcon::OnStatusIcon);
   // Rebuilt lists and selections (which mark messages read) change the unread count.
@@ -62,7 +63,8 @@ TrayIcon::~TrayIcon() {
 }
 
 void TrayIcon::Show() {
-  tray_->show();
+  if (QSystemTrayIcon::isSystemTrayAvailable())
+    tray_->show();
 }
 
 int TrayIcon::UnreadCount() const {
@@ -92,9 +94,11 @@ bool TrayIcon::ProgramActive() const {
 void TrayIcon::OnStatusIcon(int state) {
   status_ = state;
   tray_->setIcon(EnvelopeIcon(state));
-  // Judged now: the run brings the window to the front right after this.
+  // Judged now, before the run's end brings the window to the front.
   if (state == static_cast<int>(StatusIcon::kNewMessages) && !ProgramActive() && !notify_pending_) {
     notify_pending_ = true;
+    // The taskbar entry flashes (or the window is marked urgent) until the user comes back.
+    QApplication::alert(&frame_);
     // The run reloads the list after the envelope; the count is right once it has finished.
     QTimer::singleShot(0, this, [this] {
       notify_pending_ = false;
@@ -108,7 +112,9 @@ void TrayIcon::OnStatusIcon(int state) {
         // Every new message stayed undecrypted: no password profile fits them.
         text = QStringLiteral("Han llegado mensajes que no se han podido desencriptar.");
       }
-      tray_->showMessage(title, text, EnvelopeIcon(status_));
+      // The desktop's notification service where there is one, whatever the tray.
+      if (!SendDesktopNotification(title, text) && QSystemTrayIcon::isSystemTrayAvailable())
+        tray_->showMessage(title, text, EnvelopeIcon(status_));
       emit notified(title, text);
     });
   }
@@ -116,10 +122,6 @@ void TrayIcon::OnStatusIcon(int state) {
 
 void TrayIcon::Refresh() {
   tray_->setToolTip(ToolTipFor(UnreadCount()));
-}
-
-void TrayIcon::BringToFront() {
-  frame_.view()->ui_services().BringToFront();
 }
 
 }  // namespace velkorant

@@ -1,9 +1,10 @@
 #pragma once
 
-// The program in the system tray: the status envelope's picture, the number of unread messages
-// in its tooltip, and a desktop notification when a receive run brings new messages while none
-// of the program's windows is active. Made only where the desktop has a tray; without one the
-// program is the same, minus this icon.
+// The program on the desktop: in the system tray, the status envelope's picture with the number
+// of unread messages in its tooltip; and a desktop notification when a receive run brings new
+// messages while none of the program's windows is active, through the desktop's notification
+// service, or the tray where there is no such service. Made on every desktop; the icon shows
+// only where there is a tray.
 
 #include <QObject>
 #include <QString>
@@ -22,6 +23,7 @@ class TrayIcon : public QObject {
   explicit TrayIcon(CMainFrame& frame, QObject* parent = nullptr);
   ~TrayIcon() override;
 
+  // Puts the icon in the tray, where the desktop has one.
   void Show();
   // Received messages that were decrypted and not read yet: the ones a selection marks read.
   int UnreadCount() const;
@@ -38,7 +40,6 @@ class TrayIcon : public QObject {
  private:
   void OnStatusIcon(int state);
   void Refresh();
-  void BringToFront();
   bool ProgramActive() const;
 
   CMainFrame& frame_;

@@ -30,8 +30,9 @@ bool Ask(Request request, const ServerAddress& at, testing::RecordingUi& ui) {
 }
 
 // Answers are read by their first characters, exactly, as text up to a NUL byte with CR LF as
-// LF. A failure is told in the words of its request's kind; a refused send shows the server's
-// reason. ("@" in a line stands for the server's address.)
+// LF. A failure is told in the words of its request's kind, with its reason, in the terminal and
+// its box; a refused send shows the server's reason. ("@" in a line stands for the server's
+// address.)
 TEST(MailboxClientTest, AnswersAndFailures) {
   const ServerAddress local = testing::LocalMailboxServer();
   ASSERT_FALSE(local.server.empty()) << "the mailbox_server fixture did not run";
@@ -45,7 +46,8 @@ TEST(MailboxClientTest, AnswersAndFailures) {
                     no = "Error. No se ha podido conectar con el servidor @",
                     yes = "Servidor de mensajes: OK",
                     unreachable =
-                        "Error de conexión. Comprueba tu conexión de Internet y tu cortafuegos",
+                        "Error de conexión. Comprueba tu conexión de Internet y tu "
+                        "cortafuegos (el servidor no acepta la conexión)",
                     missing = "Error. No existe el usuario Hannah_desert",
                     create = "Creando buzón para usuario: Hannah_desert",
                     created = "Buzón creado correctamente";
@@ -75,7 +77,8 @@ TEST(MailboxClientTest, AnswersAndFailures) {
       {huge.address(),
        kExists,
        false,
-       {"Error de conexión. Código de error: 800C000F"},
+       {"Error de conexión. Código de error: 800C000F (la respuesta del servidor es demasiado "
+        "larga)"},
        "Error de conexión."},
       {answer("error"), kCreate, true, {create, created}},
       {answer(""), kCreate, true, {create, created}},
@@ -87,7 +90,8 @@ TEST(MailboxClientTest, AnswersAndFailures) {
       {local,
        kSend,
        false,
-       {"Enviando mensaje ...", "No se ha podido enviar el mensaje",
+       {"Enviando mensaje ...",
+        "No se ha podido enviar el mensaje (el servidor no encuentra lo pedido: HTTP 404)",
         "SRV: Error: no existe el buzon"}},
   };
   for (const Case& c : cases) {
@@ -99,6 +103,7 @@ TEST(MailboxClientTest, AnswersAndFailures) {
       line = line.ends_with("@") ? line.substr(0, line.size() - 1) + c.at.server : line;
     EXPECT_EQ(ui.lines, lines);
     EXPECT_EQ(ui.boxes.empty() ? "" : ui.boxes[0].caption, c.box);
+    EXPECT_TRUE(c.box != "Error de conexión." || ui.boxes[0].text == lines.back());
     EXPECT_TRUE(c.request != kCheck ||
                 ui.last_icon() == (c.yes ? StatusIcon::kIdle : StatusIcon::kError));
   }

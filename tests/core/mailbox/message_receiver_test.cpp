@@ -201,8 +201,8 @@ TEST_F(ReceiverTest, ReceivingNeedsACounterToTrust) {
   const testing::CliResult refused = RunCliCommand({"register", other});
   EXPECT_EQ(refused.status, 1);
   EXPECT_TRUE(
-      refused.err.starts_with("velkorant-cli: the user name could not be saved, so it was "
-                              "not registered: "));
+      refused.err.starts_with("velkorant-cli: no se ha podido guardar el nombre de usuario, así "
+                              "que no se ha registrado: "));
   EXPECT_FALSE(fs::exists(testing::ServerDataRoot() / MailboxFolderName(other)));
   installation_.Use();
   for (int run = 0; run < 2; ++run) {

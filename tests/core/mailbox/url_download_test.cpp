@@ -4,6 +4,8 @@
 
 #include <chrono>
 
+#include "mailbox/mailbox_client.h"
+#include "platform/ansi_text.h"
 #include "support/mailbox_server.h"
 
 namespace velkorant {
@@ -11,37 +13,51 @@ namespace {
 
 using testing::ServerAddress;
 
-// The outcomes the server flows cannot tell apart by their texts, against the real local server
-// and misbehaving ones.
+// The outcomes the server flows cannot tell apart by their texts, and the reason each failure
+// gives, against the real local server and misbehaving ones.
 TEST(UrlDownloadTest, OutcomeCodes) {
   const ServerAddress local = testing::LocalMailboxServer();
   ASSERT_FALSE(local.server.empty()) << "the mailbox_server fixture did not run";
   const testing::HostileServer huge("huge");
   const testing::HostileServer endless("endless");
+  // Answers plain HTTP where TLS was asked for.
+  testing::ChildProcess plain(
+      {VELKORANT_PYTHON, "-c",
+       "import socket\ns = socket.create_server(('127.0.0.1', 0))\n"
+       "print('port=%d' % s.getsockname()[1], flush=True)\nwhile True:\n"
+       " c = s.accept()[0]; c.recv(999); c.sendall(b'HTTP/1.0 200 OK\\r\\n')"});
   const std::string check = "https://" + local.server + "comprobar_conexion_servidor.php";
+  const std::string too_long = "la respuesta del servidor es demasiado larga";
   struct Case {
     std::string url;
     std::string ca;
     ResultCode code;
+    std::string reason;
     std::string body = "";
     std::size_t max_bytes = 0;
   };
   const Case cases[] = {
-      {check, local.ca, kResultOk, "OK"},
-      {check, local.ca, kCannotLoadData, "", 1},  // over the caller's cap
+      {check, local.ca, kResultOk, "", "OK"},
+      {check, local.ca, kCannotLoadData, too_long, "", 1},  // over the caller's cap
       // An error status's text is kept: it is the server's reason.
       {"https://" + local.server + "crear_buzon.php", local.ca, kDataNotAvailable,
-       "Error: falta el parametro folder"},
+       "el servidor responde con el código HTTP 400", "Error: falta el parametro folder"},
       {"https://" + local.server + testing::RandomFolder() + "/msj_1_datos.cry", local.ca,
-       kObjectNotFound},
-      {"https://127.0.0.1:9/velkorant/x.php", local.ca, kResourceNotFound},
-      {"https://no-such-host.invalid/x.php", local.ca, kResourceNotFound},
-      {check, "", kInvalidCertificate},
-      {"http://" + local.server + "comprobar_conexion_servidor.php", local.ca, kInvalidUrl},
-      {"file:///etc/passwd", local.ca, kInvalidUrl},
-      {"https://" + huge.address().server + "x.php", huge.address().ca, kCannotLoadData},
+       kObjectNotFound, "el servidor no encuentra lo pedido: HTTP 404"},
+      {"https://127.0.0.1:9/velkorant/x.php", local.ca, kResourceNotFound,
+       "el servidor no acepta la conexión"},
+      {"https://no-such-host.invalid/x.php", local.ca, kResourceNotFound,
+       "no se encuentra ningún servidor con ese nombre"},
+      {check, "", kInvalidCertificate, "el certificado del servidor no es de confianza"},
+      {"https://127.0.0.1:" + plain.ReadSettings(1)["port"] + "/", "", kSecurityProblem,
+       "no se ha podido establecer la conexión segura (TLS)"},
+      {"http://" + local.server + "comprobar_conexion_servidor.php", local.ca, kInvalidUrl,
+       "la dirección del servidor no es válida"},
+      {"file:///etc/passwd", local.ca, kInvalidUrl, "la dirección del servidor no es válida"},
+      {"https://" + huge.address().server + "x.php", huge.address().ca, kCannotLoadData, too_long},
       // An answer that trickles on for ever ends at the total time-out.
-      {"https://" + endless.address().server + "x.php", endless.address().ca, kConnectionTimeout},
+      {"https://" + endless.address().server + "x.php", endless.address().ca, kConnectionTimeout,
+       "el servidor no responde a tiempo"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.url);
@@ -52,6 +68,7 @@ TEST(UrlDownloadTest, OutcomeCodes) {
     EXPECT_EQ(FormatResultCode(downloader.FetchToMemory(c.url, body, c.max_bytes)),
               FormatResultCode(c.code));
     EXPECT_EQ(body, c.body);
+    EXPECT_EQ(AnsiToUtf8(FailureReason(downloader)), c.reason);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
   }
 }
