@@ -63,7 +63,12 @@ int Decrypt(const std::vector<std::string>& args, Streams& io) {
     std::string message =
         "no se ha podido desencriptar: la contraseña no es la del texto o el "
         "texto está dañado";
-    if (!g_last_cipher_error.empty())
+    // The library's reasons a user can meet, in the language of the rest of the line.
+    if (g_last_cipher_error.find("multiple of block size") != std::string::npos)
+      message += " (su longitud no es múltiplo de 16 bytes)";
+    else if (g_last_cipher_error.find("padding") != std::string::npos)
+      message += " (su relleno final no es válido)";
+    else if (!g_last_cipher_error.empty())
       message += " (" + g_last_cipher_error + ")";
     return Fail(io, message);
   }

@@ -68,8 +68,8 @@ TEST_F(CliTest, CommandsRefuseWhatTheProgramRefuses) {
   const std::string fixed = EncryptTextWithPrefix("0123456789abcdef", "x", DeriveKeyAndIv("buena"));
   Expect({
       {0, "", {"decrypt", "--password-file=" + File("contraseña")}, plain, transport},
-      {1, "no se ha podido desencriptar", {"decrypt", "--password-file", File("mala")}, "", fixed},
-      {1, "block size", {"decrypt", "--password-file", File("buena")}, "", "ABC"},
+      {1, "relleno final no es válido", {"decrypt", "--password-file", File("mala")}, "", fixed},
+      {1, "no es múltiplo de 16", {"decrypt", "--password-file", File("buena")}, "", "ABC"},
       {0, "", {"folder", "Peña"}, "A246EC5351\n"},
       // One line end is not part of a password; what is not UTF-8 would be another password.
       {0, "", {"fingerprint", "--password-file", File("abc\r\n")}, "C2412435\n"},

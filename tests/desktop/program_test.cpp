@@ -84,6 +84,9 @@ TEST_F(WindowTest, NewMessagesInTheBackgroundAreAnnounced) {
   QWidget elsewhere;
   ASSERT_TRUE(Activate(elsewhere));
   view()->SetStatusIcon(static_cast<int>(StatusIcon::kNewMessages));  // as a receive run ends
+  view()->ui_services().BringToFront();
+  // It asks for attention; the focus stays where the user works.
+  EXPECT_FALSE(QTest::qWaitFor([&] { return QApplication::activeWindow() != &elsewhere; }, 500));
   EXPECT_TRUE(QTest::qWaitFor([&] { return !service.calls.empty(); }, 5000));
   EXPECT_EQ(service.calls,
             QStringList{"Notify: Velkorant: mensajes nuevos | Tienes 1 mensaje sin leer."});

@@ -54,7 +54,8 @@ class UiServices {
   virtual void PlayEventSound(EventSound sound) = 0;
   // Modal; returns kAnswerOk, kAnswerYes or kAnswerNo.
   virtual int ShowMessageBox(std::string_view text, std::string_view caption, unsigned type) = 0;
-  // Brings the main window to the front (new messages arrived).
+  // Brings the main window to the front (new messages arrived), or asks for attention while
+  // the user works in another program.
   virtual void BringToFront() {}
   // The message list's hooks: show every message again before a receive run, and refresh the
   // list after messages were stored.

@@ -97,8 +97,6 @@ void TrayIcon::OnStatusIcon(int state) {
   // Judged now, before the run's end brings the window to the front.
   if (state == static_cast<int>(StatusIcon::kNewMessages) && !ProgramActive() && !notify_pending_) {
     notify_pending_ = true;
-    // The taskbar entry flashes (or the window is marked urgent) until the user comes back.
-    QApplication::alert(&frame_);
     // The run reloads the list after the envelope; the count is right once it has finished.
     QTimer::singleShot(0, this, [this] {
       notify_pending_ = false;

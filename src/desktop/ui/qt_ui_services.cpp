@@ -1,5 +1,7 @@
 #include "ui/qt_ui_services.h"
 
+#include <QApplication>
+
 #include "ui/dialog_runner.h"
 #include "ui/event_sound_player.h"
 #include "ui/qt_text.h"
@@ -31,6 +33,13 @@ void QtUiServices::BringToFront() {
   QWidget* window = view_.TopWindow();
   if (window == nullptr)
     return;
+  // Someone working in another program keeps the focus: the taskbar entry flashes (or the window
+  // is marked urgent) until they come back.
+  const QWidget* active = QApplication::activeWindow();
+  if (active == nullptr || (active != window && !window->isAncestorOf(active))) {
+    QApplication::alert(window);
+    return;
+  }
   if (window->isMinimized())
     window->showNormal();
   window->raise();
