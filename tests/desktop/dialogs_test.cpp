@@ -194,6 +194,7 @@ TEST_F(WindowTest, ASaveThatFailsKeepsItsDialogOpen) {
     });
     Press(command);
   }
+  EXPECT_EQ(std::count(runner_.types.begin(), runner_.types.end(), 0x124u), 2);  // No first
 }
 
 }  // namespace

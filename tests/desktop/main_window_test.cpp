@@ -163,6 +163,13 @@ TEST_F(WindowTest, EveryCommandAndKeyReachesWhatItNames) {
     EXPECT_EQ(frame()->isVisible(), !(opens + line).isEmpty()) << act;
     if (act != 1501)
       continue;
+    // The terminal's lines are selected and copied as text.
+    auto* terminal = Get<QListWidget>(1000);
+    QTest::mouseClick(terminal->viewport(), Qt::LeftButton, {},
+                      terminal->visualItemRect(terminal->item(1)).center());
+    for (const auto copy : {QKeySequence::SelectAll, QKeySequence::Copy})
+      QTest::keySequence(terminal, copy);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), Terminal());
     // The failed requests showed the error envelope, and sounded, but not while sounds are off.
     EXPECT_TRUE(Get(1169)->isVisibleTo(view()));
     EXPECT_EQ(view()->sounds().last_played(), 204);
@@ -226,20 +233,6 @@ TEST_F(WindowTest, TheListFollowsAnotherWriter) {
   EXPECT_TRUE(MessageStore(".").DeleteMessage(true, 1));
   ASSERT_TRUE(QTest::qWaitFor([&] { return Column().size() == 24; }, 5000));
   EXPECT_TRUE(Selected().isEmpty() && Pane().isEmpty() && !Get(1165)->isEnabled());
-}
-
-// The terminal is where results and errors appear: its lines are selected and copied as text.
-TEST_F(WindowTest, TerminalLinesCanBeCopied) {
-  WriteSettings();
-  Start();
-  Press(1501);  // a server check leaves its lines
-  auto* terminal = Get<QListWidget>(1000);
-  ASSERT_TRUE(Activate(*frame()) && terminal->count() > 2);
-  const QRect last = terminal->visualItemRect(terminal->item(terminal->count() - 1));
-  QTest::mouseClick(terminal->viewport(), Qt::LeftButton, {}, last.center());
-  for (const auto keys : {QKeySequence::SelectAll, QKeySequence::Copy})
-    QTest::keySequence(QApplication::focusWidget(), keys);
-  EXPECT_EQ(QGuiApplication::clipboard()->text(), Terminal());
 }
 
 // The controls Tab reaches from the focused one until it comes back, each with a name a screen

@@ -1,6 +1,6 @@
 # Talks to the mailbox server of the test fixture over TLS, trusting only run-local's CA.
 # VELKORANT_SERVER_ENV is the file with the two lines run-local printed; the data root is the
-# "data" folder of VELKORANT_SERVER_STATE. Other test folders import read_env from here.
+# "data" folder of VELKORANT_SERVER_STATE.
 
 import collections
 import http.client
@@ -14,13 +14,10 @@ import ssl
 Answer = collections.namedtuple("Answer", "status body headers")
 
 
-def read_env(path):
-    return dict(line.partition("=")[::2] for line in pathlib.Path(path).read_text().splitlines())
-
-
 class Server:
     def __init__(self):
-        env = read_env(os.environ["VELKORANT_SERVER_ENV"])
+        lines = pathlib.Path(os.environ["VELKORANT_SERVER_ENV"]).read_text().splitlines()
+        env = dict(line.partition("=")[::2] for line in lines)
         self.host, port, self.prefix = re.fullmatch(r"([^:/]+):(\d+)(/.*/)", env["server"]).groups()
         self.port = int(port)
         self.context = ssl.create_default_context(cafile=env["ca"])

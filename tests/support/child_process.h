@@ -1,7 +1,7 @@
 #pragma once
 
-// Starts a helper process for a test (a misbehaving server, a program to kill), reads the lines
-// it prints, and stops it by PID when the test is done.
+// Starts a helper process for a test (a misbehaving server), reads the "key=value" lines it
+// prints, and kills it by PID when the test is done.
 
 #include <fcntl.h>
 #include <signal.h>
@@ -10,9 +10,7 @@
 
 #include <cstdio>
 #include <map>
-#include <optional>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace velkorant::testing {
@@ -36,50 +34,30 @@ class ChildProcess {
     out_ = ::fdopen(fds[0], "r");
   }
   ~ChildProcess() {
-    Kill(SIGKILL);
+    if (pid_ > 0 && ::kill(pid_, SIGKILL) == 0)
+      ::waitpid(pid_, nullptr, 0);
     if (out_ != nullptr)
       std::fclose(out_);
   }
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
-  pid_t pid() const { return pid_; }
-
-  // The next line the child printed (without its line feed), or nullopt at end of output.
-  std::optional<std::string> ReadLine() {
-    std::string line;
-    int c = EOF;
-    while (out_ != nullptr && (c = std::fgetc(out_)) != EOF && c != '\n')
-      line += static_cast<char>(c);
-    if (c == EOF && line.empty())
-      return std::nullopt;
-    return line;
-  }
-
-  // Reads "key=value" lines until `count` of them arrived.
-  std::map<std::string, std::string> ReadSettings(int count) {
+  // Reads "key=value" lines until `count` of them arrived or the output ended.
+  std::map<std::string, std::string> ReadSettings(std::size_t count) {
     std::map<std::string, std::string> values;
-    std::optional<std::string> line;
-    while (static_cast<int>(values.size()) < count && (line = ReadLine())) {
-      if (const auto eq = line->find('='); eq != std::string::npos)
-        values[line->substr(0, eq)] = line->substr(eq + 1);
+    char line[4096];
+    while (values.size() < count && out_ != nullptr && std::fgets(line, sizeof line, out_)) {
+      std::string text(line);
+      text = text.substr(0, text.find('\n'));
+      if (const auto eq = text.find('='); eq != std::string::npos)
+        values[text.substr(0, eq)] = text.substr(eq + 1);
     }
     return values;
-  }
-
-  // Sends `signal` and reaps the child; returns its wait status.
-  int Kill(int signal) {
-    if (pid_ > 0) {
-      ::kill(pid_, signal);
-      ::waitpid(std::exchange(pid_, -1), &status_, 0);
-    }
-    return status_;
   }
 
  private:
   pid_t pid_ = -1;
   std::FILE* out_ = nullptr;
-  int status_ = 0;
 };
 
 }  // namespace velkorant::testing

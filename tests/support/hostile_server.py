@@ -2,7 +2,8 @@
 """hostile_server.py MODE [--lifetime SECONDS]: a misbehaving mailbox server of 127.0.0.1 (HTTPS,
 a certificate of its own) that prints "server=127.0.0.1:PORT/velkorant/" and "ca=PATH" and serves
 until killed or for 300 s. MODE: answers (a script answers the percent-decoded last folder of the
-address: .../si%0A/existe_buzon.php says "si\\n"), huge (10 MiB) or endless (a byte a second)."""
+address: .../si%0A/existe_buzon.php says "si\\n"), huge (10 MiB), endless (a byte a second) or
+plain (plain HTTP where TLS is expected)."""
 import http.server
 import ssl
 import subprocess
@@ -48,7 +49,8 @@ with tempfile.TemporaryDirectory(prefix="velkorant-hostile-") as folder:
     server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
     context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
     context.load_cert_chain(f"{folder}/ca.pem", f"{folder}/key.pem")
-    server.socket = context.wrap_socket(server.socket, server_side=True)
+    if sys.argv[1] != "plain":
+        server.socket = context.wrap_socket(server.socket, server_side=True)
     print(f"server=127.0.0.1:{server.server_address[1]}/velkorant/\nca={folder}/ca.pem", flush=True)
     threading.Timer(lifetime, server.shutdown).start()
     server.serve_forever()

@@ -19,8 +19,9 @@ class Installation {
  public:
   explicit Installation(const std::string& label = "installation") {
     static int count = 0;
-    root_ = std::filesystem::temp_directory_path() /
-            ("velkorant-" + label + "-" + std::to_string(::getpid()) + "-" + std::to_string(++count));
+    root_ =
+        std::filesystem::temp_directory_path() /
+        ("velkorant-" + label + "-" + std::to_string(::getpid()) + "-" + std::to_string(++count));
     std::filesystem::remove_all(root_);
     std::filesystem::create_directories(work());
     std::filesystem::create_directories(config());

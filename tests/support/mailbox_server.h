@@ -62,14 +62,9 @@ struct LocalServer {
 // A mode of tests/support/hostile_server.py, running until the object goes away.
 class HostileServer {
  public:
-  explicit HostileServer(const std::string& mode, const std::vector<std::string>& extra = {})
-      : process_([&] {
-          std::vector<std::string> argv = {VELKORANT_PYTHON,
-                                           VELKORANT_SOURCE_DIR "/tests/support/hostile_server.py",
-                                           mode, "--lifetime", "300"};
-          argv.insert(argv.end(), extra.begin(), extra.end());
-          return argv;
-        }()) {
+  explicit HostileServer(const std::string& mode)
+      : process_({VELKORANT_PYTHON, VELKORANT_SOURCE_DIR "/tests/support/hostile_server.py", mode,
+                  "--lifetime", "300"}) {
     auto values = process_.ReadSettings(2);
     address_ = {values["server"], values["ca"]};
   }

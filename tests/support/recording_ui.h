@@ -1,15 +1,13 @@
 #pragma once
 
 // A user interface for tests: records every terminal line, box, envelope and sound, and answers
-// message boxes from a queue (OK, or No for questions, when the queue is empty).
+// message boxes OK, or No to questions.
 
-#include <deque>
-#include <optional>
 #include <string>
 #include <vector>
 
-#include "platform/ansi_text.h"
 #include "mailbox/ui_services.h"
+#include "platform/ansi_text.h"
 
 namespace velkorant::testing {
 
@@ -28,27 +26,18 @@ class RecordingUi : public UiServices {
   void PlayEventSound(EventSound sound) override { sounds.push_back(sound); }
   int ShowMessageBox(std::string_view text, std::string_view caption, unsigned type) override {
     boxes.push_back({AnsiToUtf8(text), AnsiToUtf8(caption), type});
-    if (!answers.empty()) {
-      const int answer = answers.front();
-      answers.pop_front();
-      return answer;
-    }
-    return type == kBoxYesNoQuestion ? kAnswerNo : kAnswerOk;
+    return (type & ~kBoxDefaultSecond) == kBoxYesNoQuestion ? kAnswerNo : kAnswerOk;
   }
   void BringToFront() override { ++brought_to_front; }
   void ResetFilters() override { ++filters_reset; }
   void ReloadMessages() override { ++reloads; }
 
-  std::optional<StatusIcon> last_icon() const {
-    return icons.empty() ? std::nullopt : std::optional(icons.back());
-  }
   void Clear() { *this = RecordingUi(); }
 
   std::vector<std::string> lines;
   std::vector<RecordedBox> boxes;
   std::vector<StatusIcon> icons;
   std::vector<EventSound> sounds;
-  std::deque<int> answers;
   int brought_to_front = 0;
   int filters_reset = 0;
   int reloads = 0;

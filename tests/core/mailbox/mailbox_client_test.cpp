@@ -104,8 +104,9 @@ TEST(MailboxClientTest, AnswersAndFailures) {
     EXPECT_EQ(ui.lines, lines);
     EXPECT_EQ(ui.boxes.empty() ? "" : ui.boxes[0].caption, c.box);
     EXPECT_TRUE(c.box != "Error de conexión." || ui.boxes[0].text == lines.back());
-    EXPECT_TRUE(c.request != kCheck ||
-                ui.last_icon() == (c.yes ? StatusIcon::kIdle : StatusIcon::kError));
+    EXPECT_TRUE(
+        c.request != kCheck ||
+        (!ui.icons.empty() && ui.icons.back() == (c.yes ? StatusIcon::kIdle : StatusIcon::kError)));
   }
 }
 

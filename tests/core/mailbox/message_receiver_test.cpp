@@ -87,10 +87,10 @@ TEST_F(ReceiverTest, ReceivesFromTheMailboxAndRetries) {
   Post(6);  // after a missing number: not fetched
   ui_.Clear();
   EXPECT_TRUE(receiver_.ReceiveMessages());
-  ASSERT_EQ(ui_.lines.size(), 3u);
-  EXPECT_EQ(ui_.lines[0], "Comprobando mensajes para " + user_);
-  EXPECT_EQ(ui_.lines[1], "Mensaje 3 descartado: es más largo que cualquier mensaje válido");
-  EXPECT_EQ(ui_.lines[2], "3 nuevos mensajes, 1 sin desencriptar");  // only what was stored
+  EXPECT_THAT(ui_.lines,
+              ElementsAre("Comprobando mensajes para " + user_,
+                          "Mensaje 3 descartado: es más largo que cualquier mensaje válido",
+                          "3 nuevos mensajes, 1 sin desencriptar"));  // only what was stored
   EXPECT_THAT(ui_.sounds, ElementsAre(EventSound::kNewMessages));
   EXPECT_THAT(ui_.icons, ElementsAre(StatusIcon::kNewMessages));
   EXPECT_EQ(ui_.filters_reset + ui_.reloads + ui_.brought_to_front, 3);

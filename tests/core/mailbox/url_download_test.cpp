@@ -20,12 +20,7 @@ TEST(UrlDownloadTest, OutcomeCodes) {
   ASSERT_FALSE(local.server.empty()) << "the mailbox_server fixture did not run";
   const testing::HostileServer huge("huge");
   const testing::HostileServer endless("endless");
-  // Answers plain HTTP where TLS was asked for.
-  testing::ChildProcess plain(
-      {VELKORANT_PYTHON, "-c",
-       "import socket\ns = socket.create_server(('127.0.0.1', 0))\n"
-       "print('port=%d' % s.getsockname()[1], flush=True)\nwhile True:\n"
-       " c = s.accept()[0]; c.recv(999); c.sendall(b'HTTP/1.0 200 OK\\r\\n')"});
+  const testing::HostileServer plain("plain");
   const std::string check = "https://" + local.server + "comprobar_conexion_servidor.php";
   const std::string too_long = "la respuesta del servidor es demasiado larga";
   struct Case {
@@ -49,7 +44,7 @@ TEST(UrlDownloadTest, OutcomeCodes) {
       {"https://no-such-host.invalid/x.php", local.ca, kResourceNotFound,
        "no se encuentra ningún servidor con ese nombre"},
       {check, "", kInvalidCertificate, "el certificado del servidor no es de confianza"},
-      {"https://127.0.0.1:" + plain.ReadSettings(1)["port"] + "/", "", kSecurityProblem,
+      {"https://" + plain.address().server, "", kSecurityProblem,
        "no se ha podido establecer la conexión segura (TLS)"},
       {"http://" + local.server + "comprobar_conexion_servidor.php", local.ca, kInvalidUrl,
        "la dirección del servidor no es válida"},
