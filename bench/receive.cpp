@@ -30,10 +30,10 @@
 
 #include "crypto/digests.h"
 #include "crypto/message_cipher.h"
-#include "platform/url_download.h"
 #include "mailbox/mailbox_client.h"
 #include "mailbox/message_receiver.h"
 #include "mailbox/ui_services.h"
+#include "platform/url_download.h"
 #include "settings/password_profiles.h"
 #include "settings/settings_store.h"
 #include "store/message_store.h"

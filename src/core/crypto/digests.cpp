@@ -22,13 +22,17 @@ std::string DigestHex(std::string_view bytes) {
 
 }  // namespace
 
-std::string Sha256Hex(std::string_view bytes) { return DigestHex<CryptoPP::SHA256>(bytes); }
+std::string Sha256Hex(std::string_view bytes) {
+  return DigestHex<CryptoPP::SHA256>(bytes);
+}
 
 std::string MailboxFolderName(std::string_view user_name) {
   return Sha256Hex(user_name).substr(0, 10);
 }
 
 // Crypto++ emits the CRC register least significant byte first, which is the stored form.
-std::string Crc32Hex(std::string_view bytes) { return DigestHex<CryptoPP::CRC32>(bytes); }
+std::string Crc32Hex(std::string_view bytes) {
+  return DigestHex<CryptoPP::CRC32>(bytes);
+}
 
 }  // namespace velkorant

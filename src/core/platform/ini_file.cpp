@@ -582,7 +582,7 @@ bool IniFile::Modify(const std::function<bool(IniDocument&)>& edit) {
   Revalidate();
   if (state_ == FileState::kUnreadable) {
     last_error_ = stamp_.size >= max_size_ ? Utf8ToAnsi("es demasiado grande")
-                                              : "no se puede leer (o no es un archivo)";
+                                           : "no se puede leer (o no es un archivo)";
     return false;
   }
   last_error_.clear();

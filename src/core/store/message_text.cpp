@@ -45,12 +45,15 @@ std::string BuildMessageText(const Message& message) {
 
 std::string ExtractField(std::string_view text, std::string_view tag) {
   const std::size_t start = text.find(tag);
-  if (start == std::string_view::npos) return {};
+  if (start == std::string_view::npos)
+    return {};
   const std::size_t end = text.find('\n', start);
-  if (end == std::string_view::npos) return {};
+  if (end == std::string_view::npos)
+    return {};
   const std::size_t value_start = start + tag.size();
   // A tag that ends in a line feed itself would put the end before the value.
-  if (end < value_start) return {};
+  if (end < value_start)
+    return {};
   return std::string(text.substr(value_start, end - value_start));
 }
 

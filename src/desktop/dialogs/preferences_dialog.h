@@ -6,8 +6,8 @@
 
 #include <functional>
 
-#include "settings/settings_store.h"
 #include "dialogs/dialog_fields.h"
+#include "settings/settings_store.h"
 
 class QCheckBox;
 class QPushButton;

@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "settings/password_profiles.h"
 #include "dialogs/dialog_fields.h"
+#include "settings/password_profiles.h"
 
 class QCheckBox;
 class QComboBox;
