@@ -61,6 +61,8 @@ class UiServices {
   // list after messages were stored.
   virtual void ResetFilters() {}
   virtual void ReloadMessages() {}
+  // How many message numbers a receive run has fetched so far: 0 as it starts, then after each.
+  virtual void ShowReceiveProgress(int /*fetched*/) {}
 };
 
 }  // namespace velkorant

@@ -31,6 +31,11 @@ std::size_t WriteBody(char* data, std::size_t size, std::size_t count, void* use
   return bytes;
 }
 
+// Called by libcurl at least once a second, also while nothing arrives.
+int CheckCancelled(void* cancelled, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  return static_cast<const std::atomic<bool>*>(cancelled)->load() ? 1 : 0;
+}
+
 DownloadFailure FromCurl(CURLcode code) {
   switch (code) {
     case CURLE_OK:
@@ -123,7 +128,7 @@ DownloadFailure UrlDownloader::Perform(const std::string& url, std::string& body
                                        std::size_t max_bytes) {
   last_http_status_ = 0;
   CURL* curl = handle_->curl.get();
-  if (curl == nullptr)
+  if (curl == nullptr || cancelled_)
     return DownloadFailure::kTransfer;
   Transfer transfer{body, max_bytes};
 
@@ -150,6 +155,9 @@ DownloadFailure UrlDownloader::Perform(const std::string& url, std::string& body
   curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &WriteBody);
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer);
   curl_easy_setopt(curl, CURLOPT_USERAGENT, "Velkorant/1.1");
+  curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &CheckCancelled);
+  curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &cancelled_);
 
   const CURLcode code = curl_easy_perform(curl);
   curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &last_http_status_);

@@ -22,6 +22,7 @@
 // 0x800C0008 is never produced: callers treat it as "reached", and no failure of ours should
 // read as success.
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -96,6 +97,12 @@ class UrlDownloader {
   // Why the last request failed; kNone after a success.
   DownloadFailure last_failure() const { return last_failure_; }
 
+  // From any thread: the request under way ends within a second or so, and every later one fails
+  // at once, as a transfer failure (kTransfer), until the downloader is gone. For a program that
+  // quits while a flow waits on the network.
+  void Cancel() { cancelled_ = true; }
+  bool cancelled() const { return cancelled_; }
+
  private:
   DownloadFailure Perform(const std::string& url, std::string& body, std::size_t max_bytes);
 
@@ -104,6 +111,7 @@ class UrlDownloader {
   DownloadLimits limits_;
   long last_http_status_ = 0;
   DownloadFailure last_failure_ = DownloadFailure::kNone;
+  std::atomic<bool> cancelled_ = false;
 };
 
 }  // namespace velkorant
