@@ -158,6 +158,7 @@ TEST_F(WindowTest, EveryCommandAndKeyReachesWhatItNames) {
       to = to ? to : QApplication::focusWidget();
       QTest::keyClick(to ? to : frame(), keys[i].key(), keys[i].keyboardModifiers());
     }
+    WaitForFlows();
     EXPECT_EQ(runner_.dialogs.join("") + runner_.Captions().join(""), opens) << act;
     EXPECT_TRUE(Terminal().contains(line)) << Terminal().toStdString();
     EXPECT_EQ(frame()->isVisible(), !(opens + line).isEmpty()) << act;
@@ -188,6 +189,7 @@ TEST_F(WindowTest, ReceivingAndComposingWaitForWhatTheyNeed) {
     runner_.events.clear();
     Start();
     view()->OnTimer(kReceiveTimerId);
+    WaitForFlows();
     EXPECT_EQ(runner_.Captions(), QStringList(2 * on, U("Error de conexión.")));
   }
   const std::pair<Account, const char*> needs[] = {

@@ -33,6 +33,7 @@
 #include "support/installation.h"
 #include "ui/dialog_runner.h"
 #include "ui/qt_text.h"
+#include "view/flow_runner.h"
 #include "view/main_view.h"
 #include "view/message_list_panel.h"
 
@@ -188,7 +189,7 @@ class WindowTest : public GuiTest {
       EXPECT_FALSE(widget->isVisible()) << widget->metaObject()->className();
     EXPECT_TRUE(runner_.steps.empty()) << "a dialog the test waited for never came";
   }
-  // Starts the program, past its start-up timer.
+  // Starts the program, past its start-up timer and the receive run it may start.
   void Start() {
     app_.reset();
     app_ = std::make_unique<MSJPRVApp>(&runner_);
@@ -196,6 +197,7 @@ class WindowTest : public GuiTest {
     ASSERT_TRUE(QTest::qWaitForWindowExposed(frame()));
     auto* timer = view()->findChild<QTimer*>(QString::number(kStartupTimerId));
     ASSERT_TRUE(QTest::qWaitFor([&] { return !timer->isActive(); }, 5000));
+    WaitForFlows();
   }
   CMainFrame* frame() const { return app_->main_frame(); }
   CMainView* view() const { return frame()->view(); }
@@ -204,10 +206,14 @@ class WindowTest : public GuiTest {
   Widget* Get(int id) const {
     return Find<Widget>(*frame(), id);
   }
-  // A menu command or a button.
+  // A menu command or a button, and the flows it started run to their end.
   void Press(int id) const {
     QAction* command = frame()->command(id);
     command ? command->trigger() : Click(*frame(), id);
+    WaitForFlows();
+  }
+  void WaitForFlows() const {
+    EXPECT_TRUE(QTest::qWaitFor([this] { return !view()->flows().busy(); }, 30'000));
   }
   // Runs a command whose dialog gets its fields typed in and is confirmed with `button`.
   void Fill(int command, const std::vector<std::pair<int, QString>>& fields,

@@ -15,6 +15,7 @@
 #include <algorithm>
 
 #include "ui/dialog_units.h"
+#include "view/flow_runner.h"
 #include "view/main_view.h"
 #include "view/settings_commands.h"
 
@@ -57,7 +58,11 @@ CMainFrame::CMainFrame(SettingsStore& settings_store, DialogRunner& runner)
       settings_store_(settings_store),
       runner_(runner) {}
 
-CMainFrame::~CMainFrame() = default;
+CMainFrame::~CMainFrame() {
+  // The flows' last steps reach the window through its view: they end while both are whole.
+  if (view_ != nullptr)
+    view_->flows().Stop();
+}
 
 int CMainFrame::InitialLeft(int virtual_screen_width) {
   return virtual_screen_width < kNarrowScreen ? 1 : 100;
@@ -123,6 +128,14 @@ bool CMainFrame::event(QEvent* event) {
       setFixedSize(inside);
   }
   return QMainWindow::event(event);
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event) {
+  // Every way out comes here: a flow waiting on the server ends (what it stored is committed)
+  // before the program does.
+  if (view_ != nullptr)
+    view_->flows().Stop();
+  QMainWindow::closeEvent(event);
 }
 
 QAction* CMainFrame::AddCommand(QMenu& menu, const QString& caption, int id) {

@@ -61,6 +61,7 @@ class CMainFrame : public QMainWindow {
 
  protected:
   bool event(QEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
 
  private:
   void CreateMenu();

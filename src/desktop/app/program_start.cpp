@@ -14,6 +14,8 @@
 #include "app/msjprv_app.h"
 #include "app/single_instance.h"
 #include "app/smoke_test.h"
+#include "platform/ansi_text.h"
+#include "view/flow_runner.h"
 #include "view/main_view.h"
 
 namespace velkorant {
@@ -84,6 +86,12 @@ bool AnswerInstanceRequest(MSJPRVApp* program, InstanceChannel::Request request)
     return true;
   }
   CMainView& view = *program->main_frame()->view();
+  if (view.flows().busy()) {
+    view.LogTerminal(
+        Utf8ToAnsi("Ya hay una operación con el servidor en curso; esta recepción no "
+                   "se hace."));
+    return true;
+  }
   if (!view.controls().receive->isEnabled())
     return false;
   view.OnReceiveMessages();

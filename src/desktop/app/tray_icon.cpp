@@ -13,6 +13,7 @@
 #include "mailbox/ui_services.h"
 #include "store/message_store.h"
 #include "ui/pictures.h"
+#include "view/flow_runner.h"
 #include "view/main_view.h"
 #include "view/message_list_panel.h"
 
@@ -54,6 +55,11 @@ TrayIcon::TrayIcon(CMainFrame& frame, QObject* parent)
   connect(&view, &CMainView::statusIconChanged, this, &TrayIcon::OnStatusIcon);
   // Rebuilt lists and selections (which mark messages read) change the unread count.
   connect(&view.list(), &MessageListPanel::currentMessageChanged, this, &TrayIcon::Refresh);
+  // A run's new messages are counted once the run has stored and listed them.
+  connect(&view.flows(), &FlowRunner::busyChanged, this, [this](bool busy) {
+    if (!busy && notify_pending_)
+      Notify();
+  });
   tray_->setIcon(EnvelopeIcon(status_));
   Refresh();
 }
@@ -97,25 +103,27 @@ void TrayIcon::OnStatusIcon(int state) {
   // Judged now, before the run's end brings the window to the front.
   if (state == static_cast<int>(StatusIcon::kNewMessages) && !ProgramActive() && !notify_pending_) {
     notify_pending_ = true;
-    // The run reloads the list after the envelope; the count is right once it has finished.
-    QTimer::singleShot(0, this, [this] {
-      notify_pending_ = false;
-      Refresh();
-      const QString title = QStringLiteral("Velkorant: mensajes nuevos");
-      const int unread = UnreadCount();
-      QString text = QStringLiteral("Tienes %1 mensajes sin leer.").arg(unread);
-      if (unread == 1) {
-        text = QStringLiteral("Tienes 1 mensaje sin leer.");
-      } else if (unread == 0) {
-        // Every new message stayed undecrypted: no password profile fits them.
-        text = QStringLiteral("Han llegado mensajes que no se han podido desencriptar.");
-      }
-      // The desktop's notification service where there is one, whatever the tray.
-      if (!SendDesktopNotification(title, text) && QSystemTrayIcon::isSystemTrayAvailable())
-        tray_->showMessage(title, text, EnvelopeIcon(status_));
-      emit notified(title, text);
-    });
+    if (!frame_.view()->flows().busy())
+      QTimer::singleShot(0, this, &TrayIcon::Notify);
   }
+}
+
+void TrayIcon::Notify() {
+  notify_pending_ = false;
+  Refresh();
+  const QString title = QStringLiteral("Velkorant: mensajes nuevos");
+  const int unread = UnreadCount();
+  QString text = QStringLiteral("Tienes %1 mensajes sin leer.").arg(unread);
+  if (unread == 1) {
+    text = QStringLiteral("Tienes 1 mensaje sin leer.");
+  } else if (unread == 0) {
+    // Every new message stayed undecrypted: no password profile fits them.
+    text = QStringLiteral("Han llegado mensajes que no se han podido desencriptar.");
+  }
+  // The desktop's notification service where there is one, whatever the tray.
+  if (!SendDesktopNotification(title, text) && QSystemTrayIcon::isSystemTrayAvailable())
+    tray_->showMessage(title, text, EnvelopeIcon(status_));
+  emit notified(title, text);
 }
 
 void TrayIcon::Refresh() {

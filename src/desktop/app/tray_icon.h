@@ -39,6 +39,7 @@ class TrayIcon : public QObject {
 
  private:
   void OnStatusIcon(int state);
+  void Notify();
   void Refresh();
   bool ProgramActive() const;
 

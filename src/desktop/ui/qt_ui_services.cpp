@@ -54,4 +54,8 @@ void QtUiServices::ReloadMessages() {
   view_.ReloadMessages();
 }
 
+void QtUiServices::ShowReceiveProgress(int fetched) {
+  view_.ShowReceiveProgress(fetched);
+}
+
 }  // namespace velkorant

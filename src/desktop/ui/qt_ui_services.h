@@ -23,6 +23,7 @@ class ViewHooks {
   virtual void ResetFilters() = 0;
   virtual void ReloadMessages() = 0;
   virtual QWidget* TopWindow() = 0;
+  virtual void ShowReceiveProgress(int fetched) = 0;
 };
 
 class QtUiServices final : public UiServices {
@@ -38,6 +39,7 @@ class QtUiServices final : public UiServices {
   void BringToFront() override;
   void ResetFilters() override;
   void ReloadMessages() override;
+  void ShowReceiveProgress(int fetched) override;
 
  private:
   ViewHooks& view_;

@@ -1,5 +1,6 @@
 #include "view/main_view.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QLayout>
 #include <QProgressBar>
@@ -9,11 +10,10 @@
 #include "app/about_dialogs.h"
 #include "app/main_frame.h"
 #include "dialogs/dialog_fields.h"
-#include "mailbox/mailbox_client.h"
-#include "mailbox/message_receiver.h"
 #include "platform/ansi_text.h"
 #include "ui/dialog_runner.h"
 #include "ui/event_sound_player.h"
+#include "view/flow_runner.h"
 #include "view/message_commands.h"
 #include "view/message_list_panel.h"
 #include "view/settings_commands.h"
@@ -43,9 +43,7 @@ CMainView::CMainView(SettingsStore& settings_store, DialogRunner& runner, QWidge
       envelope_(controls_.envelope),
       list_(new MessageListPanel(controls_, store_, settings_, this)),
       ui_(std::make_unique<QtUiServices>(*this, runner_, *sounds_, settings_)),
-      client_(std::make_unique<MailboxClient>(settings_, *ui_, downloader_)),
-      receiver_(std::make_unique<MessageReceiver>(*client_, settings_, settings_store_, store_,
-                                                  passwords_)),
+      flows_(new FlowRunner(*ui_, settings_store_.database().path(), this)),
       startup_timer_(new QTimer(this)),
       receive_timer_(new QTimer(this)) {
   setFixedSize(units_.X(kFormWidthUnits), units_.Y(kFormHeightUnits));
@@ -71,19 +69,23 @@ CMainView::CMainView(SettingsStore& settings_store, DialogRunner& runner, QWidge
   }
   connect(controls_.remove, &QPushButton::clicked, this, [this] { DeleteCurrentMessage(*this); });
   connect(list_, &MessageListPanel::deleteRequested, this, [this] { DeleteCurrentMessage(*this); });
+  connect(flows_, &FlowRunner::busyChanged, this, &CMainView::OnFlowsBusy);
 }
 
-CMainView::~CMainView() = default;
+CMainView::~CMainView() {
+  // The flows' last steps use this view's members.
+  flows_->Stop();
+}
 
 void CMainView::OnInitialUpdate(CMainFrame& frame) {
   frame_ = &frame;
   // 1. The filters start empty and off: the panel's own initial state.
-  // 2. A progress bar in status pane 1; nothing advances it.
-  auto* progress = new QProgressBar(frame.progress_pane());
-  progress->setObjectName(QStringLiteral("1"));
-  progress->setRange(0, 100);
-  progress->setTextVisible(false);
-  frame.progress_pane()->layout()->addWidget(progress);
+  // 2. A progress bar in status pane 1: the messages a receive run has fetched.
+  progress_ = new QProgressBar(frame.progress_pane());
+  progress_->setObjectName(QStringLiteral("1"));
+  progress_->setRange(0, MessageReceiver::kMaxMessagesPerRun);
+  progress_->setTextVisible(false);
+  frame.progress_pane()->layout()->addWidget(progress_);
   // 3.
   TopWindow()->setWindowTitle(QStringLiteral("Velkorant"));
   // 4.
@@ -141,18 +143,45 @@ QWidget* CMainView::TopWindow() {
   return window();
 }
 
+void CMainView::ShowReceiveProgress(int fetched) {
+  if (progress_ == nullptr)
+    return;
+  progress_->setValue(std::min(fetched, progress_->maximum()));
+  progress_->setFormat(QStringLiteral("%1 mensajes").arg(fetched));
+  progress_->setTextVisible(true);
+}
+
+void CMainView::OnFlowsBusy(bool busy) {
+  // Read marks would wait for the flow's hold on the message files.
+  list_->DeferReadMarks(busy);
+  if (!busy && progress_ != nullptr) {
+    progress_->reset();
+    progress_->setTextVisible(false);
+  }
+  UpdateActionButtons();
+}
+
 void CMainView::UpdateActionButtons() {
+  const bool idle = !flows_->busy();
   const Message* current = list_->current_message();
   const bool decrypted_received =
       current != nullptr && !current->enviado && current->flag_msj_desencriptado;
-  controls_.reply->setEnabled(decrypted_received);
-  controls_.new_to_sender->setEnabled(decrypted_received);
-  controls_.forward->setEnabled(current != nullptr && current->enviado &&
+  controls_.reply->setEnabled(idle && decrypted_received);
+  controls_.new_to_sender->setEnabled(idle && decrypted_received);
+  controls_.forward->setEnabled(idle && current != nullptr && current->enviado &&
                                 current->flag_msj_enviado_srv);
-  controls_.edit->setEnabled(current != nullptr && current->enviado &&
+  controls_.edit->setEnabled(idle && current != nullptr && current->enviado &&
                              !current->flag_msj_enviado_srv);
-  controls_.remove->setEnabled(current != nullptr);
-  controls_.receive->setEnabled(!settings_.user_name.empty());
+  controls_.remove->setEnabled(idle && current != nullptr);
+  controls_.receive->setEnabled(idle && !settings_.user_name.empty());
+  controls_.compose->setEnabled(idle);
+  controls_.profiles->setEnabled(idle);
+  if (frame_ != nullptr) {
+    for (const int id : {kCommandCheckServer, kCommandPreferences, kCommandProfiles}) {
+      if (QAction* command = frame_->command(id))
+        command->setEnabled(idle);
+    }
+  }
 }
 
 bool CMainView::ReloadSettings() {
@@ -185,7 +214,9 @@ void CMainView::OnTimer(int id) {
     if (settings_.first_run != 0) {
       OnShowLegalNotice();
       settings_.first_run = 0;
-      if (!SaveCounters(settings_store_, settings_)) {
+      // That entry alone: a run asked for from a later start while the notice was open may be
+      // moving the received counter, and a stale one written back would fetch messages twice.
+      if (!settings_store_.WriteInt(kOptionsSection, kFirstRunEntry, 0)) {
         LogTerminalLines(
             *ui_, Utf8ToAnsi("No se ha podido guardar que el aviso legal ya se ha mostrado.\n") +
                       settings_store_.DescribeProblem("\n"));
@@ -193,21 +224,33 @@ void CMainView::OnTimer(int id) {
     }
     // Read now, so a change made in the preferences meanwhile applies.
     if (settings_.receive_at_startup)
-      receiver_->ReceiveMessages();
+      StartReceive();
   } else if (id == kReceiveTimerId) {
     if (settings_readable_ && settings_.receive_every_30_minutes)
-      receiver_->ReceiveMessages();
+      StartReceive();
   }
 }
 
 void CMainView::OnCheckServer() {
   if (RequireSettings())
-    client_->CheckServer();
+    flows_->Start(settings_, FlowRunner::WhenBusy::kSkip,
+                  [](FlowRunner::Flow& flow) { flow.client.CheckServer(); });
 }
 
 void CMainView::OnReceiveMessages() {
   if (RequireSettings())
-    receiver_->ReceiveMessages();
+    StartReceive();
+}
+
+void CMainView::StartReceive() {
+  // Skipped while a flow runs, as a run always was while the server client was busy.
+  flows_->Start(
+      settings_, FlowRunner::WhenBusy::kSkip,
+      [](FlowRunner::Flow& flow) { flow.receiver.ReceiveMessages(); },
+      [this](FlowRunner::Flow& flow) {
+        // The run saved its counter; the window's copy follows, so later saves keep it.
+        settings_.received_counter = flow.settings.received_counter;
+      });
 }
 
 void CMainView::OnShowEncryptionInfo() {

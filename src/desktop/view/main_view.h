@@ -1,14 +1,13 @@
 #pragma once
 
 // The main form: it owns the program's running state (settings, message list, password list,
-// the server client and receive flow) and composes the terminal, the status envelope, the
+// the runner of the server flows) and composes the terminal, the status envelope, the
 // message list panel and the action buttons. Commands of the frame's menu arrive here.
 
 #include <QString>
 #include <QWidget>
 #include <memory>
 
-#include "platform/url_download.h"
 #include "settings/password_profiles.h"
 #include "settings/settings_store.h"
 #include "store/message_store.h"
@@ -18,6 +17,7 @@
 #include "view/status_envelope.h"
 #include "view/terminal_log.h"
 
+class QProgressBar;
 class QTimer;
 
 namespace velkorant {
@@ -25,9 +25,8 @@ namespace velkorant {
 class CMainFrame;
 class DialogRunner;
 class EventSoundPlayer;
-class MailboxClient;
+class FlowRunner;
 class MessageListPanel;
-class MessageReceiver;
 
 inline constexpr int kStartupTimerId = 100;
 inline constexpr int kReceiveTimerId = 101;
@@ -49,7 +48,9 @@ class CMainView : public QWidget, public ViewHooks {
   void ResetFilters() override;
   void ReloadMessages() override;
   QWidget* TopWindow() override;
+  void ShowReceiveProgress(int fetched) override;
 
+  // Buttons and commands that would start a flow or change the stores are off while flows run.
   void UpdateActionButtons();
   // Reads the settings again (after the preferences changed them) and refreshes the buttons;
   // false, with the settings in memory left as they were, when the store cannot be read.
@@ -78,8 +79,7 @@ class CMainView : public QWidget, public ViewHooks {
   TerminalLog& terminal() { return terminal_; }
   EventSoundPlayer& sounds() { return *sounds_; }
   UiServices& ui_services() { return *ui_; }
-  MailboxClient& mailbox_client() { return *client_; }
-  MessageReceiver& receiver() { return *receiver_; }
+  FlowRunner& flows() { return *flows_; }
   DialogRunner& dialog_runner() { return runner_; }
 
  signals:
@@ -87,6 +87,9 @@ class CMainView : public QWidget, public ViewHooks {
   void statusIconChanged(int state);
 
  private:
+  void StartReceive();
+  void OnFlowsBusy(bool busy);
+
   SettingsStore& settings_store_;
   DialogRunner& runner_;
   DialogUnits units_;
@@ -94,14 +97,13 @@ class CMainView : public QWidget, public ViewHooks {
   Settings settings_;
   MessageStore store_;
   PasswordList passwords_;
-  UrlDownloader downloader_;
   EventSoundPlayer* sounds_;
   TerminalLog terminal_;
   StatusEnvelope envelope_;
   MessageListPanel* list_;
   std::unique_ptr<QtUiServices> ui_;
-  std::unique_ptr<MailboxClient> client_;
-  std::unique_ptr<MessageReceiver> receiver_;
+  FlowRunner* flows_;
+  QProgressBar* progress_ = nullptr;
   QTimer* startup_timer_;
   QTimer* receive_timer_;
   CMainFrame* frame_ = nullptr;

@@ -1,5 +1,7 @@
 #include "view/message_commands.h"
 
+#include <functional>
+#include <memory>
 #include <optional>
 
 #include "dialogs/dialog_fields.h"
@@ -12,6 +14,7 @@
 #include "store/message_store.h"
 #include "ui/dialog_runner.h"
 #include "ui/qt_text.h"
+#include "view/flow_runner.h"
 #include "view/main_view.h"
 #include "view/message_list_panel.h"
 
@@ -92,18 +95,47 @@ void OnMessageCommand(CMainView& view, int command) {
   // An edit rewrites the stored message in place.
   if (command == kCommandEdit && current)
     record.numero = current->numero;
-  if (command == kCommandReply && current) {
-    view.message_store().WriteMessageKey(current->enviado, current->numero, "flag_msj_respondido",
-                                         "1");
-  }
-  const SendOutcome outcome = StoreAndSend(view.mailbox_client(), view.message_store(),
-                                           std::move(record), result == kDialogOk);
-  view.ReloadMessages();
-  const QString code =
-      command == kCommandEdit && current ? current_code : QStringLiteral("e%1").arg(outcome.numero);
-  if (!code.isEmpty())
-    view.list().SelectMessageByCode(code);
+  const std::optional<Message> replied_to =
+      command == kCommandReply ? current : std::optional<Message>();
+  const bool send = result == kDialogOk;
+  const QString edited_code = command == kCommandEdit && current ? current_code : QString();
+  auto outcome = std::make_shared<SendOutcome>();
+  // Queued behind a flow that started while the dialog was open: the message is never lost.
+  view.flows().Start(
+      view.settings(), FlowRunner::WhenBusy::kQueue,
+      [record = std::move(record), replied_to, send, outcome](FlowRunner::Flow& flow) {
+        if (replied_to) {
+          flow.store.WriteMessageKey(replied_to->enviado, replied_to->numero, "flag_msj_respondido",
+                                     "1");
+        }
+        *outcome = StoreAndSend(flow.client, flow.store, record, send);
+      },
+      [&view, edited_code, outcome](FlowRunner::Flow&) {
+        view.ReloadMessages();
+        const QString code =
+            edited_code.isEmpty() ? QStringLiteral("e%1").arg(outcome->numero) : edited_code;
+        view.list().SelectMessageByCode(code);
+      });
 }
+
+namespace {
+
+// The store's change, on the window's store, or as a flow after the one that holds the files.
+void ChangeStore(CMainView& view, std::function<bool(MessageStore&)> change,
+                 std::function<void(bool ok, const std::string& error)> done) {
+  if (!view.flows().busy()) {
+    const bool ok = change(view.message_store());
+    done(ok, view.message_store().last_error());
+    return;
+  }
+  auto ok = std::make_shared<bool>(false);
+  view.flows().Start(
+      view.settings(), FlowRunner::WhenBusy::kQueue,
+      [change, ok](FlowRunner::Flow& flow) { *ok = change(flow.store); },
+      [done, ok](FlowRunner::Flow& flow) { done(*ok, flow.store.last_error()); });
+}
+
+}  // namespace
 
 void DeleteCurrentMessage(CMainView& view) {
   const Message* current = view.list().current_message();
@@ -120,16 +152,20 @@ void DeleteCurrentMessage(CMainView& view) {
                                           kBoxYesNoQuestion | kBoxDefaultSecond) != kAnswerYes) {
     return;
   }
-  if (!view.message_store().DeleteMessage(enviado, numero)) {
-    view.dialog_runner().ShowMessageBox(
-        view.TopWindow(),
-        QStringLiteral("No se ha podido eliminar el mensaje.\n\nMotivo: %1")
-            .arg(ToQString(view.message_store().last_error())),
-        QStringLiteral("Eliminar mensaje"), kBoxOkQuestion);
-    return;
-  }
-  view.list().ClearCurrentMessage();
-  view.ReloadMessages();
+  ChangeStore(
+      view, [=](MessageStore& store) { return store.DeleteMessage(enviado, numero); },
+      [&view](bool ok, const std::string& error) {
+        if (!ok) {
+          view.dialog_runner().ShowMessageBox(
+              view.TopWindow(),
+              QStringLiteral("No se ha podido eliminar el mensaje.\n\nMotivo: %1")
+                  .arg(ToQString(error)),
+              QStringLiteral("Eliminar mensaje"), kBoxOkQuestion);
+          return;
+        }
+        view.list().ClearCurrentMessage();
+        view.ReloadMessages();
+      });
 }
 
 }  // namespace velkorant

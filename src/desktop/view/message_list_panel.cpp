@@ -148,7 +148,7 @@ void MessageListPanel::ReloadIfChangedElsewhere() {
     return;
   // The program's own writes are in the list already: they end here, the list left as it is.
   const std::vector<Message> shown = store_.messages();
-  store_.LoadMessageStore();
+  LoadStore();
   synced_ = StoreGenerations();
   if (store_.messages() == shown)
     return;
@@ -204,8 +204,27 @@ void MessageListPanel::LayOutRows() {
   controls_.message_list->doItemsLayout();
 }
 
-void MessageListPanel::ReloadMessages() {
+void MessageListPanel::LoadStore() {
   store_.LoadMessageStore();
+  for (Message& message : store_.messages()) {
+    if (!message.enviado && std::find(deferred_read_marks_.begin(), deferred_read_marks_.end(),
+                                      message.numero) != deferred_read_marks_.end()) {
+      message.flag_msj_leido = true;
+    }
+  }
+}
+
+void MessageListPanel::DeferReadMarks(bool defer) {
+  defer_read_marks_ = defer;
+  if (defer)
+    return;
+  for (const std::uint32_t numero : deferred_read_marks_)
+    store_.WriteMessageKey(false, numero, "flag_msj_leido", "1");
+  deferred_read_marks_.clear();
+}
+
+void MessageListPanel::ReloadMessages() {
+  LoadStore();
   synced_ = StoreGenerations();
   RefillKeepingCurrent();
   FillUserFilter();
@@ -316,7 +335,10 @@ void MessageListPanel::OnSelection() {
     if (current_index_ >= 0) {
       Message& message = store_.messages()[static_cast<std::size_t>(current_index_)];
       if (!message.enviado && message.flag_msj_desencriptado && !message.flag_msj_leido) {
-        store_.WriteMessageKey(false, message.numero, "flag_msj_leido", "1");
+        if (defer_read_marks_)
+          deferred_read_marks_.push_back(message.numero);
+        else
+          store_.WriteMessageKey(false, message.numero, "flag_msj_leido", "1");
         message.flag_msj_leido = true;
         model_->SetColourCode(row, QLatin1Char(kColourRead));
       }

@@ -38,6 +38,9 @@ class MessageListPanel : public QObject {
   // its code, since the rebuilt list may have grown in front of it, and selected and scrolled
   // to; when the list no longer shows it there is no current message.
   void ReloadMessages();
+  // While set, a message opened is marked read in the list at once and in its file when this is
+  // cleared: a flow holding the message files must not make the window wait for them.
+  void DeferReadMarks(bool defer);
   void ApplyFilters();
   void FillMessageList();
   void FillUserFilter();
@@ -70,6 +73,8 @@ class MessageListPanel : public QObject {
 
  private:
   void UpdateFiltersFromControls();
+  // Loads the store, keeping the read marks not written yet.
+  void LoadStore();
   // Rebuilds the rows from the loaded store, keeping the current message where it is still shown.
   void RefillKeepingCurrent();
   void WatchStoreFiles();
@@ -105,6 +110,9 @@ class MessageListPanel : public QObject {
   bool ascending_next_ = true;
   // While the rows are rebuilt their disappearance is no selection by the user.
   bool filling_ = false;
+
+  bool defer_read_marks_ = false;
+  std::vector<std::uint32_t> deferred_read_marks_;  // received messages' numbers
 
   QFileSystemWatcher* watcher_ = nullptr;
   // Writes come in bursts (a temporary file, a rename, a lock): one look after the last.

@@ -1,14 +1,15 @@
 #include "view/settings_commands.h"
 
+#include <memory>
+
 #include "dialogs/dialog_fields.h"
 #include "dialogs/preferences_dialog.h"
 #include "dialogs/profiles_dialog.h"
-#include "mailbox/mailbox_client.h"
-#include "mailbox/message_receiver.h"
 #include "settings/settings_store.h"
 #include "ui/dialog_runner.h"
 #include "ui/event_sound_player.h"
 #include "ui/qt_text.h"
+#include "view/flow_runner.h"
 #include "view/main_view.h"
 
 namespace velkorant {
@@ -39,7 +40,10 @@ void OnPasswordProfiles(CMainView& view) {
   const int result = RunSettingsDialog(view, dialog);
   if (result == kDialogOk) {
     ReloadPasswords(view);
-    view.receiver().RetryUndecryptedMessages();
+    view.flows().Start(view.settings(), FlowRunner::WhenBusy::kQueue, [](FlowRunner::Flow& flow) {
+      flow.store.LoadMessageStore();
+      flow.receiver.RetryUndecryptedMessages();
+    });
   } else if (dialog.profile_deleted()) {
     ReloadPasswords(view);
   }
@@ -54,32 +58,43 @@ void OnPreferences(CMainView& view) {
       view.TopWindow());
   if (RunSettingsDialog(view, dialog) != kDialogOk)
     return;
-  if (!had_user) {
-    // The dialog stored the name with its counter at 0. The registration goes to the server
-    // just confirmed, not to the one set before.
-    Preferences edited = dialog.edited();
-    Settings& settings = view.settings();
-    settings.user_name = edited.user_name;
-    settings.server_name = edited.server_name;
-    settings.received_counter = 0;
-    if (!view.mailbox_client().CreateMailbox(edited.user_name)) {
-      edited.user_name.clear();
-      settings.user_name.clear();
-      if (!SavePreferences(view.settings_store(), edited)) {
-        // Kept here, a name the server refused would fetch another user's mailbox.
-        view.dialog_runner().ShowMessageBox(
-            view.TopWindow(),
-            QStringLiteral("El servidor no ha registrado el nombre de usuario %1, pero no se ha "
-                           "podido quitar de la configuración.\n\n%2\n\nQuítalo con \"Eliminar "
-                           "este usuario\" en Preferencias en cuanto se pueda.")
-                .arg(ToQString(dialog.edited().user_name),
-                     ToQString(view.settings_store().DescribeProblem())),
-            QStringLiteral("No se ha podido guardar la configuración"), kBoxOkQuestion);
-      }
-    }
+  if (had_user) {
+    if (!view.ReloadSettings())
+      ShowSettingsFailure(view.dialog_runner(), view.TopWindow(), view.settings_store(), true);
+    return;
   }
-  if (!view.ReloadSettings())
-    ShowSettingsFailure(view.dialog_runner(), view.TopWindow(), view.settings_store(), true);
+  // The dialog stored the name with its counter at 0. The registration goes to the server just
+  // confirmed, not to the one set before.
+  const Preferences edited = dialog.edited();
+  Settings settings = view.settings();
+  settings.user_name = edited.user_name;
+  settings.server_name = edited.server_name;
+  settings.received_counter = 0;
+  auto created = std::make_shared<bool>(false);
+  view.flows().Start(
+      settings, FlowRunner::WhenBusy::kQueue,
+      [created, name = edited.user_name](FlowRunner::Flow& flow) {
+        *created = flow.client.CreateMailbox(name);
+      },
+      [&view, created, edited](FlowRunner::Flow&) {
+        if (!*created) {
+          Preferences kept = edited;
+          kept.user_name.clear();
+          if (!SavePreferences(view.settings_store(), kept)) {
+            // Kept here, a name the server refused would fetch another user's mailbox.
+            view.dialog_runner().ShowMessageBox(
+                view.TopWindow(),
+                QStringLiteral("El servidor no ha registrado el nombre de usuario %1, pero no se "
+                               "ha podido quitar de la configuración.\n\n%2\n\nQuítalo con "
+                               "\"Eliminar este usuario\" en Preferencias en cuanto se pueda.")
+                    .arg(ToQString(edited.user_name),
+                         ToQString(view.settings_store().DescribeProblem())),
+                QStringLiteral("No se ha podido guardar la configuración"), kBoxOkQuestion);
+          }
+        }
+        if (!view.ReloadSettings())
+          ShowSettingsFailure(view.dialog_runner(), view.TopWindow(), view.settings_store(), true);
+      });
 }
 
 }  // namespace velkorant

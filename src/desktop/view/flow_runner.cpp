@@ -1,0 +1,144 @@
+#include "view/flow_runner.h"
+
+#include <QCoreApplication>
+
+#include "platform/ansi_text.h"
+
+namespace velkorant {
+
+ForwardingUi::ForwardingUi(QObject& target, UiServices& gui) : target_(target), gui_(gui) {}
+
+template <typename Call>
+void ForwardingUi::Post(Call call) {
+  QMetaObject::invokeMethod(&target_, std::move(call), Qt::QueuedConnection);
+}
+
+void ForwardingUi::LogTerminal(std::string_view text, std::string_view suffix) {
+  Post([&gui = gui_, text = std::string(text), suffix = std::string(suffix)] {
+    gui.LogTerminal(text, suffix);
+  });
+}
+
+void ForwardingUi::SetStatusIcon(StatusIcon state) {
+  Post([&gui = gui_, state] { gui.SetStatusIcon(state); });
+}
+
+void ForwardingUi::PlayEventSound(EventSound sound) {
+  Post([&gui = gui_, sound] { gui.PlayEventSound(sound); });
+}
+
+int ForwardingUi::ShowMessageBox(std::string_view text, std::string_view caption, unsigned type) {
+  const int safe_answer = (type & ~kBoxDefaultSecond) == kBoxYesNoQuestion ? kAnswerNo : kAnswerOk;
+  std::unique_lock lock(box_->mutex);
+  if (box_->cancelled)
+    return safe_answer;
+  box_->answer = 0;
+  Post([&gui = gui_, box = box_, text = std::string(text), caption = std::string(caption), type] {
+    {
+      std::lock_guard guard(box->mutex);
+      if (box->cancelled)
+        return;
+    }
+    const int answer = gui.ShowMessageBox(text, caption, type);
+    std::lock_guard guard(box->mutex);
+    box->answer = answer;
+    box->answered.notify_all();
+  });
+  box_->answered.wait(lock, [this] { return box_->answer != 0 || box_->cancelled; });
+  return box_->answer != 0 ? box_->answer : safe_answer;
+}
+
+void ForwardingUi::BringToFront() {
+  Post([&gui = gui_] { gui.BringToFront(); });
+}
+
+void ForwardingUi::ResetFilters() {
+  Post([&gui = gui_] { gui.ResetFilters(); });
+}
+
+void ForwardingUi::ReloadMessages() {
+  Post([&gui = gui_] { gui.ReloadMessages(); });
+}
+
+void ForwardingUi::ShowReceiveProgress(int fetched) {
+  Post([&gui = gui_, fetched] { gui.ShowReceiveProgress(fetched); });
+}
+
+void ForwardingUi::Cancel() {
+  std::lock_guard guard(box_->mutex);
+  box_->cancelled = true;
+  box_->answered.notify_all();
+}
+
+FlowRunner::Flow::Flow(QObject& target, UiServices& gui,
+                       const std::filesystem::path& settings_database, Settings settings_copy)
+    : settings_store(settings_database), settings(std::move(settings_copy)), ui(target, gui) {}
+
+FlowRunner::FlowRunner(UiServices& gui, std::filesystem::path settings_database, QObject* parent)
+    : QObject(parent),
+      gui_(gui),
+      settings_database_(std::move(settings_database)),
+      worker_(new QObject) {
+  worker_->moveToThread(&thread_);
+  connect(&thread_, &QThread::finished, worker_, &QObject::deleteLater);
+  thread_.start();
+}
+
+FlowRunner::~FlowRunner() {
+  Stop();
+}
+
+bool FlowRunner::Start(const Settings& settings, WhenBusy when_busy, Step work, Step done) {
+  if (stopped_ || (busy() && when_busy == WhenBusy::kSkip))
+    return false;
+  auto flow = std::make_unique<Flow>(*this, gui_, settings_database_, settings);
+  if (!flow->passwords.LoadPasswordList(flow->settings_store)) {
+    LogTerminalLines(gui_, Utf8ToAnsi("Error. No se pueden leer los perfiles de contraseñas.\n") +
+                               flow->settings_store.DescribeProblem("\n"));
+    return false;
+  }
+  Flow* posted = flow.get();
+  flows_.push_back({std::move(flow), std::move(done)});
+  if (flows_.size() == 1)
+    emit busyChanged(true);
+  // The worker runs its posted flows one at a time, in the order they were asked for.
+  QMetaObject::invokeMethod(
+      worker_,
+      [this, posted, work = std::move(work)] {
+        work(*posted);
+        QMetaObject::invokeMethod(
+            this, [this, posted] { Finish(posted); }, Qt::QueuedConnection);
+      },
+      Qt::QueuedConnection);
+  return true;
+}
+
+void FlowRunner::Finish(Flow* flow) {
+  if (flows_.empty() || flows_.front().flow.get() != flow)
+    return;
+  Queued finished = std::move(flows_.front());
+  flows_.pop_front();
+  if (finished.done)
+    finished.done(*finished.flow);
+  finished.flow.reset();
+  if (flows_.empty())
+    emit busyChanged(false);
+}
+
+void FlowRunner::Stop() {
+  if (stopped_)
+    return;
+  stopped_ = true;
+  for (Queued& queued : flows_) {
+    queued.flow->downloader.Cancel();
+    queued.flow->ui.Cancel();
+  }
+  // After the flows already posted: they all run, and fail fast, before the thread ends.
+  QMetaObject::invokeMethod(
+      worker_, [] { QThread::currentThread()->quit(); }, Qt::QueuedConnection);
+  thread_.wait();
+  // Their terminal lines and done steps, in their order.
+  QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+}
+
+}  // namespace velkorant

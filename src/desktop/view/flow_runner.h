@@ -1,0 +1,118 @@
+#pragma once
+
+// The server flows (receive runs, retries, sends, the server check, registration) run on one
+// worker thread, one after the other, so the window keeps answering while they wait on the
+// network. Each flow has objects of its own for the working folder: a connection to the settings
+// database, a copy of the settings and the password list read when it was asked for, its own
+// message store and downloader. The worker touches nothing of the window's. What a flow tells the
+// user reaches the GUI thread in its order; a message box is shown there and the flow waits for
+// its answer. What a flow changed is handed back by its `done` step, run on the GUI thread.
+
+#include <QObject>
+#include <QThread>
+#include <condition_variable>
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+#include "mailbox/mailbox_client.h"
+#include "mailbox/message_receiver.h"
+#include "mailbox/ui_services.h"
+#include "platform/url_download.h"
+#include "settings/password_profiles.h"
+#include "settings/settings_store.h"
+#include "store/message_store.h"
+
+namespace velkorant {
+
+// A flow's UiServices: each call is posted to `gui` on the thread of `target`; a box waits for
+// its answer, or until the flow is cancelled (then it takes the box's safe answer: No or OK).
+class ForwardingUi final : public UiServices {
+ public:
+  ForwardingUi(QObject& target, UiServices& gui);
+
+  void LogTerminal(std::string_view text, std::string_view suffix = {}) override;
+  void SetStatusIcon(StatusIcon state) override;
+  void PlayEventSound(EventSound sound) override;
+  int ShowMessageBox(std::string_view text, std::string_view caption, unsigned type) override;
+  void BringToFront() override;
+  void ResetFilters() override;
+  void ReloadMessages() override;
+  void ShowReceiveProgress(int fetched) override;
+
+  // From the GUI thread: boxes asked for from now on, and the one waited for, are not shown.
+  void Cancel();
+
+ private:
+  template <typename Call>
+  void Post(Call call);
+
+  // Shared with the box's posted call, which may run after the flow has gone.
+  struct Box {
+    std::mutex mutex;
+    std::condition_variable answered;
+    bool cancelled = false;
+    int answer = 0;
+  };
+  QObject& target_;
+  UiServices& gui_;
+  std::shared_ptr<Box> box_ = std::make_shared<Box>();
+};
+
+class FlowRunner final : public QObject {
+  Q_OBJECT
+
+ public:
+  // One flow's objects. Made on the GUI thread, used by the worker until the flow's work
+  // returns, then by the GUI thread again (done) and destroyed there.
+  struct Flow {
+    Flow(QObject& target, UiServices& gui, const std::filesystem::path& settings_database,
+         Settings settings);
+    SettingsStore settings_store;
+    Settings settings;
+    PasswordList passwords;
+    MessageStore store{"."};
+    UrlDownloader downloader;
+    ForwardingUi ui;
+    MailboxClient client{settings, ui, downloader};
+    MessageReceiver receiver{client, settings, settings_store, store, passwords};
+  };
+  using Step = std::function<void(Flow&)>;
+
+  // `gui` receives the flows' calls on the GUI thread.
+  FlowRunner(UiServices& gui, std::filesystem::path settings_database, QObject* parent = nullptr);
+  ~FlowRunner() override;
+
+  // Runs `work` on the worker with a flow made from a copy of `settings`, then `done` here. When
+  // a flow runs already, one that must not be lost (what the user confirmed in a dialog opened
+  // before) runs after it; any other is skipped (false). Also false, said in the terminal, when
+  // the password list cannot be read.
+  enum class WhenBusy { kSkip, kQueue };
+  bool Start(const Settings& settings, WhenBusy when_busy, Step work, Step done = {});
+  bool busy() const { return !flows_.empty(); }
+  // Ends every flow soon (its downloads fail, its boxes take their safe answer), waits for them
+  // and runs their done steps; no flow starts afterwards. For a program that quits.
+  void Stop();
+
+ signals:
+  // When the first flow starts and when the last one has ended.
+  void busyChanged(bool busy);
+
+ private:
+  struct Queued {
+    std::unique_ptr<Flow> flow;
+    Step done;
+  };
+  void Finish(Flow* flow);
+
+  UiServices& gui_;
+  std::filesystem::path settings_database_;
+  QThread thread_;
+  QObject* worker_;  // lives on thread_; deleted there when it ends
+  std::deque<Queued> flows_;
+  bool stopped_ = false;
+};
+
+}  // namespace velkorant
