@@ -1,15 +1,18 @@
 // One program per folder: a later start brings the open window to the front, and --receive asks
-// it to receive; new messages in the background are announced by the desktop. (The other
+// it to receive; new messages in the background are announced by the desktop; a run waiting on
+// the server leaves the window free and ends when the program does. (The other
 // options are tried on the installed program by install_test.sh.)
 
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusVirtualObject>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QProcess>
 
 #include "app/program_start.h"
 #include "app/single_instance.h"
+#include "support/mailbox_server.h"
 #include "window.h"
 
 namespace velkorant::testing {
@@ -94,6 +97,44 @@ TEST_F(WindowTest, NewMessagesInTheBackgroundAreAnnounced) {
   QDBusConnection::disconnectFromBus("service");
   bus.kill();
   bus.waitForFinished();
+}
+
+// Against a server that takes the connection and never answers, the run would wait 10 s.
+TEST_F(WindowTest, ARunWaitingOnTheServerLeavesTheWindowFreeAndEndsWithTheProgram) {
+  HostileServer silent("silent");
+  WriteSettings({.server = silent.address().server});
+  Store({Msg('u', "Ana_garcia", "Cena", "2024-03-02")});
+  ASSERT_TRUE(SettingsStore().WriteInt(kOptionsSection, kReceivedCounterEntry, 7));
+  Start();
+  Click(*frame(), 1126);
+  for (const int id : {1126, 1164, 1001})
+    EXPECT_FALSE(Get(id)->isEnabled()) << id;
+  for (const int id : {kCommandCheckServer, kCommandPreferences, kCommandProfiles})
+    EXPECT_FALSE(frame()->command(id)->isEnabled()) << id;
+  // The worst lateness of a 10 ms timer; the message read meanwhile does not wait for the run
+  // (which holds the message files) to be marked read.
+  QElapsedTimer clock;
+  clock.start();
+  qint64 last = 0, worst = 0;
+  QTimer tick;
+  QObject::connect(&tick, &QTimer::timeout, [&] {
+    worst = std::max(worst, clock.elapsed() - last);
+    last = clock.elapsed();
+  });
+  tick.start(10);
+  QTest::qWait(700);
+  ClickRow("r1");
+  QTest::qWait(700);
+  EXPECT_LT(worst, 500);
+  ASSERT_TRUE(view()->flows().busy());  // still waiting
+  EXPECT_EQ(Cell("r1", kColumnColour), "2");
+  clock.restart();
+  QTest::keySequence(frame(), QKeySequence("Ctrl+Q"));
+  EXPECT_LT(clock.elapsed(), 2000);
+  EXPECT_FALSE(frame()->isVisible() || view()->flows().busy());
+  EXPECT_EQ(runner_.Captions(), QStringList{});  // the failure of a run ended so is no box
+  EXPECT_EQ(Key(false, 1, "asunto_msj") + Key(false, 1, "flag_msj_leido"), "Cena1");
+  EXPECT_EQ(SettingsStore().ReadInt(kOptionsSection, kReceivedCounterEntry, -1), 7);
 }
 
 }  // namespace

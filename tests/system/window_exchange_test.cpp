@@ -36,6 +36,11 @@ class ExchangeTest : public WindowTest {
     notes_.clear();
     Press(1126);
     QTest::qWait(100);  // the notification comes after the run
+    // The run's lines, from the worker, in the order it wrote them.
+    const QStringList lines = Terminal().split('\n');
+    EXPECT_TRUE(lines.size() > 2 && lines[lines.size() - 2].contains("Comprobando mensajes para") &&
+                lines.back().contains("nuevos mensajes"))
+        << Terminal().toStdString();
   }
   // The files of a user's mailbox on the server.
   static QString Mailbox(const QString& user) {
