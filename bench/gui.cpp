@@ -1,20 +1,43 @@
 // Start-up of the desktop program to its window shown, and one ReloadMessages, with 10 000
 // stored messages against the same with an empty store, in one run. Also counts how often the
 // message list paints for one reload (it should be once).
+//
+// Then the window during receive runs: the longest stall of its event loop (the worst lateness of
+// a 10 ms timer) while the receive button fetches 300 messages from the local mailbox server at
+// 50 ms one way, and while a run waits on a server that never answers; and how long quitting
+// takes during such a run. Starts its own server with mailbox-server/run-local on port 18644 and
+// stops it at the end.
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QPushButton>
 #include <QTableView>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <memory>
+#include <stdexcept>
 
 #include "app/main_frame.h"
 #include "app/msjprv_app.h"
 #include "bench_support.h"
+#include "crypto/digests.h"
+#include "crypto/message_cipher.h"
+#include "delay_proxy.h"
+#include "mailbox/mailbox_client.h"
 #include "sample_data.h"
+#include "settings/password_profiles.h"
 #include "store/message_text.h"
+#include "view/flow_runner.h"
 #include "view/main_view.h"
 #include "view/message_list_panel.h"
 
@@ -40,10 +63,10 @@ class PaintCounter : public QObject {
   }
 };
 
-// Runs the event loop until `done` holds (bounded at 10 s).
+// Runs the event loop until `done` holds (bounded).
 template <typename Done>
-bool Spin(Done done) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+bool Spin(Done done, std::chrono::seconds bound = std::chrono::seconds(10)) {
+  const auto deadline = std::chrono::steady_clock::now() + bound;
   while (!done()) {
     if (std::chrono::steady_clock::now() > deadline)
       return false;
@@ -125,6 +148,173 @@ Result Measure(int messages) {
   return {startup, reload, paints};
 }
 
+// ---- The window during receive runs. ----
+
+constexpr int kServerPort = 18644;
+constexpr int kRunMessages = 300;
+constexpr const char* kRunPassword = "clave compartida";
+namespace fs = std::filesystem;
+
+// run-local on its own port and state folder, stopped when this goes.
+class LocalServer {
+ public:
+  explicit LocalServer(const fs::path& state) : state_(state) {
+    const std::string command = Command("--port " + std::to_string(kServerPort) + " --state '" +
+                                        state_.string() + "' start");
+    FILE* out = ::popen(command.c_str(), "r");
+    if (out == nullptr)
+      throw std::runtime_error("cannot run run-local");
+    char line[4096];
+    while (std::fgets(line, sizeof line, out) != nullptr) {
+      const std::string text = QString::fromLocal8Bit(line).trimmed().toStdString();
+      if (text.rfind("ca=", 0) == 0)
+        ca_ = text.substr(3);
+    }
+    if (::pclose(out) != 0 || ca_.empty()) {
+      Stop();
+      throw std::runtime_error("run-local start failed");
+    }
+  }
+  ~LocalServer() { Stop(); }
+  LocalServer(const LocalServer&) = delete;
+  LocalServer& operator=(const LocalServer&) = delete;
+  const std::string& ca() const { return ca_; }
+
+ private:
+  static std::string Command(const std::string& args) {
+    return "'" VELKORANT_SOURCE_DIR "/mailbox-server/run-local' " + args;
+  }
+  void Stop() {
+    const std::string command = Command("--state '" + state_.string() + "' stop >/dev/null");
+    if (std::system(command.c_str()) != 0)
+      std::fprintf(stderr, "bench_gui: run-local stop failed\n");
+  }
+  fs::path state_;
+  std::string ca_;
+};
+
+class QuietUi final : public UiServices {
+ public:
+  void LogTerminal(std::string_view, std::string_view) override {}
+  void SetStatusIcon(StatusIcon) override {}
+  void PlayEventSound(EventSound) override {}
+  int ShowMessageBox(std::string_view, std::string_view, unsigned) override { return kAnswerOk; }
+};
+
+// Registers the user and writes its messages straight into the server's folder.
+void FillMailbox(const fs::path& state, const std::string& user) {
+  Settings settings;
+  settings.server_name = "localhost:" + std::to_string(kServerPort) + "/velkorant/";
+  QuietUi ui;
+  UrlDownloader downloader;
+  if (!MailboxClient(settings, ui, downloader).CreateMailbox(user))
+    throw std::runtime_error("the mailbox could not be made");
+  const DerivedKey key = DeriveKeyAndIv(kRunPassword);
+  const fs::path folder = state / "data" / MailboxFolderName(user);
+  for (int n = 1; n <= kRunMessages; ++n) {
+    Message m = Received("Ana_garcia", "Asunto " + std::to_string(n),
+                         MessageTimestamp(1'700'000'000 + n * 60), false);
+    m.usuario_receptor_msj = user;
+    std::ofstream(folder / ("msj_" + std::to_string(n) + "_datos.cry"))
+        << EncryptTextWithKey(BuildMessageText(m), key);
+  }
+}
+
+struct Stall {
+  double worst_ms = 0;  // the longest the event loop did not answer
+  double run_ms = 0;
+  double quit_ms = -1;  // when the window was closed during the run
+  int rows = 0;
+};
+
+// One receive run through the window's button, against `server`; with `quit_after`, the window
+// is closed that long into the run.
+Stall MeasureRun(const std::string& user, const std::string& server,
+                 std::chrono::milliseconds quit_after = {}) {
+  Installation installation;
+  {
+    SettingsStore store;
+    Preferences preferences;
+    preferences.user_name = user;
+    preferences.server_name = server;
+    SavePreferences(store, preferences);
+    store.WriteInt(kOptionsSection, kFirstRunEntry, 0);
+    const PasswordProfile profile{"Amigos", kRunPassword, "", "", "", ""};
+    WriteProfile(store, "Amigos", profile);
+    WriteProfile(store, kReservedProfileName, profile);
+  }
+  QuietRunner runner;
+  MSJPRVApp app(&runner);
+  if (!app.InitInstance() || !QTest::qWaitForWindowExposed(app.main_frame()))
+    throw std::runtime_error("no window");
+  CMainView& view = *app.main_frame()->view();
+  QTest::qWait(kStartupTimerPeriodMs + 200);
+
+  Stall stall;
+  QElapsedTimer clock;
+  qint64 last = 0;
+  QTimer tick;
+  QObject::connect(&tick, &QTimer::timeout, [&] {
+    stall.worst_ms = std::max(stall.worst_ms, static_cast<double>(clock.elapsed() - last - 10));
+    last = clock.elapsed();
+  });
+  clock.start();
+  tick.start(10);
+  view.controls().receive->click();
+  if (quit_after.count() > 0) {
+    QTest::qWait(static_cast<int>(quit_after.count()));
+    QElapsedTimer quit;
+    quit.start();
+    app.main_frame()->close();
+    stall.quit_ms = static_cast<double>(quit.elapsed());
+  }
+  if (!Spin([&] { return !view.flows().busy(); }, std::chrono::seconds(120)))
+    throw std::runtime_error("the run did not end");
+  stall.run_ms = static_cast<double>(clock.elapsed());
+  QTest::qWait(50);
+  stall.rows = view.list().model().rowCount();
+  return stall;
+}
+
+void PrintRun(const char* what, const Stall& stall, const char* before) {
+  std::printf("%s: run %8.1f ms, longest GUI stall %6.1f ms (target under 50 ms; %s)\n", what,
+              stall.run_ms, stall.worst_ms, before);
+}
+
+void MeasureRuns() {
+  QTemporaryDir scratch;
+  const fs::path state = scratch.filePath(QStringLiteral("server")).toStdString();
+  LocalServer server(state);
+  ::setenv("CURL_CA_BUNDLE", server.ca().c_str(), 1);
+  const std::string user = "Hannah_bench_gui";
+  FillMailbox(state, user);
+
+  const bench::DelayProxy proxy(kServerPort, std::chrono::milliseconds(50));
+  const Stall slow = MeasureRun(user, "localhost:" + std::to_string(proxy.port()) + "/velkorant/");
+  PrintRun("300 messages at 50 ms one way", slow, "on the GUI thread it was 38.9 s");
+  if (slow.rows != kRunMessages)
+    std::printf("  STORED %d MESSAGES, NOT %d\n", slow.rows, kRunMessages);
+
+  // Takes connections and never answers: nothing accepts them, the kernel does.
+  const int silent = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof address;
+  if (silent < 0 || ::bind(silent, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      ::listen(silent, 16) != 0 ||
+      ::getsockname(silent, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+    throw std::runtime_error("no silent server");
+  }
+  const std::string silent_server =
+      "127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/velkorant/";
+  PrintRun("a server that never answers", MeasureRun(user, silent_server),
+           "on the GUI thread it was 10 s");
+  const Stall quit = MeasureRun(user, silent_server, std::chrono::milliseconds(1000));
+  std::printf("quitting 1 s into that run: %6.1f ms (target under 2000 ms)\n", quit.quit_ms);
+  ::close(silent);
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -145,5 +335,11 @@ int main(int argc, char* argv[]) {
               large.reload_ms / empty.reload_ms);
   std::printf("list paints per reload: empty %d, %d messages %d (target 1)\n", empty.reload_paints,
               kLargeStore, large.reload_paints);
+  try {
+    MeasureRuns();
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "bench_gui: %s\n", error.what());
+    return 1;
+  }
   return 0;
 }
