@@ -99,14 +99,23 @@ TEST_F(WindowTest, NewMessagesInTheBackgroundAreAnnounced) {
   bus.waitForFinished();
 }
 
-// Against a server that takes the connection and never answers, the run would wait 10 s.
+// Against a server that takes the connection and never answers, the run would wait 10 s; a send
+// asked for meanwhile comes after it, and at the end stores its message unsent.
 TEST_F(WindowTest, ARunWaitingOnTheServerLeavesTheWindowFreeAndEndsWithTheProgram) {
   HostileServer silent("silent");
   WriteSettings({.server = silent.address().server});
   Store({Msg('u', "Ana_garcia", "Cena", "2024-03-02")});
   ASSERT_TRUE(SettingsStore().WriteInt(kOptionsSection, kReceivedCounterEntry, 7));
   Start();
-  Click(*frame(), 1126);
+  // A message confirmed in a dialog opened before the run started (by its timer) waits for it.
+  runner_.steps.push_back([this](QDialog& compose) {
+    view()->OnReceiveMessages();
+    for (const auto& [id, text] : {std::pair(1401, "Luisa_sanz"), {1402, "Hola"}, {1404, "A"}})
+      Type(compose, id, text);
+    Type(compose, 1403, "Hola Luisa");
+    Click(compose, kDialogOk);
+  });
+  Click(*frame(), 1164);
   for (const int id : {1126, 1164, 1001})
     EXPECT_FALSE(Get(id)->isEnabled()) << id;
   for (const int id : {kCommandCheckServer, kCommandPreferences, kCommandProfiles})
@@ -129,11 +138,12 @@ TEST_F(WindowTest, ARunWaitingOnTheServerLeavesTheWindowFreeAndEndsWithTheProgra
   ASSERT_TRUE(view()->flows().busy());  // still waiting
   EXPECT_EQ(Cell("r1", kColumnColour), "2");
   clock.restart();
-  QTest::keySequence(frame(), QKeySequence("Ctrl+Q"));
+  frame()->command(kCommandExit)->trigger();
   EXPECT_LT(clock.elapsed(), 2000);
   EXPECT_FALSE(frame()->isVisible() || view()->flows().busy());
   EXPECT_EQ(runner_.Captions(), QStringList{});  // the failure of a run ended so is no box
   EXPECT_EQ(Key(false, 1, "asunto_msj") + Key(false, 1, "flag_msj_leido"), "Cena1");
+  EXPECT_EQ(Key(true, 1, "asunto_msj") + Key(true, 1, "flag_msj_enviado_srv"), "Hola0");
   EXPECT_EQ(SettingsStore().ReadInt(kOptionsSection, kReceivedCounterEntry, -1), 7);
 }
 
