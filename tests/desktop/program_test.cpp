@@ -110,9 +110,9 @@ TEST_F(WindowTest, ARunWaitingOnTheServerLeavesTheWindowFreeAndEndsWithTheProgra
   // A message confirmed in a dialog opened before the run started (by its timer) waits for it.
   runner_.steps.push_back([this](QDialog& compose) {
     view()->OnReceiveMessages();
-    for (const auto& [id, text] : {std::pair(1401, "Luisa_sanz"), {1402, "Hola"}, {1404, "A"}})
+    for (const auto& [id, text] :
+         {std::pair(1401, "Luisa_sanz"), {1402, "Hola"}, {1403, "Hola Luisa"}, {1404, "A"}})
       Type(compose, id, text);
-    Type(compose, 1403, "Hola Luisa");
     Click(compose, kDialogOk);
   });
   Click(*frame(), 1164);
@@ -123,13 +123,10 @@ TEST_F(WindowTest, ARunWaitingOnTheServerLeavesTheWindowFreeAndEndsWithTheProgra
   // The worst lateness of a 10 ms timer; the message read meanwhile does not wait for the run
   // (which holds the message files) to be marked read.
   QElapsedTimer clock;
-  clock.start();
-  qint64 last = 0, worst = 0;
+  qint64 worst = 0;
   QTimer tick;
-  QObject::connect(&tick, &QTimer::timeout, [&] {
-    worst = std::max(worst, clock.elapsed() - last);
-    last = clock.elapsed();
-  });
+  QObject::connect(&tick, &QTimer::timeout, [&] { worst = std::max(worst, clock.restart()); });
+  clock.start();
   tick.start(10);
   QTest::qWait(700);
   ClickRow("r1");
@@ -137,6 +134,7 @@ TEST_F(WindowTest, ARunWaitingOnTheServerLeavesTheWindowFreeAndEndsWithTheProgra
   EXPECT_LT(worst, 500);
   ASSERT_TRUE(view()->flows().busy());  // still waiting
   EXPECT_EQ(Cell("r1", kColumnColour), "2");
+  tick.stop();
   clock.restart();
   frame()->command(kCommandExit)->trigger();
   EXPECT_LT(clock.elapsed(), 2000);
