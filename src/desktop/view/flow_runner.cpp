@@ -92,7 +92,8 @@ bool FlowRunner::Start(const Settings& settings, WhenBusy when_busy, Step work, 
   if (stopped_ || (busy() && when_busy == WhenBusy::kSkip))
     return false;
   auto flow = std::make_unique<Flow>(*this, gui_, settings_database_, settings);
-  if (!flow->passwords.LoadPasswordList(flow->settings_store)) {
+  // A run without the passwords would store every message undecrypted; a send needs none.
+  if (!flow->passwords.LoadPasswordList(flow->settings_store) && when_busy == WhenBusy::kSkip) {
     LogTerminalLines(gui_, Utf8ToAnsi("Error. No se pueden leer los perfiles de contraseñas.\n") +
                                flow->settings_store.DescribeProblem("\n"));
     return false;

@@ -87,8 +87,8 @@ class FlowRunner final : public QObject {
 
   // Runs `work` on the worker with a flow made from a copy of `settings`, then `done` here. When
   // a flow runs already, one that must not be lost (what the user confirmed in a dialog opened
-  // before) runs after it; any other is skipped (false). Also false, said in the terminal, when
-  // the password list cannot be read.
+  // before) runs after it; any other is skipped (false), as it also is, said in the terminal,
+  // when the password list cannot be read.
   enum class WhenBusy { kSkip, kQueue };
   bool Start(const Settings& settings, WhenBusy when_busy, Step work, Step done = {});
   bool busy() const { return !flows_.empty(); }
