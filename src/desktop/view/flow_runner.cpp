@@ -1,6 +1,7 @@
 #include "view/flow_runner.h"
 
 #include <QCoreApplication>
+#include <future>
 
 #include "platform/ansi_text.h"
 
@@ -86,12 +87,17 @@ FlowRunner::FlowRunner(UiServices& gui, std::filesystem::path settings_database,
 
 FlowRunner::~FlowRunner() {
   Stop();
+  QMetaObject::invokeMethod(
+      worker_, [] { QThread::currentThread()->quit(); }, Qt::QueuedConnection);
+  thread_.wait();
 }
 
 bool FlowRunner::Start(const Settings& settings, WhenBusy when_busy, Step work, Step done) {
-  if (stopped_ || (busy() && when_busy == WhenBusy::kSkip))
+  if (when_busy == WhenBusy::kSkip && (stopped_ || busy()))
     return false;
   auto flow = std::make_unique<Flow>(*this, gui_, settings_database_, settings);
+  if (stopped_)
+    Cancel(*flow);
   // A run without the passwords would store every message undecrypted; a send needs none.
   if (!flow->passwords.LoadPasswordList(flow->settings_store) && when_busy == WhenBusy::kSkip) {
     LogTerminalLines(gui_, Utf8ToAnsi("Error. No se pueden leer los perfiles de contraseñas.\n") +
@@ -126,18 +132,24 @@ void FlowRunner::Finish(Flow* flow) {
     emit busyChanged(false);
 }
 
+void FlowRunner::Cancel(Flow& flow) {
+  flow.downloader.Cancel();
+  flow.ui.Cancel();
+}
+
 void FlowRunner::Stop() {
-  if (stopped_)
-    return;
-  stopped_ = true;
-  for (Queued& queued : flows_) {
-    queued.flow->downloader.Cancel();
-    queued.flow->ui.Cancel();
+  if (!stopped_) {
+    stopped_ = true;
+    for (Queued& queued : flows_)
+      Cancel(*queued.flow);
   }
-  // After the flows already posted: they all run, and fail fast, before the thread ends.
+  if (flows_.empty())
+    return;
+  // Posted after the flows: they have all run, and failed fast, when it has.
+  std::promise<void> drained;
   QMetaObject::invokeMethod(
-      worker_, [] { QThread::currentThread()->quit(); }, Qt::QueuedConnection);
-  thread_.wait();
+      worker_, [&drained] { drained.set_value(); }, Qt::QueuedConnection);
+  drained.get_future().wait();
   // Their terminal lines and done steps, in their order.
   QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
 }

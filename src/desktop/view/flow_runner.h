@@ -93,7 +93,9 @@ class FlowRunner final : public QObject {
   bool Start(const Settings& settings, WhenBusy when_busy, Step work, Step done = {});
   bool busy() const { return !flows_.empty(); }
   // Ends every flow soon (its downloads fail, its boxes take their safe answer), waits for them
-  // and runs their done steps; no flow starts afterwards. For a program that quits.
+  // and runs their done steps. For a program that quits: later flows are skipped, or (what the
+  // user confirmed in a dialog still open) run at once the same way, and Stop waits for them
+  // again.
   void Stop();
 
  signals:
@@ -106,6 +108,7 @@ class FlowRunner final : public QObject {
     Step done;
   };
   void Finish(Flow* flow);
+  static void Cancel(Flow& flow);
 
   UiServices& gui_;
   std::filesystem::path settings_database_;
