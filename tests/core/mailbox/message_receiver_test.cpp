@@ -196,7 +196,6 @@ TEST_F(ReceiverTest, RunsEndAtTheFirstBatchThatCannotBeWritten) {
 TEST_F(ReceiverTest, FetchingAheadStoresWhatOneAtATimeStores) {
   SetCipherDiagnosticSink([](std::string_view) {});
   const testing::HostileServer answers("answers");  // "si" to the mailbox check, then garbage
-  const testing::HostileServer huge("huge");
   const auto garbage = [this](int first, int last, std::size_t size) {
     for (int n = first; n <= last; ++n)
       std::ofstream(Mailbox() / ("msj_" + std::to_string(n) + "_datos.cry"))
@@ -220,7 +219,6 @@ TEST_F(ReceiverTest, FetchingAheadStoresWhatOneAtATimeStores) {
       {"more than a run takes", [&] { garbage(7, 1001, 64); }, local_.address, 1000},
       // Numbers end before the run's bound does.
       {"garbage answers", [] {}, {answers_server, answers.address().ca}, kLast, kLast - 5},
-      {"huge answers", [] {}, huge.address(), 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
