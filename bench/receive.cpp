@@ -3,6 +3,9 @@
 // reused plain libcurl handle, each stored with a write and an atomic rename, and flushed to disk
 // once at the end. Case 1: 500 new messages, 10 password profiles of which only the last fits.
 // Case 2: 200 new messages into a store that already holds 5 000 received messages.
+// Case 3: 300 new messages over a network of 10 and of 50 ms one way (a loopback proxy that
+// delays every chunk): the run fetching ahead against one that fetches one number per round
+// trip, in round trips (time less key derivation, over 2 x one way).
 //
 // usage: bench_receive [REPETITIONS]   (default 7; the median of them is reported)
 //
@@ -30,6 +33,7 @@
 
 #include "crypto/digests.h"
 #include "crypto/message_cipher.h"
+#include "delay_proxy.h"
 #include "mailbox/mailbox_client.h"
 #include "mailbox/message_receiver.h"
 #include "mailbox/ui_services.h"
@@ -48,6 +52,8 @@ using velkorant::Message;
 constexpr int kPort = 18643;
 constexpr int kProfiles = 10;
 constexpr double kTargetRatio = 3.0;
+constexpr int kNetworkMessages = 300;
+constexpr double kTargetRoundTrips = 12.0;
 constexpr const char* kRightPassword = "clave compartida con Hannah";
 
 double Ms(std::chrono::nanoseconds d) {
@@ -353,7 +359,8 @@ void Fault(const std::string& what) {
 }
 
 ReceiveResult RunReceive(const ServerAddress& address, const Mailbox& box, const fs::path& dir,
-                         const fs::path& prefilled, int prefill_count) {
+                         const fs::path& prefilled, int prefill_count,
+                         int window = velkorant::MessageReceiver::kMaxFetchWindow) {
   fs::create_directories(dir);
   if (!prefilled.empty())
     fs::copy_file(prefilled, dir / velkorant::kReceivedMessagesFile);
@@ -388,6 +395,7 @@ ReceiveResult RunReceive(const ServerAddress& address, const Mailbox& box, const
   // As in the program, the store was loaded at start-up before any run.
   store.LoadMessageStore();
   velkorant::MessageReceiver receiver(client, settings, settings_store, store, passwords);
+  receiver.SetFetchWindowLimit(window);
   // The program's handle has usually met the server before; so has the baseline's.
   std::string warm;
   if (downloader.FetchToMemory("https://" + address.server + "comprobar_conexion_servidor.php",
@@ -553,6 +561,39 @@ void RunCase(const char* title, const ServerAddress& address, const Mailbox& box
   }
 }
 
+// Each run is alone on its network; one of each is enough, as the round trips outweigh the rest.
+void RunNetworkCase(const ServerAddress& address, const Mailbox& box, const fs::path& root) {
+  std::printf("\nCase 3: %d new messages over a network (delaying proxy), 10 profiles\n",
+              kNetworkMessages);
+  std::printf(
+      "  round trips = (run time - key derivation) / (2 x one way); the run includes\n"
+      "  the mailbox check; connections are warmed before the clock starts\n");
+  for (const int one_way : {10, 50}) {
+    const velkorant::bench::DelayProxy proxy(kPort, std::chrono::milliseconds(one_way));
+    const ServerAddress far{"localhost:" + std::to_string(proxy.port()) + "/velkorant/",
+                            address.ca};
+    double trips[2] = {};
+    for (const int window : {1, velkorant::MessageReceiver::kMaxFetchWindow}) {
+      const ReceiveResult run = RunReceive(
+          far, box, root / ("net-" + std::to_string(one_way) + "-" + std::to_string(window)),
+          fs::path(), 0, window);
+      const double ms = run.total_ms - Ms(run.stats.derive);
+      trips[window == 1 ? 0 : 1] = ms / (2.0 * one_way);
+      std::printf("  %2d ms one way, %-28s %8.1f ms  (derive %.1f ms)  %6.1f round trips\n",
+                  one_way, window == 1 ? "one number per round trip" : "fetching ahead",
+                  run.total_ms, Ms(run.stats.derive), trips[window == 1 ? 0 : 1]);
+    }
+    std::printf(
+        "  %2d ms one way: fetching ahead %.1fx faster, %.1f round trips (target <= %.0f) %s\n",
+        one_way, trips[0] / trips[1], trips[1], kTargetRoundTrips,
+        trips[1] <= kTargetRoundTrips ? "ok" : "MISSED");
+    if (trips[1] > kTargetRoundTrips) {
+      std::printf("TARGET MISSED: Case 3: %.1f round trips at %d ms one way (target <= %.0f)\n",
+                  trips[1], one_way, kTargetRoundTrips);
+    }
+  }
+}
+
 int Run(int repetitions) {
   const fs::path root =
       fs::temp_directory_path() / ("velkorant-bench-receive-" + std::to_string(::getpid()));
@@ -572,6 +613,8 @@ int Run(int repetitions) {
                                        "bench_receptor_500_" + tag, 500, key);
     const Mailbox box200 = MakeMailbox(address, root / "server", root / "setup",
                                        "bench_receptor_200_" + tag, 200, key);
+    const Mailbox box300 = MakeMailbox(address, root / "server", root / "setup",
+                                       "bench_receptor_300_" + tag, kNetworkMessages, key);
     const auto prefill_start = Clock::now();
     const fs::path prefilled = MakePrefilledStore(root / "prefill", 5000);
     const double prefill_ms = Ms(Clock::now() - prefill_start);
@@ -593,6 +636,7 @@ int Run(int repetitions) {
             root / "case1", repetitions, fs::path(), 0);
     RunCase("Case 2: 200 new messages into a store of 5 000 received", address, box200,
             root / "case2", repetitions, prefilled, 5000);
+    RunNetworkCase(address, box300, root / "case3");
     keep = g_faults > 0;
   }
   if (keep) {

@@ -42,7 +42,11 @@ ResultClass ClassifyResult(ResultCode code) {
 }
 
 std::string FailureReason(const UrlDownloader& downloader) {
-  switch (downloader.last_failure()) {
+  return FailureReason(downloader.last_failure(), downloader.last_http_status());
+}
+
+std::string FailureReason(DownloadFailure failure, long http_status) {
+  switch (failure) {
     case DownloadFailure::kNone:
       return {};
     case DownloadFailure::kInvalidAddress:
@@ -58,8 +62,7 @@ std::string FailureReason(const UrlDownloader& downloader) {
     case DownloadFailure::kHttpNotFound:
       return T("el servidor no encuentra lo pedido: HTTP 404");
     case DownloadFailure::kHttpStatus:
-      return T("el servidor responde con el código HTTP ") +
-             std::to_string(downloader.last_http_status());
+      return T("el servidor responde con el código HTTP ") + std::to_string(http_status);
     case DownloadFailure::kTimeout:
       return T("el servidor no responde a tiempo");
     case DownloadFailure::kTls:

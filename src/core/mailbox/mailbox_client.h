@@ -26,6 +26,7 @@ ResultClass ClassifyResult(ResultCode code);
 // Why the downloader's last request failed, in the user's words ("el servidor no responde a
 // tiempo"); empty after a success.
 std::string FailureReason(const UrlDownloader& downloader);
+std::string FailureReason(DownloadFailure failure, long http_status);
 
 // The terminal (and message box) text of a failed request of this kind, with the reason in
 // brackets after it when one is given; empty for a reached one and for a message file that is

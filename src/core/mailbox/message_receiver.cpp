@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <charconv>
+#include <deque>
+#include <iterator>
 #include <limits>
 #include <thread>
 
@@ -101,21 +103,12 @@ std::optional<Message> MessageReceiver::Decrypt(std::string_view transport, KeyC
   return std::nullopt;
 }
 
-MessageReceiver::DownloadOutcome MessageReceiver::DownloadMessage(std::int32_t number) {
+MessageReceiver::DownloadOutcome MessageReceiver::TakeAnswer(std::int32_t number,
+                                                             UrlDownloader::FetchResult answer) {
   downloaded_.reset();
-  const std::string url = "https://" + settings_.server_name +
-                          MailboxFolderName(settings_.user_name) + "/msj_" +
-                          std::to_string(number) + "_datos.cry";
-  ResultCode code;
-  {
-    Stopwatch time(stats_.download);
-    // Kept in memory: a run reads hundreds of these, and a file per message would cost more than
-    // fetching it.
-    std::string body;
-    code = client_.downloader().FetchToMemory(url, body, kMaxMessageBytes);
-    if (code == kResultOk)
-      downloaded_ = std::move(body);
-  }
+  const ResultCode code = answer.code;
+  if (code == kResultOk)
+    downloaded_ = std::move(answer.body);
   if (code == kCannotLoadData) {
     // Anyone may post to any mailbox: an oversized file must neither stop every later run here
     // nor fill the store.
@@ -125,8 +118,8 @@ MessageReceiver::DownloadOutcome MessageReceiver::DownloadMessage(std::int32_t n
   }
   const ResultClass result = ClassifyResult(code);
   if (result == ResultClass::kConnectionFailure || result == ResultClass::kCodedFailure) {
-    client_.ui().LogTerminal(
-        FailureText(RequestKind::kMessageFile, code, FailureReason(client_.downloader())));
+    client_.ui().LogTerminal(FailureText(RequestKind::kMessageFile, code,
+                                         FailureReason(answer.failure, answer.http_status)));
   }
   if (downloaded_)
     return DownloadOutcome::kDownloaded;
@@ -313,10 +306,37 @@ bool MessageReceiver::ReceiveMessages() {
   };
   begin();
   auto batch_started = Clock::now();
+  const std::string folder_url =
+      "https://" + settings_.server_name + MailboxFolderName(settings_.user_name) + "/msj_";
+  // Answers fetched ahead for the numbers after `number`, in order.
+  std::deque<UrlDownloader::FetchResult> ahead;
+  int window = std::min(kFirstFetchWindow, window_limit_);
+  ui.ShowReceiveProgress(0);
   while (!failed && fresh.fetched < kMaxMessagesPerRun &&
          number < std::numeric_limits<std::int32_t>::max()) {
+    if (ahead.empty()) {
+      const int count = std::min({window, kMaxMessagesPerRun - fresh.fetched,
+                                  std::numeric_limits<std::int32_t>::max() - number});
+      std::vector<std::string> urls;
+      for (int i = 1; i <= count; ++i)
+        urls.push_back(folder_url + std::to_string(number + i) + "_datos.cry");
+      {
+        Stopwatch time(stats_.download);
+        // Kept in memory: a run reads hundreds of these, and a file per message would cost more
+        // than fetching it.
+        std::ranges::move(client_.downloader().FetchAll(urls, kMaxMessageBytes),
+                          std::back_inserter(ahead));
+      }
+      const bool all_there = std::ranges::all_of(ahead, [](const auto& answer) {
+        return answer.code == kResultOk || answer.code == kCannotLoadData;
+      });
+      if (all_there)
+        window = std::min(2 * window, window_limit_);
+    }
     ++number;
-    const DownloadOutcome outcome = DownloadMessage(number);
+    UrlDownloader::FetchResult answer = std::move(ahead.front());
+    ahead.pop_front();
+    const DownloadOutcome outcome = TakeAnswer(number, std::move(answer));
     if (outcome != DownloadOutcome::kDownloaded && outcome != DownloadOutcome::kDiscarded)
       break;
     ++fresh.fetched;
@@ -326,6 +346,7 @@ bool MessageReceiver::ReceiveMessages() {
       if (StoreDownloadedMessage(keys) != Stored::kDecrypted)
         ++fresh.undecrypted;
     }
+    ui.ShowReceiveProgress(fresh.fetched);
     if (fresh.fetched - committed.fetched >= kBatchSize ||
         Clock::now() - batch_started >= kBatchTime) {
       if (commit()) {

@@ -1,14 +1,18 @@
 #pragma once
 
-// Receiving: the messages of the own mailbox are fetched one number after the other from the
-// received counter on, tried with every password of the password list, and stored decrypted or,
-// when no password fits, as undecrypted messages that a later retry may still open.
+// Receiving: the messages of the own mailbox are taken one number after the other from the
+// received counter on, up to the first number that is not there, tried with every password of
+// the password list, and stored decrypted or, when no password fits, as undecrypted messages
+// that a later retry may still open. The numbers are fetched ahead, many per round trip, in a
+// window that grows while every answer is a message; the answers are still taken strictly in
+// number order, and those beyond the first missing number are thrown away.
 //
 // A run is crash-safe: what it stores is written in batches, each made durable before the
 // counter that skips its messages moves, with a marker in the settings store that tells a later
 // run whether an interrupted batch reached the disk. So a message is never lost and never
 // stored twice, and the counter lags the stored messages by one batch at most.
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -37,6 +41,9 @@ class MessageReceiver {
   // The server takes messages of up to 64 000 hexadecimal digits; a real one is far shorter.
   // Anything longer is no message of ours, and no store should have to hold it.
   static constexpr std::size_t kMaxMessageBytes = 64'000;
+  // Numbers asked for at once: few at first, so an empty mailbox costs little, then doubling.
+  static constexpr int kFirstFetchWindow = 4;
+  static constexpr int kMaxFetchWindow = 64;
 
   // kDiscarded: a file that can be no message (too long); counted as fetched, never stored.
   enum class DownloadOutcome { kDownloaded, kAbsent, kFailed, kDiscarded };
@@ -60,7 +67,8 @@ class MessageReceiver {
   // another process receives into the same folder. Nothing is fetched unless the counter can be
   // read and written: otherwise every run would store the same messages again.
   bool ReceiveMessages();
-  DownloadOutcome DownloadMessage(std::int32_t number);
+  // At most this many numbers fetched at once (1: one per round trip), for measurements.
+  void SetFetchWindowLimit(int limit) { window_limit_ = std::clamp(limit, 1, kMaxFetchWindow); }
   // Tries the passwords on the stored undecrypted messages; true when one was decrypted now.
   bool RetryUndecryptedMessages();
 
@@ -83,6 +91,9 @@ class MessageReceiver {
 
   // The record of the first password whose decryption is an acceptable message text.
   std::optional<Message> Decrypt(std::string_view transport, KeyCache& keys);
+  // The answer for `number`, as the run takes it: kept for StoreDownloadedMessage, or said why
+  // not in the terminal.
+  DownloadOutcome TakeAnswer(std::int32_t number, UrlDownloader::FetchResult answer);
   Stored StoreDownloadedMessage(KeyCache& keys);
   // Makes the stored batch durable, then moves the counter past it; false (with the reason in
   // the terminal) when the messages or the counter could not be written.
@@ -99,7 +110,8 @@ class MessageReceiver {
   SettingsStore& settings_store_;
   MessageStore& store_;
   const PasswordList& passwords_;
-  std::optional<std::string> downloaded_;  // the message of the last DownloadMessage
+  std::optional<std::string> downloaded_;  // the message of the last TakeAnswer
+  int window_limit_ = kMaxFetchWindow;
   std::uint32_t batch_first_ = 0;
   std::uint32_t batch_last_ = 0;
   RunStatistics stats_;

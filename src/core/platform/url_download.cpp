@@ -14,20 +14,38 @@ struct CurlDeleter {
   void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
 };
 
-struct Transfer {
-  std::string& body;
-  std::size_t limit;
+struct MultiDeleter {
+  void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
+};
+
+// One request of a FetchAll; leaves the pool when it goes, so its handle is never freed while the
+// pool still holds it.
+struct Request {
+  CURLM* multi = nullptr;
+  std::unique_ptr<CURL, CurlDeleter> easy;
+  std::string body;
+  std::size_t limit = 0;
   bool too_large = false;
+  bool done = false;
+  CURLcode code = CURLE_OK;
+
+  Request() = default;
+  Request(const Request&) = delete;
+  Request& operator=(const Request&) = delete;
+  ~Request() {
+    if (multi != nullptr && easy)
+      curl_multi_remove_handle(multi, easy.get());
+  }
 };
 
 std::size_t WriteBody(char* data, std::size_t size, std::size_t count, void* user) {
-  auto& transfer = *static_cast<Transfer*>(user);
+  auto& request = *static_cast<Request*>(user);
   const std::size_t bytes = size * count;
-  if (transfer.body.size() + bytes > transfer.limit) {
-    transfer.too_large = true;
+  if (request.body.size() + bytes > request.limit) {
+    request.too_large = true;
     return 0;  // aborts the transfer
   }
-  transfer.body.append(data, bytes);
+  request.body.append(data, bytes);
   return bytes;
 }
 
@@ -78,8 +96,8 @@ void GlobalInitOnce() {
 
 }  // namespace
 
-struct UrlDownloader::Handle {
-  std::unique_ptr<CURL, CurlDeleter> curl;
+struct UrlDownloader::Pool {
+  std::unique_ptr<CURLM, MultiDeleter> multi;
 };
 
 ResultCode ResultCodeOf(DownloadFailure failure) {
@@ -117,71 +135,116 @@ std::string FormatResultCode(ResultCode code) {
 }
 
 UrlDownloader::UrlDownloader(DownloadLimits limits)
-    : handle_(std::make_unique<Handle>()), limits_(limits) {
+    : pool_(std::make_unique<Pool>()), limits_(limits) {
   GlobalInitOnce();
-  handle_->curl.reset(curl_easy_init());
+  pool_->multi.reset(curl_multi_init());
+  if (CURLM* multi = pool_->multi.get()) {
+    curl_multi_setopt(multi, CURLMOPT_PIPELINING, CURLPIPE_MULTIPLEX);
+    curl_multi_setopt(multi, CURLMOPT_MAX_HOST_CONNECTIONS, kMaxHostConnections);
+    // Kept open between calls: the next request, or the next receive run, needs no handshake.
+    curl_multi_setopt(multi, CURLMOPT_MAXCONNECTS, kMaxHostConnections + 2);
+  }
 }
 
 UrlDownloader::~UrlDownloader() = default;
 
-DownloadFailure UrlDownloader::Perform(const std::string& url, std::string& body,
-                                       std::size_t max_bytes) {
-  last_http_status_ = 0;
-  CURL* curl = handle_->curl.get();
-  if (curl == nullptr || cancelled_)
-    return DownloadFailure::kTransfer;
-  Transfer transfer{body, max_bytes};
-
-  // Options are set afresh for every request; the handle keeps connections and the CA cache.
-  curl_easy_reset(curl);
-  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "https");
-  curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "https");
-  curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 5L);
-  curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
-  curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
-  if (const char* bundle = std::getenv("CURL_CA_BUNDLE"); bundle != nullptr && *bundle != '\0') {
-    curl_easy_setopt(curl, CURLOPT_CAINFO, bundle);
+std::vector<UrlDownloader::FetchResult> UrlDownloader::FetchAll(
+    const std::vector<std::string>& urls, std::size_t max_bytes) {
+  if (max_bytes == 0)
+    max_bytes = limits_.max_answer_bytes;
+  CURLM* multi = pool_->multi.get();
+  std::vector<Request> requests(urls.size());
+  const char* bundle = std::getenv("CURL_CA_BUNDLE");
+  for (std::size_t i = 0; i < urls.size() && multi != nullptr && !cancelled_; ++i) {
+    Request& request = requests[i];
+    request.limit = max_bytes;
+    request.easy.reset(curl_easy_init());
+    CURL* curl = request.easy.get();
+    if (curl == nullptr)
+      continue;
+    curl_easy_setopt(curl, CURLOPT_URL, urls[i].c_str());
+    curl_easy_setopt(curl, CURLOPT_PRIVATE, &request);
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "https");
+    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "https");
+    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 5L);
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
+    if (bundle != nullptr && *bundle != '\0')
+      curl_easy_setopt(curl, CURLOPT_CAINFO, bundle);
+    // Many requests on one TLS connection; each waits for the first to learn whether the server
+    // multiplexes rather than opening a connection of its own.
+    curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_2TLS));
+    curl_easy_setopt(curl, CURLOPT_PIPEWAIT, 1L);
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS,
+                     static_cast<long>(limits_.connect_timeout.count()));
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(limits_.total_timeout.count()));
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME,
+                     std::max(1L, static_cast<long>(limits_.stall_timeout.count() / 1000)));
+    curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(max_bytes));
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &WriteBody);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &request);
+    curl_easy_setopt(curl, CURLOPT_USERAGENT, "Velkorant/1.1");
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &CheckCancelled);
+    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &cancelled_);
+    if (curl_multi_add_handle(multi, curl) == CURLM_OK)
+      request.multi = multi;
   }
-  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS,
-                   static_cast<long>(limits_.connect_timeout.count()));
-  curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(limits_.total_timeout.count()));
-  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME,
-                   std::max(1L, static_cast<long>(limits_.stall_timeout.count() / 1000)));
-  curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(max_bytes));
-  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &WriteBody);
-  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer);
-  curl_easy_setopt(curl, CURLOPT_USERAGENT, "Velkorant/1.1");
-  curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
-  curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &CheckCancelled);
-  curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &cancelled_);
 
-  const CURLcode code = curl_easy_perform(curl);
-  curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &last_http_status_);
+  // Every transfer ends by its own time-outs; the short wait only lets a Cancel() be seen.
+  for (int running = 1; running > 0 && !cancelled_;) {
+    if (curl_multi_perform(multi, &running) != CURLM_OK)
+      break;
+    int queued = 0;
+    while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
+      if (message->msg != CURLMSG_DONE)
+        continue;
+      Request* request = nullptr;
+      curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &request);
+      if (request != nullptr) {
+        request->done = true;
+        request->code = message->data.result;
+      }
+    }
+    if (running > 0 && curl_multi_poll(multi, nullptr, 0, 100, nullptr) != CURLM_OK)
+      break;
+  }
 
-  if (transfer.too_large)
-    return DownloadFailure::kTooLong;
-  if (code != CURLE_OK)
-    return FromCurl(code);
-  if (last_http_status_ == 404)
-    return DownloadFailure::kHttpNotFound;
-  if (last_http_status_ < 200 || last_http_status_ >= 300)
-    return DownloadFailure::kHttpStatus;
-  return DownloadFailure::kNone;
+  std::vector<FetchResult> results(urls.size());
+  for (std::size_t i = 0; i < urls.size(); ++i) {
+    Request& request = requests[i];
+    FetchResult& result = results[i];
+    if (request.done && request.easy)
+      curl_easy_getinfo(request.easy.get(), CURLINFO_RESPONSE_CODE, &result.http_status);
+    if (!request.done)
+      result.failure = DownloadFailure::kTransfer;  // never started, or cancelled
+    else if (request.too_large)
+      result.failure = DownloadFailure::kTooLong;
+    else if (request.code != CURLE_OK)
+      result.failure = FromCurl(request.code);
+    else if (result.http_status == 404)
+      result.failure = DownloadFailure::kHttpNotFound;
+    else if (result.http_status < 200 || result.http_status >= 300)
+      result.failure = DownloadFailure::kHttpStatus;
+    result.code = ResultCodeOf(result.failure);
+    // An error status's body is the server's word on it; anything cut short is nobody's answer.
+    if (result.code == kResultOk || result.code == kDataNotAvailable ||
+        result.code == kObjectNotFound)
+      result.body = std::move(request.body);
+  }
+  return results;
 }
 
 ResultCode UrlDownloader::FetchToMemory(const std::string& url, std::string& body,
                                         std::size_t max_bytes) {
-  body.clear();
-  last_failure_ = Perform(url, body, max_bytes != 0 ? max_bytes : limits_.max_answer_bytes);
-  const ResultCode code = ResultCodeOf(last_failure_);
-  // An error status's body is the server's word on it; anything cut short is nobody's answer.
-  if (code != kResultOk && code != kDataNotAvailable && code != kObjectNotFound)
-    body.clear();
-  return code;
+  FetchResult result = std::move(FetchAll({url}, max_bytes).front());
+  body = std::move(result.body);
+  last_failure_ = result.failure;
+  last_http_status_ = result.http_status;
+  return result.code;
 }
 
 }  // namespace velkorant

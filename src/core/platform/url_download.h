@@ -27,6 +27,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace velkorant {
 
@@ -78,11 +79,24 @@ struct DownloadLimits {
   std::size_t max_answer_bytes = 1 << 20;
 };
 
-// One reused connection handle, so repeated requests to the server reuse the TLS session and the
-// loaded CA store. CURL_CA_BUNDLE names a private CA (as for the curl tool); the usual proxy
-// variables apply. Nothing is cached locally.
+// One connection pool for every request, kept between calls, so repeated requests to the server
+// reuse the TLS connection and the loaded CA store. Requests made together share one HTTP/2
+// connection where the server speaks it, else up to kMaxHostConnections HTTP/1.1 ones.
+// CURL_CA_BUNDLE names a private CA (as for the curl tool); the usual proxy variables apply.
+// Nothing is cached locally. One thread at a time fetches; Cancel() may come from any thread.
 class UrlDownloader {
  public:
+  static constexpr long kMaxHostConnections = 6;
+
+  // One answer of FetchAll: what FetchToMemory, last_failure() and last_http_status() would
+  // have given for it.
+  struct FetchResult {
+    ResultCode code = kResultOk;
+    std::string body;
+    DownloadFailure failure = DownloadFailure::kNone;
+    long http_status = 0;
+  };
+
   explicit UrlDownloader(DownloadLimits limits = {});
   ~UrlDownloader();
   UrlDownloader(const UrlDownloader&) = delete;
@@ -91,6 +105,10 @@ class UrlDownloader {
   // `body` receives the answer the server sent, whole, also with an error status (a refusal's
   // text); it is empty when no complete answer of at most `max_bytes` (0: the limits' cap) came.
   ResultCode FetchToMemory(const std::string& url, std::string& body, std::size_t max_bytes = 0);
+  // All the URLs at once, the answers in the order of the URLs; each request is bounded by the
+  // limits as if it were alone.
+  std::vector<FetchResult> FetchAll(const std::vector<std::string>& urls,
+                                    std::size_t max_bytes = 0);
 
   // The HTTP status of the last request (0 when none was received).
   long last_http_status() const { return last_http_status_; }
@@ -104,10 +122,8 @@ class UrlDownloader {
   bool cancelled() const { return cancelled_; }
 
  private:
-  DownloadFailure Perform(const std::string& url, std::string& body, std::size_t max_bytes);
-
-  struct Handle;
-  std::unique_ptr<Handle> handle_;
+  struct Pool;
+  std::unique_ptr<Pool> pool_;
   DownloadLimits limits_;
   long last_http_status_ = 0;
   DownloadFailure last_failure_ = DownloadFailure::kNone;

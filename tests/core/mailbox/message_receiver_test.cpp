@@ -6,6 +6,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <fstream>
+#include <functional>
+#include <limits>
+#include <thread>
 
 #include "crypto/digests.h"
 #include "support/cli_runner.h"
@@ -52,6 +55,28 @@ class ReceiverTest : public ::testing::Test {
   }
   std::int32_t Counter() {
     return settings_store_.ReadInt(kOptionsSection, kReceivedCounterEntry, -100).value();
+  }
+  struct Outcome {
+    std::string file;  // the received messages, as stored
+    std::int32_t counter;
+    std::vector<std::string> lines;
+    bool operator==(const Outcome&) const = default;
+  };
+  // A run of a receiver of its own, fetching at most `window` numbers at once.
+  Outcome Receive(int window, testing::RecordingUi& ui, UrlDownloader& downloader) {
+    MailboxClient client(settings_, ui, downloader);
+    MessageStore store(".");
+    MessageReceiver receiver(client, settings_, settings_store_, store, passwords_);
+    receiver.SetFetchWindowLimit(window);
+    receiver.ReceiveMessages();
+    std::ifstream file(std::string(kReceivedMessagesFile), std::ios::binary);
+    return {{std::istreambuf_iterator<char>(file), {}}, Counter(), ui.lines};
+  }
+  static std::vector<std::string> SubjectsUpTo(int last) {
+    std::vector<std::string> subjects;
+    for (int n = 1; n <= last; ++n)
+      subjects.push_back("asunto " + std::to_string(n));
+    return subjects;
   }
 
   testing::LocalServer local_;
@@ -164,6 +189,104 @@ TEST_F(ReceiverTest, RunsEndAtTheFirstBatchThatCannotBeWritten) {
     EXPECT_EQ(ui_.lines.back() == count + " nuevos mensajes, " + count + " sin desencriptar",
               stored > 0);
   }
+}
+
+// Fetching ahead stores what fetching one number per round trip stores, byte for byte, and says
+// the same: answers beyond the first missing number count for nothing, and the run's bound holds.
+TEST_F(ReceiverTest, FetchingAheadStoresWhatOneAtATimeStores) {
+  SetCipherDiagnosticSink([](std::string_view) {});
+  const testing::HostileServer answers("answers");  // "si" to the mailbox check, then garbage
+  const auto garbage = [this](int first, int last, std::size_t size) {
+    for (int n = first; n <= last; ++n)
+      std::ofstream(Mailbox() / ("msj_" + std::to_string(n) + "_datos.cry"))
+          << std::string(size, 'F');
+  };
+  constexpr std::int32_t kLast = std::numeric_limits<std::int32_t>::max();
+  std::string answers_server = answers.address().server;
+  answers_server.replace(answers_server.find("velkorant"), 9, "si");
+  struct Case {
+    std::string name;
+    std::function<void()> add;  // to the mailbox of the rows before
+    testing::ServerAddress server;
+    std::int32_t counter;
+    std::int32_t start = 0;
+  };
+  const Case cases[] = {
+      {"empty", [] {}, local_.address, 0},
+      {"gap", [&] { Post(1), Post(2), Post(4); }, local_.address, 2},
+      {"undecrypted, too long", [&] { Post(3, "otra"), garbage(5, 5, 64'001), garbage(6, 6, 64); },
+       local_.address, 6},
+      {"more than a run takes", [&] { garbage(7, 1001, 64); }, local_.address, 1000},
+      // Numbers end before the run's bound does.
+      {"garbage answers", [] {}, {answers_server, answers.address().ca}, kLast, kLast - 5},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    c.add();
+    const testing::ScopedCaBundle ca(c.server.ca);
+    settings_.server_name = c.server.server;
+    std::vector<Outcome> outcomes;
+    for (const int window : {1, MessageReceiver::kMaxFetchWindow}) {
+      fs::remove(kReceivedMessagesFile);
+      ASSERT_TRUE(settings_store_.WriteInt(kOptionsSection, kReceivedCounterEntry, c.start));
+      testing::RecordingUi ui;
+      UrlDownloader downloader;
+      outcomes.push_back(Receive(window, ui, downloader));
+    }
+    EXPECT_EQ(outcomes[0], outcomes[1]);
+    EXPECT_EQ(outcomes[1].counter, c.counter);
+  }
+}
+
+// A cancel from another thread (the program quits) ends a run that waits on an answer that never
+// comes, and one in full flow, at once; what they stored stays, counted, and the next run goes on
+// from there without losing or repeating a message.
+TEST_F(ReceiverTest, CancelledRunsEndAtOnceAndLoseNothing) {
+  for (int n = 1; n <= 300; ++n)
+    Post(n);
+  const testing::HostileServer endless("endless");
+  std::ofstream("ca.pem") << std::ifstream(local_.address.ca).rdbuf()
+                          << std::ifstream(endless.address().ca).rdbuf();
+  const testing::ScopedCaBundle ca((fs::current_path() / "ca.pem").string());
+  struct CancellingUi : testing::RecordingUi {
+    std::function<void()> on_reset;
+    std::function<void(int)> on_progress;
+    void ResetFilters() override { on_reset(); }
+    void ShowReceiveProgress(int fetched) override { on_progress(fetched); }
+  };
+  // The mid-flow cancel comes at message 100, and the window of 64 under way is still taken.
+  for (const int stored : {0, 124}) {
+    SCOPED_TRACE(stored);
+    UrlDownloader downloader;
+    std::jthread canceller;
+    CancellingUi ui;
+    ui.on_reset = [&] {
+      if (stored == 0)  // past the mailbox check: the message files never come
+        settings_.server_name = endless.address().server;
+    };
+    ui.on_progress = [&](int fetched) {
+      if (stored == 0 && fetched == 0) {
+        canceller = std::jthread([&] {
+          std::this_thread::sleep_for(std::chrono::milliseconds(300));
+          downloader.Cancel();
+        });
+      } else if (fetched == 100) {
+        std::jthread([&] { downloader.Cancel(); }).join();
+      }
+    };
+    const auto start = std::chrono::steady_clock::now();
+    const Outcome run = Receive(MessageReceiver::kMaxFetchWindow, ui, downloader);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    settings_.server_name = local_.address.server;
+    EXPECT_EQ(run.counter, stored);
+    EXPECT_THAT(Subjects(), ::testing::ContainerEq(SubjectsUpTo(stored)));
+    EXPECT_THAT(run.lines,
+                ::testing::Contains(::testing::HasSubstr("se ha cortado la comunicación")));
+  }
+  testing::RecordingUi ui;
+  UrlDownloader downloader;
+  EXPECT_EQ(Receive(MessageReceiver::kMaxFetchWindow, ui, downloader).counter, 300);
+  EXPECT_THAT(Subjects(), ::testing::ContainerEq(SubjectsUpTo(300)));
 }
 
 // A counter that says nothing of what is stored, or that cannot be written, stops receiving: any
