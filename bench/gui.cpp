@@ -4,8 +4,9 @@
 //
 // Then the window during receive runs: the longest stall of its event loop (the worst lateness of
 // a 10 ms timer) while the receive button fetches 300 messages from the local mailbox server at
-// 50 ms one way, and while a run waits on a server that never answers; and how long quitting
-// takes during such a run. Starts its own server with mailbox-server/run-local on port 18644 and
+// 50 ms one way (and what the status bar counted), and while a run waits on a server that never
+// answers; how long quitting takes during either, and that the run cut short stored exactly the
+// messages its counter skips. Starts its own server with mailbox-server/run-local on port 18644 and
 // stops it at the end.
 
 #include <netinet/in.h>
@@ -14,6 +15,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -225,6 +227,9 @@ struct Stall {
   double run_ms = 0;
   double quit_ms = -1;  // when the window was closed during the run
   int rows = 0;
+  int counted = 0;  // the most the status bar's progress counted
+  int stored = 0;   // received messages in the store afterwards
+  int counter = 0;  // the received counter afterwards
 };
 
 // One receive run through the window's button, against `server`; with `quit_after`, the window
@@ -260,6 +265,9 @@ Stall MeasureRun(const std::string& user, const std::string& server,
   });
   clock.start();
   tick.start(10);
+  QObject::connect(app.main_frame()->findChild<QProgressBar*>(QStringLiteral("1")),
+                   &QProgressBar::valueChanged,
+                   [&](int fetched) { stall.counted = std::max(stall.counted, fetched); });
   view.controls().receive->click();
   if (quit_after.count() > 0) {
     QTest::qWait(static_cast<int>(quit_after.count()));
@@ -273,6 +281,11 @@ Stall MeasureRun(const std::string& user, const std::string& server,
   stall.run_ms = static_cast<double>(clock.elapsed());
   QTest::qWait(50);
   stall.rows = view.list().model().rowCount();
+  MessageStore store(".");
+  store.LoadMessageStore();
+  stall.stored = static_cast<int>(store.messages().size());
+  SettingsStore settings;
+  stall.counter = LoadSettings(settings).value_or(Settings{}).received_counter;
   return stall;
 }
 
@@ -294,6 +307,12 @@ void MeasureRuns() {
   PrintRun("300 messages at 50 ms one way", slow, "on the GUI thread it was 38.9 s");
   if (slow.rows != kRunMessages)
     std::printf("  STORED %d MESSAGES, NOT %d\n", slow.rows, kRunMessages);
+  std::printf("  the status bar counted %d of them\n", slow.counted);
+  const Stall cut = MeasureRun(user, "localhost:" + std::to_string(proxy.port()) + "/velkorant/",
+                               std::chrono::milliseconds(900));
+  std::printf("quitting 0.9 s into that run: %6.1f ms; %d messages stored, counter at %d%s\n",
+              cut.quit_ms, cut.stored, cut.counter,
+              cut.stored == cut.counter ? "" : "  (LOST OR REPEATED MESSAGES)");
 
   // Takes connections and never answers: nothing accepts them, the kernel does.
   const int silent = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
