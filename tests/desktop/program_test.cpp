@@ -51,7 +51,6 @@ TEST_F(WindowTest, LaterStartsInTheFolderAskTheOpenWindow) {
       QTest::qWaitFor([&] { return frame()->isActiveWindow() && !frame()->isMinimized(); }, 5000));
   elsewhere.hide();
   EXPECT_EQ(RunProgram(work, {"--receive"}).first, 0);  // once the window's own run is over
-  WaitForFlows();
   EXPECT_EQ(runner_.Captions(), QStringList{U("Error de conexión.")});
   WriteSettings({.user = ""});  // refused, as the button is, without a user name
   view()->ReloadSettings();

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QEventLoop>
 #include <QPushButton>
 #include <QTextStream>
 #include <chrono>
@@ -95,6 +96,15 @@ bool AnswerInstanceRequest(MSJPRVApp* program, InstanceChannel::Request request)
   if (!view.controls().receive->isEnabled())
     return false;
   view.OnReceiveMessages();
+  // The later start ends when the run has, so a script can go on to read what it stored. The
+  // window goes on meanwhile; quitting ends the run, and this wait with it.
+  QEventLoop run;
+  QObject::connect(&view.flows(), &FlowRunner::busyChanged, &run, [&run](bool busy) {
+    if (!busy)
+      run.quit();
+  });
+  if (view.flows().busy())
+    run.exec();
   return true;
 }
 
