@@ -2,10 +2,9 @@
 """hostile_server.py MODE [--lifetime SECONDS]: a misbehaving mailbox server of 127.0.0.1 (HTTPS,
 a certificate of its own) that prints "server=127.0.0.1:PORT/velkorant/" and "ca=PATH" and serves
 until killed or for 300 s. MODE: answers (a script answers the percent-decoded last folder of the
-address: .../si%0A/existe_buzon.php says "si\\n"), huge (10 MiB), endless (a byte a second),
-plain (plain HTTP where TLS is expected) or silent (takes connections and never sends a byte)."""
+address: .../si%0A/existe_buzon.php says "si\\n"), huge (10 MiB), endless (a byte a second) or
+plain (plain HTTP where TLS is expected)."""
 import http.server
-import socket
 import ssl
 import subprocess
 import sys
@@ -42,18 +41,6 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
 
 lifetime = float(sys.argv[sys.argv.index("--lifetime") + 1]) if "--lifetime" in sys.argv else 300
-if sys.argv[1] == "silent":
-    listener = socket.create_server(("127.0.0.1", 0))
-    listener.settimeout(lifetime)
-    print(f"server=127.0.0.1:{listener.getsockname()[1]}/velkorant/\nca=", flush=True)
-    held = []  # open and unanswered until the end
-    deadline = time.monotonic() + lifetime
-    while time.monotonic() < deadline:
-        try:
-            held.append(listener.accept()[0])
-        except OSError:
-            break
-    sys.exit(0)
 with tempfile.TemporaryDirectory(prefix="velkorant-hostile-") as folder:
     subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
                     "ec_paramgen_curve:prime256v1", "-nodes", "-keyout", f"{folder}/key.pem",
