@@ -8,6 +8,8 @@ declare(strict_types=1);
 final class MailboxStore
 {
     private const MESSAGE_FILE = '/^msj_([1-9][0-9]{0,17})_datos\.cry$/D';
+    // Beyond this many messages stored past the remembered number, one listing is cheaper.
+    private const FORWARD_LIMIT = 64;
 
     public function __construct(private readonly string $root)
     {
@@ -72,8 +74,8 @@ final class MailboxStore
             if (!flock($lock, LOCK_EX)) {
                 throw new RuntimeException("cannot lock $dir");
             }
-            $number = $this->highestNumber($dir) + 1;
-            $final = sprintf('%s/msj_%d_datos.cry', $dir, $number);
+            $number = $this->nextNumber($dir);
+            $final = $this->messagePath($dir, $number);
             $tmp = sprintf('%s/.tmp-%s', $dir, bin2hex(random_bytes(8)));
             $this->writeDurably($tmp, $data);
             // Never replace a message, even one placed there behind our back.
@@ -84,6 +86,7 @@ final class MailboxStore
             $tmp = null;
             // The rename is only a change of the folder until the folder itself is flushed.
             self::syncDirectory($dir);
+            $this->remember($dir, $number);
             return $number;
         } finally {
             if ($tmp !== null && file_exists($tmp)) {
@@ -101,6 +104,49 @@ final class MailboxStore
             throw new InvalidArgumentException('invalid mailbox folder name');
         }
         return $this->root . '/' . $folder;
+    }
+
+    private function messagePath(string $dir, int $number): string
+    {
+        return sprintf('%s/msj_%d_datos.cry', $dir, $number);
+    }
+
+    // The number after the last message, without listing the folder: .last remembers the last
+    // number given. It is trusted only when that message exists (a value ahead of the files would
+    // leave a gap that hides every later message), and only as a start: messages stored after it
+    // (a crash before .last was updated, an older server that never wrote it) are stepped over.
+    private function nextNumber(string $dir): int
+    {
+        $last = @file_get_contents($dir . '/.last');
+        if ($last === false || preg_match('/^(0|[1-9][0-9]{0,17})$/D', $last) !== 1) {
+            return $this->highestNumber($dir) + 1;
+        }
+        $number = (int) $last;
+        clearstatcache();
+        if ($number > 0 && !file_exists($this->messagePath($dir, $number))) {
+            return $this->highestNumber($dir) + 1;
+        }
+        for ($step = 0; file_exists($this->messagePath($dir, $number + 1)); $step++) {
+            if ($step === self::FORWARD_LIMIT) {
+                return $this->highestNumber($dir) + 1;
+            }
+            $number++;
+        }
+        return $number + 1;
+    }
+
+    // A replace by rename, without fsync: the message is already durable, and whatever a crash
+    // leaves here (the old value, the new one, an empty file) the checks above repair. So a
+    // failure only costs the next send a listing, and must not turn a stored message into an error.
+    private function remember(string $dir, int $number): void
+    {
+        $tmp = $dir . '/.last.new';
+        try {
+            file_put_contents($tmp, (string) $number);
+            rename($tmp, $dir . '/.last');
+        } catch (Throwable $e) {
+            error_log("velkorant: cannot remember the last number of $dir: " . $e->getMessage());
+        }
     }
 
     private function highestNumber(string $dir): int

@@ -87,13 +87,27 @@ class MessageFiles(unittest.TestCase):
         folder = new_folder()
         server.create(folder)
         texts = [ciphertext(blocks) for blocks in (1, 128, LARGEST // 32)]
-        for number, text in enumerate(texts, start=1):
-            self.assertEqual(message_number(server.send(folder, text)), number)
+        self.assertEqual([message_number(server.send(folder, text)) for text in texts], [1, 2, 3])
         for number, text in enumerate(texts, start=1):
             answer = server.message(folder, number)
             self.assertEqual(answer[:2], (200, text.encode()))
             headers = answer.headers.get("cache-control"), answer.headers.get("content-type")
             self.assertEqual(headers, ("no-store", "application/octet-stream"))
+
+    def test_next_number_whatever_last_says(self):
+        # Messages 1 to highest on disk and .last missing, behind (by more than a few steps too),
+        # ahead of the files, or not a number: never a gap, never an overwrite.
+        for highest, last in ((3, None), (5, "2"), (100, "1"), (0, "0"), (1, "0"), (3, "500"), (0, "7"),
+                              (3, "3\n"), (3, "x"), (2, ""), (3, "-1"), (2, "1" * 19)):
+            with self.subTest(highest=highest, last=last):
+                box = server.data_root / new_folder()
+                server.create(box.name)
+                for n in range(1, highest + 1):
+                    (box / f"msj_{n}_datos.cry").write_text(ciphertext(1))
+                if last is not None:
+                    (box / ".last").write_text(last)
+                numbers = [message_number(server.send(box.name, ciphertext(1))) for _ in range(2)]
+                self.assertEqual((numbers, (box / ".last").read_text()), ([highest + 1, highest + 2], str(highest + 2)))
 
     def test_nothing_else_exists_and_nothing_planted_runs(self):
         f, p, payload = new_folder(), server.prefix, b'<?php echo "EXEC" . "UTED"; ?>'
@@ -101,13 +115,13 @@ class MessageFiles(unittest.TestCase):
         # Planted behind the server's back, as if an attacker had managed to place them.
         for name in ("evil.php", "msj_1_datos.php", "msj_1_datos.cry"):
             (server.data_root / f / name).write_bytes(payload)
-        self.assertEqual(message_number(server.send(f, ciphertext(1))), 2)
+        self.assertEqual(message_number(server.send(f, ciphertext(1))), 2)  # and so .lock and .last exist
         self.assertEqual(server.message(f, 1)[:2], (200, payload))
         for target in (f"{p}{f}/msj_3_datos.cry", f"{p}{f}/msj_0_datos.cry", f"{p}{f}/msj_01_datos.cry",
-                       f"{p}{new_folder()}/msj_1_datos.cry", f"{p}{f}/", f"{p}{f}/.lock", f"{p}_test_answers/",
-                       f"{p}{f}/evil.php", f"{p}{f}/msj_1_datos.php", f"{p}{f}/evil.php/msj_1_datos.cry",
-                       f"{p}{f}/msj_1_datos.cry/evil.php", f"{p}{f}/%65vil.php", f"/{f}/evil.php",
-                       f"{p}existe_buzon.php/../{f}/evil.php", f"{p}crear_buzon.php/{f}/evil.php",
+                       f"{p}{new_folder()}/msj_1_datos.cry", f"{p}{f}/", f"{p}{f}/.lock", f"{p}{f}/.last",
+                       f"{p}_test_answers/", f"{p}{f}/evil.php", f"{p}{f}/msj_1_datos.php",
+                       f"{p}{f}/evil.php/msj_1_datos.cry", f"{p}{f}/msj_1_datos.cry/evil.php", f"{p}{f}/%65vil.php",
+                       f"/{f}/evil.php", f"{p}existe_buzon.php/../{f}/evil.php", f"{p}crear_buzon.php/{f}/evil.php",
                        f"{p}%2e%2e/lib/request.php", "/lib/request.php", f"{p}%2e%2e/public/existe_buzon.php"):
             with self.subTest(target=target):
                 self.assertEqual(server.raw(target)[:2], (404, b""))
