@@ -2,7 +2,8 @@
 """hostile_server.py MODE [--lifetime SECONDS]: a misbehaving mailbox server of 127.0.0.1 (HTTPS,
 a certificate of its own) that prints "server=127.0.0.1:PORT/velkorant/" and "ca=PATH" and serves
 until killed or for 300 s. MODE: answers (a script answers the percent-decoded last folder of the
-address: .../si%0A/existe_buzon.php says "si\\n"), huge (10 MiB), endless (a byte a second) or
+address: .../si%0A/existe_buzon.php says "si\\n"), drops (as answers, but every other request for
+a message file, the first included, loses its connection mid-answer), huge (10 MiB), endless (a byte a second) or
 plain (plain HTTP where TLS is expected)."""
 import http.server
 import ssl
@@ -22,8 +23,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def do_GET(self):
         mode = sys.argv[1]
+        asked[self.path] = asked.get(self.path, 0) + 1
+        if mode == "drops" and self.path.endswith(".cry") and asked[self.path] % 2 == 1:
+            self.wfile.write(b"HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nA")
+            self.close_connection = True
+            return
         folder = urllib.parse.unquote(self.path.split("?")[0]).split("/")[-2]
-        body = {"answers": folder.encode("latin-1"), "huge": b"A" * (10 << 20)}.get(mode, b"")
+        body = folder.encode("latin-1") if mode in ("answers", "drops") else b""
+        body = b"A" * (10 << 20) if mode == "huge" else body
         self.send_response(200)
         if mode == "endless":
             self.send_header("Transfer-Encoding", "chunked")
@@ -40,6 +47,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             pass
 
 
+asked = {}
 lifetime = float(sys.argv[sys.argv.index("--lifetime") + 1]) if "--lifetime" in sys.argv else 300
 with tempfile.TemporaryDirectory(prefix="velkorant-hostile-") as folder:
     subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",

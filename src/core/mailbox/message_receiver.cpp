@@ -43,6 +43,11 @@ Message UndecryptedRecord(std::string transport) {
   return record;
 }
 
+bool LostWithItsConnection(DownloadFailure failure) {
+  return failure == DownloadFailure::kTransfer || failure == DownloadFailure::kTls ||
+         failure == DownloadFailure::kRefused;
+}
+
 }  // namespace
 
 MessageReceiver::KeyCache::KeyCache(const PasswordList& passwords, RunStatistics& stats)
@@ -311,6 +316,7 @@ bool MessageReceiver::ReceiveMessages() {
   // Answers fetched ahead for the numbers after `number`, in order.
   std::deque<UrlDownloader::FetchResult> ahead;
   int window = std::min(kFirstFetchWindow, window_limit_);
+  std::int32_t asked_again = 0;
   ui.ShowReceiveProgress(0);
   while (!failed && fresh.fetched < kMaxMessagesPerRun &&
          number < std::numeric_limits<std::int32_t>::max()) {
@@ -332,6 +338,14 @@ bool MessageReceiver::ReceiveMessages() {
       });
       if (all_there)
         window = std::min(2 * window, window_limit_);
+    }
+    // A connection that dies under a run (reset, closed by a busy server, a new one refused)
+    // takes every answer still on it: ask again, once, from the first number it took. Fetching a
+    // message file twice is harmless.
+    if (LostWithItsConnection(ahead.front().failure) && asked_again != number + 1) {
+      asked_again = number + 1;
+      ahead.clear();
+      continue;
     }
     ++number;
     UrlDownloader::FetchResult answer = std::move(ahead.front());

@@ -61,6 +61,9 @@ class ReceiverTest : public ::testing::Test {
     std::int32_t counter;
     std::vector<std::string> lines;
     bool operator==(const Outcome&) const = default;
+    friend void PrintTo(const Outcome& o, std::ostream* out) {
+      *out << "counter " << o.counter << ", lines " << ::testing::PrintToString(o.lines);
+    }
   };
   // A run of a receiver of its own, fetching at most `window` numbers at once.
   Outcome Receive(int window, testing::RecordingUi& ui, UrlDownloader& downloader) {
@@ -195,7 +198,8 @@ TEST_F(ReceiverTest, RunsEndAtTheFirstBatchThatCannotBeWritten) {
 // the same: answers beyond the first missing number count for nothing, and the run's bound holds.
 TEST_F(ReceiverTest, FetchingAheadStoresWhatOneAtATimeStores) {
   SetCipherDiagnosticSink([](std::string_view) {});
-  const testing::HostileServer answers("answers");  // "si" to the mailbox check, then garbage
+  // "si" to the mailbox check, then garbage, each only when asked again after a lost connection
+  const testing::HostileServer answers("drops");
   const auto garbage = [this](int first, int last, std::size_t size) {
     for (int n = first; n <= last; ++n)
       std::ofstream(Mailbox() / ("msj_" + std::to_string(n) + "_datos.cry"))
