@@ -1,11 +1,30 @@
 <?php
-// The one place that knows how mailboxes are kept: a folder per mailbox under the data root,
-// holding msj_<n>_datos.cry files numbered 1, 2, 3 ... without gaps. The web server serves
-// those files directly, so another backend must keep producing the same URLs.
+// How mailboxes are kept. Every store numbers a mailbox's messages 1, 2, 3 ... without a gap
+// (a gap would hide every later message from its receiver), and every message is served at
+// <folder>/msj_<n>_datos.cry: by the web server from the disk, else by leer_mensaje.php.
 
 declare(strict_types=1);
 
-final class MailboxStore
+interface MailboxStore
+{
+    // Throws unless a message could be stored right now; the server check says "OK" only then.
+    public function probe(): void;
+
+    public function exists(string $folder): bool;
+
+    // False when the mailbox already exists.
+    public function create(string $folder): bool;
+
+    // The number the message was stored under, or null when the mailbox does not exist. Returns
+    // only once the message is durable; a failure throws and leaves no number taken.
+    public function append(string $folder, string $data): ?int;
+
+    // The message exactly as stored, or null when there is none.
+    public function message(string $folder, int $number): ?string;
+}
+
+// A folder per mailbox under the data root, holding the message files themselves.
+final class FileMailboxStore implements MailboxStore
 {
     private const MESSAGE_FILE = '/^msj_([1-9][0-9]{0,17})_datos\.cry$/D';
     // Beyond this many messages stored past the remembered number, one listing is cheaper.
@@ -38,6 +57,12 @@ final class MailboxStore
     public function exists(string $folder): bool
     {
         return is_dir($this->path($folder));
+    }
+
+    public function message(string $folder, int $number): ?string
+    {
+        $data = @file_get_contents($this->messagePath($this->path($folder), $number));
+        return $data === false ? null : $data;
     }
 
     // False when the mailbox already exists: mkdir is atomic, so of two racing creates only one wins.

@@ -63,32 +63,44 @@ function velkorant_folder(): string
     return $folder;
 }
 
+// A setting of the web server (a FastCGI parameter or an environment variable of the pool).
+function velkorant_setting(string $name): string
+{
+    $value = $_SERVER[$name] ?? getenv($name);
+    return is_string($value) ? $value : '';
+}
+
 function velkorant_data_root(): string
 {
-    // Set by the web server configuration; without it the mailboxes live beside the scripts,
-    // which is what a plain PHP host offers.
-    $root = $_SERVER['VELKORANT_DATA_ROOT'] ?? getenv('VELKORANT_DATA_ROOT');
-    if (!is_string($root) || $root === '') {
+    // Without it the mailboxes live beside the scripts, which is what a plain PHP host offers.
+    $root = velkorant_setting('VELKORANT_DATA_ROOT');
+    if ($root === '') {
         $root = isset($_SERVER['SCRIPT_FILENAME']) ? dirname($_SERVER['SCRIPT_FILENAME']) : '';
     }
     return rtrim($root, '/');
 }
 
-// With $probe (the server check) a few bytes are stored for real, so that "OK" is never said
-// while the disk is full or read-only; other requests only look.
+// VELKORANT_DATABASE, a PDO connection string, keeps the mailboxes in PostgreSQL; without it
+// they are files under the data root. With $probe (the server check) the store proves it can
+// store right now, so that "OK" is never said while the disk is full or the database read-only.
 function velkorant_store(bool $probe = false): MailboxStore
 {
-    $store = new MailboxStore(velkorant_data_root());
-    $problem = $store->usable() ? null : 'is not a writable folder';
-    if ($problem === null && $probe) {
-        try {
-            $store->probe();
-        } catch (Throwable $e) {
-            $problem = 'cannot store: ' . $e->getMessage();
+    $dsn = velkorant_setting('VELKORANT_DATABASE');
+    try {
+        if ($dsn !== '') {
+            require_once __DIR__ . '/database_store.php';
+            $store = DatabaseMailboxStore::connect($dsn);
+        } else {
+            $store = new FileMailboxStore(velkorant_data_root());
+            if (!$store->usable()) {
+                throw new RuntimeException('the data root ' . velkorant_data_root() . ' is not a writable folder');
+            }
         }
-    }
-    if ($problem !== null) {
-        error_log('velkorant: the data root ' . velkorant_data_root() . ' ' . $problem);
+        if ($probe) {
+            $store->probe();
+        }
+    } catch (Throwable $e) {
+        error_log('velkorant: the store cannot be used: ' . $e->getMessage());
         velkorant_answer(500, 'Error: almacenamiento no disponible');
     }
     return $store;

@@ -1,6 +1,7 @@
 # Talks to the mailbox server of the test fixture over TLS, trusting only run-local's CA.
-# VELKORANT_SERVER_ENV is the file with the two lines run-local printed; the data root is the
-# "data" folder of VELKORANT_SERVER_STATE.
+# VELKORANT_SERVER_ENV is the file with the lines run-local printed (a "database" line when the
+# store is PostgreSQL); the data root is the "data" folder of VELKORANT_SERVER_STATE, and
+# VELKORANT_SERVER_OPTIONS the run-local options it was started with.
 
 import collections
 import http.client
@@ -21,7 +22,11 @@ class Server:
         self.host, port, self.prefix = re.fullmatch(r"([^:/]+):(\d+)(/.*/)", env["server"]).groups()
         self.port = int(port)
         self.context = ssl.create_default_context(cafile=env["ca"])
-        self.data_root = pathlib.Path(os.environ["VELKORANT_SERVER_STATE"]) / "data"
+        self.state = pathlib.Path(os.environ["VELKORANT_SERVER_STATE"])
+        self.data_root = self.state / "data"
+        self.options = os.environ.get("VELKORANT_SERVER_OPTIONS", "").split()
+        self.files = "database" not in env  # the store: files under the data root, or PostgreSQL
+        self.cluster = pathlib.Path(env.get("cluster", "/nonexistent"))
 
     def connect(self):
         return http.client.HTTPSConnection(self.host, self.port, context=self.context, timeout=30)

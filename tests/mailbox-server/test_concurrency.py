@@ -9,7 +9,7 @@ import unittest
 from mailbox_http import Server, ciphertext, message_number, new_folder
 
 server = Server()
-SENDERS, PER_SENDER = 8, 40
+SENDERS, PER_SENDER = 8, 50
 TOTAL = SENDERS * PER_SENDER
 
 

@@ -94,6 +94,7 @@ class MessageFiles(unittest.TestCase):
             headers = answer.headers.get("cache-control"), answer.headers.get("content-type")
             self.assertEqual(headers, ("no-store", "application/octet-stream"))
 
+    @unittest.skipUnless(server.files, "the number a file of the mailbox folder remembers")
     def test_next_number_whatever_last_says(self):
         # Messages 1 to highest on disk and .last missing, behind (by more than a few steps too),
         # ahead of the files, or not a number: never a gap, never an overwrite.
@@ -113,9 +114,11 @@ class MessageFiles(unittest.TestCase):
         f, p, payload = new_folder(), server.prefix, b'<?php echo "EXEC" . "UTED"; ?>'
         server.create(f)
         # Planted behind the server's back, as if an attacker had managed to place them.
+        (server.data_root / f).mkdir(exist_ok=True)
         for name in ("evil.php", "msj_1_datos.php", "msj_1_datos.cry"):
             (server.data_root / f / name).write_bytes(payload)
-        self.assertEqual(message_number(server.send(f, ciphertext(1))), 2)  # and so .lock and .last exist
+        # (and so .lock and .last exist; a database numbers on regardless of the disk)
+        self.assertEqual(message_number(server.send(f, ciphertext(1))), 2 if server.files else 1)
         self.assertEqual(server.message(f, 1)[:2], (200, payload))
         for target in (f"{p}{f}/msj_3_datos.cry", f"{p}{f}/msj_0_datos.cry", f"{p}{f}/msj_01_datos.cry",
                        f"{p}{new_folder()}/msj_1_datos.cry", f"{p}{f}/", f"{p}{f}/.lock", f"{p}{f}/.last",
