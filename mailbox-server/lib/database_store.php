@@ -22,6 +22,8 @@ final class DatabaseMailboxStore implements MailboxStore
             $db = new PDO($dsn, null, null, [
                 PDO::ATTR_ERRMODE => PDO::ERRMODE_EXCEPTION,
                 PDO::ATTR_PERSISTENT => $persistent,
+                // One round trip per statement instead of a prepare, an execute and a release.
+                PDO::ATTR_EMULATE_PREPARES => true,
             ]);
             try {
                 $db->query('SELECT 1');
@@ -92,28 +94,30 @@ final class DatabaseMailboxStore implements MailboxStore
 
     // For moving a filesystem data root here: the mailbox is created when missing, each message
     // stored under its own number unless one is there already, and the mailbox's numbering goes
-    // on after the highest. Returns the numbers that were there already with other contents.
-    // $messages maps numbers to contents; $copied counts what was stored.
-    public function import(string $folder, array $messages, int &$copied): array
+    // on after the highest. $messages yields number => contents. Returns the counts of messages
+    // copied and already there, and the numbers already there with other contents (left alone).
+    public function import(string $folder, iterable $messages): array
     {
-        return $this->inTransaction(function () use ($folder, $messages, &$copied): array {
+        return $this->inTransaction(function () use ($folder, $messages): array {
             $this->create($folder);
             $this->db->prepare('SELECT 1 FROM mailboxes WHERE folder = ? FOR UPDATE')->execute([$folder]);
-            $conflicts = [];
-            $copied = 0;
+            $result = ['copied' => 0, 'there' => 0, 'conflicts' => []];
+            $highest = 0;
             foreach ($messages as $number => $data) {
+                $highest = max($highest, $number);
                 $stored = $this->message($folder, $number);
                 if ($stored === null) {
                     $this->insert($folder, $number, $data);
-                    $copied++;
-                } elseif ($stored !== $data) {
-                    $conflicts[] = $number;
+                    $result['copied']++;
+                } elseif ($stored === $data) {
+                    $result['there']++;
+                } else {
+                    $result['conflicts'][] = $number;
                 }
             }
-            $highest = $messages === [] ? 0 : max(array_keys($messages));
             $this->db->prepare('UPDATE mailboxes SET last_number = GREATEST(last_number, ?) WHERE folder = ?')
                 ->execute([$highest, $folder]);
-            return $conflicts;
+            return $result;
         });
     }
 

@@ -16,17 +16,18 @@ Answer = collections.namedtuple("Answer", "status body headers")
 
 
 class Server:
-    def __init__(self):
-        lines = pathlib.Path(os.environ["VELKORANT_SERVER_ENV"]).read_text().splitlines()
+    def __init__(self, suffix=""):  # "_POSTGRES": the server of VELKORANT_SERVER_ENV_POSTGRES...
+        lines = pathlib.Path(os.environ["VELKORANT_SERVER_ENV" + suffix]).read_text().splitlines()
         env = dict(line.partition("=")[::2] for line in lines)
         self.host, port, self.prefix = re.fullmatch(r"([^:/]+):(\d+)(/.*/)", env["server"]).groups()
         self.port = int(port)
         self.context = ssl.create_default_context(cafile=env["ca"])
-        self.state = pathlib.Path(os.environ["VELKORANT_SERVER_STATE"])
+        self.state = pathlib.Path(os.environ["VELKORANT_SERVER_STATE" + suffix])
         self.data_root = self.state / "data"
         self.options = os.environ.get("VELKORANT_SERVER_OPTIONS", "").split()
         self.files = "database" not in env  # the store: files under the data root, or PostgreSQL
         self.cluster = pathlib.Path(env.get("cluster", "/nonexistent"))
+        self.database = env.get("database")
 
     def connect(self):
         return http.client.HTTPSConnection(self.host, self.port, context=self.context, timeout=30)

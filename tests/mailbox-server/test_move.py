@@ -1,0 +1,37 @@
+# Moving a filesystem data root into PostgreSQL: afterwards the database server serves every
+# message byte for byte and numbers on after the highest; a second run copies nothing again.
+
+import pathlib
+import subprocess
+import unittest
+
+from mailbox_http import Server, ciphertext, message_number, new_folder
+
+files, database = Server(), Server("_POSTGRES")
+MOVE = pathlib.Path(__file__).resolve().parents[2] / "mailbox-server/move-to-database"
+
+
+class Move(unittest.TestCase):
+    def test_move_twice(self):
+        mailboxes = {new_folder(): count for count in (150, 1, 0)}
+        for folder, count in mailboxes.items():
+            files.create(folder)
+            for _ in range(count):
+                message_number(files.send(folder, ciphertext(1 + count % 7)))
+        # Also what only a file can hold: any byte, and the largest message.
+        first = next(iter(mailboxes))
+        (files.data_root / first / "msj_151_datos.cry").write_bytes(bytes(range(256)) + b"\r\n\x00")
+        (files.data_root / first / "msj_152_datos.cry").write_text(ciphertext(2000))
+        mailboxes[first] += 2
+        untouched = {f: [files.message(f, n).body for n in range(1, c + 1)] for f, c in mailboxes.items()}
+        for run in range(2):
+            moved = subprocess.run(["php", MOVE, files.data_root, database.database], capture_output=True,
+                                   text=True, timeout=120)
+            self.assertEqual(moved.returncode, 0, moved.stderr)
+            for folder, count in mailboxes.items():
+                copied, there = (count, 0) if run == 0 else (0, count)
+                self.assertIn(f"{folder}: {copied} copied, {there} already there\n", moved.stdout)
+        for folder, count in mailboxes.items():
+            served = [database.message(folder, n).body for n in range(1, count + 2)]
+            self.assertEqual(served, untouched[folder] + [b""])
+            self.assertEqual(message_number(database.send(folder, ciphertext(1))), count + 1)
