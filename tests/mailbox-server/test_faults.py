@@ -2,6 +2,7 @@
 # database stopped and started again. Whatever happens, a send that answered "Mensaje N
 # guardado" has its message at N, no number is skipped or shared, and numbering goes on after.
 
+import contextlib
 import http.client
 import os
 import pathlib
@@ -17,17 +18,6 @@ from mailbox_http import Server, ciphertext, message_number, new_folder
 server = Server()
 RUN_LOCAL = pathlib.Path(__file__).resolve().parents[2] / "mailbox-server/run-local"
 SENDERS = 6
-
-
-def children(parent):
-    found = []
-    for proc in pathlib.Path("/proc").iterdir():
-        try:
-            if proc.name.isdigit() and int((proc / "stat").read_text().rpartition(")")[2].split()[1]) == parent:
-                found.append(int(proc.name))
-        except (OSError, ValueError, IndexError):
-            pass  # gone meanwhile
-    return found
 
 
 def wait_gone(pid, seconds=30):
@@ -99,8 +89,10 @@ class Faults(unittest.TestCase):
 
         def kill_workers():
             for _ in range(4):  # every worker, so those in the middle of a send are among them
-                for pid in children(master):
-                    os.kill(pid, signal.SIGKILL)
+                workers = subprocess.run(["pgrep", "-P", str(master)], capture_output=True, text=True).stdout
+                for pid in map(int, workers.split()):
+                    with contextlib.suppress(ProcessLookupError):  # replaced meanwhile
+                        os.kill(pid, signal.SIGKILL)
                 time.sleep(0.2)
 
         self.assert_whole(*self.load_through(kill_workers))

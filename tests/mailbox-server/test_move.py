@@ -13,15 +13,15 @@ MOVE = pathlib.Path(__file__).resolve().parents[2] / "mailbox-server/move-to-dat
 
 class Move(unittest.TestCase):
     def test_move_twice(self):
-        mailboxes = {new_folder(): count for count in (150, 1, 0)}
+        mailboxes = {new_folder(): count for count in (250, 1, 0)}
         for folder, count in mailboxes.items():
             files.create(folder)
             for _ in range(count):
                 message_number(files.send(folder, ciphertext(1 + count % 7)))
         # Also what only a file can hold: any byte, and the largest message.
         first = next(iter(mailboxes))
-        (files.data_root / first / "msj_151_datos.cry").write_bytes(bytes(range(256)) + b"\r\n\x00")
-        (files.data_root / first / "msj_152_datos.cry").write_text(ciphertext(2000))
+        (files.data_root / first / "msj_251_datos.cry").write_bytes(bytes(range(256)) + b"\r\n\x00")
+        (files.data_root / first / "msj_252_datos.cry").write_text(ciphertext(2000))
         mailboxes[first] += 2
         untouched = {f: [files.message(f, n).body for n in range(1, c + 1)] for f, c in mailboxes.items()}
         for run in range(2):
