@@ -24,12 +24,12 @@ import statistics
 import subprocess
 import sys
 import tempfile
-import threading
 import time
 
 RUN_LOCAL = pathlib.Path(__file__).resolve().parents[1] / "mailbox-server" / "run-local"
 MESSAGES = int(sys.argv[1]) if len(sys.argv) > 1 else 200_000
-CONNECTIONS, PER_CONNECTION, ROUNDS, POSTERS, POSTER_RATE, CHECKS = 4, 50, 3, 10, 20, 300
+CONNECTIONS, PER_CONNECTION, ROUNDS, POSTERS, POSTER_RATE, CHECKS = 8, 50, 3, 10, 20, 300
+STORED = re.compile(rb"Mensaje \d+ guardado")
 
 
 def free_port():
@@ -48,10 +48,10 @@ class Server:
         env = dict(line.partition("=")[::2] for line in lines.splitlines())
         self.host, port, self.prefix = re.fullmatch(r"([^:/]+):(\d+)(/.*/)", env["server"]).groups()
         self.port, self.env = int(port), env
-        self.context = ssl.create_default_context(cafile=env["ca"])
 
     def connect(self):
-        return http.client.HTTPSConnection(self.host, self.port, context=self.context, timeout=60)
+        context = ssl.create_default_context(cafile=self.env["ca"])  # made here: a Server is sent to processes
+        return http.client.HTTPSConnection(self.host, self.port, context=context, timeout=60)
 
     def get(self, conn, path):
         conn.request("GET", self.prefix + path)
@@ -64,6 +64,13 @@ class Server:
         elapsed = time.perf_counter() - t
         assert status == 200 and re.fullmatch(expected, body), (path[:40], status, body)
         return elapsed
+
+
+def send_batch(args):
+    server, folder, text = args
+    conn = server.connect()
+    path = f"enviar_mensaje.php?name=datos&folder={folder}&new=0&datacry={text}"
+    return [server.timed(conn, path, STORED) for _ in range(PER_CONNECTION)]
 
 
 def post_forever(server, folder, text):
@@ -106,35 +113,28 @@ def measure(options):
         print(f"  filled a mailbox with {MESSAGES} messages in {fill(server, state, full):.1f} s")
         conn = server.connect()  # the first may have outlived the server's keep-alive meanwhile
         text = secrets.token_hex(64).upper()
-        stored = re.compile(rb"Mensaje \d+ guardado")
 
         def send(c, folder):
-            return server.timed(c, f"enviar_mensaje.php?name=datos&folder={folder}&new=0&datacry={text}", stored)
+            return server.timed(c, f"enviar_mensaje.php?name=datos&folder={folder}&new=0&datacry={text}", STORED)
 
         # The first send into each counts apart: into the full files mailbox it is the one listing.
         print("  first send: " + ", ".join(f"{name} {send(conn, f) * 1000:.1f} ms"
                                            for name, f in (("empty", empty), ("full", full))))
-        pool = [server.connect() for _ in range(CONNECTIONS)]
         times = {empty: [], full: []}
         wall = 0.0
-
-        def run_threads(target, args_list):
-            threads = [threading.Thread(target=target, args=args) for args in args_list]
-            for th in threads:
-                th.start()
-            for th in threads:
-                th.join()
-
         # A round to warm up (workers, connections, caches) counts for nothing; then rounds
-        # alternate, so that a slower moment of the machine hits both mailboxes.
-        for round in range(ROUNDS + 1):
-            for folder in (empty, full):
-                t = time.monotonic()
-                run_threads(lambda c, f: times[f].extend(send(c, f) for _ in range(PER_CONNECTION)),
-                            [(c, folder) for c in pool])
-                wall += time.monotonic() - t
-            if round == 0:
-                times, wall = {empty: [], full: []}, 0.0
+        # alternate, so that a slower moment of the machine hits both mailboxes. Each connection
+        # is a process of its own, so that clients are not what is measured.
+        with multiprocessing.Pool(CONNECTIONS) as clients:
+            for round in range(ROUNDS + 1):
+                for folder in (empty, full):
+                    t = time.monotonic()
+                    for batch in clients.map(send_batch, [(server, folder, text)] * CONNECTIONS):
+                        times[folder] += batch
+                    wall += time.monotonic() - t
+                if round == 0:
+                    times, wall = {empty: [], full: []}, 0.0
+        conn = server.connect()
         for folder, before in ((empty, 0), (full, MESSAGES)):
             last = before + 1 + (ROUNDS + 1) * CONNECTIONS * PER_CONNECTION
             assert server.get(conn, f"{folder}/msj_{last}_datos.cry")[0] == 200
