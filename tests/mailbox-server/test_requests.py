@@ -125,7 +125,8 @@ class MessageFiles(unittest.TestCase):
                        f"{p}_test_answers/", f"{p}{f}/evil.php", f"{p}{f}/msj_1_datos.php",
                        f"{p}{f}/evil.php/msj_1_datos.cry", f"{p}{f}/msj_1_datos.cry/evil.php", f"{p}{f}/%65vil.php",
                        f"/{f}/evil.php", f"{p}existe_buzon.php/../{f}/evil.php", f"{p}crear_buzon.php/{f}/evil.php",
-                       f"{p}%2e%2e/lib/request.php", "/lib/request.php", f"{p}%2e%2e/public/existe_buzon.php"):
+                       f"{p}%2e%2e/lib/request.php", "/lib/request.php", f"{p}%2e%2e/public/existe_buzon.php",
+                       f"{p}leer_mensaje.php?folder={f}&numero=2", f"{p}_mensaje?folder={f}&numero=2"):
             with self.subTest(target=target):
                 self.assertEqual(server.raw(target)[:2], (404, b""))
 
