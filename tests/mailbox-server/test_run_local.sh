@@ -28,7 +28,7 @@ if [[ $mode == --unprivileged ]]; then
   expected_uid=65534
 fi
 
-trap 'set +e; rl --state "$state" stop; rl --state "$other" stop; umount "$data" 2>/dev/null; rm -rf "$work"' EXIT
+trap 'set +e; rl --state "$state" stop; rl --state "$other" stop; umount "$data" 2>/dev/null; rm -rf "$(cat "$other/postgres-home" 2>/dev/null)" "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 # ask PATH: prints the body and the status of one request: "BODY 200".
@@ -121,5 +121,15 @@ if [[ $mode != --unprivileged ]]; then
 fi
 rl --state "$state" stop
 assert_all_gone "${pids[@]}"
+
+echo "# a database of its own, stopped with the rest"
+cluster=$(rl --port "$((port + 1))" --state "$other" --backend postgres start | sed -n 's/^cluster=//p')
+postmaster=$(head -n 1 "$cluster/postmaster.pid")
+# PostgreSQL refuses root: then the cluster is the postgres user's.
+owner=$expected_uid
+((owner == 0)) && owner=$(id -u postgres)
+[[ $(stat -c %u "$cluster") == "$owner" ]] || fail "the cluster belongs to uid $(stat -c %u "$cluster"), not $owner"
+rl --state "$other" stop
+assert_all_gone "$postmaster"
 
 echo "PASS"
