@@ -98,6 +98,35 @@ std::optional<std::vector<std::string>> SettingsStore::ListSubsections(std::stri
 std::string SettingsStore::DescribeProblem(std::string_view between) const {
   std::string_view reason;
   std::string_view advice;
+  switch (keyring_problem_) {
+    case KeyringStatus::kOk:
+      break;
+    case KeyringStatus::kNoService:
+      reason =
+          "Las contraseñas de los perfiles no están disponibles: están en el llavero del "
+          "escritorio, y no responde ningún llavero (servicio de secretos).";
+      advice =
+          "Entra en tu sesión de escritorio, o pon en marcha su llavero, y vuelve a intentarlo.";
+      break;
+    case KeyringStatus::kLocked:
+      reason =
+          "Las contraseñas de los perfiles no están disponibles: el llavero del escritorio sigue "
+          "bloqueado.";
+      advice = "Desbloquéalo cuando te lo pida y vuelve a intentarlo.";
+      break;
+    case KeyringStatus::kFailed:
+      reason =
+          "Las contraseñas de los perfiles no están disponibles: el llavero del escritorio ha "
+          "respondido con un error.";
+      advice = "Comprueba el llavero y vuelve a intentarlo.";
+      break;
+  }
+  if (!reason.empty()) {
+    std::string text = Utf8ToAnsi(reason);
+    if (!keyring_.error().empty())
+      text += " (" + Utf8ToAnsi(keyring_.error()) + ")";
+    return text + std::string(between) + Utf8ToAnsi(advice);
+  }
   switch (database_.problem()) {
     case SettingsProblem::kNone:
       return {};
