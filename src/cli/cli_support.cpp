@@ -60,6 +60,16 @@ int Fail(Streams& io, std::string_view message, int status) {
   return status;
 }
 
+PasswordPlace MovePasswords(SettingsStore& store, Streams& io) {
+  const PasswordPlace place = MovePasswordsToKeyring(store);
+  if (place == PasswordPlace::kUnavailable) {
+    io.err << "velkorant-cli: no se han podido pasar las contraseñas de los perfiles al llavero "
+              "del escritorio: "
+           << AnsiToUtf8(store.DescribeProblem()) << '\n';
+  }
+  return place;
+}
+
 std::string NoSuchProfile(std::string_view name) {
   return "no hay ningún perfil de contraseña llamado " + std::string(name);
 }

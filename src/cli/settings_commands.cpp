@@ -75,6 +75,7 @@ int AddProfile(const std::vector<std::string>& args, Streams& io) {
 
   // As the profiles dialog's OK: the reserved copy first, then the profile itself.
   SettingsStore store;
+  MovePasswords(store, io);
   if (!WriteProfile(store, kReservedProfileName, profile) ||
       !WriteProfile(store, profile.name, profile)) {
     return Fail(io, "no se ha guardado el perfil: " + AnsiToUtf8(store.DescribeProblem()));
@@ -86,6 +87,8 @@ int ListProfiles(const std::vector<std::string>& args, Streams& io) {
   if (!args.empty())
     return Usage(io, "profile list");
   SettingsStore store;
+  if (MovePasswords(store, io) == PasswordPlace::kDatabase)
+    io.err << "velkorant-cli: " << AnsiToUtf8(PasswordsInDatabaseNotice(store)) << '\n';
   const auto names = EnumerateProfiles(store);
   if (!names)
     return StoreProblem(store, io);
@@ -115,6 +118,7 @@ int RemoveProfile(const std::vector<std::string>& args, Streams& io) {
     return Usage(io, "profile remove NOMBRE");
   const std::string name = Utf8ToAnsi(args.front());
   SettingsStore store;
+  MovePasswords(store, io);
   const auto listed = name.empty() ? std::optional(false) : IsListedProfile(store, name);
   if (!listed)
     return StoreProblem(store, io);
