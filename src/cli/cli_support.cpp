@@ -62,7 +62,8 @@ int Fail(Streams& io, std::string_view message, int status) {
 
 PasswordPlace MovePasswords(SettingsStore& store, Streams& io) {
   const PasswordPlace place = MovePasswordsToKeyring(store);
-  if (place == PasswordPlace::kUnavailable) {
+  // A database that cannot be used is told by the command itself, once.
+  if (place == PasswordPlace::kUnavailable && store.ok()) {
     io.err << "velkorant-cli: no se han podido pasar las contraseñas de los perfiles al llavero "
               "del escritorio: "
            << AnsiToUtf8(store.DescribeProblem()) << '\n';

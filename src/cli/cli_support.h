@@ -38,7 +38,8 @@ int Fail(Streams& io, std::string_view message, int status = kExitFailure);
 int Usage(Streams& io, std::string_view usage);
 
 // As every start of the program: the passwords still in clear go into the desktop's keyring,
-// where there is one. A move that could not finish is told on standard error; nothing stops.
+// where there is one. A move the keyring did not let finish is told on standard error; nothing
+// stops.
 PasswordPlace MovePasswords(SettingsStore& store, Streams& io);
 
 // The line for a password profile that is not there.

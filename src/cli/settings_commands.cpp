@@ -87,11 +87,12 @@ int ListProfiles(const std::vector<std::string>& args, Streams& io) {
   if (!args.empty())
     return Usage(io, "profile list");
   SettingsStore store;
-  if (MovePasswords(store, io) == PasswordPlace::kDatabase)
-    io.err << "velkorant-cli: " << AnsiToUtf8(PasswordsInDatabaseNotice(store)) << '\n';
+  const PasswordPlace place = MovePasswords(store, io);
   const auto names = EnumerateProfiles(store);
   if (!names)
     return StoreProblem(store, io);
+  if (place == PasswordPlace::kDatabase)
+    io.err << "velkorant-cli: " << AnsiToUtf8(PasswordsInDatabaseNotice(store)) << '\n';
   for (const std::string& name : *names)
     io.out << Printable(AnsiToUtf8(name)) << '\n';
   return kExitOk;
