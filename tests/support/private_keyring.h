@@ -4,7 +4,8 @@
 // its login keyring made and unlocked with a test password, under a private home, runtime and
 // settings folder that the test process's environment is pointed at. The bus starts nothing on
 // its own, so no prompt can ever be shown: the keyring's prompts end dismissed, as when the user
-// refuses them. Both daemons are stopped by their PIDs.
+// refuses them. Both daemons are stopped by their PIDs. One per process: GLib keeps the first
+// session bus it connected to (CTest runs each test in a process of its own).
 
 #include <fcntl.h>
 #include <signal.h>
@@ -99,7 +100,7 @@ class PrivateKeyring {
     (void)!::write(in[1], "test password", 13);
     ::close(in[1]);
     const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!(ready_ = Keyring().Connect() == KeyringStatus::kOk) &&
+    while (!(ready_ = Keyring("").Connect() == KeyringStatus::kOk) &&
            std::chrono::steady_clock::now() < give_up)
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }

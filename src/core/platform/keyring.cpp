@@ -10,6 +10,7 @@ namespace {
 const SecretSchema kSchema = {"org.velkorant.Velkorant.PasswordProfile",
                               SECRET_SCHEMA_NONE,
                               {{"application", SECRET_SCHEMA_ATTRIBUTE_STRING},
+                               {"settings", SECRET_SCHEMA_ATTRIBUTE_STRING},
                                {"profile", SECRET_SCHEMA_ATTRIBUTE_STRING},
                                {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING}},
                               0,
@@ -54,11 +55,11 @@ struct ListFree {
 };
 using BorrowedList = std::unique_ptr<GList, ListFree>;
 
-Attributes ItemAttributes(std::string_view key) {
+Attributes ItemAttributes(const std::string& settings, std::string_view key) {
   const std::string profile(key);
-  return Attributes(secret_attributes_build(&kSchema, "application",
-                                            std::string(Keyring::kApplicationId).c_str(), "profile",
-                                            profile.c_str(), nullptr));
+  return Attributes(
+      secret_attributes_build(&kSchema, "application", std::string(Keyring::kApplicationId).c_str(),
+                              "settings", settings.c_str(), "profile", profile.c_str(), nullptr));
 }
 
 }  // namespace
@@ -67,7 +68,12 @@ struct Keyring::Connection {
   Object<SecretService> service;
 };
 
-Keyring::Keyring() = default;
+Keyring::Keyring(std::string settings) {
+  // Attributes are UTF-8; a path need not be.
+  const std::unique_ptr<gchar, decltype(&g_free)> valid(
+      g_utf8_make_valid(settings.data(), static_cast<gssize>(settings.size())), &g_free);
+  settings_ = valid.get();
+}
 Keyring::~Keyring() = default;
 
 KeyringStatus Keyring::Connect() {
@@ -143,10 +149,10 @@ bool CollectionLocked(gpointer collection) {
 }
 
 // The items of `key`, locked ones included: a locked item must never look like a missing one.
-KeyringStatus Search(SecretService* service, std::string_view key, ObjectList& items,
-                     std::string& message) {
+KeyringStatus Search(SecretService* service, const std::string& settings, std::string_view key,
+                     ObjectList& items, std::string& message) {
   GError* raw = nullptr;
-  items.reset(secret_service_search_sync(service, &kSchema, ItemAttributes(key).get(),
+  items.reset(secret_service_search_sync(service, &kSchema, ItemAttributes(settings, key).get(),
                                          SECRET_SEARCH_ALL, nullptr, &raw));
   const Error error(raw);
   if (const KeyringStatus status = Outcome(error, message); status != KeyringStatus::kOk)
@@ -176,9 +182,9 @@ KeyringStatus Keyring::Store(std::string_view key, std::string_view label,
   const Value value(secret_value_new(text.c_str(), -1, "text/plain"));
   Wipe(text);
   const std::string text_label(label);
-  const bool stored = secret_service_store_sync(service, &kSchema, ItemAttributes(key).get(),
-                                                SECRET_COLLECTION_DEFAULT, text_label.c_str(),
-                                                value.get(), nullptr, &raw);
+  const bool stored = secret_service_store_sync(
+      service, &kSchema, ItemAttributes(settings_, key).get(), SECRET_COLLECTION_DEFAULT,
+      text_label.c_str(), value.get(), nullptr, &raw);
   const Error error(raw);
   if (!stored && !error) {
     error_ = "locked";
@@ -192,7 +198,8 @@ KeyringStatus Keyring::Lookup(std::string_view key, std::optional<std::string>& 
   if (const KeyringStatus status = Connect(); status != KeyringStatus::kOk)
     return status;
   ObjectList items;
-  if (const KeyringStatus status = Search(connection_->service.get(), key, items, error_);
+  if (const KeyringStatus status =
+          Search(connection_->service.get(), settings_, key, items, error_);
       status != KeyringStatus::kOk || !items)
     return status;
   // An item a killed client left half made is listed but cannot be read: the next one can.
@@ -220,7 +227,8 @@ KeyringStatus Keyring::Remove(std::string_view key) {
   if (const KeyringStatus status = Connect(); status != KeyringStatus::kOk)
     return status;
   ObjectList items;
-  if (const KeyringStatus status = Search(connection_->service.get(), key, items, error_);
+  if (const KeyringStatus status =
+          Search(connection_->service.get(), settings_, key, items, error_);
       status != KeyringStatus::kOk)
     return status;
   for (GList* node = items.get(); node != nullptr; node = node->next) {

@@ -1,9 +1,11 @@
 #pragma once
 
 // The desktop's keyring, reached through the freedesktop Secret Service (GNOME Keyring,
-// KWallet, KeePassXC...). Each secret is one item found by two attributes: this program's id
-// and a key of the caller's. A locked item is unlocked through the keyring's own prompt; an
-// answer the keyring could not give is never passed off as "no such secret".
+// KWallet, KeePassXC...). Each secret is one item found by its attributes: this program's id
+// ("application"), the settings database it belongs to ("settings": one user may have several,
+// as the demo's two users do, and none may take or delete another's) and the profile's key
+// ("profile"). A locked item is unlocked through the keyring's own prompt; an answer the keyring
+// could not give is never passed off as "no such secret".
 
 #include <memory>
 #include <optional>
@@ -24,7 +26,8 @@ class Keyring {
   // The value of the "application" attribute of every item.
   static constexpr std::string_view kApplicationId = "org.velkorant.Velkorant";
 
-  Keyring();
+  // `settings`: the path of the settings database whose passwords these are.
+  explicit Keyring(std::string settings);
   ~Keyring();
   Keyring(const Keyring&) = delete;
   Keyring& operator=(const Keyring&) = delete;
@@ -46,6 +49,7 @@ class Keyring {
  private:
   struct Connection;
 
+  std::string settings_;  // UTF-8
   std::unique_ptr<Connection> connection_;
   bool no_service_ = false;
   std::string error_;

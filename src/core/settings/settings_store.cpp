@@ -46,14 +46,14 @@ class Reader {
 
 }  // namespace
 
-SettingsStore::SettingsStore() : database_(SettingsDatabase::DefaultPath()) {}
+SettingsStore::SettingsStore() : SettingsStore(SettingsDatabase::DefaultPath()) {}
 
 SettingsStore::SettingsStore(std::filesystem::path database_path)
-    : database_(std::move(database_path)) {}
+    : database_(std::move(database_path)), keyring_(database_.path().string()) {}
 
 SettingsStore::SettingsStore(std::filesystem::path database_path,
                              std::chrono::milliseconds busy_timeout)
-    : database_(std::move(database_path), busy_timeout) {}
+    : database_(std::move(database_path), busy_timeout), keyring_(database_.path().string()) {}
 
 std::optional<std::string> SettingsStore::ReadText(std::string_view section, std::string_view entry,
                                                    std::string_view default_value) {

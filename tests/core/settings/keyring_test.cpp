@@ -102,6 +102,15 @@ TEST_F(KeyringTest, ProfilesKeepTheirPasswordsInTheKeyring) {
        },
        {"AMIGOS|Velkorant: perfil AMIGOS|clave cambiada",
         "AÑO|Velkorant: perfil Año|contraseña ñ"}},
+      {"another settings database of the user keeps its own",
+       [&](SettingsStore& s) {
+         SettingsStore other(keyring_.dir() / "otra.sqlite3");
+         return WriteProfile(other, "Amigos", {"Amigos", "clave de la otra", "", "", "", ""}) &&
+                ReadProfile(s, "Amigos").value().password == "clave cambiada" &&
+                DeleteProfile(other, "Amigos");
+       },
+       {"AMIGOS|Velkorant: perfil AMIGOS|clave cambiada",
+        "AÑO|Velkorant: perfil Año|contraseña ñ"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
