@@ -127,27 +127,42 @@ std::optional<PasswordProfile> ReadProfile(SettingsStore& store, std::string_vie
 
 bool WriteProfile(SettingsStore& store, std::string_view name, const PasswordProfile& profile) {
   store.NoteKeyringProblem(KeyringStatus::kOk);
-  KeyringStatus status = store.keyring().Connect();
-  const bool in_keyring = status == KeyringStatus::kOk && !profile.password.empty();
-  if (status == KeyringStatus::kOk) {
+  Keyring& keyring = store.keyring();
+  const std::string key = KeyringKey(name);
+  KeyringStatus status = keyring.Connect();
+  const bool uses_keyring = status == KeyringStatus::kOk;
+  const bool in_keyring = uses_keyring && !profile.password.empty();
+  // What the keyring held, put back should the database fail: the caller then says that
+  // nothing changed.
+  std::optional<std::string> previous;
+  if (uses_keyring) {
+    status = keyring.Lookup(key, previous);
     // An empty password is no secret: it stays in the database, and no item is left behind.
     std::string secret = AnsiToUtf8(profile.password);
-    status = in_keyring ? store.keyring().Store(KeyringKey(name), KeyringLabel(name), secret)
-                        : store.keyring().Remove(KeyringKey(name));
+    if (status == KeyringStatus::kOk)
+      status = in_keyring ? keyring.Store(key, KeyringLabel(name), secret) : keyring.Remove(key);
     Wipe(secret);
     store.NoteKeyringProblem(status);
-    if (status != KeyringStatus::kOk)
+    if (status != KeyringStatus::kOk) {
+      if (previous)
+        Wipe(*previous);
       return false;
+    }
   }
-  return store.WriteValues(ProfileSection(name),
-                           {{kProfileName, profile.name},
-                            {kPassword, in_keyring ? Value(std::monostate{})
-                                                   : Value(std::string_view(profile.password))},
-                            {kComment1, profile.comment1},
-                            {kComment2, profile.comment2},
-                            {kComment3, profile.comment3},
-                            {kComment4, profile.comment4},
-                            {kInKeyring, in_keyring ? Value(1) : Value(std::monostate{})}});
+  const bool written = store.WriteValues(
+      ProfileSection(name), {{kProfileName, profile.name},
+                             {kPassword, in_keyring ? Value(std::monostate{})
+                                                    : Value(std::string_view(profile.password))},
+                             {kComment1, profile.comment1},
+                             {kComment2, profile.comment2},
+                             {kComment3, profile.comment3},
+                             {kComment4, profile.comment4},
+                             {kInKeyring, in_keyring ? Value(1) : Value(std::monostate{})}});
+  if (!written && uses_keyring)
+    previous ? keyring.Store(key, KeyringLabel(name), *previous) : keyring.Remove(key);
+  if (previous)
+    Wipe(*previous);
+  return written;
 }
 
 bool DeleteProfile(SettingsStore& store, std::string_view name) {
