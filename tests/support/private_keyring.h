@@ -7,21 +7,14 @@
 // refuses them. Both daemons are stopped by their PIDs. One per process: GLib keeps the first
 // session bus it connected to (CTest runs each test in a process of its own).
 
-#include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
-#include <thread>
-#include <vector>
-
-#include "platform/keyring.h"
 
 namespace velkorant::testing {
 
@@ -29,9 +22,8 @@ namespace velkorant::testing {
 inline std::string Output(const std::string& command) {
   std::string text;
   if (std::FILE* pipe = ::popen(command.c_str(), "r")) {
-    char buffer[4096];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-      text.append(buffer, n);
+    for (int c; (c = std::fgetc(pipe)) != EOF;)
+      text += static_cast<char>(c);
     ::pclose(pipe);
   }
   return text;
@@ -46,106 +38,57 @@ inline void WriteBareBusConfig(const std::filesystem::path& file,
                          "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n";
 }
 
-class PrivateKeyring {
- public:
+struct PrivateKeyring {
   PrivateKeyring() {
     char pattern[] = "/tmp/velkorant-keyring-XXXXXX";
-    dir_ = ::mkdtemp(pattern);
-    for (const char* sub : {"home", "run", "config"})
-      std::filesystem::create_directory(dir_ / sub);
-    std::filesystem::permissions(dir_ / "run", std::filesystem::perms::owner_all);
-    WriteBareBusConfig(dir_ / "bus.conf", dir_);
-    ::setenv("HOME", (dir_ / "home").c_str(), 1);
-    ::setenv("XDG_RUNTIME_DIR", (dir_ / "run").c_str(), 1);
-    ::setenv("XDG_DATA_HOME", (dir_ / "home").c_str(), 1);
-    ::setenv("XDG_CONFIG_HOME", (dir_ / "config").c_str(), 1);
-    ::unsetenv("DISPLAY");
-    ::unsetenv("WAYLAND_DISPLAY");
-    int out[2];
-    if (::pipe2(out, O_CLOEXEC) != 0)
-      return;
-    bus_ = Spawn({"dbus-daemon", "--nofork", "--print-address",
-                  "--config-file=" + (dir_ / "bus.conf").string()},
-                 -1, out[1]);
-    ::close(out[1]);
-    char line[512] = {};
-    if (const ssize_t n = ::read(out[0], line, sizeof line - 1); n > 0)
-      ::setenv("DBUS_SESSION_BUS_ADDRESS",
-               std::string(line, static_cast<std::size_t>(n - 1)).c_str(), 1);
-    ::close(out[0]);
-    StartKeyring();
+    dir = ::mkdtemp(pattern);
+    for (const auto& [name, sub] : {std::pair{"HOME", "home"},
+                                    {"XDG_DATA_HOME", "home"},
+                                    {"XDG_RUNTIME_DIR", "run"},
+                                    {"XDG_CONFIG_HOME", "config"}}) {
+      std::filesystem::create_directories(dir / sub);
+      ::setenv(name, (dir / sub).c_str(), 1);
+    }
+    std::filesystem::permissions(dir / "run", std::filesystem::perms::owner_all);
+    WriteBareBusConfig(dir / "bus.conf", dir);
+    std::string address;
+    std::istringstream(
+        Output("env -u DISPLAY -u WAYLAND_DISPLAY dbus-daemon --fork --print-pid=1 "
+               "--print-address=1 --config-file=" +
+               (dir / "bus.conf").string())) >>
+        address >> bus;
+    ::setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
+    // Started, and then its PID once it answers on the bus: "(uint32 PID,)".
+    std::sscanf(Output("printf 'test password' | gnome-keyring-daemon --daemonize --unlock "
+                       "--components=secrets >/dev/null 2>&1; for i in $(seq 100); do gdbus call "
+                       "--session --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus "
+                       "--method org.freedesktop.DBus.GetConnectionUnixProcessID "
+                       "org.freedesktop.secrets 2>/dev/null && break; sleep 0.05; done")
+                    .c_str(),
+                "(uint32 %d", &keyring);
   }
   ~PrivateKeyring() {
     StopKeyring();
-    Stop(bus_);
-    std::filesystem::remove_all(dir_);
-  }
-  PrivateKeyring(const PrivateKeyring&) = delete;
-  PrivateKeyring& operator=(const PrivateKeyring&) = delete;
-
-  // Whether the keyring answers, unlocked.
-  bool ready() const { return ready_; }
-  const std::filesystem::path& dir() const { return dir_; }
-  std::filesystem::path database() const {
-    return dir_ / "config/KRWTN_Software/VLKRNTS/settings.sqlite3";
-  }
-
-  void StartKeyring() {
-    int in[2];
-    if (::pipe2(in, O_CLOEXEC) != 0)
-      return;
-    keyring_ = Spawn({"gnome-keyring-daemon", "--foreground", "--unlock", "--components=secrets"},
-                     in[0], -1);
-    ::close(in[0]);
-    (void)!::write(in[1], "test password", 13);
-    ::close(in[1]);
-    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!(ready_ = Keyring("").Connect() == KeyringStatus::kOk) &&
-           std::chrono::steady_clock::now() < give_up)
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (bus > 0)
+      ::kill(bus, SIGKILL);
+    std::filesystem::remove_all(dir);
   }
   void StopKeyring() {
-    Stop(keyring_);
-    ready_ = false;
+    if (keyring > 0)
+      ::kill(keyring, SIGKILL);
+    keyring = 0;
   }
-  // The login keyring locked, as after the screen locks or a timeout.
-  bool Lock() const {
-    return Output(
-               "gdbus call --session --dest org.freedesktop.secrets --object-path "
-               "/org/freedesktop/secrets --method org.freedesktop.Secret.Service.Lock "
-               "\"['/org/freedesktop/secrets/collection/login']\" >/dev/null 2>&1; echo $?") ==
-           "0\n";
-  }
-
-  // Starts `argv` with the given standard input and output (-1: /dev/null).
-  static pid_t Spawn(const std::vector<std::string>& argv, int in, int out) {
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-      const int null = ::open("/dev/null", O_RDWR);
-      ::dup2(in >= 0 ? in : null, STDIN_FILENO);
-      ::dup2(out >= 0 ? out : null, STDOUT_FILENO);
-      ::dup2(null, STDERR_FILENO);
-      std::vector<char*> args;
-      for (const std::string& arg : argv)
-        args.push_back(const_cast<char*>(arg.c_str()));
-      args.push_back(nullptr);
-      ::execvp(args[0], args.data());
-      ::_exit(127);
-    }
-    return pid;
+  // The login keyring locked, as after the screen locks.
+  void Lock() const {
+    Output(
+        "gdbus call --session --dest org.freedesktop.secrets --object-path "
+        "/org/freedesktop/secrets --method org.freedesktop.Secret.Service.Lock "
+        "\"['/org/freedesktop/secrets/collection/login']\" >/dev/null 2>&1");
   }
 
- private:
-  static void Stop(pid_t& pid) {
-    if (pid > 0 && ::kill(pid, SIGKILL) == 0)
-      ::waitpid(pid, nullptr, 0);
-    pid = -1;
-  }
-
-  std::filesystem::path dir_;
-  pid_t bus_ = -1;
-  pid_t keyring_ = -1;
-  bool ready_ = false;
+  std::filesystem::path dir;
+  pid_t bus = 0;
+  pid_t keyring = 0;
 };
 
 }  // namespace velkorant::testing
