@@ -75,12 +75,22 @@ bool MovePassword(SettingsStore& store, std::string_view name) {
   if (password->empty())
     return true;  // nothing secret: an empty password stays as it is
   std::string secret = AnsiToUtf8(*password);
-  Wipe(*password);
   const KeyringStatus status = store.keyring().Store(KeyringKey(name), KeyringLabel(name), secret);
   Wipe(secret);
   store.NoteKeyringProblem(status);
-  return status == KeyringStatus::kOk &&
-         store.WriteValues(section, {{kPassword, std::monostate{}}, {kInKeyring, 1}});
+  if (status != KeyringStatus::kOk) {
+    Wipe(*password);
+    return false;
+  }
+  // Another program without a keyring may have saved a new password meanwhile: that one stays
+  // for the next move rather than be removed unseen.
+  auto now = store.ReadText(section, kPassword);
+  const bool unchanged = now && *now == *password;
+  Wipe(*password);
+  if (now)
+    Wipe(*now);
+  return now && (!unchanged ||
+                 store.WriteValues(section, {{kPassword, std::monostate{}}, {kInKeyring, 1}}));
 }
 
 }  // namespace
