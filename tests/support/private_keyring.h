@@ -15,6 +15,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <utility>
 
 namespace velkorant::testing {
 
@@ -42,14 +43,12 @@ struct PrivateKeyring {
   PrivateKeyring() {
     char pattern[] = "/tmp/velkorant-keyring-XXXXXX";
     dir = ::mkdtemp(pattern);
-    for (const auto& [name, sub] : {std::pair{"HOME", "home"},
-                                    {"XDG_DATA_HOME", "home"},
-                                    {"XDG_RUNTIME_DIR", "run"},
-                                    {"XDG_CONFIG_HOME", "config"}}) {
-      std::filesystem::create_directories(dir / sub);
-      ::setenv(name, (dir / sub).c_str(), 1);
+    // Each folder is named after its variable.
+    for (const char* name : {"HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR", "XDG_CONFIG_HOME"}) {
+      std::filesystem::create_directory(dir / name);
+      ::setenv(name, (dir / name).c_str(), 1);
     }
-    std::filesystem::permissions(dir / "run", std::filesystem::perms::owner_all);
+    std::filesystem::permissions(dir / "XDG_RUNTIME_DIR", std::filesystem::perms::owner_all);
     WriteBareBusConfig(dir / "bus.conf", dir);
     std::string address;
     std::istringstream(
@@ -75,8 +74,7 @@ struct PrivateKeyring {
   }
   void StopKeyring() {
     if (keyring > 0)
-      ::kill(keyring, SIGKILL);
-    keyring = 0;
+      ::kill(std::exchange(keyring, 0), SIGKILL);
   }
   // The login keyring locked, as after the screen locks.
   void Lock() const {

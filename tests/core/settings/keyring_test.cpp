@@ -39,6 +39,7 @@ class KeyringTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_GT(keyring_.keyring, 0) << "gnome-keyring-daemon did not start"; }
   PrivateKeyring keyring_;
+  SettingsStore store_;  // the user's, now that the environment points at the private folders
 };
 
 // velkorant-cli's profile commands (the profiles dialog's OK and "Eliminar perfil"), each
@@ -73,17 +74,16 @@ TEST_F(KeyringTest, ProfilesKeepTheirPasswordsInTheKeyring) {
     for (const char* secret : {"clave de amigos", "clave cambiada", "contrase"})
       EXPECT_FALSE(InDump(dump, Utf8ToAnsi(secret))) << secret;
     std::istringstream lines(items);
-    SettingsStore store;
     for (std::string line; std::getline(lines, line);) {
       const auto colon = line.find(':');
-      EXPECT_EQ(ReadProfile(store, Utf8ToAnsi(line.substr(0, colon))).value().password,
+      EXPECT_EQ(ReadProfile(store_, Utf8ToAnsi(line.substr(0, colon))).value().password,
                 Utf8ToAnsi(line.substr(colon + 1)));
     }
   }
   // A database that refuses the write leaves the keyring as it was, as the user is told.
   Sqlite("'PRAGMA user_version = 2'");
-  SettingsStore store;
-  EXPECT_FALSE(WriteProfile(store, "AMIGOS", {"AMIGOS", "clave nueva"}));
+  SettingsStore reopened;
+  EXPECT_FALSE(WriteProfile(reopened, "AMIGOS", {"AMIGOS", "clave nueva"}));
   EXPECT_EQ(Items(), cases[4].second);
 }
 
@@ -96,9 +96,8 @@ TEST_F(KeyringTest, ClearPasswordsMoveIntoTheKeyringEvenWhenKilledMidway) {
                                                   {std::string(55, 'L'), "clave de nombre largo"}};
   for (int i = 0; i < 150; ++i)
     passwords["Perfil " + std::to_string(i)] = "clave numero " + std::to_string(i);
-  SettingsStore store;
   for (const auto& [name, password] : passwords)
-    ASSERT_TRUE(store.WriteValues(ProfileSection(name), {{"Password", password}}));
+    ASSERT_TRUE(store_.WriteValues(ProfileSection(name), {{"Password", password}}));
   int midway = 0;
   for (int ms = 5; true; ms += ms / 2) {
     const std::string status = Output("timeout -s KILL " + std::to_string(ms / 1000.0) +
@@ -110,7 +109,7 @@ TEST_F(KeyringTest, ClearPasswordsMoveIntoTheKeyringEvenWhenKilledMidway) {
                                     [&](const auto& p) { return InDump(dump, p.second); });
     midway += left > 0 && left < static_cast<long>(passwords.size());
     for (const auto& [name, password] : passwords)
-      ASSERT_EQ(ReadProfile(store, name).value().password, password) << name << " at " << ms;
+      ASSERT_EQ(ReadProfile(store_, name).value().password, password) << name << " at " << ms;
     if (status == "0\n") {
       EXPECT_EQ(left, 0);
       break;
@@ -123,8 +122,7 @@ TEST_F(KeyringTest, ClearPasswordsMoveIntoTheKeyringEvenWhenKilledMidway) {
 // available, and no profile is taken for empty, deleted or new. Without a keyring a new profile
 // is saved in the database, as always.
 TEST_F(KeyringTest, PasswordsOfALockedOrMissingKeyringAreNotAvailable) {
-  SettingsStore first;
-  ASSERT_TRUE(WriteProfile(first, "Amigos", {"Amigos", "clave de amigos"}));
+  ASSERT_TRUE(WriteProfile(store_, "Amigos", {"Amigos", "clave de amigos"}));
   const std::pair<const char*, bool (*)(SettingsStore&)> cases[] = {
       {"the password list", [](SettingsStore& s) { return PasswordList().LoadPasswordList(s); }},
       {"deleting", [](SettingsStore& s) { return DeleteProfile(s, "Amigos"); }},
