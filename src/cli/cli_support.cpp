@@ -60,6 +60,17 @@ int Fail(Streams& io, std::string_view message, int status) {
   return status;
 }
 
+PasswordPlace MovePasswords(SettingsStore& store, Streams& io) {
+  const PasswordPlace place = MovePasswordsToKeyring(store);
+  // A database that cannot be used is told by the command itself, once.
+  if (place == PasswordPlace::kUnavailable && store.ok()) {
+    io.err << "velkorant-cli: no se han podido pasar las contraseñas de los perfiles al llavero "
+              "del escritorio: "
+           << AnsiToUtf8(store.DescribeProblem()) << '\n';
+  }
+  return place;
+}
+
 std::string NoSuchProfile(std::string_view name) {
   return "no hay ningún perfil de contraseña llamado " + std::string(name);
 }

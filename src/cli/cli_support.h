@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cli/cli.h"
+#include "settings/password_profiles.h"
 
 namespace velkorant::cli {
 
@@ -35,6 +36,11 @@ class Arguments {
 int Fail(Streams& io, std::string_view message, int status = kExitFailure);
 // A wrong command line: prints "velkorant-cli: uso: velkorant-cli " + `usage` and returns 2.
 int Usage(Streams& io, std::string_view usage);
+
+// As every start of the program: the passwords still in clear go into the desktop's keyring,
+// where there is one. A move the keyring did not let finish is told on standard error; nothing
+// stops.
+PasswordPlace MovePasswords(SettingsStore& store, Streams& io);
 
 // The line for a password profile that is not there.
 std::string NoSuchProfile(std::string_view name);

@@ -32,6 +32,8 @@ struct Session {
         client(settings, ui, downloader),
         receiver(client, settings, settings_store, store, passwords) {
     const auto loaded = LoadSettings(settings_store);
+    if (loaded)
+      MovePasswords(settings_store, io);
     loaded_ = loaded.has_value() && passwords.LoadPasswordList(settings_store);
     if (loaded)
       settings = *loaded;

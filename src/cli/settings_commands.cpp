@@ -75,6 +75,7 @@ int AddProfile(const std::vector<std::string>& args, Streams& io) {
 
   // As the profiles dialog's OK: the reserved copy first, then the profile itself.
   SettingsStore store;
+  MovePasswords(store, io);
   if (!WriteProfile(store, kReservedProfileName, profile) ||
       !WriteProfile(store, profile.name, profile)) {
     return Fail(io, "no se ha guardado el perfil: " + AnsiToUtf8(store.DescribeProblem()));
@@ -86,9 +87,12 @@ int ListProfiles(const std::vector<std::string>& args, Streams& io) {
   if (!args.empty())
     return Usage(io, "profile list");
   SettingsStore store;
+  const PasswordPlace place = MovePasswords(store, io);
   const auto names = EnumerateProfiles(store);
   if (!names)
     return StoreProblem(store, io);
+  if (place == PasswordPlace::kDatabase)
+    io.err << "velkorant-cli: " << AnsiToUtf8(PasswordsInDatabaseNotice(store)) << '\n';
   for (const std::string& name : *names)
     io.out << Printable(AnsiToUtf8(name)) << '\n';
   return kExitOk;
@@ -115,6 +119,7 @@ int RemoveProfile(const std::vector<std::string>& args, Streams& io) {
     return Usage(io, "profile remove NOMBRE");
   const std::string name = Utf8ToAnsi(args.front());
   SettingsStore store;
+  MovePasswords(store, io);
   const auto listed = name.empty() ? std::optional(false) : IsListedProfile(store, name);
   if (!listed)
     return StoreProblem(store, io);

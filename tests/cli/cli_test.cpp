@@ -150,7 +150,8 @@ TEST_F(CliTest, Profiles) {
         File("ññññññññññññññññññññññññññññññññññññññññ"), "--comment", std::string(100, 'c')}},
       {0, "", {"profile", "add", "Trabajo", "--password-file", eight}},
       {0, "", {"profile", "add", "Trabajo\\Ana", "--password-file", eight}},
-      {0, "", {"profile", "list"}, "Año\n" + forty + "\nTrabajo\n"},
+      // Without a keyring, as in these tests, passwords stay in the database, and it says so.
+      {0, "se guardan en claro en", {"profile", "list"}, "Año\n" + forty + "\nTrabajo\n"},
       {1, "ningún perfil de contraseña llamado Nadie", {"profile", "remove", "Nadie"}},
       {1, "ningún perfil de contraseña llamado Seleccion", {"profile", "remove", "Seleccion"}},
   });

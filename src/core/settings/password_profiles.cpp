@@ -1,8 +1,8 @@
 #include "settings/password_profiles.h"
 
-#include <cryptopp/misc.h>
-
 #include "crypto/digests.h"
+#include "platform/ansi_text.h"
+#include "platform/secure_text.h"
 
 namespace velkorant {
 namespace {
@@ -13,15 +13,84 @@ constexpr std::string_view kComment1 = "Comentario1";
 constexpr std::string_view kComment2 = "Comentario2";
 constexpr std::string_view kComment3 = "Comentario3";
 constexpr std::string_view kComment4 = "Comentario4";
+constexpr std::string_view kInKeyring = "PasswordEnLlavero";
 
 // Names were read into a 50-byte buffer: one that did not fit ended the enumeration.
 constexpr std::size_t kMaxListedNameLength = 49;
 
-// Overwrites the whole buffer, spare capacity included, where a shorter earlier value may lie.
-void Wipe(std::string& text) {
-  text.resize(text.capacity());
-  CryptoPP::SecureWipeBuffer(reinterpret_cast<CryptoPP::byte*>(text.data()), text.size());
-  text.clear();
+using Value = decltype(SettingsStore::Entry::value);
+
+// The keyring item's key: profile names match without regard to case, keyring attributes
+// exactly, so the key is the name as the store compares it (upper-cased, in UTF-8).
+std::string KeyringKey(std::string_view name) {
+  std::string key;
+  for (const char16_t unit : UpperCaseName(name)) {
+    if (unit < 0x80) {
+      key += static_cast<char>(unit);
+    } else if (unit < 0x800) {
+      key += static_cast<char>(0xC0 | (unit >> 6));
+      key += static_cast<char>(0x80 | (unit & 0x3F));
+    } else {
+      key += static_cast<char>(0xE0 | (unit >> 12));
+      key += static_cast<char>(0x80 | ((unit >> 6) & 0x3F));
+      key += static_cast<char>(0x80 | (unit & 0x3F));
+    }
+  }
+  return key;
+}
+
+std::string KeyringLabel(std::string_view name) {
+  return "Velkorant: perfil " + AnsiToUtf8(name);
+}
+
+// The password of a profile's section from wherever it is kept; false when it cannot be had.
+bool ReadPassword(SettingsStore& store, std::string_view name, std::string& password) {
+  const std::string section = ProfileSection(name);
+  const auto in_keyring = store.ReadInt(section, kInKeyring, 0);
+  if (!in_keyring)
+    return false;
+  if (*in_keyring == 0) {
+    auto value = store.ReadText(section, kPassword);
+    if (value)
+      password.swap(*value);
+    return value.has_value();
+  }
+  std::optional<std::string> secret;
+  const KeyringStatus status = store.keyring().Lookup(KeyringKey(name), secret);
+  store.NoteKeyringProblem(status);
+  if (status != KeyringStatus::kOk)
+    return false;
+  password = secret ? Utf8ToAnsi(*secret) : std::string();
+  if (secret)
+    Wipe(*secret);
+  return true;
+}
+
+// One section's clear password into the keyring, then out of the database.
+bool MovePassword(SettingsStore& store, std::string_view name) {
+  const std::string section = ProfileSection(name);
+  auto password = store.ReadText(section, kPassword);
+  if (!password)
+    return false;
+  if (password->empty())
+    return true;  // nothing secret: an empty password stays as it is
+  std::string secret = AnsiToUtf8(*password);
+  const KeyringStatus status = store.keyring().Store(KeyringKey(name), KeyringLabel(name), secret);
+  Wipe(secret);
+  store.NoteKeyringProblem(status);
+  if (status != KeyringStatus::kOk) {
+    Wipe(*password);
+    return false;
+  }
+  // Another program without a keyring may have saved a new password meanwhile: that one stays
+  // for the next move rather than be removed unseen.
+  auto now = store.ReadText(section, kPassword);
+  const bool unchanged = now && *now == *password;
+  Wipe(*password);
+  if (now)
+    Wipe(*now);
+  return now && (!unchanged ||
+                 store.WriteValues(section, {{kPassword, std::monostate{}}, {kInKeyring, 1}}));
 }
 
 }  // namespace
@@ -49,31 +118,112 @@ std::optional<std::vector<std::string>> EnumerateProfiles(SettingsStore& store) 
 }
 
 std::optional<PasswordProfile> ReadProfile(SettingsStore& store, std::string_view name) {
+  store.NoteKeyringProblem(KeyringStatus::kOk);
   const std::string section = ProfileSection(name);
   PasswordProfile profile;
   for (const auto& [entry, into] :
-       {std::pair{kProfileName, &profile.name}, std::pair{kPassword, &profile.password},
-        std::pair{kComment1, &profile.comment1}, std::pair{kComment2, &profile.comment2},
-        std::pair{kComment3, &profile.comment3}, std::pair{kComment4, &profile.comment4}}) {
+       {std::pair{kProfileName, &profile.name}, std::pair{kComment1, &profile.comment1},
+        std::pair{kComment2, &profile.comment2}, std::pair{kComment3, &profile.comment3},
+        std::pair{kComment4, &profile.comment4}}) {
     auto value = store.ReadText(section, entry);
     if (!value)
       return std::nullopt;
     *into = std::move(*value);
   }
+  if (!ReadPassword(store, name, profile.password))
+    return std::nullopt;
   return profile;
 }
 
 bool WriteProfile(SettingsStore& store, std::string_view name, const PasswordProfile& profile) {
-  return store.WriteValues(ProfileSection(name), {{kProfileName, profile.name},
-                                                  {kPassword, profile.password},
-                                                  {kComment1, profile.comment1},
-                                                  {kComment2, profile.comment2},
-                                                  {kComment3, profile.comment3},
-                                                  {kComment4, profile.comment4}});
+  store.NoteKeyringProblem(KeyringStatus::kOk);
+  Keyring& keyring = store.keyring();
+  const std::string key = KeyringKey(name);
+  KeyringStatus status = keyring.Connect();
+  const bool uses_keyring = status == KeyringStatus::kOk;
+  const bool in_keyring = uses_keyring && !profile.password.empty();
+  // What the keyring held, put back should the database fail: the caller then says that
+  // nothing changed.
+  std::optional<std::string> previous;
+  if (uses_keyring) {
+    status = keyring.Lookup(key, previous);
+    // An empty password is no secret: it stays in the database, and no item is left behind.
+    std::string secret = AnsiToUtf8(profile.password);
+    if (status == KeyringStatus::kOk)
+      status = in_keyring ? keyring.Store(key, KeyringLabel(name), secret) : keyring.Remove(key);
+    Wipe(secret);
+    store.NoteKeyringProblem(status);
+    if (status != KeyringStatus::kOk) {
+      if (previous)
+        Wipe(*previous);
+      return false;
+    }
+  }
+  const bool written = store.WriteValues(
+      ProfileSection(name), {{kProfileName, profile.name},
+                             {kPassword, in_keyring ? Value(std::monostate{})
+                                                    : Value(std::string_view(profile.password))},
+                             {kComment1, profile.comment1},
+                             {kComment2, profile.comment2},
+                             {kComment3, profile.comment3},
+                             {kComment4, profile.comment4},
+                             {kInKeyring, in_keyring ? Value(1) : Value(std::monostate{})}});
+  if (!written && uses_keyring)
+    previous ? keyring.Store(key, KeyringLabel(name), *previous) : keyring.Remove(key);
+  if (previous)
+    Wipe(*previous);
+  return written;
 }
 
 bool DeleteProfile(SettingsStore& store, std::string_view name) {
-  return store.DeleteSection(ProfileSection(name)) != DeleteKeyResult::kFailed;
+  store.NoteKeyringProblem(KeyringStatus::kOk);
+  const std::string section = ProfileSection(name);
+  const auto nested = store.ListSubsections(section);
+  if (!nested)
+    return false;
+  // A section with subsections is kept, and its password with it.
+  if (nested->empty()) {
+    const auto in_keyring = store.ReadInt(section, kInKeyring, 0);
+    if (!in_keyring)
+      return false;
+    KeyringStatus status = store.keyring().Connect();
+    if (status == KeyringStatus::kOk)
+      status = store.keyring().Remove(KeyringKey(name));
+    // Without a keyring, a profile whose password is in one is kept until the keyring answers:
+    // deleting it now would leave the password behind for good.
+    if (status != KeyringStatus::kOk && (status != KeyringStatus::kNoService || *in_keyring)) {
+      store.NoteKeyringProblem(status);
+      return false;
+    }
+  }
+  return store.DeleteSection(section) != DeleteKeyResult::kFailed;
+}
+
+PasswordPlace MovePasswordsToKeyring(SettingsStore& store) {
+  store.NoteKeyringProblem(KeyringStatus::kOk);
+  if (store.keyring().Connect() != KeyringStatus::kOk)
+    return PasswordPlace::kDatabase;
+  // Every section below PerfilPass, by its path below it.
+  std::vector<std::string> pending = {""};
+  while (!pending.empty()) {
+    const std::string name = std::move(pending.back());
+    pending.pop_back();
+    const auto nested =
+        store.ListSubsections(name.empty() ? std::string(kProfilesSection) : ProfileSection(name));
+    if (!nested)
+      return PasswordPlace::kUnavailable;
+    for (const std::string& child : *nested)
+      pending.push_back(name.empty() ? child : name + '\\' + child);
+    if (!name.empty() && !MovePassword(store, name))
+      return PasswordPlace::kUnavailable;
+  }
+  return PasswordPlace::kKeyring;
+}
+
+std::string PasswordsInDatabaseNotice(SettingsStore& store) {
+  return Utf8ToAnsi("Las contraseñas de los perfiles se guardan en claro en ") +
+         Utf8ToAnsi(store.database().path().string()) +
+         Utf8ToAnsi(": no responde ningún llavero del escritorio (servicio de secretos).");
 }
 
 PasswordList::~PasswordList() {
@@ -88,20 +238,21 @@ void PasswordList::Clear() {
 
 bool PasswordList::LoadPasswordList(SettingsStore& store) {
   Clear();
+  store.NoteKeyringProblem(KeyringStatus::kOk);
   const auto names = EnumerateProfiles(store);
   if (!names)
     return false;
   // Reserved up front: a reallocation would leave copies of short passwords behind.
   entries_.reserve(names->size());
+  std::string password;
   for (const std::string& name : *names) {
-    std::optional<std::string> password = store.ReadText(ProfileSection(name), kPassword);
-    if (!password) {
+    if (!ReadPassword(store, name, password)) {
       Clear();
       return false;
     }
-    if (!password->empty())
-      entries_.push_back({*password, Crc32Hex(*password), name});
-    Wipe(*password);
+    if (!password.empty())
+      entries_.push_back({password, Crc32Hex(password), name});
+    Wipe(password);
   }
   return true;
 }

@@ -3,6 +3,11 @@
 // Password profiles: the passwords agreed with other people, each under a name with four
 // comment lines, kept as subsections of "PerfilPass" in the settings store. The subsection
 // "Seleccion" is reserved for the copy of the profile saved last through the profiles dialog.
+//
+// Where the desktop has a keyring, a profile's password is kept there, labelled "Velkorant:
+// perfil NAME", and its section holds "PasswordEnLlavero" = 1 in place of "Password". Without
+// one, passwords stay in the section in clear, as they always were. Reads that need the keyring
+// and cannot have it fail (the store tells why); they never give an empty password instead.
 
 #include <optional>
 #include <string>
@@ -34,13 +39,28 @@ std::string ProfileSection(std::string_view name);
 // skipped, and a name of 50 characters or more ends the list. nullopt when the store cannot be
 // read.
 std::optional<std::vector<std::string>> EnumerateProfiles(SettingsStore& store);
-// Missing values read as empty; nullopt when the store cannot be read.
+// Missing values read as empty; nullopt when the store or the keyring cannot be read.
 std::optional<PasswordProfile> ReadProfile(SettingsStore& store, std::string_view name);
-// PerfilNombre, Password, Comentario1..4 in this order; the section is created when absent.
+// PerfilNombre, Password, Comentario1..4 in this order; the section is created when absent. The
+// password goes to the keyring first, when there is one: the database changes only after the
+// keyring took it.
 bool WriteProfile(SettingsStore& store, std::string_view name, const PasswordProfile& profile);
 // Whether the profile's key could be had: true also when there was no such profile, and when
-// the key was kept because it has subkeys. False only when the store could not be used.
+// the key was kept because it has subkeys. False only when the store could not be used, or the
+// keyring holding its password could not delete it.
 bool DeleteProfile(SettingsStore& store, std::string_view name);
+
+enum class PasswordPlace {
+  kKeyring,      // a keyring answers: every password is in it
+  kDatabase,     // no keyring answers: passwords stay in the database, in clear
+  kUnavailable,  // the keyring or the database failed: the store tells why
+};
+// Moves every password still in clear in the database (nested and reserved sections too) into
+// the keyring. Each is removed from the database only after the keyring confirmed it, so a move
+// cut short anywhere loses nothing and the next one finishes it.
+PasswordPlace MovePasswordsToKeyring(SettingsStore& store);
+// The one line that says where passwords are kept when no keyring answers (Windows-1252).
+std::string PasswordsInDatabaseNotice(SettingsStore& store);
 
 struct PasswordListEntry {
   std::string password;
@@ -57,7 +77,7 @@ class PasswordList {
   PasswordList(const PasswordList&) = delete;
   PasswordList& operator=(const PasswordList&) = delete;
 
-  // False, with an empty list, when the store cannot be read.
+  // False, with an empty list, when the store or the keyring cannot be read.
   bool LoadPasswordList(SettingsStore& store);
   // The index of the first entry whose fingerprint equals `fingerprint` exactly, or -1.
   int FindProfileByFingerprint(std::string_view fingerprint) const;

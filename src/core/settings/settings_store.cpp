@@ -46,14 +46,14 @@ class Reader {
 
 }  // namespace
 
-SettingsStore::SettingsStore() : database_(SettingsDatabase::DefaultPath()) {}
+SettingsStore::SettingsStore() : SettingsStore(SettingsDatabase::DefaultPath()) {}
 
 SettingsStore::SettingsStore(std::filesystem::path database_path)
-    : database_(std::move(database_path)) {}
+    : database_(std::move(database_path)), keyring_(database_.path().string()) {}
 
 SettingsStore::SettingsStore(std::filesystem::path database_path,
                              std::chrono::milliseconds busy_timeout)
-    : database_(std::move(database_path), busy_timeout) {}
+    : database_(std::move(database_path), busy_timeout), keyring_(database_.path().string()) {}
 
 std::optional<std::string> SettingsStore::ReadText(std::string_view section, std::string_view entry,
                                                    std::string_view default_value) {
@@ -98,6 +98,35 @@ std::optional<std::vector<std::string>> SettingsStore::ListSubsections(std::stri
 std::string SettingsStore::DescribeProblem(std::string_view between) const {
   std::string_view reason;
   std::string_view advice;
+  switch (keyring_problem_) {
+    case KeyringStatus::kOk:
+      break;
+    case KeyringStatus::kNoService:
+      reason =
+          "Las contraseñas de los perfiles no están disponibles: están en el llavero del "
+          "escritorio, y no responde ningún llavero (servicio de secretos).";
+      advice =
+          "Entra en tu sesión de escritorio, o pon en marcha su llavero, y vuelve a intentarlo.";
+      break;
+    case KeyringStatus::kLocked:
+      reason =
+          "Las contraseñas de los perfiles no están disponibles: el llavero del escritorio sigue "
+          "bloqueado.";
+      advice = "Desbloquéalo cuando te lo pida y vuelve a intentarlo.";
+      break;
+    case KeyringStatus::kFailed:
+      reason =
+          "Las contraseñas de los perfiles no están disponibles: el llavero del escritorio ha "
+          "respondido con un error.";
+      advice = "Comprueba el llavero y vuelve a intentarlo.";
+      break;
+  }
+  if (!reason.empty()) {
+    std::string text = Utf8ToAnsi(reason);
+    if (!keyring_.error().empty())
+      text += " (" + Utf8ToAnsi(keyring_.error()) + ")";
+    return text + std::string(between) + Utf8ToAnsi(advice);
+  }
   switch (database_.problem()) {
     case SettingsProblem::kNone:
       return {};

@@ -16,6 +16,7 @@
 #include <variant>
 #include <vector>
 
+#include "platform/keyring.h"
 #include "platform/settings_db.h"
 
 namespace velkorant {
@@ -88,11 +89,18 @@ class SettingsStore {
   // Whether the last operation worked.
   bool ok() const { return database_.status() == SettingsDatabaseStatus::kOk; }
   // "FILE: what went wrong." + `between` + "What the user can do about it.", in Spanish
-  // (Windows-1252).
+  // (Windows-1252); about the keyring instead while a keyring problem is noted.
   std::string DescribeProblem(std::string_view between = " ") const;
+
+  // Where the profiles' passwords are kept when the desktop has a keyring.
+  Keyring& keyring() { return keyring_; }
+  // Why the last profile operation could not use the keyring; kOk clears it.
+  void NoteKeyringProblem(KeyringStatus status) { keyring_problem_ = status; }
 
  private:
   SettingsDatabase database_;
+  Keyring keyring_;
+  KeyringStatus keyring_problem_ = KeyringStatus::kOk;
 };
 
 // nullopt when the store cannot be read: then nothing may be taken for the user's settings.

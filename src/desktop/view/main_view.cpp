@@ -99,7 +99,11 @@ void CMainView::OnInitialUpdate(CMainFrame& frame) {
   // 7.
   list_->reading_pane().Append(QString::fromLatin1(kVersionText), kReadingWhite, kReadingBackground,
                                true);
-  // 8.
+  // 8. Passwords still in clear go into the desktop's keyring first, where there is one.
+  const PasswordPlace place =
+      settings_readable_ ? MovePasswordsToKeyring(settings_store_) : PasswordPlace::kKeyring;
+  const std::string move_problem =
+      place == PasswordPlace::kUnavailable ? settings_store_.DescribeProblem() : std::string();
   settings_readable_ = settings_readable_ && passwords_.LoadPasswordList(settings_store_);
   // 9.
   LoadButtonPictures(controls_);
@@ -110,6 +114,13 @@ void CMainView::OnInitialUpdate(CMainFrame& frame) {
   version_text_ = QString::fromLatin1(kVersionText);
   // 12.
   LogTerminal("Inicio del terminal OK");
+  if (place == PasswordPlace::kDatabase)
+    LogTerminal(PasswordsInDatabaseNotice(settings_store_));
+  if (!move_problem.empty()) {
+    LogTerminal(Utf8ToAnsi("Error. No se han podido pasar las contraseñas de los perfiles al "
+                           "llavero del escritorio: ") +
+                move_problem);
+  }
   if (!messages_readable) {
     LogTerminal(Utf8ToAnsi("Error. No se puede leer ") + std::string(kSentMessagesFile) + " o " +
                 std::string(kReceivedMessagesFile) +

@@ -1,0 +1,148 @@
+// Password profiles against a real Secret Service (gnome-keyring on a private session bus).
+// What the keyring holds is read back with another client, secret-tool; what the database holds,
+// with sqlite3's own dump.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <map>
+
+#include "platform/ansi_text.h"
+#include "settings/password_profiles.h"
+#include "support/cli_runner.h"
+#include "support/private_keyring.h"
+
+namespace velkorant::testing {
+namespace {
+
+// Every item of this program as "NAME:secret" lines, sorted, NAME from its label.
+std::string Items() {
+  return Output(
+      "secret-tool search --all --unlock application org.velkorant.Velkorant 2>&1 | "
+      "sed -n 's/^label = Velkorant: perfil //p; s/^secret = //p' | paste -d: - - | LC_ALL=C sort");
+}
+
+// Whether the database's dump (which shows text values as blobs) holds these bytes.
+bool InDump(const std::string& dump, std::string_view bytes) {
+  std::string hex;
+  for (const char c : bytes)
+    hex += {"0123456789abcdef"[static_cast<unsigned char>(c) >> 4], "0123456789abcdef"[c & 15]};
+  return dump.find(hex) != std::string::npos;
+}
+
+std::string Sqlite(const std::string& command) {
+  return Output("sqlite3 \"$XDG_CONFIG_HOME/KRWTN_Software/VLKRNTS/settings.sqlite3\" " + command);
+}
+
+class KeyringTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_GT(keyring_.keyring, 0) << "gnome-keyring-daemon did not start"; }
+  PrivateKeyring keyring_;
+  SettingsStore store_;  // the user's, now that the environment points at the private folders
+};
+
+// velkorant-cli's profile commands (the profiles dialog's OK and "Eliminar perfil"), each
+// followed by the whole of the keyring; the database holds no password, and each profile reads
+// back the keyring's. Another settings database of the same user keeps items of its own.
+TEST_F(KeyringTest, ProfilesKeepTheirPasswordsInTheKeyring) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"add Amigos clave de amigos", "Amigos:clave de amigos\nSeleccion:clave de amigos\n"},
+      {"add Familia clave de amigos",  // renamed: the first one stays
+       "Amigos:clave de amigos\nFamilia:clave de amigos\nSeleccion:clave de amigos\n"},
+      {"add AMIGOS clave cambiada",  // another letter case, the same profile
+       "AMIGOS:clave cambiada\nFamilia:clave de amigos\nSeleccion:clave cambiada\n"},
+      {"remove familia", "AMIGOS:clave cambiada\n"},  // the copy emptied: no item left
+      {"add Año contraseña ñ",
+       "AMIGOS:clave cambiada\nAño:contraseña ñ\nSeleccion:contraseña ñ\n"}};
+  for (const auto& [command, items] : cases) {
+    SCOPED_TRACE(command);
+    std::istringstream words(command);
+    std::string verb, name, password;
+    std::getline(words >> verb >> name >> std::ws, password);
+    std::ofstream(keyring_.dir / "clave") << password;
+    std::vector<std::string> args = {"profile", verb, name};
+    if (verb == "add")
+      args.insert(args.end(), {"--password-file", (keyring_.dir / "clave").string()});
+    ASSERT_EQ(RunCliCommand(args).status, 0);
+    SettingsStore other(keyring_.dir / "otra.sqlite3");
+    ASSERT_TRUE(WriteProfile(other, name, {name, "clave de la otra"}) &&
+                DeleteProfile(other, name));
+    ASSERT_EQ(Items(), items);
+    const std::string dump = Sqlite(".dump");
+    ASSERT_TRUE(InDump(dump, "Amigos"));  // it shows what the database holds
+    for (const char* secret : {"clave de amigos", "clave cambiada", "contrase"})
+      EXPECT_FALSE(InDump(dump, Utf8ToAnsi(secret))) << secret;
+    std::istringstream lines(items);
+    for (std::string line; std::getline(lines, line);) {
+      const auto colon = line.find(':');
+      EXPECT_EQ(ReadProfile(store_, Utf8ToAnsi(line.substr(0, colon))).value().password,
+                Utf8ToAnsi(line.substr(colon + 1)));
+    }
+  }
+  // A database that refuses the write leaves the keyring as it was, as the user is told.
+  Sqlite("'PRAGMA user_version = 2'");
+  SettingsStore reopened;
+  EXPECT_FALSE(WriteProfile(reopened, "AMIGOS", {"AMIGOS", "clave nueva"}));
+  EXPECT_EQ(Items(), cases[4].second);
+}
+
+// The move of the passwords an earlier version left in clear, through velkorant-cli killed with
+// SIGKILL later and later: after every kill each password is still there, in one place or the
+// other; once a run completes, none is left in the database, so each comes from the keyring.
+TEST_F(KeyringTest, ClearPasswordsMoveIntoTheKeyringEvenWhenKilledMidway) {
+  std::map<std::string, std::string> passwords = {{"Seleccion", "clave de la copia"},
+                                                  {"Club\\Sub", "clave anidada"},
+                                                  {std::string(55, 'L'), "clave de nombre largo"}};
+  for (int i = 0; i < 150; ++i)
+    passwords["Perfil " + std::to_string(i)] = "clave numero " + std::to_string(i);
+  for (const auto& [name, password] : passwords)
+    ASSERT_TRUE(store_.WriteValues(ProfileSection(name), {{"Password", password}}));
+  int midway = 0;
+  for (int ms = 5; true; ms += ms / 2) {
+    const std::string status = Output("timeout -s KILL " + std::to_string(ms / 1000.0) +
+                                      " " VELKORANT_BINARY_DIR
+                                      "/src/cli/velkorant-cli profile list"
+                                      " >/dev/null 2>&1; echo $?");
+    const std::string dump = Sqlite(".dump");
+    const auto left = std::count_if(passwords.begin(), passwords.end(),
+                                    [&](const auto& p) { return InDump(dump, p.second); });
+    midway += left > 0 && left < static_cast<long>(passwords.size());
+    for (const auto& [name, password] : passwords)
+      ASSERT_EQ(ReadProfile(store_, name).value().password, password) << name << " at " << ms;
+    if (status == "0\n") {
+      EXPECT_EQ(left, 0);
+      break;
+    }
+  }
+  EXPECT_GT(midway, 0) << "no kill landed during the move";
+}
+
+// A keyring that stays locked (its prompt dismissed) or has gone away: the passwords are not
+// available, and no profile is taken for empty, deleted or new. Without a keyring a new profile
+// is saved in the database, as always.
+TEST_F(KeyringTest, PasswordsOfALockedOrMissingKeyringAreNotAvailable) {
+  ASSERT_TRUE(WriteProfile(store_, "Amigos", {"Amigos", "clave de amigos"}));
+  const std::pair<const char*, bool (*)(SettingsStore&)> cases[] = {
+      {"the password list", [](SettingsStore& s) { return PasswordList().LoadPasswordList(s); }},
+      {"deleting", [](SettingsStore& s) { return DeleteProfile(s, "Amigos"); }},
+      {"saving another", [](SettingsStore& s) {
+         return WriteProfile(s, "Otro", {"Otro", "otra"});
+       }}};
+  for (const char* state : {"sigue bloqueado", "no responde"}) {
+    state[0] == 's' ? keyring_.Lock() : keyring_.StopKeyring();
+    for (const auto& [what, act] : cases) {
+      SCOPED_TRACE(std::string(what) + ": " + state);
+      SettingsStore store;
+      // Without a keyring a new profile goes to the database, as always.
+      const bool saved = act(store);
+      EXPECT_EQ(saved, state[0] == 'n' && what[0] == 's');
+      EXPECT_THAT(store.DescribeProblem(), ::testing::HasSubstr(saved ? "" : state));
+      EXPECT_EQ(EnumerateProfiles(store).value().size(), saved ? 2u : 1u);
+      EXPECT_TRUE(!saved || DeleteProfile(store, "Otro"));
+    }
+  }
+}
+
+}  // namespace
+}  // namespace velkorant::testing
