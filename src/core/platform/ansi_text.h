@@ -19,6 +19,7 @@ char32_t AnsiToUnicode(unsigned char byte);
 unsigned char UnicodeToAnsi(char32_t code_point);
 
 std::string AnsiToUtf8(std::string_view ansi);
+void AppendUtf8(std::string& out, char32_t code_point);
 // Malformed UTF-8 sequences count as unrepresentable characters ('?').
 std::string Utf8ToAnsi(std::string_view utf8);
 // For text whose meaning must survive the conversion (a password): nullopt when the UTF-8 is

@@ -24,18 +24,8 @@ using Value = decltype(SettingsStore::Entry::value);
 // exactly, so the key is the name as the store compares it (upper-cased, in UTF-8).
 std::string KeyringKey(std::string_view name) {
   std::string key;
-  for (const char16_t unit : UpperCaseName(name)) {
-    if (unit < 0x80) {
-      key += static_cast<char>(unit);
-    } else if (unit < 0x800) {
-      key += static_cast<char>(0xC0 | (unit >> 6));
-      key += static_cast<char>(0x80 | (unit & 0x3F));
-    } else {
-      key += static_cast<char>(0xE0 | (unit >> 12));
-      key += static_cast<char>(0x80 | ((unit >> 6) & 0x3F));
-      key += static_cast<char>(0x80 | (unit & 0x3F));
-    }
-  }
+  for (const char16_t unit : UpperCaseName(name))
+    AppendUtf8(key, unit);
   return key;
 }
 
