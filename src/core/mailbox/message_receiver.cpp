@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <deque>
+#include <future>
 #include <iterator>
 #include <limits>
 #include <thread>
@@ -313,31 +314,46 @@ bool MessageReceiver::ReceiveMessages() {
   auto batch_started = Clock::now();
   const std::string folder_url =
       "https://" + settings_.server_name + MailboxFolderName(settings_.user_name) + "/msj_";
-  // Answers fetched ahead for the numbers after `number`, in order.
+  // Answers fetched ahead for the numbers after `number`, in order; while they are decrypted and
+  // stored, the next window is already on its way when every answer of this one was a message,
+  // so a slow link costs about one round trip per window whatever the work per message.
   std::deque<UrlDownloader::FetchResult> ahead;
+  std::future<std::vector<UrlDownloader::FetchResult>> next;
   int window = std::min(kFirstFetchWindow, window_limit_);
+  const auto ask = [&](std::int32_t after) {
+    const int count =
+        std::min({window, kMaxMessagesPerRun - fresh.fetched - static_cast<int>(ahead.size()),
+                  std::numeric_limits<std::int32_t>::max() - after});
+    std::vector<std::string> urls;
+    for (int i = 1; i <= count; ++i)
+      urls.push_back(folder_url + std::to_string(after + i) + "_datos.cry");
+    // Kept in memory: a run reads hundreds of these, and a file per message would cost more than
+    // fetching it. Only this task uses the downloader until its answers are taken.
+    next = std::async(std::launch::async, [&downloader = client_.downloader(), urls] {
+      return downloader.FetchAll(urls, kMaxMessageBytes);
+    });
+  };
   std::int32_t asked_again = 0;
   ui.ShowReceiveProgress(0);
   while (!failed && fresh.fetched < kMaxMessagesPerRun &&
          number < std::numeric_limits<std::int32_t>::max()) {
     if (ahead.empty()) {
-      const int count = std::min({window, kMaxMessagesPerRun - fresh.fetched,
-                                  std::numeric_limits<std::int32_t>::max() - number});
-      std::vector<std::string> urls;
-      for (int i = 1; i <= count; ++i)
-        urls.push_back(folder_url + std::to_string(number + i) + "_datos.cry");
+      if (!next.valid())
+        ask(number);
       {
         Stopwatch time(stats_.download);
-        // Kept in memory: a run reads hundreds of these, and a file per message would cost more
-        // than fetching it.
-        std::ranges::move(client_.downloader().FetchAll(urls, kMaxMessageBytes),
-                          std::back_inserter(ahead));
+        std::ranges::move(next.get(), std::back_inserter(ahead));
       }
       const bool all_there = std::ranges::all_of(ahead, [](const auto& answer) {
         return answer.code == kResultOk || answer.code == kCannotLoadData;
       });
-      if (all_there)
+      const auto after = static_cast<std::int64_t>(number) + std::ssize(ahead);
+      if (all_there) {
         window = std::min(2 * window, window_limit_);
+        if (fresh.fetched + std::ssize(ahead) < kMaxMessagesPerRun &&
+            after < std::numeric_limits<std::int32_t>::max())
+          ask(static_cast<std::int32_t>(after));
+      }
     }
     // A connection that dies under a run (reset, closed by a busy server, a new one refused)
     // takes every answer still on it: ask again, once, from the first number it took. Fetching a
@@ -345,6 +361,10 @@ bool MessageReceiver::ReceiveMessages() {
     if (LostWithItsConnection(ahead.front().failure) && asked_again != number + 1) {
       asked_again = number + 1;
       ahead.clear();
+      if (next.valid()) {  // the numbers after those, asked again with them
+        next.wait();
+        next = {};
+      }
       continue;
     }
     ++number;
