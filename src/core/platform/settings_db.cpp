@@ -384,16 +384,21 @@ bool SettingsDatabase::Open(bool create) {
     return false;
   }
   std::error_code error;
-  const bool exists = fs::exists(path_, error);
-  if (error) {
+  // A link at its name is not followed: the settings would be written into whatever it names.
+  const fs::file_status status = fs::symlink_status(path_, error);
+  const bool exists = fs::exists(status);
+  if (error && status.type() != fs::file_type::not_found) {
     Failed("cannot reach the settings database (" + error.message() + ")",
            ProblemOfErrno(error.value()));
     return false;
   }
-  if (exists && !fs::is_regular_file(path_, error)) {
+  if (exists && !fs::is_regular_file(status)) {
     Failed("the settings database is not a file:", SettingsProblem::kNotAFile);
     return false;
   }
+  // A file its owner made read-only is read, never written (not even by root).
+  const bool read_only =
+      exists && (status.permissions() & fs::perms::owner_write) == fs::perms::none;
   if (!exists) {
     if (!create)
       return false;  // nothing stored yet, which is no failure
@@ -405,7 +410,10 @@ bool SettingsDatabase::Open(bool create) {
   }
 
   sqlite3* raw = nullptr;
-  const int opened = sqlite3_open_v2(path_.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
+  // (No SQLITE_OPEN_NOFOLLOW: it refuses a link anywhere in the path, and a configuration
+  // folder linked elsewhere is common.)
+  const int opened = sqlite3_open_v2(
+      path_.c_str(), &raw, read_only ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE, nullptr);
   db_.reset(raw);  // a failed open still hands out a handle to close
   if (opened != SQLITE_OK) {
     Failed("cannot open the settings database");

@@ -150,7 +150,7 @@ std::string SettingsStore::DescribeProblem(std::string_view between) const {
       advice = "Da a tu usuario permiso de lectura y escritura sobre el archivo y su carpeta.";
       break;
     case SettingsProblem::kNotAFile:
-      reason = "En su lugar hay una carpeta, o algo que no es un archivo.";
+      reason = "En su lugar hay una carpeta, un enlace, o algo que no es un archivo.";
       advice = "Apártalo a otro sitio y vuelve a intentarlo.";
       break;
     case SettingsProblem::kDiskFull:

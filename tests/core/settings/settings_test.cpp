@@ -109,6 +109,12 @@ TEST(Settings, AStoreThatCannotBeReadIsNeverTakenForAnEmptyOne) {
       {"newer version", sql("PRAGMA user_version = 2"), "más reciente", false},
       {"folder", [&file] { return fs::remove(file), fs::create_directory(file), Hold(); },
        "una carpeta", false},
+      {"link",
+       [&file] {  // its target would be written instead, however private it is
+         fs::rename(file, file.string() + ".real");
+         return fs::create_symlink(file.filename().string() + ".real", file), Hold();
+       },
+       "un enlace", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -122,7 +128,14 @@ TEST(Settings, AStoreThatCannotBeReadIsNeverTakenForAnEmptyOne) {
   }
 }
 
-TEST(Settings, AReadOnlyDiskIsReadButNotWritten) {
+// A file its owner made read-only (even for root), or a read-only disk.
+TEST(Settings, ReadOnlyIsReadButNotWritten) {
+  const Installation installation;
+  ASSERT_TRUE(
+      SettingsDatabase(installation.settings_file()).WriteText("PerfilPass\\Amigo", "", ""));
+  fs::permissions(installation.settings_file(), fs::perms::owner_read);
+  SettingsStore file(installation.settings_file());
+  ExpectUse(file, true, false, "sólo lectura");
   const testing::ScratchMount disk;
   if (!disk.ok())
     GTEST_SKIP() << disk.SkipReason();
