@@ -172,11 +172,12 @@ int ReceivedCounter(const std::vector<std::string>& args, Streams& io) {
   if (args.size() > 1)
     return Usage(io, "received-counter [NÚMERO]");
   SettingsStore store;
-  const auto counter = store.ReadInt(kOptionsSection, kReceivedCounterEntry, 0);
+  // As stored, also when it is no number a run could go on from.
+  const auto counter = store.ReadText(kOptionsSection, kReceivedCounterEntry, "0");
   if (!counter)
     return StoreProblem(store, io);
   if (args.empty()) {
-    io.out << *counter << '\n';
+    io.out << Printable(AnsiToUtf8(*counter)) << '\n';
     return kExitOk;
   }
   std::int32_t value = -1;

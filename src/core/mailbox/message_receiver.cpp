@@ -219,12 +219,16 @@ bool MessageReceiver::PrepareRun() {
     return false;
   }
   settings_.received_counter = *counter;
-  if (*counter < 0) {
-    // Which server messages are stored is unknown: fetching from any number could store some
-    // of them twice.
+  // As stored: a text or a number past 32 bits reads as the default, and says no more than a
+  // negative number of which server messages are stored.
+  const auto stored =
+      settings_store_.ReadText(kOptionsSection, kReceivedCounterEntry, std::to_string(*counter));
+  if (*counter < 0 || !stored || *stored != std::to_string(*counter)) {
+    // Fetching from any number could store some of them twice.
     client_.ui().LogTerminal(
         Utf8ToAnsi("Error. El contador de mensajes recibidos (MsjsRecibidos) vale ") +
-        std::to_string(*counter) + Utf8ToAnsi(", que no es válido; no se reciben mensajes."));
+        stored.value_or(std::to_string(*counter)) +
+        Utf8ToAnsi(", que no es válido; no se reciben mensajes."));
     client_.ui().LogTerminal(
         Utf8ToAnsi("Pon en él el número del último mensaje recibido del servidor: "
                    "velkorant-cli received-counter NÚMERO"));

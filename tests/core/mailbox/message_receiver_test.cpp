@@ -273,15 +273,21 @@ TEST_F(ReceiverTest, CancelledRunsEndAtOnceAndLoseNothing) {
 TEST_F(ReceiverTest, ReceivingNeedsACounterToTrust) {
   for (int n = 1; n <= 3; ++n)
     Post(n);
-  ASSERT_TRUE(settings_store_.WriteInt(kOptionsSection, kReceivedCounterEntry, -3));
-  const testing::CliResult blocked = RunCliCommand({"receive"});
-  EXPECT_EQ(blocked.status, 1);
-  EXPECT_TRUE(blocked.out.npos !=
-              blocked.out.find(" - Error. El contador de mensajes recibidos (MsjsRecibidos) "
-                               "vale -3, que no es válido; no se reciben mensajes.\n"))
-      << blocked.out;
-  EXPECT_TRUE(blocked.out.ends_with(" servidor: velkorant-cli received-counter NÚMERO\n"));
-  EXPECT_EQ(RunCliCommand({"received-counter"}).out, "-3\n");
+  // A text read as a number would be the default 0: messages 1 to 3 again.
+  for (const std::string counter : {"57", "-3"}) {
+    ASSERT_TRUE(counter == "57"
+                    ? settings_store_.WriteText(kOptionsSection, kReceivedCounterEntry, counter)
+                    : settings_store_.WriteInt(kOptionsSection, kReceivedCounterEntry, -3));
+    const testing::CliResult blocked = RunCliCommand({"receive"});
+    EXPECT_EQ(blocked.status, 1);
+    EXPECT_TRUE(blocked.out.npos !=
+                blocked.out.find(" - Error. El contador de mensajes recibidos (MsjsRecibidos) "
+                                 "vale " +
+                                 counter + ", que no es válido; no se reciben mensajes.\n"))
+        << blocked.out;
+    EXPECT_TRUE(blocked.out.ends_with(" servidor: velkorant-cli received-counter NÚMERO\n"));
+    EXPECT_EQ(RunCliCommand({"received-counter"}).out, counter + "\n");
+  }
   ASSERT_EQ(RunCliCommand({"received-counter", "1"}).status, 0);
   EXPECT_TRUE(RunCliCommand({"receive"}).out.ends_with(" - 2 nuevos mensajes\n"));
   EXPECT_THAT(Subjects(), ElementsAre("asunto 2", "asunto 3"));
