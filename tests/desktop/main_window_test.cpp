@@ -56,6 +56,8 @@ TEST_F(WindowTest, ControlsSitAtTheirTemplatePlaces) {
               QRect(QPoint(x(left), y(top)), QPoint(x(left + width) - 1, y(top + height) - 1)))
         << id;
   }
+  // The list's group frame runs through the middle of its caption, as in the dialogs.
+  EXPECT_NEAR(LineBelow(*view(), x(338), y(18)), view()->fontMetrics().height() / 2, 1);
 }
 
 TEST_F(WindowTest, EachKindOfMessageHasItsButtonsAndRowColour) {

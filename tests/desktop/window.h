@@ -140,6 +140,15 @@ class GuiTest : public ::testing::Test {
     window.activateWindow();
     return QTest::qWaitFor([&] { return QApplication::activeWindow() == &window; }, 5000);
   }
+  // How far below `y` the colour of column `x` of the widget's picture first changes: where a
+  // group's frame line runs, from the top of its caption.
+  static int LineBelow(QWidget& widget, int x, int y) {
+    const QImage image = widget.grab().toImage();
+    int line = y;
+    while (line < y + 40 && image.pixel(x, line) == image.pixel(x, y - 1))
+      ++line;
+    return line - y;
+  }
   // Esc from the control that has the focus, as a user leaves a dialog.
   static void Escape(QDialog& dialog) {
     QTest::keyClick(dialog.focusWidget() ? dialog.focusWidget() : &dialog, Qt::Key_Escape);

@@ -126,17 +126,7 @@ QLabel* PlaceFramedLabel(TemplateDialog& dialog, int id, const QString& text, Un
 QGroupBox* PlaceGroup(TemplateDialog& dialog, const QString& title, UnitRect place) {
   auto* group = PlaceControl<QGroupBox>(dialog, 0, place);
   group->setTitle(title);
-  // The templates put the caption on the rectangle's top edge, the frame line running through its
-  // middle; the widget styles draw the frame a line lower, under the caption.
-  const int half_line = group->fontMetrics().height() / 2;
-  group->setStyleSheet(
-      QStringLiteral("QGroupBox { border: 1px solid palette(mid); margin-top: %1px; }"
-                     "QGroupBox::title { subcontrol-origin: margin; left: %2px; padding: 0 2px; }")
-          .arg(half_line)
-          .arg(group->fontMetrics().averageCharWidth()));
-  // Only a frame: the controls inside belong to the dialog, as on the template.
-  group->setAttribute(Qt::WA_TransparentForMouseEvents);
-  group->setFocusPolicy(Qt::NoFocus);
+  DrawAsTemplateGroup(*group);
   return group;
 }
 

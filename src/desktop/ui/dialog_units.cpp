@@ -1,6 +1,7 @@
 #include "ui/dialog_units.h"
 
 #include <QFontMetrics>
+#include <QGroupBox>
 #include <QStringList>
 #include <algorithm>
 
@@ -82,6 +83,18 @@ QRect DialogUnits::Rect(int left, int top, int width, int height) const {
   const int x = X(left);
   const int y = Y(top);
   return QRect(x, y, X(left + width) - x, Y(top + height) - y);
+}
+
+void DrawAsTemplateGroup(QGroupBox& group) {
+  // The widget styles draw the frame a line lower, under the caption.
+  const int half_line = group.fontMetrics().height() / 2;
+  group.setStyleSheet(
+      QStringLiteral("QGroupBox { border: 1px solid palette(mid); margin-top: %1px; }"
+                     "QGroupBox::title { subcontrol-origin: margin; left: %2px; padding: 0 2px; }")
+          .arg(half_line)
+          .arg(group.fontMetrics().averageCharWidth()));
+  group.setAttribute(Qt::WA_TransparentForMouseEvents);
+  group.setFocusPolicy(Qt::NoFocus);
 }
 
 }  // namespace velkorant

@@ -7,6 +7,8 @@
 #include <QRect>
 #include <QString>
 
+class QGroupBox;
+
 namespace velkorant {
 
 // "MS Shell Dlg 2" at 12 points (16 pixels), mapped to a Tahoma-like sans font that is installed.
@@ -17,6 +19,10 @@ QFont FontFitting(QFont font, const QString& sample, int width);
 
 // A font given as a Windows LOGFONT height (the character cell, in pixels) and weight.
 QFont CellHeightFont(int cell_height, int weight);
+
+// A group box drawn as the templates place it: its caption on the rectangle's top edge, the frame
+// line through the caption's middle, and only a frame (the controls inside belong to the form).
+void DrawAsTemplateGroup(QGroupBox& group);
 
 class DialogUnits {
  public:

@@ -45,8 +45,7 @@ QGroupBox* MakeGroup(QWidget& form, const DialogUnits& units, int id, const QStr
                      Place place) {
   QGroupBox* group = Make<QGroupBox>(form, units, id, place);
   group->setTitle(title);
-  // Only a frame: the controls inside are the form's own, as on the template.
-  group->setAttribute(Qt::WA_TransparentForMouseEvents);
+  DrawAsTemplateGroup(*group);
   return group;
 }
 
