@@ -72,7 +72,8 @@ int Decrypt(const std::vector<std::string>& args, Streams& io) {
       message += " (" + g_last_cipher_error + ")";
     return Fail(io, message);
   }
-  io.out << AnsiToUtf8(*plain);
+  // Byte for byte into a pipe or a file; on a terminal its controls are shown, not obeyed.
+  io.out << (io.out_is_terminal ? Printable(AnsiToUtf8(*plain)) : AnsiToUtf8(*plain));
   return kExitOk;
 }
 

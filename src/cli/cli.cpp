@@ -45,6 +45,13 @@ int RunCli(const std::vector<std::string>& args, Streams& io) {
     io.out << "velkorant-cli " << VELKORANT_VERSION << '\n';
     return kExitOk;
   }
+  // Every value given here is one of the dialogs' single-line fields (a name, an address, a
+  // receiver, a subject, a comment line): a line break would cut it where it is read back, and
+  // in a user name or subject it would add lines of its own to every message text.
+  for (const std::string& arg : args) {
+    if (arg.find_first_of("\r\n") != std::string::npos)
+      return Fail(io, "los argumentos tienen que ser de una sola línea", kExitUsage);
+  }
   for (const auto& group : AllCommandGroups()) {
     for (const Command& command : group) {
       if (command.name == args.front()) {

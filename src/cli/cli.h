@@ -15,6 +15,8 @@ struct Streams {
   std::istream& in;
   std::ostream& out;
   std::ostream& err;
+  // Where a message's own text may hold terminal controls that must not reach a terminal.
+  bool out_is_terminal = false;
 };
 
 // Exit statuses: 0 success, 1 the operation failed, 2 the command line was wrong.

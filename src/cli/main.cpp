@@ -1,3 +1,5 @@
+#include <unistd.h>
+
 #include <iostream>
 
 #include "cli/cli.h"
@@ -5,6 +7,6 @@
 int main(int argc, char** argv) {
   std::ios::sync_with_stdio(false);
   std::vector<std::string> args(argv + 1, argv + argc);
-  velkorant::cli::Streams io{std::cin, std::cout, std::cerr};
+  velkorant::cli::Streams io{std::cin, std::cout, std::cerr, isatty(STDOUT_FILENO) == 1};
   return velkorant::cli::RunCli(args, io);
 }

@@ -183,12 +183,6 @@ int Send(const std::vector<std::string>& args, Streams& io) {
   }
   const std::string receiver = Utf8ToAnsi(*arguments.Option("to"));
   const std::string subject = Utf8ToAnsi(*arguments.Option("subject"));
-  // The compose dialog's receiver and subject are single lines; a line break would travel into
-  // the message text and cut the field at the receiving end.
-  if (receiver.find_first_of("\r\n") != std::string::npos ||
-      subject.find_first_of("\r\n") != std::string::npos) {
-    return Fail(io, "el receptor y el asunto tienen que ser de una sola línea", kExitUsage);
-  }
   const std::string body = BodyFromInput(Utf8ToAnsi(ReadAll(io.in)));
   // Only a listed profile can be chosen, as in the compose dialog's list.
   const std::string profile = Utf8ToAnsi(*arguments.Option("profile"));

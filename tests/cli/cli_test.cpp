@@ -92,6 +92,9 @@ TEST_F(CliTest, CommandsRefuseWhatTheProgramRefuses) {
       {1, "Falta tu nombre de usuario: ", {"register", "1234 67"}},
       {1, "admite como máximo 100 caracteres y ahora tiene 101", {"server", std::string(101, 's')}},
       {1, "la dirección del servidor no puede estar vacía", {"server", ""}},
+      {2, "de una sola línea", {"server", "x/\nEMI:Otro"}},
+      {2, "de una sola línea", {"register", "Hannah_desert\r"}},
+      {2, "de una sola línea", add("Ami\ngo", eight)},
       {0, "", {"--version"}, "velkorant-cli 1.1\n"},
       send("John Sala", "Hola", "texto", "Falta tu nombre de usuario: "),
   });

@@ -5,14 +5,16 @@ import datetime
 import fcntl
 import os
 import pathlib
+import pty
 import re
 import sqlite3
+import subprocess
 import sys
 import tempfile
 import unittest
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "support"))
-from cli_user import DATA, ENV, User, crc, folder_of, section  # noqa: E402
+from cli_user import CLI, DATA, ENV, User, crc, folder_of, section  # noqa: E402
 
 UNREACHABLE = ("Error de conexión. Comprueba tu conexión de Internet y tu cortafuegos"
                " (el servidor no acepta la conexión)")
@@ -62,7 +64,7 @@ class ExchangeTest(unittest.TestCase):
         shared, private = "clave común «ñ€»", "sólo entre «nosotros» €"
         ana.profile("compartido", shared)
         bea.profile("compartido", shared)
-        _, date = self.send(ana, bea, SUBJECT, BODY)
+        transport, date = self.send(ana, bea, SUBJECT, BODY)
         self.assertEqual(bea.ok("receive")[0], ["Comprobando mensajes para " + bea.name,
                                                 "1 nuevos mensajes"])
         _, reply_date = self.send(bea, ana, "Re: Cena", "¡Sí!\nLlevo «vino».")
@@ -82,6 +84,14 @@ class ExchangeTest(unittest.TestCase):
             f"codigo: r1\nfecha_msj: {date}\nusuario_emisor_msj: {ana.name}\nusuario_receptor_msj: "
             f"{bea.name}\nasunto_msj: {SHOWN[0]}\npassword_hash: {crc(shared)}\nflag_msj_leido: 0\n"
             f"flag_msj_desencriptado: 1\nflag_msj_respondido: 0\n\n{SHOWN[1]}\n"))
+        # To a terminal, decrypt escapes them too; a pipe gets the text as it was sent.
+        leader, follower = pty.openpty()
+        subprocess.run([CLI, "decrypt", "--password-file", ana.work.parent / "compartido"],
+                       input=transport.encode(), stdout=follower, timeout=60, check=True)
+        os.close(follower)
+        shown = os.read(leader, 1 << 16).decode()
+        self.assertTrue(SHOWN[0] in shown and SHOWN[1].split("\n")[1] in shown, shown)
+        os.close(leader)
 
         # A profile only the sender has: the message waits undecrypted until the receiver adds it.
         ana.profile("privado", private)
