@@ -112,12 +112,13 @@ TEST_F(DialogTest, ComposeAsksBeforeLosingOrChangingWhatWasTyped) {
   ASSERT_TRUE(WriteProfile(store_, "A", {"A", kPassword, "", "", "", ""}));
   presets_ = {"Ana", "Asunto", "Cuerpo", "A", false, "Yo"};
   const std::tuple<int, const char*, int, const char*, const char*> cases[] = {
-      // Field typed into (0: none), its text, button (0: Esc), and the box's caption and a part
-      // of its text (none: the dialog ends).
+      // Field typed into (0: none), its text, button (0: Esc, -1: the close box), and the box's
+      // caption and a part of its text (none: the dialog ends). Each box's default is No.
       {0, "", 0, "", ""},
       {1403, "Cuerpo", 0, "", ""},  // typed as it was
       {1402, "Otro", 0, "Descartar mensaje", "¿ Descartar el mensaje que has escrito ?"},
       {1403, "Otro", kDialogCancel, "Descartar mensaje", ""},
+      {1402, "Otro", -1, "Descartar mensaje", ""},
       {1401, "ő日Ana日", kDialogOk, "Caracteres que cambiarán", "\n\nő → o\n日 → ?\n\n¿ Guardar y"},
       {1403, "€ ő", kComposeSaveOnly, "Caracteres que cambiarán", "\n\nő → o\n\n¿ Guardar el"}};
   for (const auto& [field, text, button, caption, shown] : cases) {
@@ -125,8 +126,9 @@ TEST_F(DialogTest, ComposeAsksBeforeLosingOrChangingWhatWasTyped) {
     runner_.events.clear();
     if (field != 0)
       Type(*dialog_, field, U(text));
-    button == 0 ? Escape(*dialog_) : Click(*dialog_, button);
+    button == 0 ? Escape(*dialog_) : button < 0 ? (void)dialog_->close() : Click(*dialog_, button);
     EXPECT_EQ(runner_.Captions().join(""), U(caption)) << text;
+    EXPECT_TRUE(!*caption || runner_.types.back() == (kBoxYesNoQuestion | kBoxDefaultSecond));
     EXPECT_TRUE(runner_.events.empty() || runner_.events[0].second.contains(U(shown)));
     EXPECT_EQ(dialog_->isVisible() ? Text(*dialog_, field) : "", *caption ? U(text) : "");
   }
