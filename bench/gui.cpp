@@ -209,7 +209,8 @@ void FillMailbox(const fs::path& state, const std::string& user) {
   settings.server_name = "localhost:" + std::to_string(kServerPort) + "/velkorant/";
   QuietUi ui;
   UrlDownloader downloader;
-  if (!MailboxClient(settings, ui, downloader).CreateMailbox(user))
+  if (MailboxClient(settings, ui, downloader).CreateMailbox(user) !=
+      MailboxClient::Creation::kCreated)
     throw std::runtime_error("the mailbox could not be made");
   const DerivedKey key = DeriveKeyAndIv(kRunPassword);
   const fs::path folder = state / "data" / MailboxFolderName(user);

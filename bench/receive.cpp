@@ -218,7 +218,7 @@ Mailbox MakeMailbox(const ServerAddress& address, const fs::path& state, const f
   velkorant::UrlDownloader downloader;
   fs::create_directories(scratch);
   velkorant::MailboxClient client(settings, ui, downloader);
-  if (!client.CreateMailbox(user))
+  if (client.CreateMailbox(user) != velkorant::MailboxClient::Creation::kCreated)
     throw std::runtime_error("could not create the mailbox of " + user);
   const fs::path folder = state / "data" / box.folder;
   if (!fs::is_directory(folder))

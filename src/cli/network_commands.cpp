@@ -136,8 +136,14 @@ int Register(const std::vector<std::string>& args, Streams& io) {
                         AnsiToUtf8(session.settings_store.DescribeProblem()));
   }
   session.settings.user_name = preferences->user_name;
-  if (session.client.CreateMailbox(preferences->user_name))
-    return kExitOk;
+  switch (session.client.CreateMailbox(preferences->user_name)) {
+    case MailboxClient::Creation::kCreated:
+      return kExitOk;
+    case MailboxClient::Creation::kUnknown:  // kept; said in the terminal
+      return kExitFailure;
+    case MailboxClient::Creation::kNotCreated:
+      break;
+  }
   // A name the server did not register must not stay as this user's name.
   preferences->user_name.clear();
   if (!SavePreferences(session.settings_store, *preferences)) {

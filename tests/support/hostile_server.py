@@ -3,7 +3,7 @@
 a certificate of its own) that prints "server=127.0.0.1:PORT/velkorant/" and "ca=PATH" and serves
 until killed or for 300 s. MODE: answers (a script answers the percent-decoded last folder of the
 address: .../si%0A/existe_buzon.php says "si\\n"), drops (as answers, but every other request for
-a message file, the first included, loses its connection mid-answer), huge (10 MiB), endless (a byte a second) or
+a message file or a new mailbox, the first included, loses its connection mid-answer), huge (10 MiB), endless (a byte a second) or
 plain (plain HTTP where TLS is expected)."""
 import http.server
 import ssl
@@ -24,7 +24,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def do_GET(self):
         mode = sys.argv[1]
         asked[self.path] = asked.get(self.path, 0) + 1
-        if mode == "drops" and self.path.endswith(".cry") and asked[self.path] % 2 == 1:
+        dropped = self.path.endswith(".cry") or "crear_buzon" in self.path
+        if mode == "drops" and dropped and asked[self.path] % 2 == 1:
             self.wfile.write(b"HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nA")
             self.close_connection = True
             return

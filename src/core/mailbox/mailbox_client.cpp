@@ -1,5 +1,8 @@
 #include "mailbox/mailbox_client.h"
 
+#include <algorithm>
+#include <iterator>
+
 #include "crypto/digests.h"
 #include "crypto/message_cipher.h"
 #include "platform/ansi_text.h"
@@ -173,24 +176,45 @@ bool MailboxClient::MailboxExists(std::string user_name) {
   return StartsWith(answer.text, "si");
 }
 
-bool MailboxClient::CreateMailbox(std::string user_name) {
+MailboxClient::Creation MailboxClient::CreateMailbox(std::string user_name) {
   BusyGuard busy(*this);
-  const Answer answer = Request("crear_buzon.php?folder=" + MailboxFolderName(user_name));
+  const std::string folder = MailboxFolderName(user_name);
+  const Answer answer = Request("crear_buzon.php?folder=" + folder);
   if (!answer.reached) {
     ReportFailure(RequestKind::kMailbox, answer.code);
   } else {
     ui_.LogTerminal(T("Creando buzón para usuario: ") + user_name);
   }
-  if (!answer.text)
-    return false;
-  if (answer.text->starts_with("Error")) {
+  // Failures that leave the request undelivered, or answered.
+  static constexpr DownloadFailure kNeverDelivered[] = {DownloadFailure::kInvalidAddress,
+                                                        DownloadFailure::kHostNotFound,
+                                                        DownloadFailure::kProxyNotFound,
+                                                        DownloadFailure::kRefused,
+                                                        DownloadFailure::kTls,
+                                                        DownloadFailure::kUntrustedCertificate,
+                                                        DownloadFailure::kHttpNotFound};
+  if (!answer.text && answer.refusal.empty() &&
+      std::ranges::find(kNeverDelivered, downloader_.last_failure()) == std::end(kNeverDelivered)) {
+    // The request may have reached the server before its answer was lost: ask whether the
+    // mailbox is there now (a name taken before would have been answered as such).
+    const Answer check = Request("existe_buzon.php?folder=" + folder);
+    if (!check.text || !(StartsWith(check.text, "si") || StartsWith(check.text, "no"))) {
+      ui_.LogTerminal(T("No se sabe si el servidor ha creado el buzón; el nombre de usuario ") +
+                      user_name + T(" se queda guardado, y la próxima recepción dirá si existe."));
+      return Creation::kUnknown;
+    }
+    if (StartsWith(check.text, "no"))
+      return Creation::kNotCreated;
+  } else if (!answer.text) {
+    return Creation::kNotCreated;
+  } else if (answer.text->starts_with("Error")) {
     ui_.ShowMessageBox("No puedes usar el nombre de usuario: " + user_name + "\nYa existe.",
                        "Usuario ya existe", kBoxOkQuestion);
     ui_.LogTerminal("Error. Ya existe el nombre de usuario: " + user_name);
-    return false;
+    return Creation::kNotCreated;
   }
   ui_.LogTerminal(T("Buzón creado correctamente"));
-  return true;
+  return Creation::kCreated;
 }
 
 bool MailboxClient::SendEncryptedMessage(Message record) {

@@ -41,7 +41,10 @@ class MailboxClient {
 
   void CheckServer();
   bool MailboxExists(std::string user_name);
-  bool CreateMailbox(std::string user_name);
+  // kUnknown: no answer came, nor to the check made after it, so the server may have created the
+  // mailbox: the name must stay with this installation, or it would be lost to its user.
+  enum class Creation { kCreated, kNotCreated, kUnknown };
+  Creation CreateMailbox(std::string user_name);
   // Lays the record out, encrypts it with its password_msj and posts it to the receiver's
   // mailbox; true when the server accepted the request.
   bool SendEncryptedMessage(Message record);

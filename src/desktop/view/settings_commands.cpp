@@ -70,14 +70,14 @@ void OnPreferences(CMainView& view) {
   settings.user_name = edited.user_name;
   settings.server_name = edited.server_name;
   settings.received_counter = 0;
-  auto created = std::make_shared<bool>(false);
+  auto created = std::make_shared<MailboxClient::Creation>();
   view.flows().Start(
       settings, FlowRunner::WhenBusy::kQueue,
       [created, name = edited.user_name](FlowRunner::Flow& flow) {
         *created = flow.client.CreateMailbox(name);
       },
       [&view, created, edited](FlowRunner::Flow&) {
-        if (!*created) {
+        if (*created == MailboxClient::Creation::kNotCreated) {
           Preferences kept = edited;
           kept.user_name.clear();
           if (!SavePreferences(view.settings_store(), kept)) {
