@@ -57,9 +57,8 @@ TEST_F(CliTest, CommandsRefuseWhatTheProgramRefuses) {
                                     file,      "--comment", comment};
   };
   const auto send = [](std::string to, std::string subject, std::string body, std::string err,
-                       std::string profile = "Amigos", int status = 1) {
-    return Case{
-        status, err, {"send", "--to", to, "--subject", subject, "--profile", profile}, "", body};
+                       std::string profile = "Amigos") {
+    return Case{1, err, {"send", "--to", to, "--subject", subject, "--profile", profile}, "", body};
   };
   const std::string transport =
       testing::RunCliCommand({"encrypt", "--password-file", File("contraseña\n")}, plain).out;
@@ -92,9 +91,9 @@ TEST_F(CliTest, CommandsRefuseWhatTheProgramRefuses) {
       {1, "Falta tu nombre de usuario: ", {"register", "1234 67"}},
       {1, "admite como máximo 100 caracteres y ahora tiene 101", {"server", std::string(101, 's')}},
       {1, "la dirección del servidor no puede estar vacía", {"server", ""}},
-      {2, "de una sola línea", {"server", "x/\nEMI:Otro"}},
-      {2, "de una sola línea", {"register", "Hannah_desert\r"}},
-      {2, "de una sola línea", add("Ami\ngo", eight)},
+      // A line break would cut a single-line field where it is read back, or add lines of its
+      // own to every message text.
+      {2, "de una sola línea", {"register", "Hannah_desert\nEMI:Otro"}},
       {0, "", {"--version"}, "velkorant-cli 1.1\n"},
       send("John Sala", "Hola", "texto", "Falta tu nombre de usuario: "),
   });
@@ -112,8 +111,6 @@ TEST_F(CliTest, CommandsRefuseWhatTheProgramRefuses) {
       send("John Sala", std::string(101, 'a'), "texto", "Texto demasiado largo: "),
       // A line break counts two: 400 of them fill the body.
       send("John Sala", "Hola", std::string(400, '\n') + "x", "Texto demasiado largo: "),
-      // A line break in a single-line field would cut the field at the receiving end.
-      send("John Sala", "linea1\nlinea2", "texto", "de una sola línea", "Amigos", 2),
       {0,
        "",
        {"settings"},
