@@ -116,6 +116,7 @@ TEST_F(CliTest, CommandsRefuseWhatTheProgramRefuses) {
        {"settings"},
        "NombreUsuario: Hannah_desert\nNombreServidor: x/\nAutoMsjInicio: 0\nAutoMsjTiempo: 1\n"
        "ReproSonidos: 0\nMsjsRecibidos: 0\nEjecPrimVez: 1\n"},
+      {0, "", {"server", std::string(100, 's')}},  // a text at its limit is taken
   });
   EXPECT_FALSE(fs::exists(kSentMessagesFile)) << "nothing refused is stored";
   // Command lines that are wrong, one between two "|".

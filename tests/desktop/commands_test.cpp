@@ -130,8 +130,9 @@ TEST_F(CommandsTest, PreferencesRegisterANewNameOnlyAndForgetARefusedOne) {
        {{1140, "Hannah_desert_2"}, {1142, "127.0.0.1:2/velkorant/"}, {1144, "cerrado"}});
   EXPECT_FALSE(NoRequest());  // the registration, which the server refused
   const Preferences stored = LoadPreferences(view()->settings_store()).value();
-  EXPECT_EQ(std::tie(stored.user_name, stored.server_name, stored.server_description),
-            std::tuple("", "127.0.0.1:2/velkorant/", "cerrado"));
+  EXPECT_EQ(
+      std::tie(stored.user_name, stored.server_name, stored.server_description, stored.play_sounds),
+      std::tuple("", "127.0.0.1:2/velkorant/", "cerrado", 1));
   EXPECT_EQ(view()->settings().user_name + std::to_string(counter()), "0");
   EXPECT_FALSE(Get(1126)->isEnabled());
 }

@@ -87,8 +87,9 @@ TEST_F(DialogTest, FieldsKeepToTheirLimits) {
       QTest::keySequence(line, QKeySequence::Paste);
       EXPECT_EQ(line->text(), "Hola") << field;
     }
-    Type(*dialog_, field,
-         (field == 1403 ? "\n" : "") + QString(limit + 3, u'x'));  // a break is two
+    Type(*dialog_, field,  // a break is two: the second no longer fits in the last one left
+         (field == 1403 ? "\n" + QString(limit - 3, u'x') + "\n" : QString()) +
+             QString(limit + 3, u'x'));
     EXPECT_EQ(LimitedTextEdit::Length(Text(*dialog_, field)), limit) << field;
     EXPECT_FALSE(Text(*dialog_, field).contains(u'p')) << field;  // emptied first, even when full
     // The body's count beside it.
