@@ -1,7 +1,7 @@
 #pragma once
 
 // Starts a helper process for a test (a misbehaving server), reads the "key=value" lines it
-// prints, and kills it by PID when the test is done.
+// prints, and ends it by PID when the test is done.
 
 #include <fcntl.h>
 #include <signal.h>
@@ -34,7 +34,7 @@ class ChildProcess {
     out_ = ::fdopen(fds[0], "r");
   }
   ~ChildProcess() {
-    if (pid_ > 0 && ::kill(pid_, SIGKILL) == 0)
+    if (pid_ > 0 && ::kill(pid_, SIGTERM) == 0)  // which lets it remove what it made
       ::waitpid(pid_, nullptr, 0);
     if (out_ != nullptr)
       std::fclose(out_);

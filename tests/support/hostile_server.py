@@ -6,6 +6,7 @@ address: .../si%0A/existe_buzon.php says "si\\n"), drops (as answers, but every 
 a message file or a new mailbox, the first included, loses its connection mid-answer), huge (10 MiB), endless (a byte a second) or
 plain (plain HTTP where TLS is expected)."""
 import http.server
+import signal
 import ssl
 import subprocess
 import sys
@@ -49,6 +50,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
 
 asked = {}
+signal.signal(signal.SIGTERM, lambda *_: sys.exit())  # what it made goes with it
 lifetime = float(sys.argv[sys.argv.index("--lifetime") + 1]) if "--lifetime" in sys.argv else 300
 with tempfile.TemporaryDirectory(prefix="velkorant-hostile-") as folder:
     subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
@@ -61,5 +63,7 @@ with tempfile.TemporaryDirectory(prefix="velkorant-hostile-") as folder:
     if sys.argv[1] != "plain":
         server.socket = context.wrap_socket(server.socket, server_side=True)
     print(f"server=127.0.0.1:{server.server_address[1]}/velkorant/\nca={folder}/ca.pem", flush=True)
-    threading.Timer(lifetime, server.shutdown).start()
+    ending = threading.Timer(lifetime, server.shutdown)
+    ending.daemon = True  # no wait for it on the way out
+    ending.start()
     server.serve_forever()
