@@ -1,8 +1,6 @@
 // The main window: the place of its controls, what each kind of message allows, the list's
-// filters, every command with its keys, the order Tab walks, and a start whose
-// settings cannot be read.
+// filters, every command with its keys, and a start whose settings cannot be read.
 
-#include <QAccessible>
 #include <QClipboard>
 #include <QScreen>
 #include <QScrollArea>
@@ -239,34 +237,6 @@ TEST_F(WindowTest, TheListFollowsAnotherWriter) {
   EXPECT_TRUE(MessageStore(".").DeleteMessage(true, 1));
   ASSERT_TRUE(QTest::qWaitFor([&] { return Column().size() == 24; }, 5000));
   EXPECT_TRUE(Selected().isEmpty() && Pane().isEmpty() && !Get(1165)->isEnabled());
-}
-
-// The controls Tab reaches from the focused one until it comes back, each with a name a screen
-// reader can say.
-QString TabWalk(QWidget& window) {
-  EXPECT_TRUE(GuiTest::Activate(window));
-  QStringList walk;
-  for (QWidget* focus = QApplication::focusWidget(); focus && walk.size() < 40;
-       focus = QApplication::focusWidget()) {
-    focus = focus->parentWidget()->inherits("QComboBox") ? focus->parentWidget() : focus;
-    if (walk.contains(focus->objectName()))
-      break;
-    walk << focus->objectName();
-    const QString name = QAccessible::queryAccessibleInterface(focus)->text(QAccessible::Name);
-    EXPECT_FALSE(QStringList({"", "."}).contains(name)) << walk.back().toStdString();
-    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-  }
-  return walk.join(' ');
-}
-
-TEST_F(WindowTest, TabWalksTheFormInReadingOrder) {
-  WriteSettings();
-  Store({Msg('a', "Luis", "uno", "2024-01-02")});
-  Start();
-  ClickRow("e1");  // forward and delete are on, the other message buttons off
-  Get(1126)->setFocus();
-  EXPECT_EQ(TabWalk(*frame()),
-            "1126 1164 1001 1011 1013 1162 1165 1125 1021 1020 1015 1016 1022 1023 1024 1166");
 }
 
 // The settings database is damaged: one box says so at start, nothing is written to it, no
