@@ -1,6 +1,7 @@
 // The profiles, preferences and compose dialogs, worked through their controls: the checks made
 // when they are confirmed, the limits of their fields, what they store, and saves that fail.
 
+#include <QAccessible>
 #include <QClipboard>
 #include <QLabel>
 #include <QMessageBox>
@@ -154,7 +155,7 @@ TEST_F(DialogTest, BoxesFitTheirLongestLine) {
       {"Si eliminas este nombre de usuario:\n\n· Por seguridad, nunca más podrás usar este "
        "nombre de usuario (ni tú ni nadie).",
        0x124, "No"},
-      {"Sí, a las nueve", 0x24, "Sí"},
+      {"Sí, a las <b>nueve</b>", 0x24, "Sí"},    // a subject's markup is text, as typed
       {"Un renglón sin fin", 0x20, "Aceptar"}};  // repeated past the screen's width
   for (const auto& [text, type, default_button] : cases) {
     const QString shown = type == 0x20 ? U(text).repeated(60) : U(text);
@@ -166,6 +167,9 @@ TEST_F(DialogTest, BoxesFitTheirLongestLine) {
                   label->width() >= label->fontMetrics().horizontalAdvance(line))
           << line.toStdString();
     EXPECT_TRUE(box->rect().contains(label->geometry()));
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(box->findChild<QLabel*>("qt_msgbox_label"))
+                  ->text(QAccessible::Name),
+              shown);
     EXPECT_EQ(box->defaultButton()->text(), U(default_button));
   }
 }
