@@ -122,6 +122,7 @@ TEST_F(WindowTest, EveryCommandAndKeyReachesWhatItNames) {
   Start();
   // No keyring answers in these tests: the terminal says once where the passwords are kept.
   EXPECT_EQ(Terminal().count(U("se guardan en claro en")), 1) << Terminal().toStdString();
+  EXPECT_TRUE(Terminal().section('\n', 0, 0).endsWith(" - Inicio del terminal OK"));
   const QString refused = U("Error de conexión.");
   const std::tuple<int, QKeySequence, QString, QString> cases[] = {
       // A menu command or a button, or (0) keys; the dialog or box it opens; its terminal line.
