@@ -63,14 +63,15 @@ TEST_F(WindowTest, EachKindOfMessageHasItsButtonsAndRowColour) {
   Store({Msg('a', "Ana", "aceptado", "2024-03-01"), Msg('n', "Ana", "sin enviar", "2024-03-02"),
          Msg('u', "Ana", "sin leer", "2024-03-03"), Msg('x', "?", "cifrado", "2024-03-04")});
   Start();
-  const std::tuple<QString, QString, QColor> cases[] = {
-      // The message chosen (none first), the buttons then on, its row's text before it is read.
-      {"", "1126", {}},
-      {"e1", "1162 1165 1126", Qt::black},
-      {"e2", "1163 1165 1126", Qt::black},
-      {"r1", "1160 1161 1165 1126", Qt::white},
-      {"r2", "1165 1126", Qt::red}};
-  for (const auto& [code, on, text] : cases) {
+  const std::tuple<QString, QString, QColor, QColor> cases[] = {
+      // The message chosen (none first), the buttons then on, its row's text before it is read,
+      // and the colour of its fields in the reading pane.
+      {"", "1126", {}, {}},
+      {"e1", "1162 1165 1126", Qt::black, Qt::white},
+      {"e2", "1163 1165 1126", Qt::black, Qt::white},
+      {"r1", "1160 1161 1165 1126", Qt::white, QColor(0x65, 0xB9, 0xC1)},
+      {"r2", "1165 1126", Qt::red, QColor(0xCB, 0x45, 0x45)}};
+  for (const auto& [code, on, text, pane] : cases) {
     const QModelIndex cell = list().model().index(static_cast<int>(Column().indexOf(code)), 2);
     EXPECT_EQ(cell.data(Qt::ForegroundRole).value<QColor>(), text) << code.toStdString();
     if (cell.isValid())
@@ -78,6 +79,13 @@ TEST_F(WindowTest, EachKindOfMessageHasItsButtonsAndRowColour) {
     view()->ReloadMessages();  // any reload keeps the message chosen, selected and shown
     EXPECT_EQ(Selected().join(""), code);
     EXPECT_EQ(Pane().isEmpty(), code.isEmpty()) << code.toStdString();
+    QTextCursor end(Get<QTextEdit>(1125)->document());
+    end.movePosition(QTextCursor::End);
+    EXPECT_EQ(end.charFormat().foreground().color(), code.isEmpty() ? Qt::black : pane);
+    EXPECT_TRUE(code != "e2" || Pane() == U("Este mensaje aún no se ha enviado.\n\nFecha: "
+                                            "2024-03-02\nDe: Hannah_desert --> A: Ana\n \n"
+                                            "Asunto: sin enviar\n \nMensaje:\nHola,\nun saludo.\n"))
+        << Pane().toStdString();
     QStringList enabled;
     for (int id : {1160, 1161, 1162, 1163, 1165, 1126})
       enabled << (Get(id)->isEnabled() ? QString::number(id) : "");
