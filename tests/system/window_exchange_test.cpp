@@ -71,6 +71,8 @@ TEST_F(ExchangeTest, TwoInstallationsTalkThroughTheirWindows) {
     EXPECT_TRUE(Get(1126)->isEnabled());
     EXPECT_EQ(Counter(), 0);
     Fill(1001, {{1007, club}, {1005, U("contraseña del club")}});
+    // Kept as the one saved last too, which the dialog opens on next time.
+    EXPECT_EQ(ReadProfile(view()->settings_store(), kReservedProfileName)->name, ToAnsi(club));
   }
 
   // Ana writes; the server keeps it encrypted.
