@@ -202,6 +202,7 @@ TEST_F(WindowTest, ReceivingAndComposingWaitForWhatTheyNeed) {
     view()->OnTimer(kReceiveTimerId);
     WaitForFlows();
     EXPECT_EQ(runner_.Captions(), QStringList(2 * on, U("Error de conexión.")));
+    EXPECT_EQ(view()->findChild<QTimer*>(QString::number(kReceiveTimerId))->interval(), 1'800'000);
   }
   const std::pair<Account, const char*> needs[] = {
       {{.user = ""}, "Falta tu nombre de usuario"},
