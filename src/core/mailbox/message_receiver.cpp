@@ -342,6 +342,10 @@ bool MessageReceiver::ReceiveMessages() {
   while (!failed && fresh.fetched < kMaxMessagesPerRun &&
          number < std::numeric_limits<std::int32_t>::max()) {
     if (ahead.empty()) {
+      if (next.valid() && client_.downloader().cancelled()) {
+        next.wait();  // asked before the cancel: left for the next run, like the rest
+        next = {};
+      }
       if (!next.valid())
         ask(number);
       {
