@@ -57,8 +57,8 @@ void ExpectUse(SettingsStore& store, bool readable, bool writable, const char* r
   const fs::path& file = store.database().path();
   const std::string before = fs::is_directory(file) ? "" : Installation::Bytes(file);
   const auto settings = LoadSettings(store);
-  EXPECT_EQ(settings && settings->server_name == kDefaultServerAddress && settings->first_run &&
-                settings->play_sounds,
+  EXPECT_EQ(settings && settings->server_name == "localhost:8443/velkorant/" &&
+                settings->first_run && settings->play_sounds,
             readable);
   EXPECT_EQ(std::tuple(LoadPreferences(store).has_value(), EnumerateProfiles(store).has_value(),
                        ReadProfile(store, "Amigo").has_value()),
