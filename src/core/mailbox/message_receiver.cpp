@@ -368,11 +368,7 @@ bool MessageReceiver::ReceiveMessages() {
     // message file twice is harmless.
     if (LostWithItsConnection(ahead.front().failure) && asked_again != number + 1) {
       asked_again = number + 1;
-      ahead.clear();
-      if (next.valid()) {  // the numbers after those, asked again with them
-        next.wait();
-        next = {};
-      }
+      ahead.clear();  // (nothing was asked after a window that lost an answer)
       continue;
     }
     ++number;
