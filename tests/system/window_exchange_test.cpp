@@ -40,6 +40,7 @@ class ExchangeTest : public WindowTest {
     EXPECT_TRUE(Terminal().contains(
         QRegularExpression("Comprobando mensajes para .*\\n.* nuevos mensajes.*$")))
         << Terminal().toStdString();
+    EXPECT_TRUE(Get(1171)->isVisibleTo(view()));  // the envelope of new messages
   }
   // The files of a user's mailbox on the server.
   static QString Mailbox(const QString& user) {
