@@ -136,6 +136,20 @@ int HexValue(char c) {
 
 }  // namespace
 
+bool CanBeTransportText(std::string_view text) {
+  if (text.size() > kMaxTransportTextLength)
+    return false;
+  std::size_t digits = 0;
+  for (const char c : text) {
+    if (HexValue(c) >= 0) {
+      ++digits;
+    } else if (c != ' ' && c != '\t' && c != '\r' && c != '\n' && c != '\v' && c != '\f') {
+      return false;
+    }
+  }
+  return digits > 0 && digits % (2 * CryptoPP::AES::BLOCKSIZE) == 0;
+}
+
 Ciphertext::Ciphertext(std::string_view transport_text) {
   bytes_.reserve(transport_text.size() / 2);
   int high = -1;

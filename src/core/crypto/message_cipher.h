@@ -41,6 +41,14 @@ std::string DecryptTextWithKey(std::string_view transport_text, const DerivedKey
 std::optional<std::string> TryDecryptTextWithKey(std::string_view transport_text,
                                                  const DerivedKey& key);
 
+// The server takes messages of up to this many hexadecimal digits.
+inline constexpr std::size_t kMaxTransportTextLength = 64'000;
+
+// Whether `text` can be a transport text at all: hexadecimal digits of either case, with blanks
+// between them, making a whole number of cipher blocks, and no longer than the server accepts.
+// An error or maintenance page, an empty file or a truncated one cannot.
+bool CanBeTransportText(std::string_view text);
+
 // A transport text decoded once, for trying many keys on it as a receive run does. A wrong key
 // is nearly always told from the last block alone, without decrypting the rest.
 class Ciphertext {

@@ -217,10 +217,21 @@ std::vector<UrlDownloader::FetchResult> UrlDownloader::FetchAll(
   for (std::size_t i = 0; i < urls.size(); ++i) {
     Request& request = requests[i];
     FetchResult& result = results[i];
-    if (request.done && request.easy)
+    if (request.done && request.easy) {
       curl_easy_getinfo(request.easy.get(), CURLINFO_RESPONSE_CODE, &result.http_status);
+      curl_off_t retry_after = 0;
+      if (curl_easy_getinfo(request.easy.get(), CURLINFO_RETRY_AFTER, &retry_after) == CURLE_OK &&
+          retry_after > 0)
+        result.retry_after = std::chrono::seconds(retry_after);
+    }
+    // The status line came, with an error status: that decides, however the body ended.
+    const bool error_status = result.http_status >= 300 && result.http_status != 0;
+    const bool cut = request.too_large || request.code == CURLE_FILESIZE_EXCEEDED;
     if (!request.done)
       result.failure = DownloadFailure::kTransfer;  // never started, or cancelled
+    else if (error_status && cut)
+      result.failure =
+          result.http_status == 404 ? DownloadFailure::kHttpNotFound : DownloadFailure::kHttpStatus;
     else if (request.too_large)
       result.failure = DownloadFailure::kTooLong;
     else if (request.code != CURLE_OK)
@@ -231,8 +242,8 @@ std::vector<UrlDownloader::FetchResult> UrlDownloader::FetchAll(
       result.failure = DownloadFailure::kHttpStatus;
     result.code = ResultCodeOf(result.failure);
     // An error status's body is the server's word on it; anything cut short is nobody's answer.
-    if (result.code == kResultOk || result.code == kDataNotAvailable ||
-        result.code == kObjectNotFound)
+    if (!cut && (result.code == kResultOk || result.code == kDataNotAvailable ||
+                 result.code == kObjectNotFound))
       result.body = std::move(request.body);
   }
   return results;

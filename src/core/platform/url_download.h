@@ -13,6 +13,8 @@
 //   0x800C0002   malformed URL or a scheme other than https             kInvalidAddress
 //   0x800C0007   any other HTTP error status (4xx, 5xx) or an           kHttpStatus
 //                unfollowed redirect
+// An error status decides whatever its answer's size: a long error page is an error, not an
+// oversized answer.
 //   0x800C000B   connection, stall or total time-out                    kTimeout
 //   0x800C000E   TLS handshake failure                                  kTls
 //   0x800C000F   answer over the size cap                               kTooLong
@@ -95,6 +97,8 @@ class UrlDownloader {
     std::string body;
     DownloadFailure failure = DownloadFailure::kNone;
     long http_status = 0;
+    // What the server's Retry-After asked for (0 when it sent none).
+    std::chrono::seconds retry_after{0};
   };
 
   explicit UrlDownloader(DownloadLimits limits = {});
