@@ -1,4 +1,4 @@
-#include "platform/folder_lock.h"
+#include "platform/file_lock.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -9,29 +9,39 @@
 
 namespace velkorant {
 
-FolderLock::FolderLock(std::filesystem::path folder) : folder_(std::move(folder)) {}
+FileLock::FileLock(std::filesystem::path path, Target target)
+    : path_(std::move(path)), target_(target) {}
 
-FolderLock::~FolderLock() {
+FileLock::~FileLock() {
   if (fd_ >= 0)
     ::close(fd_);  // closing the descriptor drops the lock
 }
 
-bool FolderLock::Acquire(std::chrono::milliseconds wait) {
+bool FileLock::Acquire(std::chrono::milliseconds wait) {
   if (depth_ > 0) {
     ++depth_;
     return true;
   }
+  open_error_ = 0;
   if (fd_ < 0) {
-    // A folder can be locked like a file; no lock file of ours litters it.
-    fd_ = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd_ < 0)
+    // A link at the lock file's name is not followed: it could make the lock create a file
+    // anywhere its target points.
+    fd_ = target_ == Target::kFolder
+              ? ::open(path_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)
+              : ::open(path_.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd_ < 0) {
+      open_error_ = errno;
       return false;
+    }
   }
   const auto deadline = std::chrono::steady_clock::now() + wait;
   while (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
-    if (errno != EWOULDBLOCK && errno != EINTR)
+    if (errno != EWOULDBLOCK && errno != EINTR) {
+      open_error_ = errno;
       return false;
-    if (std::chrono::steady_clock::now() >= deadline)
+    }
+    if (std::chrono::steady_clock::now() >= deadline ||
+        (cancelled_ != nullptr && cancelled_->load()))
       return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
@@ -39,7 +49,7 @@ bool FolderLock::Acquire(std::chrono::milliseconds wait) {
   return true;
 }
 
-void FolderLock::Release() {
+void FileLock::Release() {
   if (depth_ == 0)
     return;
   if (--depth_ == 0)

@@ -1,31 +1,45 @@
 #pragma once
 
-// An exclusive lock on a folder shared by every process of the program (the desktop program and
-// velkorant-cli) that writes the stores in it, so that two of them never pick the same message
-// number or overwrite each other's changes. Reentrant within one process.
+// An exclusive lock shared by every process of the program (the desktop program and
+// velkorant-cli): on a folder, for the stores in it, so that two writers never pick the same
+// message number or overwrite each other's changes; or on a lock file, for what has no folder of
+// its own (a receive run of one settings database). A kernel lock (flock): it goes with the
+// process that held it, so a killed process never leaves a stale lock behind. Reentrant within
+// one object; two objects on one path exclude each other, also within one process.
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 
 namespace velkorant {
 
-class FolderLock {
+class FileLock {
  public:
-  explicit FolderLock(std::filesystem::path folder);
-  ~FolderLock();
-  FolderLock(const FolderLock&) = delete;
-  FolderLock& operator=(const FolderLock&) = delete;
+  enum class Target {
+    kFolder,    // the folder itself is locked; no file of ours litters it
+    kLockFile,  // a file made (mode 0600) for nothing but the lock
+  };
+
+  explicit FileLock(std::filesystem::path path, Target target = Target::kFolder);
+  ~FileLock();
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
 
   // Waits up to `wait` for other processes to let go. False when the lock could not be had.
   bool Acquire(std::chrono::milliseconds wait);
   void Release();
   bool held() const { return depth_ > 0; }
+  // Why the last Acquire failed other than by waiting (the folder or lock file cannot be opened
+  // or locked), as an errno value; 0 when another process held the lock.
+  int open_error() const { return open_error_; }
+  // A wait ends at once when this is set (from another thread: the program quits).
+  void SetCancelFlag(const std::atomic<bool>* cancelled) { cancelled_ = cancelled; }
+  const std::filesystem::path& path() const { return path_; }
 
   // Holds the lock for a scope; check ok() before writing.
   class Guard {
    public:
-    Guard(FolderLock& lock, std::chrono::milliseconds wait)
-        : lock_(lock), ok_(lock.Acquire(wait)) {}
+    Guard(FileLock& lock, std::chrono::milliseconds wait) : lock_(lock), ok_(lock.Acquire(wait)) {}
     ~Guard() {
       if (ok_)
         lock_.Release();
@@ -35,14 +49,17 @@ class FolderLock {
     bool ok() const { return ok_; }
 
    private:
-    FolderLock& lock_;
+    FileLock& lock_;
     bool ok_;
   };
 
  private:
-  std::filesystem::path folder_;
+  std::filesystem::path path_;
+  Target target_;
   int fd_ = -1;
   int depth_ = 0;
+  int open_error_ = 0;
+  const std::atomic<bool>* cancelled_ = nullptr;
 };
 
 }  // namespace velkorant

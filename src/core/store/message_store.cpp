@@ -70,7 +70,7 @@ MessageStore::MessageStore(const std::filesystem::path& folder)
 // One change under the folder's lock.
 class MessageStore::LockedChange {
  public:
-  explicit LockedChange(MessageStore& store) : store_(store), ok_(store.Lock(kLockWait)) {}
+  explicit LockedChange(MessageStore& store) : store_(store), ok_(store.Lock(store.lock_wait_)) {}
   ~LockedChange() {
     if (ok_)
       store_.lock_.Release();
@@ -304,10 +304,10 @@ bool MessageStore::NoteLockFailure() {
   return false;
 }
 
-bool MessageStore::BeginBatch(std::chrono::milliseconds wait) {
+bool MessageStore::BeginBatch() {
   if (in_batch_)
     return false;
-  if (!Lock(wait))
+  if (!Lock(lock_wait_))
     return NoteLockFailure();
   in_batch_ = true;
   batch_failed_ = false;

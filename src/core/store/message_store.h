@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/folder_lock.h"
+#include "platform/file_lock.h"
 #include "platform/ini_file.h"
 #include "store/message.h"
 
@@ -63,8 +63,8 @@ class MessageStore {
   // change of the batch failed (nothing of the batch is then written) or a file's write did
   // (that file stays as it was).
   // BeginBatch also takes the folder's lock until EndBatch; false (and no batch) when another
-  // process kept it longer than `wait`.
-  bool BeginBatch(std::chrono::milliseconds wait = kLockWait);
+  // process kept it longer than the lock wait.
+  bool BeginBatch();
   bool EndBatch();
   // Ends a batch without writing anything of it.
   void AbandonBatch();
@@ -73,9 +73,12 @@ class MessageStore {
   // that the folder was busy) and what went wrong.
   const std::string& last_error() const { return last_error_; }
 
-  // Every change takes this lock, shared with the other processes of the program; a flow that
-  // reads, decides and writes across several calls holds it for the whole of it.
-  FolderLock& lock() { return lock_; }
+  // Every change takes this lock, shared with the other processes of the program, for as long as
+  // the change takes and never across a download: others wait only for short writes.
+  FileLock& lock() { return lock_; }
+  // How long a change waits for the lock (kLockWait unless set).
+  void SetLockWait(std::chrono::milliseconds wait) { lock_wait_ = wait; }
+  const std::filesystem::path& folder() const { return folder_; }
 
   IniFile& file(bool enviado) { return enviado ? sent_ : received_; }
 
@@ -99,7 +102,8 @@ class MessageStore {
   HighestNumber highest_[2];
 
   std::filesystem::path folder_;
-  FolderLock lock_;
+  FileLock lock_;
+  std::chrono::milliseconds lock_wait_ = kLockWait;
   bool swept_ = false;
   bool in_batch_ = false;
   IniFile sent_;

@@ -131,10 +131,11 @@ TEST(MessageStore, AFailedSaveChangesNothing) {
   using Disk = testing::ScratchMount;
   const auto save = [](MessageStore& store) { return store.SaveMessage(Sample(true)) != 0; };
   const auto batch = [](MessageStore& store) {
-    return store.BeginBatch(std::chrono::milliseconds(50)) && store.SaveMessage(Sample(true)) &&
+    store.SetLockWait(std::chrono::milliseconds(50));
+    return store.BeginBatch() && store.SaveMessage(Sample(true)) &&
            store.SaveMessage(Sample(true)) && store.EndBatch();
   };
-  std::optional<FolderLock> other;  // another process's hold on the folder
+  std::optional<FileLock> other;  // another process's hold on the folder
   const std::string file = std::string(kSentMessagesFile) + ": ";
   struct Case {
     std::function<void(const Disk&)> spoil;
