@@ -1,10 +1,21 @@
 #!/usr/bin/env python3
-"""hostile_server.py MODE [--lifetime SECONDS]: a misbehaving mailbox server of 127.0.0.1 (HTTPS,
-a certificate of its own) that prints "server=127.0.0.1:PORT/velkorant/" and "ca=PATH" and serves
-until killed or for 300 s. MODE: answers (a script answers the percent-decoded last folder of the
-address: .../si%0A/existe_buzon.php says "si\\n"), drops (as answers, but every other request for
-a message file or a new mailbox, the first included, loses its connection mid-answer), huge (10 MiB), endless (a byte a second) or
-plain (plain HTTP where TLS is expected)."""
+"""hostile_server.py MODE [--files DIR] [--lifetime SECONDS]: a misbehaving mailbox server of
+127.0.0.1 (HTTPS, a certificate of its own) that prints "server=127.0.0.1:PORT/velkorant/" and
+"ca=PATH" and serves until killed or for 300 s. A script answers the percent-decoded last folder
+of the address (.../si%0A/existe_buzon.php says "si\\n"). Message files come from DIR
+(msj_N_datos.cry, else an empty 404) or, without --files, answer like a script. MODE:
+  answers       as above
+  drops         every other request for a message file or a new mailbox, the first included,
+                loses its connection mid-answer
+  huge          10 MiB answers; endless: a byte a second; plain: plain HTTP where TLS is expected
+  page404, page503, page200, page200small
+                a web host's error or maintenance page (70, 70, 80 and 2 kB of HTML) for every
+                message file, with that status
+  busy          the first request for each message file is refused (503 for odd numbers, 429
+                for even ones, "Retry-After: 1"); later ones are served
+  busyforever   every message file is refused with 503 and "Retry-After: 1"
+  slow          every message file is answered 4 s late
+  limited       every script is refused with 429 and a short "Error: ..." text."""
 import http.server
 import signal
 import ssl
@@ -15,6 +26,14 @@ import threading
 import time
 import urllib.parse
 
+PAGES = {"page404": (404, 70_000), "page503": (503, 70_000), "page200": (200, 80_000),
+         "page200small": (200, 2_000)}
+
+
+def page(size):
+    head = b"<!DOCTYPE html><html><head><title>En mantenimiento</title></head><body><p>"
+    return (head + b"Volvemos enseguida. " * size)[:size - 14] + b"</body></html>"
+
 
 class Handler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
@@ -22,16 +41,44 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def log_message(self, *args):
         pass
 
+    def answer(self, status, body, headers=()):
+        self.send_response(status)
+        for header in headers:
+            self.send_header(*header)
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        try:
+            self.wfile.write(body)
+        except (BrokenPipeError, ConnectionResetError, ssl.SSLError):
+            pass
+
     def do_GET(self):
         mode = sys.argv[1]
         asked[self.path] = asked.get(self.path, 0) + 1
-        dropped = self.path.endswith(".cry") or "crear_buzon" in self.path
-        if mode == "drops" and dropped and asked[self.path] % 2 == 1:
+        message = self.path.endswith(".cry")
+        if mode == "drops" and (message or "crear_buzon" in self.path) and asked[self.path] % 2:
             self.wfile.write(b"HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nA")
             self.close_connection = True
             return
+        if not message and mode == "limited":
+            return self.answer(429, b"Error: demasiadas peticiones; espera un poco",
+                               [("Content-Type", "text/plain")])
+        if message and mode == "slow":
+            time.sleep(4)
+        if message and mode in PAGES:
+            return self.answer(PAGES[mode][0], page(PAGES[mode][1]), [("Content-Type", "text/html")])
+        if message and (mode == "busyforever" or mode == "busy" and asked[self.path] == 1):
+            number = int(self.path.split("_")[-2])
+            return self.answer(429 if mode == "busy" and number % 2 == 0 else 503,
+                               b"Error: demasiadas peticiones", [("Retry-After", "1")])
+        if message and files:
+            try:
+                with open(f"{files}/{self.path.split('/')[-1]}", "rb") as file:
+                    return self.answer(200, file.read())
+            except FileNotFoundError:
+                return self.answer(404, b"")
         folder = urllib.parse.unquote(self.path.split("?")[0]).split("/")[-2]
-        body = folder.encode("latin-1") if mode in ("answers", "drops") else b""
+        body = folder.encode("latin-1") if mode not in ("huge", "endless", "plain") else b""
         body = b"A" * (10 << 20) if mode == "huge" else body
         self.send_response(200)
         if mode == "endless":
@@ -49,9 +96,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
             pass
 
 
+def option(name, default):
+    return sys.argv[sys.argv.index(name) + 1] if name in sys.argv else default
+
+
 asked = {}
+files = option("--files", "")
 signal.signal(signal.SIGTERM, lambda *_: sys.exit())  # what it made goes with it
-lifetime = float(sys.argv[sys.argv.index("--lifetime") + 1]) if "--lifetime" in sys.argv else 300
+lifetime = float(option("--lifetime", 300))
 with tempfile.TemporaryDirectory(prefix="velkorant-hostile-") as folder:
     subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
                     "ec_paramgen_curve:prime256v1", "-nodes", "-keyout", f"{folder}/key.pem",

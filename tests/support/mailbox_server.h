@@ -62,13 +62,19 @@ struct LocalServer {
 // A mode of tests/support/hostile_server.py, running until the object goes away.
 class HostileServer {
  public:
-  explicit HostileServer(const std::string& mode)
+  // `files`: a folder whose msj_N_datos.cry it serves as the message files.
+  explicit HostileServer(const std::string& mode, const std::string& files = "")
       : process_({VELKORANT_PYTHON, VELKORANT_SOURCE_DIR "/tests/support/hostile_server.py", mode,
-                  "--lifetime", "300"}) {
+                  "--lifetime", "300", "--files", files.empty() ? "" : files}) {
     auto values = process_.ReadSettings(2);
     address_ = {values["server"], values["ca"]};
   }
   const ServerAddress& address() const { return address_; }
+  // The address whose scripts answer "si": every mailbox exists.
+  ServerAddress answering_yes() const {
+    std::string server = address_.server;
+    return {server.replace(server.find("velkorant"), 9, "si"), address_.ca};
+  }
 
  private:
   ChildProcess process_;

@@ -144,15 +144,15 @@ class ExchangeTest(unittest.TestCase):
             codes = pool.map(lambda _: [user.run(command)[0] for _ in range(10)
                                         for command in ("check-server", "receive")], range(3))
             self.assertEqual(sum(codes, []), [0] * 60, "each answer stays with its request")
-        # A run that finds another receiving in the folder says so and stops; settings held by
-        # another program stop every command, once the wait is over.
-        folder = os.open(user.work, os.O_RDONLY)
-        self.addCleanup(os.close, folder)
-        fcntl.flock(folder, fcntl.LOCK_EX)
+        # A run that finds another receiving for the same user says so and stops; settings held
+        # by another program stop every command, once the wait is over.
+        run_lock = os.open(f"{user.settings}.recepcion.lock", os.O_RDWR | os.O_CREAT, 0o600)
+        self.addCleanup(os.close, run_lock)
+        fcntl.flock(run_lock, fcntl.LOCK_EX)
         self.assertEqual(user.ok("receive", code=1)[0], [
-            "Otro proceso de Velkorant está recibiendo mensajes en esta carpeta; esta recepción"
+            "Otro proceso de Velkorant está recibiendo mensajes de este usuario; esta recepción"
             " no se hace."])
-        fcntl.flock(folder, fcntl.LOCK_UN)
+        fcntl.flock(run_lock, fcntl.LOCK_UN)
         with sqlite3.connect(user.settings) as database:
             database.execute("BEGIN EXCLUSIVE")
             status, out, err = user.run("receive")

@@ -65,6 +65,8 @@ std::string FailureReason(DownloadFailure failure, long http_status) {
     case DownloadFailure::kHttpNotFound:
       return T("el servidor no encuentra lo pedido: HTTP 404");
     case DownloadFailure::kHttpStatus:
+      if (http_status == 429)
+        return T("el servidor recibe demasiadas peticiones: HTTP 429; espera un poco");
       return T("el servidor responde con el código HTTP ") + std::to_string(http_status);
     case DownloadFailure::kTimeout:
       return T("el servidor no responde a tiempo");
@@ -182,6 +184,9 @@ MailboxClient::Creation MailboxClient::CreateMailbox(std::string user_name) {
   const Answer answer = Request("crear_buzon.php?folder=" + folder);
   if (!answer.reached) {
     ReportFailure(RequestKind::kMailbox, answer.code);
+    // A refusal (too many requests, a full disk) says why; it is never "name taken".
+    if (!answer.refusal.empty())
+      ui_.LogTerminal("SRV: " + answer.refusal);
   } else {
     ui_.LogTerminal(T("Creando buzón para usuario: ") + user_name);
   }

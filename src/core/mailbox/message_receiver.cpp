@@ -2,9 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
-#include <deque>
-#include <future>
-#include <iterator>
+#include <cstring>
 #include <limits>
 #include <thread>
 
@@ -44,9 +42,27 @@ Message UndecryptedRecord(std::string transport) {
   return record;
 }
 
-bool LostWithItsConnection(DownloadFailure failure) {
-  return failure == DownloadFailure::kTransfer || failure == DownloadFailure::kTls ||
-         failure == DownloadFailure::kRefused;
+// "5-9, 12": numbers as ranges, for one terminal line.
+std::string NumberRanges(const std::vector<std::int32_t>& numbers) {
+  std::string text;
+  for (std::size_t i = 0; i < numbers.size();) {
+    std::size_t j = i;
+    while (j + 1 < numbers.size() && numbers[j + 1] == numbers[j] + 1)
+      ++j;
+    text += (text.empty() ? "" : ", ") + std::to_string(numbers[i]);
+    if (j > i)
+      text += "-" + std::to_string(numbers[j]);
+    i = j + 1;
+  }
+  return text;
+}
+
+// The folder as it is remembered and compared: however its path is spelt.
+std::string RememberedFolder(const std::filesystem::path& folder) {
+  std::error_code error;
+  const std::filesystem::path canonical =
+      std::filesystem::weakly_canonical(std::filesystem::absolute(folder, error), error);
+  return (error ? folder : canonical).string();
 }
 
 }  // namespace
@@ -102,6 +118,10 @@ std::optional<Message> MessageReceiver::Decrypt(std::string_view transport, KeyC
     if (!text || !IsAcceptableMessageText(*text))
       continue;
     Message record = MessageFromText(*text);
+    // A section without a date counts as missing when the stores are read, here and by the
+    // Windows program: the message would be counted and never shown.
+    if (record.fecha_msj.empty())
+      record.fecha_msj = "?";
     record.password_msj = entries[i].password;
     record.flag_msj_desencriptado = true;
     return record;
@@ -109,53 +129,28 @@ std::optional<Message> MessageReceiver::Decrypt(std::string_view transport, KeyC
   return std::nullopt;
 }
 
-MessageReceiver::DownloadOutcome MessageReceiver::TakeAnswer(std::int32_t number,
-                                                             UrlDownloader::FetchResult answer) {
-  downloaded_.reset();
-  const ResultCode code = answer.code;
-  if (code == kResultOk)
-    downloaded_ = std::move(answer.body);
-  if (code == kCannotLoadData) {
-    // Anyone may post to any mailbox: an oversized file must neither stop every later run here
-    // nor fill the store.
-    client_.ui().LogTerminal("Mensaje " + std::to_string(number) +
-                             Utf8ToAnsi(" descartado: es más largo que cualquier mensaje válido"));
-    return DownloadOutcome::kDiscarded;
-  }
-  const ResultClass result = ClassifyResult(code);
-  if (result == ResultClass::kConnectionFailure || result == ResultClass::kCodedFailure) {
-    client_.ui().LogTerminal(FailureText(RequestKind::kMessageFile, code,
-                                         FailureReason(answer.failure, answer.http_status)));
-  }
-  if (downloaded_)
-    return DownloadOutcome::kDownloaded;
-  return result == ResultClass::kReached || result == ResultClass::kNotFound
-             ? DownloadOutcome::kAbsent
-             : DownloadOutcome::kFailed;
+std::filesystem::path MessageReceiver::RunLockPath(const std::filesystem::path& database) {
+  std::filesystem::path lock = database;
+  lock += ".recepcion.lock";
+  return lock;
 }
 
-MessageReceiver::Stored MessageReceiver::StoreDownloadedMessage(KeyCache& keys) {
-  std::string content = std::move(downloaded_).value_or(std::string());
-  downloaded_.reset();
-  if (content.empty())
-    return Stored::kEmpty;
-
-  std::optional<Message> record = Decrypt(content, keys);
-  const bool decrypted = record.has_value();
-  if (!decrypted)
-    record = UndecryptedRecord(std::move(content));
-
-  std::uint32_t numero;
-  {
-    Stopwatch time(stats_.store);
-    numero = store_.SaveMessage(std::move(*record));
+void MessageReceiver::TakeMessage(std::int32_t number, std::string transport, KeyCache& keys,
+                                  Counts& counts) {
+  std::optional<Message> record = Decrypt(transport, keys);
+  if (!record) {
+    if (undecrypted_stored_ >= kMaxUndecrypted ||
+        undecrypted_bytes_ + transport.size() > kMaxUndecryptedBytes) {
+      left_out_.push_back(number);
+      return;
+    }
+    ++counts.undecrypted;
+    ++undecrypted_stored_;
+    undecrypted_bytes_ += transport.size();
+    record = UndecryptedRecord(std::move(transport));
   }
-  if (numero != 0) {
-    if (batch_first_ == 0)
-      batch_first_ = numero;
-    batch_last_ = numero;
-  }
-  return decrypted ? Stored::kDecrypted : Stored::kUndecrypted;
+  ++counts.messages;
+  batch_.push_back(std::move(*record));
 }
 
 void MessageReceiver::ReportSettingsProblem(std::string_view what) {
@@ -167,34 +162,50 @@ bool MessageReceiver::SaveCountersClearingMarker() {
   return settings_store_.WriteValues(kOptionsSection,
                                      {{kReceivedCounterEntry, settings_.received_counter},
                                       {kFirstRunEntry, settings_.first_run},
+                                      {kReceiveFolderEntry, receive_folder_},
                                       {kPendingBatch, std::monostate()}});
 }
 
 bool MessageReceiver::CommitBatch(std::int32_t counter) {
   Stopwatch time(stats_.store);
+  UiServices& ui = client_.ui();
+  // The folder's lock is held only from here to the batch's end: other processes' changes wait
+  // for a write, never for a download.
+  if (!store_.BeginBatch()) {
+    ui.LogTerminal(Utf8ToAnsi("Error. No se pueden guardar mensajes: ") + store_.last_error());
+    ui.SetStatusIcon(StatusIcon::kError);
+    return false;
+  }
+  std::uint32_t first = 0;
+  std::uint32_t last = 0;
+  for (Message& record : batch_) {
+    const std::uint32_t numero = store_.SaveMessage(std::move(record));
+    if (numero != 0) {
+      first = first == 0 ? numero : first;
+      last = numero;
+    }
+  }
+  batch_.clear();
   const std::string_view options = kOptionsSection;
-  if (batch_last_ != 0) {
+  if (last != 0) {
     // Should the program die between writing the messages and moving the counter, the next run
     // learns from this marker whether the messages reached the disk.
-    const std::string marker = std::to_string(counter) + " " + std::to_string(batch_first_) + " " +
-                               std::to_string(batch_last_);
+    const std::string marker =
+        std::to_string(counter) + " " + std::to_string(first) + " " + std::to_string(last);
     if (!settings_store_.WriteText(options, kPendingBatch, marker)) {
       store_.AbandonBatch();
-      batch_first_ = batch_last_ = 0;
       ReportSettingsProblem(
           "Error. No se puede escribir en la configuración; los mensajes se recibirán la próxima "
           "vez.");
       return false;
     }
   }
-  const bool stored = store_.EndBatch();
-  batch_first_ = batch_last_ = 0;
-  if (!stored) {
+  if (!store_.EndBatch()) {
     // The messages are not on disk: leave the counter, so the next run fetches them again.
-    client_.ui().LogTerminal(
+    ui.LogTerminal(
         Utf8ToAnsi("Error. No se han podido guardar los mensajes recibidos en el disco (") +
         store_.last_error() + Utf8ToAnsi("); se recibirán la próxima vez."));
-    client_.ui().SetStatusIcon(StatusIcon::kError);
+    ui.SetStatusIcon(StatusIcon::kError);
     settings_store_.WriteValues(options, {{kPendingBatch, std::monostate()}});
     return false;
   }
@@ -209,12 +220,38 @@ bool MessageReceiver::CommitBatch(std::int32_t counter) {
   return true;
 }
 
+bool MessageReceiver::AcceptReceiveFolder(const std::string& last, const std::string& here) {
+  std::error_code error;
+  // A folder that is gone was moved or removed: nothing is split between two folders.
+  if (last.empty() || last == here || !std::filesystem::is_directory(last, error))
+    return true;
+  UiServices& ui = client_.ui();
+  ui.LogTerminal(Utf8ToAnsi("Aviso: la última recepción de este usuario fue en la carpeta ") +
+                 Utf8ToAnsi(last) + Utf8ToAnsi(", no en esta (") + Utf8ToAnsi(here) + ").");
+  if (!ask_before_another_folder_)
+    return true;
+  const int answer = ui.ShowMessageBox(
+      Utf8ToAnsi("La última recepción de este usuario guardó los mensajes en la carpeta\n") +
+          Utf8ToAnsi(last) + Utf8ToAnsi("\n\nSi recibes ahora en esta carpeta\n") +
+          Utf8ToAnsi(here) +
+          Utf8ToAnsi("\nlos mensajes nuevos se guardarán sólo aquí, y no en aquella.\n\n"
+                     "¿ Recibir en esta carpeta ?"),
+      Utf8ToAnsi("Recibir en otra carpeta"), kBoxYesNoQuestion | kBoxDefaultSecond);
+  if (answer == kAnswerYes)
+    return true;
+  ui.LogTerminal(
+      Utf8ToAnsi("Recepción cancelada; los mensajes nuevos siguen esperando en el servidor."));
+  return false;
+}
+
 bool MessageReceiver::PrepareRun() {
   const auto counter =
       settings_store_.ReadInt(kOptionsSection, kReceivedCounterEntry, settings_.received_counter);
   const auto marker = counter ? settings_store_.ReadText(kOptionsSection, kPendingBatch)
                               : std::optional<std::string>();
-  if (!marker) {
+  const auto last_folder =
+      marker ? settings_store_.ReadText(kOptionsSection, kReceiveFolderEntry) : std::nullopt;
+  if (!last_folder) {
     ReportSettingsProblem("Error. No se puede leer la configuración; no se reciben mensajes.");
     return false;
   }
@@ -235,6 +272,9 @@ bool MessageReceiver::PrepareRun() {
     client_.ui().SetStatusIcon(StatusIcon::kError);
     return false;
   }
+  receive_folder_ = RememberedFolder(store_.folder());
+  if (!AcceptReceiveFolder(*last_folder, receive_folder_))
+    return false;
 
   std::int64_t values[3] = {};
   const char* p = marker->data();
@@ -267,138 +307,21 @@ bool MessageReceiver::PrepareRun() {
         "guardar dos veces los mismos.");
     return false;
   }
+  // What the received store holds already counts against its bounds.
+  store_.LoadMessageStore();
+  undecrypted_stored_ = 0;
+  undecrypted_bytes_ = 0;
+  for (const Message& message : store_.messages()) {
+    if (!message.enviado && !message.flag_msj_desencriptado) {
+      ++undecrypted_stored_;
+      undecrypted_bytes_ += message.cuerpo_msj.size();
+    }
+  }
   return true;
 }
 
-bool MessageReceiver::ReceiveMessages() {
-  if (client_.busy())
-    return false;
-  MailboxClient::BusyGuard busy(client_);
+void MessageReceiver::Report(const Counts& committed, bool fetch_failed, bool store_failed) {
   UiServices& ui = client_.ui();
-  // Another process of the program (the CLI, a second window) may receive into the same
-  // stores: runs never overlap, and each starts from the counter the one before it stored.
-  FolderLock::Guard run(store_.lock(), kRunLockWait);
-  if (!run.ok()) {
-    ui.LogTerminal(
-        Utf8ToAnsi("Otro proceso de Velkorant está recibiendo mensajes en esta carpeta; esta "
-                   "recepción no se hace."));
-    return false;
-  }
-  if (!PrepareRun() || !client_.MailboxExists(settings_.user_name))
-    return false;
-  ui.ResetFilters();
-  ui.LogTerminal("Comprobando mensajes para " + settings_.user_name);
-
-  stats_ = {};
-  KeyCache keys(passwords_, stats_);
-  const std::int32_t start = settings_.received_counter;
-  std::int32_t number = start;
-  // Numbers fetched (the counter moves past them), and what the summary counts: messages, not
-  // the discarded files. Each as fetched, and as far as it reached the disk.
-  struct Counts {
-    int fetched = 0;
-    int messages = 0;
-    int undecrypted = 0;
-  } fresh, committed;
-  bool failed = false;
-  const auto begin = [&] {
-    failed = !store_.BeginBatch();
-    if (failed) {
-      ui.LogTerminal(Utf8ToAnsi("Error. No se pueden guardar mensajes: ") + store_.last_error());
-      ui.SetStatusIcon(StatusIcon::kError);
-    }
-  };
-  const auto commit = [&] {
-    failed = !CommitBatch(start + fresh.fetched);
-    if (!failed)
-      committed = fresh;
-    return !failed;
-  };
-  begin();
-  auto batch_started = Clock::now();
-  const std::string folder_url =
-      "https://" + settings_.server_name + MailboxFolderName(settings_.user_name) + "/msj_";
-  // Answers fetched ahead for the numbers after `number`, in order; while they are decrypted and
-  // stored, the next window is already on its way when every answer of this one was a message,
-  // so a slow link costs about one round trip per window whatever the work per message.
-  std::deque<UrlDownloader::FetchResult> ahead;
-  std::future<std::vector<UrlDownloader::FetchResult>> next;
-  int window = std::min(kFirstFetchWindow, window_limit_);
-  const auto ask = [&](std::int32_t after) {
-    const int count =
-        std::min({window, kMaxMessagesPerRun - fresh.fetched - static_cast<int>(ahead.size()),
-                  std::numeric_limits<std::int32_t>::max() - after});
-    std::vector<std::string> urls;
-    for (int i = 1; i <= count; ++i)
-      urls.push_back(folder_url + std::to_string(after + i) + "_datos.cry");
-    // Kept in memory: a run reads hundreds of these, and a file per message would cost more than
-    // fetching it. Only this task uses the downloader until its answers are taken.
-    next = std::async(std::launch::async, [&downloader = client_.downloader(), urls] {
-      return downloader.FetchAll(urls, kMaxMessageBytes);
-    });
-  };
-  std::int32_t asked_again = 0;
-  ui.ShowReceiveProgress(0);
-  while (!failed && fresh.fetched < kMaxMessagesPerRun &&
-         number < std::numeric_limits<std::int32_t>::max()) {
-    if (ahead.empty()) {
-      if (next.valid() && client_.downloader().cancelled()) {
-        next.wait();  // asked before the cancel: left for the next run, like the rest
-        next = {};
-      }
-      if (!next.valid())
-        ask(number);
-      {
-        Stopwatch time(stats_.download);
-        std::ranges::move(next.get(), std::back_inserter(ahead));
-      }
-      const bool all_there = std::ranges::all_of(ahead, [](const auto& answer) {
-        return answer.code == kResultOk || answer.code == kCannotLoadData;
-      });
-      const auto after = static_cast<std::int64_t>(number) + std::ssize(ahead);
-      if (all_there) {
-        window = std::min(2 * window, window_limit_);
-        if (fresh.fetched + std::ssize(ahead) < kMaxMessagesPerRun &&
-            after < std::numeric_limits<std::int32_t>::max())
-          ask(static_cast<std::int32_t>(after));
-      }
-    }
-    // A connection that dies under a run (reset, closed by a busy server, a new one refused)
-    // takes every answer still on it: ask again, once, from the first number it took. Fetching a
-    // message file twice is harmless.
-    if (LostWithItsConnection(ahead.front().failure) && asked_again != number + 1) {
-      asked_again = number + 1;
-      ahead.clear();  // (nothing was asked after a window that lost an answer)
-      continue;
-    }
-    ++number;
-    UrlDownloader::FetchResult answer = std::move(ahead.front());
-    ahead.pop_front();
-    const DownloadOutcome outcome = TakeAnswer(number, std::move(answer));
-    if (outcome != DownloadOutcome::kDownloaded && outcome != DownloadOutcome::kDiscarded)
-      break;
-    ++fresh.fetched;
-    ++stats_.fetched;
-    if (outcome == DownloadOutcome::kDownloaded) {
-      ++fresh.messages;
-      if (StoreDownloadedMessage(keys) != Stored::kDecrypted)
-        ++fresh.undecrypted;
-    }
-    ui.ShowReceiveProgress(fresh.fetched);
-    if (fresh.fetched - committed.fetched >= kBatchSize ||
-        Clock::now() - batch_started >= kBatchTime) {
-      if (commit()) {
-        batch_started = Clock::now();
-        begin();
-      }
-    }
-  }
-  if (!failed && fresh.fetched > committed.fetched) {
-    commit();
-  } else if (!failed) {
-    store_.EndBatch();
-  }
-
   if (committed.messages > 0) {
     ui.PlayEventSound(EventSound::kNewMessages);
     ui.SetStatusIcon(StatusIcon::kNewMessages);
@@ -409,12 +332,120 @@ bool MessageReceiver::ReceiveMessages() {
             : "";
     ui.ReloadMessages();
     ui.LogTerminal(std::to_string(committed.messages) + " nuevos mensajes" + suffix);
-  } else if (!failed) {
+  } else if (!fetch_failed && !store_failed) {
     ui.PlayEventSound(EventSound::kNoNewMessages);
     ui.SetStatusIcon(StatusIcon::kNoNewMessages);
     ui.LogTerminal("No hay nuevos mensajes");
   }
-  return !failed;
+  if (!left_out_.empty()) {
+    ui.LogTerminal(Utf8ToAnsi("No se han guardado ") + std::to_string(left_out_.size()) +
+                   Utf8ToAnsi(" mensajes sin desencriptar: ya hay ") +
+                   std::to_string(kMaxUndecrypted) +
+                   Utf8ToAnsi(" mensajes (o 32 MB) sin desencriptar guardados."));
+    ui.LogTerminal(Utf8ToAnsi("Números no guardados: ") + NumberRanges(left_out_));
+    ui.LogTerminal(Utf8ToAnsi("Para pedirlos otra vez al servidor (con todos los que les siguen): "
+                              "velkorant-cli received-counter ") +
+                   std::to_string(left_out_.front() - 1));
+  }
+  if (fetch_failed)
+    ui.SetStatusIcon(StatusIcon::kError);
+}
+
+bool MessageReceiver::ReceiveMessages() {
+  if (client_.busy())
+    return false;
+  MailboxClient::BusyGuard busy(client_);
+  UiServices& ui = client_.ui();
+  // The counter lives in the settings: runs with the same settings never overlap, whatever
+  // their folder or process, and each starts from the counter the one before it stored.
+  FileLock run_lock(RunLockPath(settings_store_.database().path()), FileLock::Target::kLockFile);
+  const FileLock::Guard run(run_lock, kRunLockWait);
+  if (!run.ok() && run_lock.open_error() == 0) {
+    ui.LogTerminal(
+        Utf8ToAnsi("Otro proceso de Velkorant está recibiendo mensajes de este "
+                   "usuario; esta recepción no se hace."));
+    return false;
+  }
+  if (!run.ok()) {
+    // Where the lock cannot be made, the counter beside it cannot be written either.
+    LogTerminalLines(ui, Utf8ToAnsi("Error. No se puede escribir en la configuración; no se "
+                                    "reciben mensajes, para no guardar dos veces los mismos.\n") +
+                             Utf8ToAnsi(run_lock.path().string()) + ": " +
+                             Utf8ToAnsi(std::strerror(run_lock.open_error())));
+    ui.SetStatusIcon(StatusIcon::kError);
+    return false;
+  }
+  left_out_.clear();
+  batch_.clear();
+  if (!PrepareRun() || !client_.MailboxExists(settings_.user_name))
+    return false;
+  ui.ResetFilters();
+  ui.LogTerminal("Comprobando mensajes para " + settings_.user_name);
+
+  stats_ = {};
+  KeyCache keys(passwords_, stats_);
+  const std::int32_t start = settings_.received_counter;
+  Counts fresh;
+  Counts committed;
+  bool fetch_failed = false;
+  bool store_failed = false;
+  auto batch_started = Clock::now();
+  MessageFetcher fetcher(
+      client_.downloader(),
+      "https://" + settings_.server_name + MailboxFolderName(settings_.user_name) + "/msj_", start,
+      kMaxMessagesPerRun, fetch_limits_, kMaxMessageBytes);
+  ui.ShowReceiveProgress(0);
+  while (!store_failed && !fetcher.done()) {
+    MessageFetcher::Item item = fetcher.Next();
+    if (item.kind == FileAnswer::kAbsent)
+      break;
+    if (item.kind == FileAnswer::kFailed) {
+      ui.LogTerminal(FailureText(RequestKind::kMessageFile, item.answer.code,
+                                 FailureReason(item.answer.failure, item.answer.http_status)));
+      ui.LogTerminal(Utf8ToAnsi("La recepción se ha detenido en el mensaje ") +
+                     std::to_string(item.number) +
+                     Utf8ToAnsi("; se pedirá otra vez en la próxima recepción."));
+      fetch_failed = true;
+      break;
+    }
+    if (item.kind == FileAnswer::kJunk) {
+      // Skipped only with a message after it: so the mailbox's own junk cannot stop receiving
+      // for ever, and a host's page for every number never moves the counter.
+      if (!fetcher.MessageFollows(kJunkLookahead)) {
+        ui.LogTerminal(Utf8ToAnsi("El servidor no da un mensaje válido en el número ") +
+                       std::to_string(item.number) +
+                       Utf8ToAnsi("; se mirará otra vez en la próxima recepción."));
+        break;
+      }
+      ui.LogTerminal("Mensaje " + std::to_string(item.number) +
+                     (item.answer.failure == DownloadFailure::kTooLong
+                          ? Utf8ToAnsi(" descartado: es más largo que cualquier mensaje válido")
+                          : Utf8ToAnsi(" descartado: no es un mensaje válido")));
+    } else {
+      TakeMessage(item.number, std::move(item.answer.body), keys, fresh);
+    }
+    ++fresh.fetched;
+    ++stats_.fetched;
+    ui.ShowReceiveProgress(fresh.fetched);
+    if (fresh.fetched - committed.fetched >= kBatchSize ||
+        Clock::now() - batch_started >= kBatchTime) {
+      store_failed = !CommitBatch(start + fresh.fetched);
+      if (!store_failed)
+        committed = fresh;
+      batch_started = Clock::now();
+    }
+  }
+  if (!store_failed && fresh.fetched > committed.fetched) {
+    store_failed = !CommitBatch(start + fresh.fetched);
+    if (!store_failed)
+      committed = fresh;
+  }
+  batch_.clear();
+  stats_.download = fetcher.waited();
+  // Numbers left out past a batch that failed are fetched again next time.
+  std::erase_if(left_out_, [&](std::int32_t n) { return n > start + committed.fetched; });
+  Report(committed, fetch_failed, store_failed);
+  return !fetch_failed && !store_failed;
 }
 
 bool MessageReceiver::RetryUndecryptedMessages() {
@@ -433,22 +464,28 @@ bool MessageReceiver::RetryUndecryptedMessages() {
 
   stats_ = {};
   KeyCache keys(passwords_, stats_);
+  // Decrypted first, written after: the folder's lock is held only for the writes.
+  std::vector<Message> opened;
+  for (Candidate& candidate : candidates) {
+    if (std::optional<Message> record = Decrypt(candidate.transport, keys)) {
+      record->numero = candidate.numero;
+      opened.push_back(std::move(*record));
+    }
+  }
+  if (opened.empty())
+    return false;
   int count = 0;
   if (!store_.BeginBatch()) {
     client_.ui().LogTerminal(Utf8ToAnsi("Error. No se pueden guardar mensajes: ") +
                              store_.last_error());
     return false;
   }
-  for (Candidate& candidate : candidates) {
-    std::optional<Message> record = Decrypt(candidate.transport, keys);
-    if (!record)
-      continue;
+  for (Message& record : opened) {
     // Rewritten in place; one deleted meanwhile (in another window) must not come back.
-    const std::string section = MessageStore::SectionName(false, candidate.numero);
+    const std::string section = MessageStore::SectionName(false, record.numero);
     if (store_.file(false).Read().FindSection(section) == IniDocument::npos)
       continue;
-    record->numero = candidate.numero;
-    if (store_.SaveMessage(std::move(*record)) != 0)
+    if (store_.SaveMessage(std::move(record)) != 0)
       ++count;
   }
   if (!store_.EndBatch()) {

@@ -3,14 +3,17 @@
 // Receiving: the messages of the own mailbox are taken one number after the other from the
 // received counter on, up to the first number that is not there, tried with every password of
 // the password list, and stored decrypted or, when no password fits, as undecrypted messages
-// that a later retry may still open. The numbers are fetched ahead, many per round trip, in a
-// window that grows while every answer is a message; the answers are still taken strictly in
-// number order, and those beyond the first missing number are thrown away.
+// that a later retry may still open. The counter moves only past what really was a message (or a
+// file the mailbox holds that cannot be one, with a message after it): an error or maintenance
+// page of the server's host never moves it. The numbers are fetched ahead (MessageFetcher).
 //
 // A run is crash-safe: what it stores is written in batches, each made durable before the
 // counter that skips its messages moves, with a marker in the settings store that tells a later
 // run whether an interrupted batch reached the disk. So a message is never lost and never
 // stored twice, and the counter lags the stored messages by one batch at most.
+//
+// Locks: one run at a time per settings database (the counter lives there), from any folder or
+// process, by a lock file beside the database; the folder's lock only while a batch is written.
 
 #include <algorithm>
 #include <chrono>
@@ -22,6 +25,7 @@
 
 #include "crypto/message_cipher.h"
 #include "mailbox/mailbox_client.h"
+#include "mailbox/message_fetcher.h"
 #include "settings/password_profiles.h"
 #include "settings/settings_store.h"
 #include "store/message_store.h"
@@ -38,15 +42,16 @@ class MessageReceiver {
   static constexpr std::chrono::seconds kBatchTime{2};
   // A run that finds another process receiving waits this long, then is skipped.
   static constexpr std::chrono::seconds kRunLockWait{2};
-  // The server takes messages of up to 64 000 hexadecimal digits; a real one is far shorter.
-  // Anything longer is no message of ours, and no store should have to hold it.
-  static constexpr std::size_t kMaxMessageBytes = 64'000;
-  // Numbers asked for at once: few at first, so an empty mailbox costs little, then doubling.
-  static constexpr int kFirstFetchWindow = 4;
-  static constexpr int kMaxFetchWindow = 64;
-
-  // kDiscarded: a file that can be no message (too long); counted as fetched, never stored.
-  enum class DownloadOutcome { kDownloaded, kAbsent, kFailed, kDiscarded };
+  static constexpr std::size_t kMaxMessageBytes = kMaxTransportTextLength;
+  static constexpr int kMaxFetchWindow = MessageFetcher::Limits{}.max_window;
+  // A file that cannot be a message is skipped only when a message follows it this close.
+  static constexpr int kJunkLookahead = kMaxFetchWindow;
+  // Anyone may post to any mailbox: undecrypted messages are kept up to these bounds, and those
+  // past them are fetched, counted and not stored.
+  static constexpr int kMaxUndecrypted = 2000;
+  static constexpr std::size_t kMaxUndecryptedBytes = 32 << 20;
+  // The settings entry that remembers the folder of the last receive run.
+  static constexpr std::string_view kReceiveFolderEntry = "CarpetaRecepcion";
 
   // Where one run's time went, and how many keys it derived.
   struct RunStatistics {
@@ -62,17 +67,31 @@ class MessageReceiver {
   MessageReceiver(MailboxClient& client, Settings& settings, SettingsStore& settings_store,
                   MessageStore& store, const PasswordList& passwords);
 
-  // One receive run; false when it was skipped or could not store or count what it fetched.
-  // Skipped while another run or a request of this process is busy, and (saying so) while
-  // another process receives into the same folder. Nothing is fetched unless the counter can be
-  // read and written: otherwise every run would store the same messages again.
+  // One receive run; false when it was skipped, or could not fetch, store or count what the
+  // mailbox holds. Skipped while another run or a request of this process is busy, and (saying
+  // so) while another process receives with the same settings. Nothing is fetched unless the
+  // counter can be read and written: otherwise every run would store the same messages again.
   bool ReceiveMessages();
   // At most this many numbers fetched at once (1: one per round trip), for measurements.
-  void SetFetchWindowLimit(int limit) { window_limit_ = std::clamp(limit, 1, kMaxFetchWindow); }
+  void SetFetchWindowLimit(int limit) {
+    fetch_limits_.max_window = std::clamp(limit, 1, kMaxFetchWindow);
+    fetch_limits_.first_window = std::min(fetch_limits_.first_window, fetch_limits_.max_window);
+  }
+  // How long a busy server is waited for (tests shorten it).
+  void SetBusyServerLimits(std::chrono::milliseconds total, std::chrono::milliseconds first_pause) {
+    fetch_limits_.busy_total = total;
+    fetch_limits_.first_pause = first_pause;
+  }
+  // A program that can ask (the desktop) asks before it receives into a folder other than the
+  // one these settings received into last; the others only say so.
+  void SetAskBeforeAnotherFolder(bool ask) { ask_before_another_folder_ = ask; }
   // Tries the passwords on the stored undecrypted messages; true when one was decrypted now.
   bool RetryUndecryptedMessages();
 
   const RunStatistics& last_run() const { return stats_; }
+
+  // The lock file of the receive runs of the settings database at `database`.
+  static std::filesystem::path RunLockPath(const std::filesystem::path& database);
 
  private:
   enum class Stored { kDecrypted, kUndecrypted, kEmpty };
@@ -89,20 +108,32 @@ class MessageReceiver {
     std::vector<std::optional<DerivedKey>> keys_;
   };
 
+  // What a run fetched, counted as it went and as far as it reached the disk.
+  struct Counts {
+    int fetched = 0;  // numbers the counter moves past
+    int messages = 0;
+    int undecrypted = 0;
+  };
+
   // The record of the first password whose decryption is an acceptable message text.
   std::optional<Message> Decrypt(std::string_view transport, KeyCache& keys);
-  // The answer for `number`, as the run takes it: kept for StoreDownloadedMessage, or said why
-  // not in the terminal.
-  DownloadOutcome TakeAnswer(std::int32_t number, UrlDownloader::FetchResult answer);
-  Stored StoreDownloadedMessage(KeyCache& keys);
-  // Makes the stored batch durable, then moves the counter past it; false (with the reason in
-  // the terminal) when the messages or the counter could not be written.
+  // Decrypts one message for the batch under way, or leaves it out when the store holds all the
+  // undecrypted messages it may.
+  void TakeMessage(std::int32_t number, std::string transport, KeyCache& keys, Counts& counts);
+  // Writes the batch and makes it durable, then moves the counter past it; false (with the
+  // reason in the terminal) when the messages or the counter could not be written.
   bool CommitBatch(std::int32_t counter);
   // Reads the counter, finishes the bookkeeping of a run that was killed between its two commit
-  // steps, and proves that the counter can be written; false (said in the terminal) otherwise.
+  // steps, tells of another folder, and proves that the counter can be written; false (said in
+  // the terminal) otherwise.
   bool PrepareRun();
-  // The counters, as SaveCounters writes them, and no marker any more: one transaction.
+  // Whether to go on when these settings received in another folder last.
+  bool AcceptReceiveFolder(const std::string& last, const std::string& here);
+  // The counters, as SaveCounters writes them, the receive folder, and no marker any more: one
+  // transaction.
   bool SaveCountersClearingMarker();
+  // The summary of a run, as the terminal, the sounds and the envelope tell it.
+  void Report(const Counts& committed, bool fetch_failed, bool store_failed);
   void ReportSettingsProblem(std::string_view what);
 
   MailboxClient& client_;
@@ -110,10 +141,13 @@ class MessageReceiver {
   SettingsStore& settings_store_;
   MessageStore& store_;
   const PasswordList& passwords_;
-  std::optional<std::string> downloaded_;  // the message of the last TakeAnswer
-  int window_limit_ = kMaxFetchWindow;
-  std::uint32_t batch_first_ = 0;
-  std::uint32_t batch_last_ = 0;
+  MessageFetcher::Limits fetch_limits_;
+  bool ask_before_another_folder_ = false;
+  std::string receive_folder_;  // this store's folder, as remembered
+  std::vector<Message> batch_;  // taken, not written yet
+  int undecrypted_stored_ = 0;
+  std::size_t undecrypted_bytes_ = 0;
+  std::vector<std::int32_t> left_out_;  // undecrypted numbers past the bounds
   RunStatistics stats_;
 };
 

@@ -39,7 +39,8 @@ TEST(MailboxClientTest, AnswersAndFailures) {
   ASSERT_FALSE(local.server.empty()) << "the mailbox_server fixture did not run";
   const testing::HostileServer echo("answers");
   const testing::HostileServer huge("huge");
-  const testing::HostileServer drops("drops");  // the first answer to a new mailbox is lost
+  const testing::HostileServer drops("drops");      // the first answer to a new mailbox is lost
+  const testing::HostileServer limited("limited");  // 429 "Error: ..." to every script
   const auto answer = [&echo](const std::string& text, const testing::HostileServer* at = nullptr) {
     at = at ? at : &echo;
     return ServerAddress{at->address().server + text + "/", at->address().ca};
@@ -59,7 +60,11 @@ TEST(MailboxClientTest, AnswersAndFailures) {
                         "comunicación con el servidor)",
                     unknown =
                         "No se sabe si el servidor ha creado el buzón; el nombre de usuario "
-                        "Hannah_desert se queda guardado, y la próxima recepción dirá si existe.";
+                        "Hannah_desert se queda guardado, y la próxima recepción dirá si existe.",
+                    too_many =
+                        "Código de error: 800C0007 (el servidor recibe demasiadas "
+                        "peticiones: HTTP 429; espera un poco)",
+                    too_many_text = "SRV: Error: demasiadas peticiones; espera un poco";
   struct Case {
     ServerAddress at;
     Request request;
@@ -100,6 +105,16 @@ TEST(MailboxClientTest, AnswersAndFailures) {
       {answer("si", &drops), kCreate, true, {lost, created}, "Error de conexión."},
       {answer("no", &drops), kCreate, false, {lost}, "Error de conexión."},
       {answer("x", &drops), kCreate, false, {lost, unknown}, "Error de conexión."},
+      // Over the server's limits: a refusal, never a taken name nor a success.
+      {limited.address(),
+       kCreate,
+       false,
+       {"Error de conexión. " + too_many, too_many_text},
+       "Error de conexión."},
+      {limited.address(),
+       kSend,
+       false,
+       {"Enviando mensaje ...", "No se ha podido enviar el mensaje. " + too_many, too_many_text}},
       {local,
        kSend,
        false,

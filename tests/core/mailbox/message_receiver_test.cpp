@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "crypto/digests.h"
+#include "support/child_process.h"
 #include "support/cli_runner.h"
 #include "support/installation.h"
 #include "support/mailbox_server.h"
@@ -38,10 +39,12 @@ class ReceiverTest : public ::testing::Test {
     ASSERT_TRUE(WriteProfile(settings_store_, name, {name, password, "", "", "", ""}));
     passwords_.LoadPasswordList(settings_store_);
   }
-  // Puts message n ("asunto n") into the own mailbox, as a sender's request would.
-  void Post(int n, const std::string& password = "clave compartida") {
-    const std::string text = "VER:v1.1a\nFEC:2024-03-07 09:05:00\nASU:asunto " + std::to_string(n);
-    std::ofstream(Mailbox() / ("msj_" + std::to_string(n) + "_datos.cry"))
+  // Puts message n ("asunto n") into `folder` (the own mailbox), as a sender's request would.
+  void Post(int n, const std::string& password = "clave compartida", fs::path folder = {},
+            const std::string& date = "FEC:2024-03-07 09:05:00\n") {
+    const std::string text = "VER:v1.1a\nEMI:Ana_1\n" + date + "ASU:asunto " + std::to_string(n);
+    std::ofstream((folder.empty() ? Mailbox() : folder) /
+                  ("msj_" + std::to_string(n) + "_datos.cry"))
         << EncryptText(text + "\n", password);
   }
   fs::path Mailbox() const { return testing::ServerDataRoot() / MailboxFolderName(user_); }
@@ -111,8 +114,8 @@ TEST_F(ReceiverTest, ReceivesFromTheMailboxAndRetries) {
   Post(2, "otra clave distinta");
   // Anyone may post anything: a file longer than any message is skipped and never stored.
   std::ofstream(Mailbox() / "msj_3_datos.cry") << std::string(64'001, 'A');
-  Post(4);
-  Post(6);  // after a missing number: not fetched
+  Post(4, "clave compartida", {}, "");  // no date line: listed all the same
+  Post(6);                              // after a missing number: not fetched
   ui_.Clear();
   EXPECT_TRUE(receiver_.ReceiveMessages());
   EXPECT_THAT(ui_.lines,
@@ -198,16 +201,19 @@ TEST_F(ReceiverTest, RunsEndAtTheFirstBatchThatCannotBeWritten) {
 // the same: answers beyond the first missing number count for nothing, and the run's bound holds.
 TEST_F(ReceiverTest, FetchingAheadStoresWhatOneAtATimeStores) {
   SetCipherDiagnosticSink([](std::string_view) {});
-  // "si" to the mailbox check, then garbage, each only when asked again after a lost connection
-  const testing::HostileServer answers("drops");
+  // "si" to the mailbox check, then the messages, each only when asked again after a lost
+  // connection.
+  const fs::path served = fs::current_path() / "served";
+  fs::create_directory(served);
+  constexpr std::int32_t kLast = std::numeric_limits<std::int32_t>::max();
+  for (std::int64_t n = kLast - 4; n <= kLast; ++n)
+    Post(static_cast<int>(n), "clave compartida", served);
+  const testing::HostileServer top("drops", served);
   const auto garbage = [this](int first, int last, std::size_t size) {
     for (int n = first; n <= last; ++n)
       std::ofstream(Mailbox() / ("msj_" + std::to_string(n) + "_datos.cry"))
           << std::string(size, 'F');
   };
-  constexpr std::int32_t kLast = std::numeric_limits<std::int32_t>::max();
-  std::string answers_server = answers.address().server;
-  answers_server.replace(answers_server.find("velkorant"), 9, "si");
   struct Case {
     std::string name;
     std::function<void()> add;  // to the mailbox of the rows before
@@ -222,7 +228,7 @@ TEST_F(ReceiverTest, FetchingAheadStoresWhatOneAtATimeStores) {
        local_.address, 6},
       {"more than a run takes", [&] { garbage(7, 1001, 64); }, local_.address, 1000},
       // Numbers end before the run's bound does.
-      {"garbage answers", [] {}, {answers_server, answers.address().ca}, kLast, kLast - 5},
+      {"answers near the last number", [] {}, top.answering_yes(), kLast, kLast - 5},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -322,6 +328,193 @@ TEST_F(ReceiverTest, ReceivingNeedsACounterToTrust) {
         << result.out;
     EXPECT_THAT(Subjects(), ElementsAre("asunto 2", "asunto 3"));
   }
+}
+
+// Only a file that can be a message moves the counter. A web host's error or maintenance page,
+// whatever its status and size, never does; a file of the mailbox that is no message is skipped
+// only with a message after it; a busy server is waited out, honouring Retry-After, and given up
+// at its limit as a failure that moves nothing.
+TEST_F(ReceiverTest, OnlyMessagesMoveTheCounter) {
+  SetCipherDiagnosticSink([](std::string_view) {});
+  const fs::path served = fs::current_path() / "served";
+  fs::create_directory(served);
+  for (int n = 1; n <= 3; ++n)
+    Post(n, "clave compartida", served);
+  const std::string stopped =
+                        "La recepción se ha detenido en el mensaje 1; se pedirá otra vez "
+                        "en la próxima recepción.",
+                    no_message =
+                        "El servidor no da un mensaje válido en el número 1; se mirará "
+                        "otra vez en la próxima recepción.",
+                    none = "No hay nuevos mensajes",
+                    busy_code =
+                        "Error de conexión. Código de "
+                        "error: 800C0007 (el servidor ";
+  struct Case {
+    std::string mode;  // of the misbehaving server; "" for the mailbox of the local server
+    std::function<void()> add;
+    std::vector<std::string> lines;
+    std::int32_t counter = 0;
+    bool ok = true;
+  } const cases[] = {
+      {"page404", {}, {none}},
+      {"page200", {}, {no_message, none}},
+      {"page200small", {}, {no_message, none}},
+      {"page503", {}, {busy_code + "responde con el código HTTP 503)", stopped}, 0, false},
+      {"busyforever", {}, {busy_code + "responde con el código HTTP 503)", stopped}, 0, false},
+      {"busy", {}, {"3 nuevos mensajes"}, 3},
+      {"",
+       [&] {
+         std::ofstream(Mailbox() / "msj_1_datos.cry");  // empty: no message, a message after it
+         Post(2);
+         std::ofstream(Mailbox() / "msj_3_datos.cry") << "<html>" << std::string(58, 'A');
+       },
+       {"Mensaje 1 descartado: no es un mensaje válido",
+        "El servidor no da un mensaje válido en el número 3; se mirará otra vez en la próxima "
+        "recepción.",
+        "1 nuevos mensajes"},
+       2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.mode);
+    if (c.add)
+      c.add();
+    ASSERT_TRUE(settings_store_.WriteInt(kOptionsSection, kReceivedCounterEntry, 0));
+    std::optional<testing::HostileServer> hostile;
+    if (!c.mode.empty())
+      hostile.emplace(c.mode, served);
+    const testing::ServerAddress at = hostile ? hostile->answering_yes() : local_.address;
+    const testing::ScopedCaBundle ca(at.ca);
+    settings_.server_name = at.server;
+    ui_.Clear();
+    // Retry-After (1 s) is honoured once, and the second pause goes past the limit.
+    receiver_.SetBusyServerLimits(std::chrono::milliseconds(1500), std::chrono::milliseconds(100));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(receiver_.ReceiveMessages(), c.ok);
+    if (c.mode.starts_with("busy")) {
+      EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(900));
+    }
+    std::vector<std::string> lines(ui_.lines.begin() + 1, ui_.lines.end());
+    EXPECT_EQ(lines, c.lines);
+    EXPECT_EQ(Counter(), c.counter);
+    EXPECT_EQ(ui_.icons.back() == StatusIcon::kError, !c.ok);
+  }
+}
+
+// Anyone may post to any mailbox: undecrypted messages past the store's bound are fetched and
+// counted, but not stored, and the terminal says which and how to fetch them again.
+TEST_F(ReceiverTest, UndecryptedMessagesCannotFillTheStore) {
+  SetCipherDiagnosticSink([](std::string_view) {});
+  Message kept;
+  kept.fecha_msj = kept.usuario_emisor_msj = kept.password_msj = "?";
+  kept.cuerpo_msj = std::string(64, '0');
+  ASSERT_TRUE(store_.BeginBatch());
+  for (int n = 1; n < MessageReceiver::kMaxUndecrypted; ++n)
+    ASSERT_NE(store_.SaveMessage(kept), 0u);
+  ASSERT_TRUE(store_.EndBatch());
+  for (const int n : {1, 2, 4})
+    std::ofstream(Mailbox() / ("msj_" + std::to_string(n) + "_datos.cry")) << std::string(64, 'E');
+  Post(3);
+  EXPECT_TRUE(receiver_.ReceiveMessages());
+  EXPECT_THAT(ui_.lines,
+              ElementsAre(::testing::_, "2 nuevos mensajes, 1 sin desencriptar",
+                          "No se han guardado 2 mensajes sin desencriptar: ya hay 2000 mensajes "
+                          "(o 32 MB) sin desencriptar guardados.",
+                          "Números no guardados: 2, 4",
+                          "Para pedirlos otra vez al servidor (con todos los que les siguen): "
+                          "velkorant-cli received-counter 1"));
+  EXPECT_EQ(Counter(), 4);
+  EXPECT_EQ(Subjects().size(), MessageReceiver::kMaxUndecrypted + 1u);
+}
+
+// A receive run is one at a time per settings database, from any folder and process; it holds
+// the folder's lock only to write, never across a download; and a receive from another folder
+// than the last one says so, and asks where it can.
+TEST_F(ReceiverTest, RunsWaitForEachOtherButNotForDownloads) {
+  SetCipherDiagnosticSink([](std::string_view) {});
+  const fs::path other = fs::current_path().parent_path() / "other";
+  fs::create_directory(other);
+  const auto run_in = [this](const fs::path& folder, testing::RecordingUi& ui, bool ask = false) {
+    SettingsStore settings_store;  // a process of its own would open its own
+    Settings settings = LoadSettings(settings_store).value();
+    UrlDownloader downloader;
+    MailboxClient client(settings, ui, downloader);
+    MessageStore store(folder);
+    MessageReceiver receiver(client, settings, settings_store, store, passwords_);
+    receiver.SetAskBeforeAnotherFolder(ask);
+    return receiver.ReceiveMessages();
+  };
+  const auto stored = [](const fs::path& folder) {
+    MessageStore store(folder);
+    store.LoadMessageStore();
+    return store.messages().size();
+  };
+  // Held by another process: a run from any folder waits briefly, then says so.
+  {
+    const testing::ChildProcess holder(
+        {VELKORANT_PYTHON, "-c",
+         "import fcntl,os,sys,time; f=os.open(sys.argv[1], os.O_RDWR|os.O_CREAT); "
+         "fcntl.flock(f, fcntl.LOCK_EX); print('held=1', flush=True); time.sleep(60)",
+         MessageReceiver::RunLockPath(installation_.settings_file()).string()});
+    ASSERT_EQ(const_cast<testing::ChildProcess&>(holder).ReadSettings(1).size(), 1u);
+    testing::RecordingUi ui;
+    EXPECT_FALSE(run_in(other, ui));
+    EXPECT_THAT(ui.lines, ElementsAre("Otro proceso de Velkorant está recibiendo mensajes de este "
+                                      "usuario; esta recepción no se hace."));
+  }
+  // Two folders at once, 1 200 messages waiting: each message is stored once, in one of them.
+  const DerivedKey key = DeriveKeyAndIv("clave compartida");
+  for (int n = 1; n <= 1200; ++n) {
+    std::ofstream(Mailbox() / ("msj_" + std::to_string(n) + "_datos.cry")) << EncryptTextWithKey(
+        "VER:v1.1a\nFEC:2024-03-07\nEMI:Ana_1\nASU:" + std::to_string(n) + "\n", key);
+  }
+  {
+    testing::RecordingUi here_ui, other_ui;
+    std::jthread here([&] { run_in(".", here_ui); });
+    run_in(other, other_ui);
+  }
+  for (int tries = 0; tries < 3 && Counter() < 1200; ++tries) {
+    testing::RecordingUi ui;
+    run_in(".", ui);
+  }
+  EXPECT_EQ(Counter(), 1200);
+  EXPECT_EQ(stored(".") + stored(other), 1200u);
+
+  // The last run was here: one from another folder says so, and goes ahead unless it can ask
+  // and the answer is "No".
+  testing::RecordingUi here_ui;
+  run_in(".", here_ui);
+  Post(1201);
+  const std::string warning = "Aviso: la última recepción de este usuario fue en la carpeta " +
+                              fs::current_path().string() + ", no en esta (" + other.string() +
+                              ").";
+  testing::RecordingUi asked, told;
+  EXPECT_FALSE(run_in(other, asked, true));
+  EXPECT_EQ(asked.boxes.at(0).caption, "Recibir en otra carpeta");
+  EXPECT_EQ(asked.lines.at(0), warning);
+  EXPECT_EQ(Counter(), 1200);
+  EXPECT_TRUE(run_in(other, told));
+  EXPECT_EQ(told.lines.at(0), warning);
+  EXPECT_EQ(Counter(), 1201);
+
+  // Waiting on a slow server, the run leaves the folder free: another process stores at once.
+  const testing::HostileServer slow("slow", other);  // no file there: 404, 4 s late
+  settings_store_.WriteText(kOptionsSection, "NombreServidor", slow.answering_yes().server);
+  const testing::ScopedCaBundle ca(slow.address().ca);
+  const auto begun = std::chrono::steady_clock::now();
+  {
+    testing::RecordingUi slow_ui;
+    std::jthread waiting([&] { run_in(other, slow_ui); });
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    EXPECT_EQ(std::system(("flock --nonblock " + other.string() + " true").c_str()), 0);
+    fs::current_path(other);
+    const auto sent = RunCliCommand(
+        {"send", "--to", "Luis_1234", "--subject", "Hola", "--profile", "Amigo"}, "Hola");
+    EXPECT_EQ(sent.status, 0) << sent.err;
+    EXPECT_LT(std::chrono::steady_clock::now() - begun, std::chrono::seconds(3));
+  }
+  EXPECT_GE(std::chrono::steady_clock::now() - begun, std::chrono::seconds(4));
+  installation_.Use();
 }
 
 }  // namespace
