@@ -16,21 +16,25 @@ Answer = collections.namedtuple("Answer", "status body headers")
 
 
 class Server:
-    def __init__(self, suffix=""):  # "_POSTGRES": the server of VELKORANT_SERVER_ENV_POSTGRES...
-        lines = pathlib.Path(os.environ["VELKORANT_SERVER_ENV" + suffix]).read_text().splitlines()
+    # suffix "_POSTGRES": the server of VELKORANT_SERVER_ENV_POSTGRES...; or the lines and the
+    # state folder of a run-local the test started itself.
+    def __init__(self, suffix="", lines=None, state=None):
+        lines = (lines or pathlib.Path(os.environ["VELKORANT_SERVER_ENV" + suffix]).read_text()).splitlines()
         env = dict(line.partition("=")[::2] for line in lines)
         self.host, port, self.prefix = re.fullmatch(r"([^:/]+):(\d+)(/.*/)", env["server"]).groups()
         self.port = int(port)
-        self.context = ssl.create_default_context(cafile=env["ca"])
-        self.state = pathlib.Path(os.environ["VELKORANT_SERVER_STATE" + suffix])
+        self.ca = env["ca"]
+        self.context = ssl.create_default_context(cafile=self.ca)
+        self.state = pathlib.Path(state or os.environ["VELKORANT_SERVER_STATE" + suffix])
         self.data_root = self.state / "data"
         self.options = os.environ.get("VELKORANT_SERVER_OPTIONS", "").split()
         self.files = "database" not in env  # the store: files under the data root, or PostgreSQL
         self.cluster = pathlib.Path(env.get("cluster", "/nonexistent"))
         self.database = env.get("database")
 
-    def connect(self):
-        return http.client.HTTPSConnection(self.host, self.port, context=self.context, timeout=30)
+    def connect(self, source=None):  # source: another address of 127/8, to be another client
+        return http.client.HTTPSConnection(self.host, self.port, context=self.context, timeout=30,
+                                           source_address=source and (source, 0))
 
     def raw(self, target, method="GET", connection=None):
         # The target goes out exactly as given: no normalisation, no escaping.
