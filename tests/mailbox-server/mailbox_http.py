@@ -16,16 +16,14 @@ Answer = collections.namedtuple("Answer", "status body headers")
 
 
 class Server:
-    # suffix "_POSTGRES": the server of VELKORANT_SERVER_ENV_POSTGRES...; or the lines and the
-    # state folder of a run-local the test started itself.
-    def __init__(self, suffix="", lines=None, state=None):
-        lines = (lines or pathlib.Path(os.environ["VELKORANT_SERVER_ENV" + suffix]).read_text()).splitlines()
+    def __init__(self, suffix=""):  # "_POSTGRES": the server of VELKORANT_SERVER_ENV_POSTGRES...
+        lines = pathlib.Path(os.environ["VELKORANT_SERVER_ENV" + suffix]).read_text().splitlines()
         env = dict(line.partition("=")[::2] for line in lines)
         self.host, port, self.prefix = re.fullmatch(r"([^:/]+):(\d+)(/.*/)", env["server"]).groups()
         self.port = int(port)
         self.ca = env["ca"]
         self.context = ssl.create_default_context(cafile=self.ca)
-        self.state = pathlib.Path(state or os.environ["VELKORANT_SERVER_STATE" + suffix])
+        self.state = pathlib.Path(os.environ["VELKORANT_SERVER_STATE" + suffix])
         self.data_root = self.state / "data"
         self.options = os.environ.get("VELKORANT_SERVER_OPTIONS", "").split()
         self.files = "database" not in env  # the store: files under the data root, or PostgreSQL
