@@ -60,6 +60,13 @@ function velkorant_folder(): string
     if (preg_match('/^[0-9A-F]{10}$/D', $folder) !== 1) {
         velkorant_answer(400, 'Error: nombre de buzon no valido');
     }
+    // Behind nginx, posts and creations are limited per mailbox, and nginx reads the folder
+    // parameter otherwise than PHP does: the first one, in any letter case, its name undecoded.
+    // A request that names one mailbox to the limit and another to the script is not served.
+    $counted = $_SERVER['VELKORANT_COUNTED_FOLDER'] ?? null;
+    if ($counted !== null && $counted !== $folder) {
+        velkorant_answer(400, 'Error: nombre de buzon no valido');
+    }
     return $folder;
 }
 

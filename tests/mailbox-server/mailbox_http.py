@@ -21,7 +21,8 @@ class Server:
         env = dict(line.partition("=")[::2] for line in lines)
         self.host, port, self.prefix = re.fullmatch(r"([^:/]+):(\d+)(/.*/)", env["server"]).groups()
         self.port = int(port)
-        self.context = ssl.create_default_context(cafile=env["ca"])
+        self.ca = env["ca"]
+        self.context = ssl.create_default_context(cafile=self.ca)
         self.state = pathlib.Path(os.environ["VELKORANT_SERVER_STATE" + suffix])
         self.data_root = self.state / "data"
         self.options = os.environ.get("VELKORANT_SERVER_OPTIONS", "").split()
@@ -29,8 +30,9 @@ class Server:
         self.cluster = pathlib.Path(env.get("cluster", "/nonexistent"))
         self.database = env.get("database")
 
-    def connect(self):
-        return http.client.HTTPSConnection(self.host, self.port, context=self.context, timeout=30)
+    def connect(self, source=None):  # source: another address of 127/8, to be another client
+        return http.client.HTTPSConnection(self.host, self.port, context=self.context, timeout=30,
+                                           source_address=source and (source, 0))
 
     def raw(self, target, method="GET", connection=None):
         # The target goes out exactly as given: no normalisation, no escaping.

@@ -7,7 +7,7 @@ set -euo pipefail
 server_dir=$(cd "$1" && pwd)
 deploy=$server_dir/deploy site=$server_dir/deploy/nginx/velkorant-site.conf pool=$server_dir/deploy/php-fpm/velkorant.conf
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+trap '"$server_dir/run-local" --state "$work/local" stop; rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 ! grep -rqi 'test_hooks\|test-hooks' "$deploy" || fail "a deployment file mentions the test hooks"
@@ -40,5 +40,10 @@ grep -E '^ *(request_terminate_timeout|security\.|php_admin_(flag|value\[memory_
 while read -r line; do
   grep -qF -- "$line" "$pool" "$site" || fail "run-local sets \"$line\", the deployment files do not"
 done <"$work/shared"
+
+echo "# run-local's nginx defines the site's zones"
+zones() { sed -n '/^ *limit_\(conn\|req\)_zone /p; /^ *map /,/^ *}/p' "$1" | sed 's/^ *//'; }
+"$server_dir/run-local" --port "$("$(dirname "$0")/../support/free_port")" --state "$work/local" start >/dev/null
+zones "$site" | diff - <(zones "$work/local/conf/nginx.conf") >&2 || fail "run-local defines other zones than the site"
 
 echo "PASS"

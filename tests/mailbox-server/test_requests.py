@@ -42,6 +42,10 @@ class Scripts(unittest.TestCase):
                 f"folder={f.lower()}", f"folder={f[:9]}", f"folder={f}0", f"folder={f[:9]}G", f"folder={f}%0A",
                 f"folder=%20{f}", f"folder={f}/..", f"folder={f[:5]}%00{f[6:]}", "folder=", f"folder[]={f}",
                 f"dossier={f}", f"folder=../{marker}", f"folder=/tmp/{marker}", "folder=..")]
+        # Two folders: nginx limits the first, in any letter case, PHP would act on the last.
+        for script, target, other in (("crear_buzon", absent, folder), ("enviar_mensaje", folder, absent)):
+            cases += [(f"{script}.php?{query}&name=datos&new=0&datacry={good}", "GET", 400) for query in (
+                f"folder={other}&folder={target}", f"FOLDER={other}&folder={target}", f"fold%65r={target}")]
         send = f"enviar_mensaje.php?folder={folder}"
         cases += [(f"{send}&{query}", "GET", 400) for query in (
             f"name=otros&new=0&datacry={good}", f"new=0&datacry={good}", f"name=datos&new=1&datacry={good}",
