@@ -32,7 +32,7 @@ std::string TooLong(std::string_view what, std::size_t limit) {
 }
 
 int AddProfile(const std::vector<std::string>& args, Streams& io) {
-  const Arguments arguments(args, {"password-file", "comment"});
+  const Arguments arguments(args, {"password-file", "comment"}, {"comment"});
   if (!arguments.ok())
     return Fail(io, arguments.error(), kExitUsage);
   if (arguments.positional().size() != 1) {

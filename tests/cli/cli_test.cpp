@@ -1,12 +1,14 @@
 #include "cli/cli.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <sstream>
 
+#include "crypto/digests.h"
 #include "crypto/message_cipher.h"
 #include "platform/ansi_text.h"
 #include "settings/password_profiles.h"
@@ -52,6 +54,9 @@ class CliTest : public ::testing::Test {
 
 TEST_F(CliTest, CommandsRefuseWhatTheProgramRefuses) {
   const std::string eight = File("12345678"), plain = "Año nuevo, 5 €\r\nsegunda línea";
+  const std::string dir = installation_.root().string(), fifo = dir + "/fifo";
+  const std::string kilobyte(1024, 'k');
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   const auto add = [](std::string name, std::string file, std::string comment = "") {
     return std::vector<std::string>{"profile", "add",       name,   "--password-file",
                                     file,      "--comment", comment};
@@ -76,6 +81,15 @@ TEST_F(CliTest, CommandsRefuseWhatTheProgramRefuses) {
       {1, "no es texto UTF-8", {"fingerprint", "--password-file", File("\xF1")}},
       {1, "no es texto UTF-8", {"encrypt", "--password-file", File("clave \xF1")}, "", "x"},
       {1, "no se puede leer el archivo", {"encrypt", "--password-file", File("") + "x"}},
+      // Only a regular file of 1 KiB at most, holding a password, is taken.
+      {1, "no es un archivo normal, sino una carpeta", {"encrypt", "--password-file", dir}},
+      {1, "no es un archivo normal, sino una tubería", {"fingerprint", "--password-file", fifo}},
+      {1, "no es un archivo normal, sino un dispositivo", {"decrypt", "--password-file=/dev/zero"}},
+      {1, "tiene más de 1024 bytes", {"fingerprint", "--password-file", File(kilobyte + "\n")}},
+      {0, "", {"fingerprint", "--password-file", File(kilobyte)}, Crc32Hex(kilobyte) + "\n"},
+      {1, "está vacío", {"encrypt", "--password-file", File("\n")}, "", "x"},
+      {1, "está vacío", {"decrypt", "--password-file", File("")}, "", transport},
+      {1, "está vacío", {"fingerprint", "--password-file", File("")}},
       {1, "no es texto UTF-8", add("Amigo", File(std::string(8, '\xF1')))},
       // The dialogs' checks and limits, in their order.
       {1, "Introduce un nombre de perfil", add("", eight)},
@@ -124,7 +138,8 @@ TEST_F(CliTest, CommandsRefuseWhatTheProgramRefuses) {
       "|nonsense|encrypt|encrypt --password secreto123|encrypt --password-file|folder|profile"
       "|profile rename|profile add Amigo|profile add --password-file x|profile list x"
       "|profile remove|settings x|received-counter -1|received-counter 7x|server a b"
-      "|check-server x|register|send --to x|receive x|retry x|list x|show");
+      "|check-server x|register|send --to x|receive x|retry x|list x|show"
+      "|send --to A --to B --subject S --profile P|encrypt --password-file a --password-file=b");
   for (std::string line; std::getline(usage, line, '|');) {
     std::istringstream words(line);
     EXPECT_EQ(testing::RunCliCommand({std::istream_iterator<std::string>(words), {}}).status,
