@@ -54,6 +54,10 @@ int AddProfile(const std::vector<std::string>& args, Streams& io) {
   if (profile.name.size() > kMaxProfileNameLength) {
     return Fail(io, TooLong("el nombre del perfil", kMaxProfileNameLength));
   }
+  // Status 1, as the dialog's other refusals: the command line is right, but the stores would
+  // keep this name as something other than a listed profile.
+  if (const auto problem = ProfileNameProblem(profile.name))
+    return Fail(io, AnsiToUtf8(*problem));
   auto password = ReadPasswordFile(*password_file, io);
   if (!password)
     return kExitFailure;

@@ -107,6 +107,20 @@ std::optional<std::vector<std::string>> EnumerateProfiles(SettingsStore& store) 
   return profiles;
 }
 
+std::optional<std::string> ProfileNameProblem(std::string_view name) {
+  if (NamesEqualIgnoringCase(name, kReservedProfileName)) {
+    return Utf8ToAnsi(
+        "El nombre Seleccion, en mayúsculas o en minúsculas, está reservado: elige otro nombre "
+        "para el perfil.");
+  }
+  if (name.find('\\') != std::string_view::npos) {
+    return Utf8ToAnsi(
+        "El nombre del perfil no puede llevar barras inversas (\\): elige otro nombre para el "
+        "perfil.");
+  }
+  return std::nullopt;
+}
+
 std::optional<PasswordProfile> ReadProfile(SettingsStore& store, std::string_view name) {
   store.NoteKeyringProblem(KeyringStatus::kOk);
   const std::string section = ProfileSection(name);

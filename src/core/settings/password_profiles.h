@@ -39,6 +39,11 @@ std::string ProfileSection(std::string_view name);
 // skipped, and a name of 50 characters or more ends the list. nullopt when the store cannot be
 // read.
 std::optional<std::vector<std::string>> EnumerateProfiles(SettingsStore& store);
+// Why the stores cannot hold `name` as a profile, for the user (Windows-1252), or nullopt:
+// "Seleccion" in any letter case is the reserved copy, and a backslash would nest the profile
+// inside another. An empty name is left to the caller's own check, which comes first.
+std::optional<std::string> ProfileNameProblem(std::string_view name);
+
 // Missing values read as empty; nullopt when the store or the keyring cannot be read.
 std::optional<PasswordProfile> ReadProfile(SettingsStore& store, std::string_view name);
 // PerfilNombre, Password, Comentario1..4 in this order; the section is created when absent. The
