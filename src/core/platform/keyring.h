@@ -19,6 +19,7 @@ enum class KeyringStatus {
   kNoService,  // no Secret Service answers on the session bus (or there is no session bus)
   kLocked,     // the keyring stays locked: its prompt was refused or could not be shown
   kFailed,     // the service answered with an error
+  kCancelled,  // Cancel() was called: the call under way and every later one end so
 };
 
 class Keyring {
@@ -26,7 +27,8 @@ class Keyring {
   // The value of the "application" attribute of every item.
   static constexpr std::string_view kApplicationId = "org.velkorant.Velkorant";
 
-  // `settings`: the path of the settings database whose passwords these are.
+  // `settings`: the path of the settings database whose passwords these are. The bus is not
+  // used before the first call that needs it.
   explicit Keyring(std::string settings);
   ~Keyring();
   Keyring(const Keyring&) = delete;
@@ -43,11 +45,19 @@ class Keyring {
   // Every item of that key; none is fine.
   KeyringStatus Remove(std::string_view key);
 
+  // Callable from any thread at any time while the object lives, so that quitting never waits
+  // for a keyring that does not answer: the call under way returns promptly, and every later
+  // one at once, with kCancelled. There is no way back; a new Keyring starts afresh.
+  void Cancel();
+
   // What went wrong last, from the service, for a log line or a message.
   const std::string& error() const { return error_; }
 
  private:
   struct Connection;
+
+  KeyringStatus StoreAs(const std::string& owner, std::string_view key, std::string_view label,
+                        std::string_view secret);
 
   std::string settings_;  // UTF-8
   std::unique_ptr<Connection> connection_;

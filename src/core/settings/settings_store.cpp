@@ -101,6 +101,12 @@ std::string SettingsStore::DescribeProblem(std::string_view between) const {
   switch (keyring_problem_) {
     case KeyringStatus::kOk:
       break;
+    case KeyringStatus::kCancelled:
+      reason =
+          "Las contraseñas de los perfiles no están disponibles: se ha cancelado la consulta al "
+          "llavero del escritorio.";
+      advice = "Vuelve a intentarlo.";
+      break;
     case KeyringStatus::kNoService:
       reason =
           "Las contraseñas de los perfiles no están disponibles: están en el llavero del "
