@@ -2,6 +2,8 @@
 
 #include <libsecret/secret.h>
 
+#include <vector>
+
 #include "platform/secure_text.h"
 
 namespace velkorant {
@@ -177,8 +179,10 @@ struct Keyring::Connection {
   Object<SecretService> service;
 };
 
-Keyring::Keyring(std::string settings)
-    : settings_(ValidUtf8(settings)), connection_(std::make_unique<Connection>()) {}
+Keyring::Keyring(std::string settings, InstallationId installation)
+    : settings_(ValidUtf8(settings)),
+      installation_(std::move(installation)),
+      connection_(std::make_unique<Connection>()) {}
 Keyring::~Keyring() = default;
 
 void Keyring::Cancel() {
@@ -219,6 +223,18 @@ KeyringStatus Keyring::Connect() {
   return KeyringStatus::kOk;
 }
 
+std::optional<std::string> Keyring::Identifier(bool create) {
+  if (!identifier_ && installation_) {
+    if (auto made = installation_(create))
+      identifier_ = ValidUtf8(*made);
+  }
+  return identifier_;
+}
+
+std::string Keyring::Owner() {
+  return Identifier(true).value_or(settings_);
+}
+
 KeyringStatus Keyring::StoreAs(const std::string& owner, std::string_view key,
                                std::string_view label, std::string_view secret) {
   SecretService* service = connection_->service.get();
@@ -254,30 +270,60 @@ KeyringStatus Keyring::Store(std::string_view key, std::string_view label,
                              std::string_view secret) {
   if (const KeyringStatus status = Connect(); status != KeyringStatus::kOk)
     return status;
-  return StoreAs(settings_, key, label, secret);
+  return StoreAs(Owner(), key, label, secret);
 }
 
 KeyringStatus Keyring::Lookup(std::string_view key, std::optional<std::string>& secret) {
   secret.reset();
   if (const KeyringStatus status = Connect(); status != KeyringStatus::kOk)
     return status;
+  SecretService* service = connection_->service.get();
   GCancellable* cancellable = connection_->cancellable.get();
-  ObjectList items;
   SecretItem* found = nullptr;
-  const KeyringStatus status =
-      Search(connection_->service.get(), cancellable, settings_, key, items, error_);
-  return status == KeyringStatus::kOk ? LoadFirst(cancellable, items.get(), secret, found, error_)
-                                      : status;
+  if (const auto identifier = Identifier(false)) {
+    ObjectList items;
+    KeyringStatus status = Search(service, cancellable, *identifier, key, items, error_);
+    if (status == KeyringStatus::kOk)
+      status = LoadFirst(cancellable, items.get(), secret, found, error_);
+    if (status != KeyringStatus::kOk || secret)
+      return status;
+  }
+  ObjectList items;
+  KeyringStatus status = Search(service, cancellable, settings_, key, items, error_);
+  if (status == KeyringStatus::kOk)
+    status = LoadFirst(cancellable, items.get(), secret, found, error_);
+  if (status != KeyringStatus::kOk || !secret)
+    return status;
+  // Made before the identifier: moved to it (stored anew, then the old ones removed), so that
+  // it is found after the next move of the folder. Where that cannot be done, nothing is lost:
+  // the path finds it again.
+  if (const auto identifier = Identifier(true)) {
+    const std::unique_ptr<gchar, decltype(&g_free)> label(secret_item_get_label(found), &g_free);
+    std::string ignored;
+    if (StoreAs(*identifier, key, label ? label.get() : "", *secret) == KeyringStatus::kOk)
+      DeleteAll(cancellable, items.get(), ignored);
+    error_.clear();
+  }
+  return KeyringStatus::kOk;
 }
 
 KeyringStatus Keyring::Remove(std::string_view key) {
   if (const KeyringStatus status = Connect(); status != KeyringStatus::kOk)
     return status;
-  GCancellable* cancellable = connection_->cancellable.get();
-  ObjectList items;
-  const KeyringStatus status =
-      Search(connection_->service.get(), cancellable, settings_, key, items, error_);
-  return status == KeyringStatus::kOk ? DeleteAll(cancellable, items.get(), error_) : status;
+  // Under the identifier and under the path: an item left under either would be found again.
+  std::vector<std::string> owners = {settings_};
+  if (const auto identifier = Identifier(false))
+    owners.push_back(*identifier);
+  for (const std::string& owner : owners) {
+    ObjectList items;
+    KeyringStatus status = Search(connection_->service.get(), connection_->cancellable.get(), owner,
+                                  key, items, error_);
+    if (status == KeyringStatus::kOk)
+      status = DeleteAll(connection_->cancellable.get(), items.get(), error_);
+    if (status != KeyringStatus::kOk)
+      return status;
+  }
+  return KeyringStatus::kOk;
 }
 
 }  // namespace velkorant

@@ -6,7 +6,13 @@
 // as the demo's two users do, and none may take or delete another's) and the profile's key
 // ("profile"). A locked item is unlocked through the keyring's own prompt; an answer the keyring
 // could not give is never passed off as "no such secret".
+//
+// The "settings" attribute is the installation identifier kept in the settings database, so
+// that items are found again after the database is moved, restored from a backup or reached
+// through a link. Items made before there was one carry the database's path: they are still
+// found, and are moved to the identifier when first read.
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -27,9 +33,14 @@ class Keyring {
   // The value of the "application" attribute of every item.
   static constexpr std::string_view kApplicationId = "org.velkorant.Velkorant";
 
-  // `settings`: the path of the settings database whose passwords these are. The bus is not
-  // used before the first call that needs it.
-  explicit Keyring(std::string settings);
+  // The installation identifier of the settings database: read, or with `create` made when
+  // there is none yet. nullopt when there is none, or it cannot be read or written (a
+  // read-only database): items are then found, and made, by the database's path alone.
+  using InstallationId = std::function<std::optional<std::string>(bool create)>;
+
+  // `settings`: the path of the settings database whose passwords these are. Neither it, nor
+  // `installation`, nor the bus is used before the first call that needs them.
+  Keyring(std::string settings, InstallationId installation);
   ~Keyring();
   Keyring(const Keyring&) = delete;
   Keyring& operator=(const Keyring&) = delete;
@@ -56,10 +67,16 @@ class Keyring {
  private:
   struct Connection;
 
+  // The "settings" attribute of the items to make: the identifier, or the path without one.
+  std::string Owner();
+  // The identifier as far as known; made only when `create`.
+  std::optional<std::string> Identifier(bool create);
   KeyringStatus StoreAs(const std::string& owner, std::string_view key, std::string_view label,
                         std::string_view secret);
 
   std::string settings_;  // UTF-8
+  InstallationId installation_;
+  std::optional<std::string> identifier_;
   std::unique_ptr<Connection> connection_;
   bool no_service_ = false;
   std::string error_;

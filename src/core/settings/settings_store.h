@@ -92,12 +92,16 @@ class SettingsStore {
   // (Windows-1252); about the keyring instead while a keyring problem is noted.
   std::string DescribeProblem(std::string_view between = " ") const;
 
-  // Where the profiles' passwords are kept when the desktop has a keyring.
+  // Where the profiles' passwords are kept when the desktop has a keyring. Its calls read (and
+  // once write) this store's database, on the thread that makes them.
   Keyring& keyring() { return keyring_; }
   // Why the last profile operation could not use the keyring; kOk clears it.
   void NoteKeyringProblem(KeyringStatus status) { keyring_problem_ = status; }
 
  private:
+  // The identifier the keyring's items carry in place of the database's path.
+  std::optional<std::string> InstallationId(bool create);
+
   SettingsDatabase database_;
   Keyring keyring_;
   KeyringStatus keyring_problem_ = KeyringStatus::kOk;

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <thread>
 
@@ -146,12 +147,49 @@ TEST_F(KeyringTest, PasswordsOfALockedOrMissingKeyringAreNotAvailable) {
   }
 }
 
+// Passwords are found wherever the settings folder goes: moved, reached through a link,
+// restored from a copy. An item made under the database's path, as before the installation
+// identifier, is found too, and moved to the identifier so that it follows the folder as well.
+TEST_F(KeyringTest, PasswordsFollowTheSettingsFolder) {
+  namespace fs = std::filesystem;
+  const fs::path folder = store_.database().path().parent_path(), root = keyring_.dir;
+  ASSERT_TRUE(store_.WriteValues(ProfileSection("Viejo"),
+                                 {{"PerfilNombre", "Viejo"}, {"PasswordEnLlavero", 1}}));
+  Output(
+      "printf 'clave vieja' | secret-tool store --label='Velkorant: perfil Viejo' xdg:schema "
+      "org.velkorant.Velkorant.PasswordProfile application org.velkorant.Velkorant profile "
+      "VIEJO settings '" +
+      store_.database().path().string() + "'");
+  ASSERT_TRUE(WriteProfile(store_, "Nuevo", {"Nuevo", "clave nueva"}));
+  const std::pair<const char*, std::function<fs::path()>> places[] = {
+      {"where it was", [&] { return folder; }},
+      {"moved", [&] { return fs::rename(folder, root / "movida"), root / "movida"; }},
+      {"through a link",
+       [&] {
+         return fs::create_directory_symlink(root / "movida", root / "enlace"), root / "enlace";
+       }},
+      {"restored from a copy", [&] {
+         fs::copy(root / "movida", root / "copia");
+         return fs::remove_all(root / "movida"), root / "copia";
+       }}};
+  std::string nuevo = "clave nueva";
+  for (const auto& [where, place] : places) {
+    SCOPED_TRACE(where);
+    SettingsStore store(place() / "settings.sqlite3");
+    EXPECT_EQ(ReadProfile(store, "Viejo").value().password, "clave vieja");
+    EXPECT_EQ(ReadProfile(store, "Nuevo").value().password, nuevo);
+    EXPECT_EQ(Items(), "Nuevo:" + nuevo + "\nViejo:clave vieja\n");  // moved, not copied
+    nuevo = std::string("clave ") + where;  // saved here, read at the next place
+    ASSERT_TRUE(WriteProfile(store, "Nuevo", {"Nuevo", nuevo}));
+  }
+}
+
 // Quitting must not wait for a keyring that never answers: Cancel() from another thread ends
 // the call under way within a second, and every later call at once.
 TEST(SilentKeyringTest, CancelEndsACallTheServiceNeverAnswers) {
   using std::chrono::steady_clock;
   SilentKeyring silent;
-  Keyring keyring("settings");
+  Keyring keyring("settings", {});
   steady_clock::time_point cancelled;
   std::thread canceller([&] {
     // Bounded: the call waits on the bus once the bus has started the silent service for it.
