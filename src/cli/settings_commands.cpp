@@ -93,7 +93,9 @@ int ListProfiles(const std::vector<std::string>& args, Streams& io) {
   SettingsStore store;
   const PasswordPlace place = MovePasswords(store, io);
   const auto names = EnumerateProfiles(store);
-  if (!names)
+  // Every listed profile's password can be had: one the keyring lost is named here, and not
+  // first when a message is sent or received.
+  if (!names || !PasswordList().LoadPasswordList(store))
     return StoreProblem(store, io);
   if (place == PasswordPlace::kDatabase)
     io.err << "velkorant-cli: " << AnsiToUtf8(PasswordsInDatabaseNotice(store)) << '\n';

@@ -26,6 +26,9 @@ enum class KeyringStatus {
   kLocked,     // the keyring stays locked: its prompt was refused or could not be shown
   kFailed,     // the service answered with an error
   kCancelled,  // Cancel() was called: the call under way and every later one end so
+  // Noted by the password profiles, never returned here: the keyring answered, but the item of
+  // a profile whose password it keeps is not in it.
+  kMissing,
 };
 
 class Keyring {

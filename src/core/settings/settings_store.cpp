@@ -133,6 +133,10 @@ std::string SettingsStore::DescribeProblem(std::string_view between) const {
   switch (keyring_problem_) {
     case KeyringStatus::kOk:
       break;
+    case KeyringStatus::kMissing:
+      // One piece: what the user has to do is in it.
+      return Utf8ToAnsi("La contraseña del perfil ") + keyring_problem_profile_ +
+             Utf8ToAnsi(" no está en el llavero; vuelve a escribirla en Perfiles de contraseñas.");
     case KeyringStatus::kCancelled:
       reason =
           "Las contraseñas de los perfiles no están disponibles: se ha cancelado la consulta al "

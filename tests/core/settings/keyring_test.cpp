@@ -147,6 +147,32 @@ TEST_F(KeyringTest, PasswordsOfALockedOrMissingKeyringAreNotAvailable) {
   }
 }
 
+// A profile whose password the keyring lost (removed by another client) is never read as empty
+// nor dropped: what needs the passwords refuses, naming it, until it is saved again; the
+// profiles dialog still gets its name and comments to save it with.
+TEST_F(KeyringTest, AProfileWhosePasswordTheKeyringLostIsNamed) {
+  ASSERT_TRUE(WriteProfile(store_, "Amigos", {"Amigos", "clave de amigos", "comentario"}));
+  ASSERT_TRUE(WriteProfile(store_, "Familia", {"Familia", "clave de familia"}));
+  Output("secret-tool clear application org.velkorant.Velkorant profile AMIGOS");
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"receive"},
+           {"retry"},
+           {"profile", "list"},
+           {"send", "--to", "Ana", "--subject", "S", "--profile", "P"}}) {
+    SCOPED_TRACE(args.front());
+    const CliResult result = RunCliCommand(args, "texto");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_THAT(result.err, ::testing::HasSubstr("La contraseña del perfil Amigos no está en el "
+                                                 "llavero; vuelve a escribirla"));
+  }
+  bool missing = false;
+  EXPECT_EQ(ReadProfile(store_, "Amigos", &missing), (PasswordProfile{"Amigos", "", "comentario"}));
+  EXPECT_TRUE(missing);
+  EXPECT_FALSE(ReadProfile(store_, "Amigos"));
+  ASSERT_TRUE(WriteProfile(store_, "Amigos", {"Amigos", "clave nueva"}));
+  EXPECT_EQ(RunCliCommand({"profile", "list"}).out, "Amigos\nFamilia\n");
+}
+
 // Passwords are found wherever the settings folder goes: moved, reached through a link,
 // restored from a copy. An item made under the database's path, as before the installation
 // identifier, is found too, and moved to the identifier so that it follows the folder as well.
