@@ -7,9 +7,9 @@
 
 #include <chrono>
 #include <fstream>
-#include <functional>
 #include <map>
 #include <thread>
+#include <tuple>
 
 #include "platform/ansi_text.h"
 #include "settings/password_profiles.h"
@@ -187,21 +187,16 @@ TEST_F(KeyringTest, PasswordsFollowTheSettingsFolder) {
       "VIEJO settings '" +
       store_.database().path().string() + "'");
   ASSERT_TRUE(WriteProfile(store_, "Nuevo", {"Nuevo", "clave nueva"}));
-  const std::pair<const char*, std::function<fs::path()>> places[] = {
-      {"where it was", [&] { return folder; }},
-      {"moved", [&] { return fs::rename(folder, root / "movida"), root / "movida"; }},
-      {"through a link",
-       [&] {
-         return fs::create_directory_symlink(root / "movida", root / "enlace"), root / "enlace";
-       }},
-      {"restored from a copy", [&] {
-         fs::copy(root / "movida", root / "copia");
-         return fs::remove_all(root / "movida"), root / "copia";
-       }}};
+  const std::tuple<const char*, std::string, fs::path> places[] = {
+      {"where it was", "true", folder},
+      {"moved", "mv " + folder.string() + " movida", root / "movida"},
+      {"through a link", "ln -s movida enlace", root / "enlace"},
+      {"restored from a copy", "cp -r movida copia && rm -r movida", root / "copia"}};
   std::string nuevo = "clave nueva";
-  for (const auto& [where, place] : places) {
+  for (const auto& [where, command, place] : places) {
     SCOPED_TRACE(where);
-    SettingsStore store(place() / "settings.sqlite3");
+    Output("cd " + root.string() + " && " + command);
+    SettingsStore store(place / "settings.sqlite3");
     EXPECT_EQ(ReadProfile(store, "Viejo").value().password, "clave vieja");
     EXPECT_EQ(ReadProfile(store, "Nuevo").value().password, nuevo);
     EXPECT_EQ(Items(), "Nuevo:" + nuevo + "\nViejo:clave vieja\n");  // moved, not copied
