@@ -37,7 +37,14 @@ std::optional<std::string> PasswordFromOptions(const std::vector<std::string>& a
     return std::nullopt;
   }
   status = kExitFailure;
-  return ReadPasswordFile(*path, io);
+  auto password = ReadPasswordFile(*path, io);
+  // No password at all, as a file given by mistake would give: every message it encrypted could
+  // be read by anyone.
+  if (password && password->empty()) {
+    Fail(io, "el archivo de contraseña " + *path + " está vacío: no hay contraseña");
+    return std::nullopt;
+  }
+  return password;
 }
 
 int Encrypt(const std::vector<std::string>& args, Streams& io) {

@@ -1,18 +1,24 @@
 #include "cli/cli_support.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
-#include <fstream>
 #include <iostream>
 #include <iterator>
 #include <sstream>
 
 #include "platform/ansi_text.h"
+#include "platform/secure_text.h"
 
 namespace velkorant::cli {
 
 Arguments::Arguments(const std::vector<std::string>& args,
-                     std::vector<std::string_view> value_options) {
+                     std::vector<std::string_view> value_options,
+                     std::vector<std::string_view> repeatable) {
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (arg.size() < 3 || arg.compare(0, 2, "--") != 0) {
@@ -24,6 +30,10 @@ Arguments::Arguments(const std::vector<std::string>& args,
         arg.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
     if (std::find(value_options.begin(), value_options.end(), name) == value_options.end()) {
       error_ = "opción desconocida: --" + name;
+      return;
+    }
+    if (Option(name) && std::find(repeatable.begin(), repeatable.end(), name) == repeatable.end()) {
+      error_ = "la opción --" + name + " se ha dado más de una vez";
       return;
     }
     if (equals != std::string::npos) {
@@ -107,18 +117,55 @@ std::string ReadAll(std::istream& in) {
 }
 
 std::optional<std::string> ReadPasswordFile(const std::string& path, Streams& io) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) {
+  // Not blocking, so that opening a FIFO does not wait for a writer before it is refused.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  struct stat info {};
+  if (fd < 0 || ::fstat(fd, &info) != 0) {
+    if (fd >= 0)
+      ::close(fd);
     Fail(io, "no se puede leer el archivo de contraseña " + path);
     return std::nullopt;
   }
-  std::string content = ReadAll(file);
+  if (!S_ISREG(info.st_mode)) {
+    ::close(fd);
+    const char* what = S_ISDIR(info.st_mode)                            ? "una carpeta"
+                       : S_ISFIFO(info.st_mode)                         ? "una tubería"
+                       : S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode) ? "un dispositivo"
+                                                                        : "otra cosa";
+    Fail(io, "el archivo de contraseña " + path + " no es un archivo normal, sino " + what);
+    return std::nullopt;
+  }
+  // One byte past the limit tells a file that is too long, without reading the rest of it.
+  std::string content(kMaxPasswordFileSize + 1, '\0');
+  std::size_t size = 0;
+  bool failed = false;
+  while (size < content.size()) {
+    const ssize_t got = ::read(fd, content.data() + size, content.size() - size);
+    if (got < 0 && errno == EINTR)
+      continue;
+    failed = got < 0;
+    if (got <= 0)
+      break;
+    size += static_cast<std::size_t>(got);
+  }
+  ::close(fd);
+  if (failed) {
+    Fail(io, "no se puede leer el archivo de contraseña " + path);
+    return std::nullopt;
+  }
+  if (size > kMaxPasswordFileSize) {
+    Fail(io, "el archivo de contraseña " + path + " tiene más de " +
+                 std::to_string(kMaxPasswordFileSize) + " bytes: no es una contraseña");
+    return std::nullopt;
+  }
+  content.resize(size);
   if (!content.empty() && content.back() == '\n') {
     content.pop_back();
     if (!content.empty() && content.back() == '\r')
       content.pop_back();
   }
   auto password = Utf8ToAnsiExact(content);
+  Wipe(content);
   if (!password) {
     Fail(io, "el archivo de contraseña " + path +
                  " no es texto UTF-8 de caracteres que Windows-1252 tenga: la contraseña "

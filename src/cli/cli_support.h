@@ -16,8 +16,10 @@ namespace velkorant::cli {
 // Options of the form "--name VALUE" or "--name=VALUE"; everything else is positional.
 class Arguments {
  public:
-  // `value_options` take a value; `repeatable` ones may appear more than once.
-  Arguments(const std::vector<std::string>& args, std::vector<std::string_view> value_options);
+  // `value_options` take a value; only the `repeatable` ones may appear more than once: a
+  // second value of any other would silently win over the first.
+  Arguments(const std::vector<std::string>& args, std::vector<std::string_view> value_options,
+            std::vector<std::string_view> repeatable = {});
 
   bool ok() const { return error_.empty(); }
   const std::string& error() const { return error_; }
@@ -57,8 +59,11 @@ std::string Printable(std::string_view utf8);
 std::string ReadAll(std::istream& in);
 
 // The password kept in a file: its content without one trailing line end, as Windows-1252.
-// nullopt (with a message on standard error) when the file cannot be read, or holds anything
-// but UTF-8 text of characters Windows-1252 has: the password would silently become another.
+// nullopt (with a message on standard error) when the file cannot be read, is no regular file
+// (a folder, a FIFO, a device: reading one would give nothing, wait, or never end), holds more
+// than kMaxPasswordFileSize bytes, or holds anything but UTF-8 text of characters Windows-1252
+// has: the password would silently become another.
+inline constexpr std::size_t kMaxPasswordFileSize = 1024;
 std::optional<std::string> ReadPasswordFile(const std::string& path, Streams& io);
 
 }  // namespace velkorant::cli

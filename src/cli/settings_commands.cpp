@@ -32,7 +32,7 @@ std::string TooLong(std::string_view what, std::size_t limit) {
 }
 
 int AddProfile(const std::vector<std::string>& args, Streams& io) {
-  const Arguments arguments(args, {"password-file", "comment"});
+  const Arguments arguments(args, {"password-file", "comment"}, {"comment"});
   if (!arguments.ok())
     return Fail(io, arguments.error(), kExitUsage);
   if (arguments.positional().size() != 1) {
@@ -54,6 +54,10 @@ int AddProfile(const std::vector<std::string>& args, Streams& io) {
   if (profile.name.size() > kMaxProfileNameLength) {
     return Fail(io, TooLong("el nombre del perfil", kMaxProfileNameLength));
   }
+  // Status 1, as the dialog's other refusals: the command line is right, but the stores would
+  // keep this name as something other than a listed profile.
+  if (const auto problem = ProfileNameProblem(profile.name))
+    return Fail(io, AnsiToUtf8(*problem));
   auto password = ReadPasswordFile(*password_file, io);
   if (!password)
     return kExitFailure;
@@ -89,7 +93,9 @@ int ListProfiles(const std::vector<std::string>& args, Streams& io) {
   SettingsStore store;
   const PasswordPlace place = MovePasswords(store, io);
   const auto names = EnumerateProfiles(store);
-  if (!names)
+  // Every listed profile's password can be had: one the keyring lost is named here, and not
+  // first when a message is sent or received.
+  if (!names || !PasswordList().LoadPasswordList(store))
     return StoreProblem(store, io);
   if (place == PasswordPlace::kDatabase)
     io.err << "velkorant-cli: " << AnsiToUtf8(PasswordsInDatabaseNotice(store)) << '\n';

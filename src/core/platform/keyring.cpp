@@ -2,6 +2,8 @@
 
 #include <libsecret/secret.h>
 
+#include <vector>
+
 #include "platform/secure_text.h"
 
 namespace velkorant {
@@ -55,67 +57,34 @@ struct ListFree {
 };
 using BorrowedList = std::unique_ptr<GList, ListFree>;
 
-Attributes ItemAttributes(const std::string& settings, std::string_view key) {
+Attributes ItemAttributes(const std::string& owner, std::string_view key) {
   const std::string profile(key);
   return Attributes(
       secret_attributes_build(&kSchema, "application", std::string(Keyring::kApplicationId).c_str(),
-                              "settings", settings.c_str(), "profile", profile.c_str(), nullptr));
+                              "settings", owner.c_str(), "profile", profile.c_str(), nullptr));
 }
 
-}  // namespace
-
-struct Keyring::Connection {
-  Object<SecretService> service;
-};
-
-Keyring::Keyring(std::string settings) {
-  // Attributes are UTF-8; a path need not be.
+// Attributes are UTF-8; a path need not be, nor what a database holds.
+std::string ValidUtf8(const std::string& text) {
   const std::unique_ptr<gchar, decltype(&g_free)> valid(
-      g_utf8_make_valid(settings.data(), static_cast<gssize>(settings.size())), &g_free);
-  settings_ = valid.get();
-}
-Keyring::~Keyring() = default;
-
-KeyringStatus Keyring::Connect() {
-  if (connection_)
-    return KeyringStatus::kOk;
-  if (no_service_)
-    return KeyringStatus::kNoService;
-  GError* raw = nullptr;
-  auto connection = std::make_unique<Connection>();
-  // libsecret works on GLib's shared session connection, which by default ends the whole
-  // program when the bus goes away: here that only means the keyring is gone.
-  if (const Object<GDBusConnection> bus(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &raw)); bus) {
-    g_dbus_connection_set_exit_on_close(bus.get(), FALSE);
-    // Opening the session is the first call that needs the service itself: the bus starts it
-    // when it can.
-    connection->service.reset(secret_service_open_sync(SECRET_TYPE_SERVICE, nullptr,
-                                                       SECRET_SERVICE_OPEN_SESSION, nullptr, &raw));
-  }
-  const Error error(raw);
-  if (!connection->service) {
-    no_service_ = true;
-    error_ = error ? error->message : "";
-    return KeyringStatus::kNoService;
-  }
-  connection_ = std::move(connection);
-  return KeyringStatus::kOk;
+      g_utf8_make_valid(text.data(), static_cast<gssize>(text.size())), &g_free);
+  return valid.get();
 }
 
-namespace {
-
-KeyringStatus Outcome(const Error& error, std::string& message) {
+KeyringStatus Outcome(const Error& error, GCancellable* cancellable, std::string& message) {
   message = error ? error->message : "";
   if (!error)
     return KeyringStatus::kOk;
-  // A dismissed prompt ends the call as cancelled.
-  return g_error_matches(error.get(), G_IO_ERROR, G_IO_ERROR_CANCELLED) ? KeyringStatus::kLocked
-                                                                        : KeyringStatus::kFailed;
+  if (!g_error_matches(error.get(), G_IO_ERROR, G_IO_ERROR_CANCELLED))
+    return KeyringStatus::kFailed;
+  // Ours, or a dismissed prompt, which ends the call as cancelled too.
+  return g_cancellable_is_cancelled(cancellable) ? KeyringStatus::kCancelled
+                                                 : KeyringStatus::kLocked;
 }
 
 // Every locked object of `objects` unlocked through the keyring's prompt, or kLocked.
-KeyringStatus Unlock(SecretService* service, GList* objects, bool (*locked)(gpointer),
-                     std::string& message) {
+KeyringStatus Unlock(SecretService* service, GCancellable* cancellable, GList* objects,
+                     bool (*locked)(gpointer), std::string& message) {
   BorrowedList to_unlock;
   for (GList* node = objects; node != nullptr; node = node->next) {
     if (locked(node->data))
@@ -125,10 +94,11 @@ KeyringStatus Unlock(SecretService* service, GList* objects, bool (*locked)(gpoi
     return KeyringStatus::kOk;
   GError* raw = nullptr;
   GList* unlocked_raw = nullptr;
-  secret_service_unlock_sync(service, to_unlock.get(), nullptr, &unlocked_raw, &raw);
+  secret_service_unlock_sync(service, to_unlock.get(), cancellable, &unlocked_raw, &raw);
   const ObjectList unlocked(unlocked_raw);
   const Error error(raw);
-  if (const KeyringStatus status = Outcome(error, message); status != KeyringStatus::kOk)
+  if (const KeyringStatus status = Outcome(error, cancellable, message);
+      status != KeyringStatus::kOk)
     return status;
   if (g_list_length(unlocked.get()) < g_list_length(to_unlock.get())) {
     message = "locked";
@@ -149,68 +119,31 @@ bool CollectionLocked(gpointer collection) {
 }
 
 // The items of `key`, locked ones included: a locked item must never look like a missing one.
-KeyringStatus Search(SecretService* service, const std::string& settings, std::string_view key,
-                     ObjectList& items, std::string& message) {
+KeyringStatus Search(SecretService* service, GCancellable* cancellable, const std::string& owner,
+                     std::string_view key, ObjectList& items, std::string& message) {
   GError* raw = nullptr;
-  items.reset(secret_service_search_sync(service, &kSchema, ItemAttributes(settings, key).get(),
-                                         SECRET_SEARCH_ALL, nullptr, &raw));
+  items.reset(secret_service_search_sync(service, &kSchema, ItemAttributes(owner, key).get(),
+                                         SECRET_SEARCH_ALL, cancellable, &raw));
   const Error error(raw);
-  if (const KeyringStatus status = Outcome(error, message); status != KeyringStatus::kOk)
+  if (const KeyringStatus status = Outcome(error, cancellable, message);
+      status != KeyringStatus::kOk)
     return status;
-  return Unlock(service, items.get(), &ItemLocked, message);
+  return Unlock(service, cancellable, items.get(), &ItemLocked, message);
 }
 
-}  // namespace
-
-KeyringStatus Keyring::Store(std::string_view key, std::string_view label,
-                             std::string_view secret) {
-  if (const KeyringStatus status = Connect(); status != KeyringStatus::kOk)
-    return status;
-  SecretService* service = connection_->service.get();
-  GError* raw = nullptr;
-  const Object<SecretCollection> collection(secret_collection_for_alias_sync(
-      service, SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE, nullptr, &raw));
-  if (const KeyringStatus status = Outcome(Error(raw), error_); status != KeyringStatus::kOk)
-    return status;
-  if (collection) {
-    GList only = {collection.get(), nullptr, nullptr};
-    if (const KeyringStatus status = Unlock(service, &only, &CollectionLocked, error_);
-        status != KeyringStatus::kOk)
-      return status;
-  }
-  std::string text(secret);
-  const Value value(secret_value_new(text.c_str(), -1, "text/plain"));
-  Wipe(text);
-  const std::string text_label(label);
-  const bool stored = secret_service_store_sync(
-      service, &kSchema, ItemAttributes(settings_, key).get(), SECRET_COLLECTION_DEFAULT,
-      text_label.c_str(), value.get(), nullptr, &raw);
-  const Error error(raw);
-  if (!stored && !error) {
-    error_ = "locked";
-    return KeyringStatus::kLocked;
-  }
-  return Outcome(error, error_);
-}
-
-KeyringStatus Keyring::Lookup(std::string_view key, std::optional<std::string>& secret) {
-  secret.reset();
-  if (const KeyringStatus status = Connect(); status != KeyringStatus::kOk)
-    return status;
-  ObjectList items;
-  if (const KeyringStatus status =
-          Search(connection_->service.get(), settings_, key, items, error_);
-      status != KeyringStatus::kOk || !items)
-    return status;
+// The secret of the first item of `items` that can be read, and that item; none is fine.
+KeyringStatus LoadFirst(GCancellable* cancellable, GList* items, std::optional<std::string>& secret,
+                        SecretItem*& found, std::string& message) {
   // An item a killed client left half made is listed but cannot be read: the next one can.
-  for (GList* node = items.get(); node != nullptr; node = node->next) {
+  for (GList* node = items; node != nullptr; node = node->next) {
     auto* item = static_cast<SecretItem*>(node->data);
     GError* raw = nullptr;
-    secret_item_load_secret_sync(item, nullptr, &raw);
+    secret_item_load_secret_sync(item, cancellable, &raw);
     const Error error(raw);
     if (Gone(error))
       continue;
-    if (const KeyringStatus status = Outcome(error, error_); status != KeyringStatus::kOk)
+    if (const KeyringStatus status = Outcome(error, cancellable, message);
+        status != KeyringStatus::kOk)
       return status;
     const Value value(secret_item_get_secret(item));
     if (!value)
@@ -218,7 +151,158 @@ KeyringStatus Keyring::Lookup(std::string_view key, std::optional<std::string>& 
     gsize length = 0;
     const gchar* bytes = secret_value_get(value.get(), &length);
     secret.emplace(bytes, length);
+    found = item;
     return KeyringStatus::kOk;
+  }
+  return KeyringStatus::kOk;
+}
+
+// Deletes every one of `items`; one already gone is fine.
+KeyringStatus DeleteAll(GCancellable* cancellable, GList* items, std::string& message) {
+  for (GList* node = items; node != nullptr; node = node->next) {
+    GError* raw = nullptr;
+    secret_item_delete_sync(static_cast<SecretItem*>(node->data), cancellable, &raw);
+    if (const Error error(raw); !Gone(error)) {
+      if (const KeyringStatus status = Outcome(error, cancellable, message);
+          status != KeyringStatus::kOk)
+        return status;
+    }
+  }
+  return KeyringStatus::kOk;
+}
+
+}  // namespace
+
+struct Keyring::Connection {
+  // Made with the object, so that Cancel() has it from the start.
+  Object<GCancellable> cancellable{g_cancellable_new()};
+  Object<SecretService> service;
+};
+
+Keyring::Keyring(std::string settings, InstallationId installation)
+    : settings_(ValidUtf8(settings)),
+      installation_(std::move(installation)),
+      connection_(std::make_unique<Connection>()) {}
+Keyring::~Keyring() = default;
+
+void Keyring::Cancel() {
+  g_cancellable_cancel(connection_->cancellable.get());
+}
+
+KeyringStatus Keyring::Connect() {
+  GCancellable* cancellable = connection_->cancellable.get();
+  if (g_cancellable_is_cancelled(cancellable)) {
+    error_ = "cancelled";
+    return KeyringStatus::kCancelled;
+  }
+  if (connection_->service)
+    return KeyringStatus::kOk;
+  if (no_service_)
+    return KeyringStatus::kNoService;
+  GError* raw = nullptr;
+  Object<SecretService> service;
+  // libsecret works on GLib's shared session connection, which by default ends the whole
+  // program when the bus goes away: here that only means the keyring is gone.
+  if (const Object<GDBusConnection> bus(g_bus_get_sync(G_BUS_TYPE_SESSION, cancellable, &raw));
+      bus) {
+    g_dbus_connection_set_exit_on_close(bus.get(), FALSE);
+    // Opening the session is the first call that needs the service itself: the bus starts it
+    // when it can.
+    service.reset(secret_service_open_sync(SECRET_TYPE_SERVICE, nullptr,
+                                           SECRET_SERVICE_OPEN_SESSION, cancellable, &raw));
+  }
+  const Error error(raw);
+  if (!service) {
+    error_ = error ? error->message : "";
+    if (g_cancellable_is_cancelled(cancellable))
+      return KeyringStatus::kCancelled;
+    no_service_ = true;
+    return KeyringStatus::kNoService;
+  }
+  connection_->service = std::move(service);
+  return KeyringStatus::kOk;
+}
+
+std::optional<std::string> Keyring::Identifier(bool create) {
+  if (!identifier_ && installation_) {
+    if (auto made = installation_(create))
+      identifier_ = ValidUtf8(*made);
+  }
+  return identifier_;
+}
+
+std::string Keyring::Owner() {
+  return Identifier(true).value_or(settings_);
+}
+
+KeyringStatus Keyring::StoreAs(const std::string& owner, std::string_view key,
+                               std::string_view label, std::string_view secret) {
+  SecretService* service = connection_->service.get();
+  GCancellable* cancellable = connection_->cancellable.get();
+  GError* raw = nullptr;
+  const Object<SecretCollection> collection(secret_collection_for_alias_sync(
+      service, SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE, cancellable, &raw));
+  if (const KeyringStatus status = Outcome(Error(raw), cancellable, error_);
+      status != KeyringStatus::kOk)
+    return status;
+  if (collection) {
+    GList only = {collection.get(), nullptr, nullptr};
+    if (const KeyringStatus status = Unlock(service, cancellable, &only, &CollectionLocked, error_);
+        status != KeyringStatus::kOk)
+      return status;
+  }
+  std::string text(secret);
+  const Value value(secret_value_new(text.c_str(), -1, "text/plain"));
+  Wipe(text);
+  const std::string text_label(label);
+  const bool stored = secret_service_store_sync(service, &kSchema, ItemAttributes(owner, key).get(),
+                                                SECRET_COLLECTION_DEFAULT, text_label.c_str(),
+                                                value.get(), cancellable, &raw);
+  const Error error(raw);
+  if (!stored && !error) {
+    error_ = "locked";
+    return KeyringStatus::kLocked;
+  }
+  return Outcome(error, cancellable, error_);
+}
+
+KeyringStatus Keyring::Store(std::string_view key, std::string_view label,
+                             std::string_view secret) {
+  if (const KeyringStatus status = Connect(); status != KeyringStatus::kOk)
+    return status;
+  return StoreAs(Owner(), key, label, secret);
+}
+
+KeyringStatus Keyring::Lookup(std::string_view key, std::optional<std::string>& secret) {
+  secret.reset();
+  if (const KeyringStatus status = Connect(); status != KeyringStatus::kOk)
+    return status;
+  SecretService* service = connection_->service.get();
+  GCancellable* cancellable = connection_->cancellable.get();
+  SecretItem* found = nullptr;
+  if (const auto identifier = Identifier(false)) {
+    ObjectList items;
+    KeyringStatus status = Search(service, cancellable, *identifier, key, items, error_);
+    if (status == KeyringStatus::kOk)
+      status = LoadFirst(cancellable, items.get(), secret, found, error_);
+    if (status != KeyringStatus::kOk || secret)
+      return status;
+  }
+  ObjectList items;
+  KeyringStatus status = Search(service, cancellable, settings_, key, items, error_);
+  if (status == KeyringStatus::kOk)
+    status = LoadFirst(cancellable, items.get(), secret, found, error_);
+  if (status != KeyringStatus::kOk || !secret)
+    return status;
+  // Made before the identifier: moved to it (stored anew, then the old ones removed), so that
+  // it is found after the next move of the folder. Where that cannot be done, nothing is lost:
+  // the path finds it again.
+  if (const auto identifier = Identifier(true)) {
+    const std::unique_ptr<gchar, decltype(&g_free)> label(secret_item_get_label(found), &g_free);
+    std::string ignored;
+    if (StoreAs(*identifier, key, label ? label.get() : "", *secret) == KeyringStatus::kOk)
+      DeleteAll(cancellable, items.get(), ignored);
+    error_.clear();
   }
   return KeyringStatus::kOk;
 }
@@ -226,18 +310,18 @@ KeyringStatus Keyring::Lookup(std::string_view key, std::optional<std::string>& 
 KeyringStatus Keyring::Remove(std::string_view key) {
   if (const KeyringStatus status = Connect(); status != KeyringStatus::kOk)
     return status;
-  ObjectList items;
-  if (const KeyringStatus status =
-          Search(connection_->service.get(), settings_, key, items, error_);
-      status != KeyringStatus::kOk)
-    return status;
-  for (GList* node = items.get(); node != nullptr; node = node->next) {
-    GError* raw = nullptr;
-    secret_item_delete_sync(static_cast<SecretItem*>(node->data), nullptr, &raw);
-    if (const Error error(raw); !Gone(error)) {
-      if (const KeyringStatus status = Outcome(error, error_); status != KeyringStatus::kOk)
-        return status;
-    }
+  // Under the identifier and under the path: an item left under either would be found again.
+  std::vector<std::string> owners = {settings_};
+  if (const auto identifier = Identifier(false))
+    owners.push_back(*identifier);
+  for (const std::string& owner : owners) {
+    ObjectList items;
+    KeyringStatus status = Search(connection_->service.get(), connection_->cancellable.get(), owner,
+                                  key, items, error_);
+    if (status == KeyringStatus::kOk)
+      status = DeleteAll(connection_->cancellable.get(), items.get(), error_);
+    if (status != KeyringStatus::kOk)
+      return status;
   }
   return KeyringStatus::kOk;
 }

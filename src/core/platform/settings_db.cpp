@@ -719,6 +719,28 @@ bool SettingsDatabase::WriteInt(std::string_view key_path, std::string_view name
   return WriteValues({&write, 1});
 }
 
+std::optional<std::string> SettingsDatabase::ReadOrWriteText(std::string_view key_path,
+                                                             std::string_view name,
+                                                             std::string_view value) {
+  const ValueWrite write{key_path, name, value};
+  if (!ValidWrite(write) || Connection(Access::kWrite) == nullptr)
+    return std::nullopt;
+  Transaction transaction(*this);
+  if (!transaction.begun())
+    return std::nullopt;
+  if (auto stored = ReadValue(key_path, name)) {
+    if (const auto* number = std::get_if<std::int64_t>(&*stored))
+      return std::to_string(*number);
+    return std::get<std::string>(std::move(*stored));
+  }
+  if (status_ != SettingsDatabaseStatus::kOk)
+    return std::nullopt;
+  const auto key = FindOrCreateKey(key_path);
+  if (!key || !WriteValue(*key, write) || !transaction.Commit())
+    return std::nullopt;
+  return std::string(value);
+}
+
 DeleteKeyResult SettingsDatabase::DeleteKey(std::string_view key_path) {
   const auto parts = SplitKeyPath(key_path);
   if (!parts || parts->empty())

@@ -99,6 +99,10 @@ class SettingsDatabase {
   bool WriteValues(std::span<const ValueWrite> writes);
   bool WriteText(std::string_view key_path, std::string_view name, std::string_view value);
   bool WriteInt(std::string_view key_path, std::string_view name, std::int32_t value);
+  // The text value, written first as `value` when absent, in one transaction: of two processes
+  // that both find none, both get the one written first. nullopt when it cannot be had.
+  std::optional<std::string> ReadOrWriteText(std::string_view key_path, std::string_view name,
+                                             std::string_view value);
 
   // Only a key without subkeys is deleted, together with its values. The root cannot be.
   DeleteKeyResult DeleteKey(std::string_view key_path);

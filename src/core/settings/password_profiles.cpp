@@ -34,7 +34,10 @@ std::string KeyringLabel(std::string_view name) {
 }
 
 // The password of a profile's section from wherever it is kept; false when it cannot be had.
-bool ReadPassword(SettingsStore& store, std::string_view name, std::string& password) {
+// One the keyring should hold and does not is never taken for empty: it is noted by the
+// profile's name and fails the read, or with `missing` reads as empty with *missing set.
+bool ReadPassword(SettingsStore& store, std::string_view name, std::string& password,
+                  bool* missing = nullptr) {
   const std::string section = ProfileSection(name);
   const auto in_keyring = store.ReadInt(section, kInKeyring, 0);
   if (!in_keyring)
@@ -50,9 +53,14 @@ bool ReadPassword(SettingsStore& store, std::string_view name, std::string& pass
   store.NoteKeyringProblem(status);
   if (status != KeyringStatus::kOk)
     return false;
-  password = secret ? Utf8ToAnsi(*secret) : std::string();
-  if (secret)
-    Wipe(*secret);
+  if (!secret) {
+    store.NoteKeyringProblem(KeyringStatus::kMissing, name);
+    if (missing != nullptr)
+      *missing = true;
+    return missing != nullptr;
+  }
+  password = Utf8ToAnsi(*secret);
+  Wipe(*secret);
   return true;
 }
 
@@ -107,8 +115,25 @@ std::optional<std::vector<std::string>> EnumerateProfiles(SettingsStore& store) 
   return profiles;
 }
 
-std::optional<PasswordProfile> ReadProfile(SettingsStore& store, std::string_view name) {
+std::optional<std::string> ProfileNameProblem(std::string_view name) {
+  if (NamesEqualIgnoringCase(name, kReservedProfileName)) {
+    return Utf8ToAnsi(
+        "El nombre Seleccion, en mayúsculas o en minúsculas, está reservado: elige otro nombre "
+        "para el perfil.");
+  }
+  if (name.find('\\') != std::string_view::npos) {
+    return Utf8ToAnsi(
+        "El nombre del perfil no puede llevar barras inversas (\\): elige otro nombre para el "
+        "perfil.");
+  }
+  return std::nullopt;
+}
+
+std::optional<PasswordProfile> ReadProfile(SettingsStore& store, std::string_view name,
+                                           bool* password_missing) {
   store.NoteKeyringProblem(KeyringStatus::kOk);
+  if (password_missing != nullptr)
+    *password_missing = false;
   const std::string section = ProfileSection(name);
   PasswordProfile profile;
   for (const auto& [entry, into] :
@@ -120,7 +145,7 @@ std::optional<PasswordProfile> ReadProfile(SettingsStore& store, std::string_vie
       return std::nullopt;
     *into = std::move(*value);
   }
-  if (!ReadPassword(store, name, profile.password))
+  if (!ReadPassword(store, name, profile.password, password_missing))
     return std::nullopt;
   return profile;
 }

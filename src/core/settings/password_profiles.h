@@ -39,8 +39,17 @@ std::string ProfileSection(std::string_view name);
 // skipped, and a name of 50 characters or more ends the list. nullopt when the store cannot be
 // read.
 std::optional<std::vector<std::string>> EnumerateProfiles(SettingsStore& store);
-// Missing values read as empty; nullopt when the store or the keyring cannot be read.
-std::optional<PasswordProfile> ReadProfile(SettingsStore& store, std::string_view name);
+// Why the stores cannot hold `name` as a profile, for the user (Windows-1252), or nullopt:
+// "Seleccion" in any letter case is the reserved copy, and a backslash would nest the profile
+// inside another. An empty name is left to the caller's own check, which comes first.
+std::optional<std::string> ProfileNameProblem(std::string_view name);
+
+// Missing values read as empty; nullopt when the store or the keyring cannot be read. A password
+// the keyring should hold and does not fails the read as well (the store's DescribeProblem names
+// the profile), unless `password_missing` is given: then the profile comes back with an empty
+// password and *password_missing true, so that the user can type the password again.
+std::optional<PasswordProfile> ReadProfile(SettingsStore& store, std::string_view name,
+                                           bool* password_missing = nullptr);
 // PerfilNombre, Password, Comentario1..4 in this order; the section is created when absent. The
 // password goes to the keyring first, when there is one: the database changes only after the
 // keyring took it.
@@ -77,7 +86,8 @@ class PasswordList {
   PasswordList(const PasswordList&) = delete;
   PasswordList& operator=(const PasswordList&) = delete;
 
-  // False, with an empty list, when the store or the keyring cannot be read.
+  // False, with an empty list, when the store or the keyring cannot be read, or the keyring has
+  // lost a profile's password.
   bool LoadPasswordList(SettingsStore& store);
   // The index of the first entry whose fingerprint equals `fingerprint` exactly, or -1.
   int FindProfileByFingerprint(std::string_view fingerprint) const;

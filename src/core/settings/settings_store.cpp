@@ -1,5 +1,8 @@
 #include "settings/settings_store.h"
 
+#include <cstdio>
+#include <random>
+
 #include "platform/ansi_text.h"
 
 namespace velkorant {
@@ -14,6 +17,24 @@ constexpr std::string_view kReceiveEvery30Minutes = "AutoMsjTiempo";
 constexpr std::string_view kPlaySounds = "ReproSonidos";
 constexpr std::string_view kReceivedCounter = kReceivedCounterEntry;
 constexpr std::string_view kFirstRun = kFirstRunEntry;
+
+// The installation identifier has a key of its own beside "Opciones" and "PerfilPass": their
+// values and subkeys are the Windows program's, and a registry import brings them over, while
+// the identifier must stay this installation's. Nothing under PerfilPass can meet it either.
+constexpr std::string_view kInstallationSection = "Instalacion";
+constexpr std::string_view kInstallationIdEntry = "Identificador";
+
+// 128 random bits as hexadecimal: a name for the installation, no secret.
+std::string NewInstallationId() {
+  std::random_device random;
+  std::string id;
+  for (int i = 0; i < 4; ++i) {
+    char part[9];
+    std::snprintf(part, sizeof part, "%08X", static_cast<unsigned>(random()));
+    id += part;
+  }
+  return id;
+}
 
 // Reads in order until the first one fails: a locked store would otherwise make each of them
 // wait out the lock.
@@ -49,11 +70,22 @@ class Reader {
 SettingsStore::SettingsStore() : SettingsStore(SettingsDatabase::DefaultPath()) {}
 
 SettingsStore::SettingsStore(std::filesystem::path database_path)
-    : database_(std::move(database_path)), keyring_(database_.path().string()) {}
+    : database_(std::move(database_path)),
+      keyring_(database_.path().string(), [this](bool create) { return InstallationId(create); }) {}
 
 SettingsStore::SettingsStore(std::filesystem::path database_path,
                              std::chrono::milliseconds busy_timeout)
-    : database_(std::move(database_path), busy_timeout), keyring_(database_.path().string()) {}
+    : database_(std::move(database_path), busy_timeout),
+      keyring_(database_.path().string(), [this](bool create) { return InstallationId(create); }) {}
+
+std::optional<std::string> SettingsStore::InstallationId(bool create) {
+  auto id = create ? database_.ReadOrWriteText(kInstallationSection, kInstallationIdEntry,
+                                               NewInstallationId())
+                   : database_.ReadText(kInstallationSection, kInstallationIdEntry);
+  if (id && id->empty())
+    id.reset();
+  return id;
+}
 
 std::optional<std::string> SettingsStore::ReadText(std::string_view section, std::string_view entry,
                                                    std::string_view default_value) {
@@ -100,6 +132,16 @@ std::string SettingsStore::DescribeProblem(std::string_view between) const {
   std::string_view advice;
   switch (keyring_problem_) {
     case KeyringStatus::kOk:
+      break;
+    case KeyringStatus::kMissing:
+      // One piece: what the user has to do is in it.
+      return Utf8ToAnsi("La contraseña del perfil ") + keyring_problem_profile_ +
+             Utf8ToAnsi(" no está en el llavero; vuelve a escribirla en Perfiles de contraseñas.");
+    case KeyringStatus::kCancelled:
+      reason =
+          "Las contraseñas de los perfiles no están disponibles: se ha cancelado la consulta al "
+          "llavero del escritorio.";
+      advice = "Vuelve a intentarlo.";
       break;
     case KeyringStatus::kNoService:
       reason =

@@ -92,15 +92,24 @@ class SettingsStore {
   // (Windows-1252); about the keyring instead while a keyring problem is noted.
   std::string DescribeProblem(std::string_view between = " ") const;
 
-  // Where the profiles' passwords are kept when the desktop has a keyring.
+  // Where the profiles' passwords are kept when the desktop has a keyring. Its calls read (and
+  // once write) this store's database, on the thread that makes them.
   Keyring& keyring() { return keyring_; }
-  // Why the last profile operation could not use the keyring; kOk clears it.
-  void NoteKeyringProblem(KeyringStatus status) { keyring_problem_ = status; }
+  // Why the last profile operation could not use the keyring, with the profile it was about
+  // (Windows-1252) for kMissing; kOk clears it.
+  void NoteKeyringProblem(KeyringStatus status, std::string_view profile = {}) {
+    keyring_problem_ = status;
+    keyring_problem_profile_ = profile;
+  }
 
  private:
+  // The identifier the keyring's items carry in place of the database's path.
+  std::optional<std::string> InstallationId(bool create);
+
   SettingsDatabase database_;
   Keyring keyring_;
   KeyringStatus keyring_problem_ = KeyringStatus::kOk;
+  std::string keyring_problem_profile_;
 };
 
 // nullopt when the store cannot be read: then nothing may be taken for the user's settings.

@@ -39,7 +39,7 @@ def cli(command, password, stdin: bytes) -> bytes:
 class TransportInterop(unittest.TestCase):
     def test_both_ways(self):
         # Texts and passwords as the user types them; the wire carries their Windows-1252 bytes.
-        for password in ["", "clave compartida", "contraseña€"]:
+        for password in ["clave compartida", "contraseña€"]:
             for text in ["", "a" * 15, "b" * 16, "c" * 17,
                          ("Señor Müller: ¿qué tal el café? 25 € — «Œuvre» Ÿ\r\n" * 20)[:800]]:
                 with self.subTest(password=password, length=len(text)):

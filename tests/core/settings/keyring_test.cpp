@@ -5,8 +5,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <fstream>
 #include <map>
+#include <thread>
+#include <tuple>
 
 #include "platform/ansi_text.h"
 #include "settings/password_profiles.h"
@@ -142,6 +145,90 @@ TEST_F(KeyringTest, PasswordsOfALockedOrMissingKeyringAreNotAvailable) {
       EXPECT_TRUE(!saved || DeleteProfile(store, "Otro"));
     }
   }
+}
+
+// A profile whose password the keyring lost (removed by another client) is never read as empty
+// nor dropped: what needs the passwords refuses, naming it, until it is saved again; the
+// profiles dialog still gets its name and comments to save it with.
+TEST_F(KeyringTest, AProfileWhosePasswordTheKeyringLostIsNamed) {
+  ASSERT_TRUE(WriteProfile(store_, "Amigos", {"Amigos", "clave de amigos", "comentario"}));
+  ASSERT_TRUE(WriteProfile(store_, "Familia", {"Familia", "clave de familia"}));
+  Output("secret-tool clear application org.velkorant.Velkorant profile AMIGOS");
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"receive"},
+           {"retry"},
+           {"profile", "list"},
+           {"send", "--to", "Ana", "--subject", "S", "--profile", "P"}}) {
+    SCOPED_TRACE(args.front());
+    const CliResult result = RunCliCommand(args, "texto");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_THAT(result.err, ::testing::HasSubstr("La contraseña del perfil Amigos no está en el "
+                                                 "llavero; vuelve a escribirla"));
+  }
+  bool missing = false;
+  EXPECT_EQ(ReadProfile(store_, "Amigos", &missing), (PasswordProfile{"Amigos", "", "comentario"}));
+  EXPECT_TRUE(missing);
+  EXPECT_FALSE(ReadProfile(store_, "Amigos"));
+  ASSERT_TRUE(WriteProfile(store_, "Amigos", {"Amigos", "clave nueva"}));
+  EXPECT_EQ(RunCliCommand({"profile", "list"}).out, "Amigos\nFamilia\n");
+}
+
+// Passwords are found wherever the settings folder goes: moved, reached through a link,
+// restored from a copy. An item made under the database's path, as before the installation
+// identifier, is found too, and moved to the identifier so that it follows the folder as well.
+TEST_F(KeyringTest, PasswordsFollowTheSettingsFolder) {
+  namespace fs = std::filesystem;
+  const fs::path folder = store_.database().path().parent_path(), root = keyring_.dir;
+  ASSERT_TRUE(store_.WriteValues(ProfileSection("Viejo"),
+                                 {{"PerfilNombre", "Viejo"}, {"PasswordEnLlavero", 1}}));
+  Output(
+      "printf 'clave vieja' | secret-tool store --label='Velkorant: perfil Viejo' xdg:schema "
+      "org.velkorant.Velkorant.PasswordProfile application org.velkorant.Velkorant profile "
+      "VIEJO settings '" +
+      store_.database().path().string() + "'");
+  ASSERT_TRUE(WriteProfile(store_, "Nuevo", {"Nuevo", "clave nueva"}));
+  const std::tuple<const char*, std::string, fs::path> places[] = {
+      {"where it was", "true", folder},
+      {"moved", "mv " + folder.string() + " movida", root / "movida"},
+      {"through a link", "ln -s movida enlace", root / "enlace"},
+      {"restored from a copy", "cp -r movida copia && rm -r movida", root / "copia"}};
+  std::string nuevo = "clave nueva";
+  for (const auto& [where, command, place] : places) {
+    SCOPED_TRACE(where);
+    Output("cd " + root.string() + " && " + command);
+    SettingsStore store(place / "settings.sqlite3");
+    EXPECT_EQ(ReadProfile(store, "Viejo").value().password, "clave vieja");
+    EXPECT_EQ(ReadProfile(store, "Nuevo").value().password, nuevo);
+    EXPECT_EQ(Items(), "Nuevo:" + nuevo + "\nViejo:clave vieja\n");  // moved, not copied
+    nuevo = std::string("clave ") + where;  // saved here, read at the next place
+    ASSERT_TRUE(WriteProfile(store, "Nuevo", {"Nuevo", nuevo}));
+  }
+}
+
+// Quitting must not wait for a keyring that never answers: Cancel() from another thread ends
+// the call under way within a second, and every later call at once.
+TEST(SilentKeyringTest, CancelEndsACallTheServiceNeverAnswers) {
+  using std::chrono::steady_clock;
+  SilentKeyring silent;
+  Keyring keyring("settings", {});
+  steady_clock::time_point cancelled;
+  std::thread canceller([&] {
+    // Bounded: the call waits on the bus once the bus has started the silent service for it.
+    for (int i = 0; i < 500 && silent.started() == 0; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    cancelled = steady_clock::now();
+    keyring.Cancel();
+  });
+  std::optional<std::string> secret;
+  const KeyringStatus status = keyring.Lookup("AMIGOS", secret);
+  const auto returned = steady_clock::now();
+  canceller.join();
+  ASSERT_GT(silent.started(), 0) << "the call never reached the bus";
+  EXPECT_EQ(status, KeyringStatus::kCancelled);
+  EXPECT_LT(returned - cancelled, std::chrono::seconds(1));
+  EXPECT_EQ(keyring.Store("AMIGOS", "x", "y"), KeyringStatus::kCancelled);
+  EXPECT_EQ(keyring.Remove("AMIGOS"), KeyringStatus::kCancelled);
+  EXPECT_LT(steady_clock::now() - returned, std::chrono::milliseconds(100));
 }
 
 }  // namespace
