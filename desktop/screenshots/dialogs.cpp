@@ -66,7 +66,7 @@ int main(int argc, char* argv[]) {
   QuietRunner runner;
   bool ok = true;
   {
-    CFtpConnect profiles(store, runner);
+    CFtpConnect profiles(StoredProfiles::Read(store).value(), {}, runner);
     ok = Save(profiles, folder) && ok;
   }
   {
@@ -81,7 +81,9 @@ int main(int argc, char* argv[]) {
     presets.profile_name = "Amigos del club";
     presets.reply = true;
     presets.own_user_name = "Hannah_desert";
-    CDialog_redactar_msj compose(store, runner, presets);
+    PasswordList passwords;
+    passwords.LoadPasswordList(store);
+    CDialog_redactar_msj compose(EnumerateProfiles(store).value(), passwords, runner, presets);
     ok = Save(compose, folder) && ok;
   }
   return ok ? 0 : 1;

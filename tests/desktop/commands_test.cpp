@@ -111,6 +111,7 @@ TEST_F(CommandsTest, DeleteRemovesTheMessageAskedAbout) {
   ClickRow("r1");
   runner_.answers = {kAnswerYes};
   QTest::keyClick(Get(1013), Qt::Key_Delete);
+  WaitForFlows();
   EXPECT_EQ(Key(true, 2, "asunto_msj") + Key(false, 1, "asunto_msj"), "--");
   EXPECT_TRUE(NoRequest());
   EXPECT_EQ(runner_.types, std::vector<unsigned>(3, 0x124));  // what cannot be undone: No first

@@ -23,15 +23,24 @@ class DialogTest : public GuiTest {
   TemplateDialog& Open(int id) {
     dialog_.reset();  // first: a new dialog reads what the old one stored
     using Made = TemplateDialog*;
-    dialog_.reset(id == kProfilesDialogId ? Made(new CFtpConnect(store_, runner_))
+    // The program reads and writes the profiles on a worker; here they are read and written
+    // at once, on the same store.
+    const auto change = [this](ProfileChange confirmed, auto finished) {
+      finished(ApplyProfileChange(store_, confirmed));
+    };
+    passwords_.LoadPasswordList(store_);
+    dialog_.reset(id == kProfilesDialogId
+                      ? Made(new CFtpConnect(StoredProfiles::Read(store_).value(), change, runner_))
                   : id == kPreferencesDialogId
                       ? Made(new CDialog_preferencias(store_, runner_, nullptr))
-                      : Made(new CDialog_redactar_msj(store_, runner_, presets_)));
+                      : Made(new CDialog_redactar_msj(EnumerateProfiles(store_).value(), passwords_,
+                                                      runner_, presets_)));
     dialog_->show();
     return *dialog_;
   }
 
   SettingsStore store_;
+  PasswordList passwords_;
   ComposePresets presets_{.own_user_name = "Hannah_desert"};
   std::unique_ptr<TemplateDialog> dialog_;
 };
@@ -193,6 +202,9 @@ TEST_F(WindowTest, ASaveThatFailsKeepsItsDialogOpen) {
     runner_.steps.push_back([&](QDialog& dialog) {
       Type(dialog, field, "una clave larga");
       Click(dialog, button);
+      // The profiles are written on a worker while the dialog waits.
+      EXPECT_TRUE(
+          QTest::qWaitFor([&] { return !static_cast<TemplateDialog&>(dialog).waiting(); }, 9000));
       EXPECT_TRUE(
           runner_.Captions().join("|").endsWith(U("No se ha podido guardar la configuración")));
       EXPECT_EQ(dialog.isVisible() ? Text(dialog, field) : "", "una clave larga");

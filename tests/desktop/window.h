@@ -221,8 +221,14 @@ class WindowTest : public GuiTest {
     command ? command->trigger() : Click(*frame(), id);
     WaitForFlows();
   }
+  // The server flows, the local jobs (store changes, the profiles) and what they open.
   void WaitForFlows() const {
-    EXPECT_TRUE(QTest::qWaitFor([this] { return !view()->flows().busy(); }, 30'000));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [this] {
+          return !view()->flows().busy() && !view()->local().busy() &&
+                 !view()->profiles_dialog_pending();
+        },
+        30'000));
   }
   // Runs a command whose dialog gets its fields typed in and is confirmed with `button`.
   void Fill(int command, const std::vector<std::pair<int, QString>>& fields,

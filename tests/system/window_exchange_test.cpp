@@ -99,6 +99,7 @@ TEST_F(ExchangeTest, TwoInstallationsTalkThroughTheirWindows) {
   EXPECT_EQ(Column(kColumnSubject) + Column(kColumnSender) + Column(kColumnColour),
             QStringList({U("¿Cenamos?"), ana_name, "3"}));
   ClickRow("r1");
+  WaitForFlows();  // the mark is written on the local worker
   EXPECT_EQ(Cell("r1", kColumnColour) + Key(false, 1, "flag_msj_leido").c_str(), "21");
   EXPECT_TRUE(Pane().contains("Traigo el libro.")) << Pane().toStdString();
   EXPECT_EQ(tray_->toolTip(), "Velkorant: no hay mensajes sin leer");
@@ -133,14 +134,27 @@ TEST_F(ExchangeTest, TwoInstallationsTalkThroughTheirWindows) {
   ClickRow("r2");
   EXPECT_TRUE(Pane().contains(U("Nadie más lo lee.")));
 
-  // Bruno's sent messages cannot be stored: a message is never on the server without its copy.
+  // Bruno's sent messages cannot be stored: a message is never on the server without its copy,
+  // and what he typed stays in the dialog until he leaves it.
   std::filesystem::rename(kSentMessagesFile, "enviados.bak");
   std::filesystem::create_directory(kSentMessagesFile);
   const QString terminal = Terminal();
-  Fill(kCommandCompose,
-       {{1401, ana_name}, {1402, "Sin copia"}, {1403, "No debe salir."}, {1404, "Club"}});
-  // The only box of the whole exchange.
-  EXPECT_EQ(runner_.Captions(), QStringList{"Error. No se ha podido guardar el mensaje"});
+  runner_.answers = {kAnswerOk, kAnswerYes};  // the box that says why, then leaving it
+  runner_.steps.push_back([&](QDialog& compose) {
+    for (const auto& [field, text] : {std::pair(1401, ana_name),
+                                      std::pair(1402, U("Sin copia")),
+                                      std::pair(1403, U("No debe salir.")),
+                                      {1404, U("Club")}})
+      Type(compose, field, text);
+    Click(compose, kDialogOk);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return runner_.events.size() == 1; }, 10'000));
+    EXPECT_EQ(Text(compose, 1403), "No debe salir.");
+    Escape(compose);
+  });
+  Press(kCommandCompose);
+  // The only boxes of the whole exchange.
+  EXPECT_EQ(runner_.Captions(),
+            QStringList({"Error. No se ha podido guardar el mensaje", "Descartar mensaje"}));
   EXPECT_EQ(Terminal(), terminal);
   EXPECT_EQ(QDir(Mailbox(ana_name)).entryList(QDir::Files), QStringList{"msj_1_datos.cry"});
 }

@@ -105,6 +105,24 @@ Message NewSentMessage(const Settings& settings, std::string receiver, std::stri
   return record;
 }
 
+bool SendStoredMessage(MailboxClient& client, MessageStore& store, const Message& record) {
+  MailboxClient::BusyGuard busy(client);
+  if (!client.MailboxExists(record.usuario_receptor_msj))
+    return false;
+  if (!client.SendEncryptedMessage(record)) {
+    client.ui().ShowMessageBox(
+        T("Error. No se ha podido enviar el mensaje.\nConsulta el terminal para más información."),
+        T("Error. No se ha podido enviar el mensaje"), kBoxOkQuestion);
+    return false;
+  }
+  if (!store.WriteMessageKey(true, record.numero, "flag_msj_enviado_srv", "1")) {
+    client.ui().LogTerminal(
+        T("El mensaje se ha enviado, pero no se ha podido marcar como enviado: ") +
+        store.last_error());
+  }
+  return true;
+}
+
 SendOutcome StoreAndSend(MailboxClient& client, MessageStore& store, Message record, bool send) {
   MailboxClient::BusyGuard busy(client);
   SendOutcome outcome;
@@ -118,23 +136,8 @@ SendOutcome StoreAndSend(MailboxClient& client, MessageStore& store, Message rec
         T("Error. No se ha podido guardar el mensaje"), kBoxOkQuestion);
     return outcome;
   }
-  if (!send)
-    return outcome;
   record.numero = outcome.numero;
-  if (!client.MailboxExists(record.usuario_receptor_msj))
-    return outcome;
-  if (client.SendEncryptedMessage(record)) {
-    outcome.sent = true;
-    if (!store.WriteMessageKey(true, outcome.numero, "flag_msj_enviado_srv", "1")) {
-      client.ui().LogTerminal(
-          T("El mensaje se ha enviado, pero no se ha podido marcar como enviado: ") +
-          store.last_error());
-    }
-  } else {
-    client.ui().ShowMessageBox(
-        T("Error. No se ha podido enviar el mensaje.\nConsulta el terminal para más información."),
-        T("Error. No se ha podido enviar el mensaje"), kBoxOkQuestion);
-  }
+  outcome.sent = send && SendStoredMessage(client, store, record);
   return outcome;
 }
 

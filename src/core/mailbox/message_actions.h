@@ -52,9 +52,13 @@ struct SendOutcome {
   bool sent = false;         // the server accepted it
 };
 
-// Stores the record and, when `send` is set, asks whether the receiver's mailbox exists, sends,
-// and marks the stored message as accepted; a failed send shows its box. While this runs no
-// receive run may start.
+// Asks whether the receiver's mailbox exists, sends the stored copy `record` (its numero set)
+// and marks it as accepted; a failed send shows its box. While this runs no receive run may
+// start. True when the server accepted it.
+bool SendStoredMessage(MailboxClient& client, MessageStore& store, const Message& record);
+
+// Stores the record (a box says why when it cannot be) and, when `send` is set, sends the stored
+// copy: a message is never on the server without its copy here.
 SendOutcome StoreAndSend(MailboxClient& client, MessageStore& store, Message record, bool send);
 
 }  // namespace velkorant

@@ -85,6 +85,8 @@ class PasswordList {
   ~PasswordList();
   PasswordList(const PasswordList&) = delete;
   PasswordList& operator=(const PasswordList&) = delete;
+  // Hands a list read on another thread over without copying a password.
+  void swap(PasswordList& other) noexcept { entries_.swap(other.entries_); }
 
   // False, with an empty list, when the store or the keyring cannot be read, or the keyring has
   // lost a profile's password.

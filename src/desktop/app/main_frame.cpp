@@ -61,7 +61,7 @@ CMainFrame::CMainFrame(SettingsStore& settings_store, DialogRunner& runner)
 CMainFrame::~CMainFrame() {
   // The flows' last steps reach the window through its view: they end while both are whole.
   if (view_ != nullptr)
-    view_->flows().Stop();
+    view_->StopFlows();
 }
 
 int CMainFrame::InitialLeft(int virtual_screen_width) {
@@ -134,7 +134,7 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
   // Every way out comes here: a flow waiting on the server ends (what it stored is committed)
   // before the program does.
   if (view_ != nullptr)
-    view_->flows().Stop();
+    view_->StopFlows();
   QMainWindow::closeEvent(event);
 }
 

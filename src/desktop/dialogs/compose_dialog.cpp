@@ -3,8 +3,10 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QStringList>
+#include <algorithm>
 
 #include "mailbox/message_actions.h"
 #include "mailbox/ui_services.h"
@@ -22,28 +24,16 @@ constexpr int kBodyLengthId = 1409;
 // Changed characters listed by name in the box; the others are only counted.
 constexpr qsizetype kChangesListed = 10;
 
-// Each character of `text` that Windows-1252 has no byte for, as "日 → ?" with what it becomes in
-// the stored message, added to `changes` once.
-void AddChangedCharacters(const QString& text, QStringList& changes) {
-  for (const char32_t c : text.toUcs4()) {
-    const unsigned char byte = UnicodeToAnsi(c);
-    if (AnsiToUnicode(byte) == c)
-      continue;
-    const QString change = QString::fromUcs4(&c, 1) + QStringLiteral(" → ") +
-                           ToQString(std::string(1, static_cast<char>(byte)));
-    if (!changes.contains(change))
-      changes << change;
-  }
-}
-
 }  // namespace
 
-CDialog_redactar_msj::CDialog_redactar_msj(SettingsStore& store, DialogRunner& runner,
+CDialog_redactar_msj::CDialog_redactar_msj(const std::vector<std::string>& profile_names,
+                                           const PasswordList& passwords, DialogRunner& runner,
                                            ComposePresets presets, QWidget* parent)
     : TemplateDialog(kComposeDialogId, QStringLiteral("Redactar mensaje"), 217, 235, parent),
-      store_(store),
+      passwords_(passwords),
       runner_(runner),
-      own_user_name_(std::move(presets.own_user_name)) {
+      own_user_name_(std::move(presets.own_user_name)),
+      profile_names_(profile_names) {
   PlaceLabel(*this, 1006, QStringLiteral("Usuario receptor:"), {9, 10, 59, 9}, Qt::AlignRight);
   receiver_field_ = PlaceField(*this, 1401, static_cast<int>(kReceiverLimit), {71, 8, 104, 13});
   PlaceLabel(*this, 0, QStringLiteral("Asunto:"), {9, 27, 29, 8}, Qt::AlignRight);
@@ -80,9 +70,6 @@ CDialog_redactar_msj::CDialog_redactar_msj(SettingsStore& store, DialogRunner& r
 
   // Opening.
   // In enumeration order, unsorted: the same order as the program's password list.
-  auto names = EnumerateProfiles(store_);
-  opened_ = names.has_value();
-  profile_names_ = std::move(names).value_or(std::vector<std::string>());
   for (const std::string& name : profile_names_)
     profile_list_->addItem(ToQString(name));
   receiver_field_->SetFieldText(StoredText(presets.receiver));
@@ -125,7 +112,27 @@ CDialog_redactar_msj::CDialog_redactar_msj(SettingsStore& store, DialogRunner& r
   count();
 }
 
+void CDialog_redactar_msj::SetStoreStep(ComposeStoreStep store, std::function<void()> abandon) {
+  store_ = std::move(store);
+  abandon_ = std::move(abandon);
+}
+
 void CDialog_redactar_msj::reject() {
+  if (waiting()) {
+    if (runner_.ShowMessageBox(
+            this,
+            QStringLiteral("El mensaje todavía no se ha guardado: otro programa de Velkorant está "
+                           "escribiendo en esta carpeta.\n\n¿ Descartar el mensaje que has "
+                           "escrito ?"),
+            QStringLiteral("Descartar mensaje"),
+            kBoxYesNoQuestion | kBoxDefaultSecond) != kAnswerYes) {
+      return;
+    }
+    if (abandon_)
+      abandon_();
+    TemplateDialog::reject();
+    return;
+  }
   const bool typed =
       subject_field_->text() != opened_subject_ || body_field_->FieldText() != opened_body_;
   if (typed &&
@@ -141,15 +148,12 @@ void CDialog_redactar_msj::LoadSelectedProfile() {
   const int index = profile_list_->currentIndex();
   if (index < 0 || static_cast<std::size_t>(index) >= profile_names_.size())
     return;
-  const auto stored = ReadProfile(store_, profile_names_[static_cast<std::size_t>(index)]);
-  if (!stored) {
-    ShowSettingsFailure(runner_, this, store_, true);
-    chosen_profile_ = PasswordProfile{};
-  } else {
-    chosen_profile_.name = stored->name;
-    chosen_profile_.password = stored->password;
-  }
-  password_field_->SetFieldText(StoredText(chosen_profile_.password));
+  // A listed profile without an entry has no password.
+  const std::string& name = profile_names_[static_cast<std::size_t>(index)];
+  const auto& entries = passwords_.entries();
+  const auto entry = std::find_if(entries.begin(), entries.end(),
+                                  [&name](const auto& e) { return e.profile_name == name; });
+  password_field_->SetFieldText(StoredText(entry == entries.end() ? "" : entry->password));
 }
 
 void CDialog_redactar_msj::OnShowPassword() {
@@ -194,8 +198,28 @@ void CDialog_redactar_msj::Confirm(int result) {
   receiver_ = std::move(receiver);
   subject_ = std::move(subject);
   body_ = std::move(body);
-  if (ValidateMessage() && AcceptChangedCharacters(result == kDialogOk))
+  if (!ValidateMessage() || !AcceptChangedCharacters(result == kDialogOk))
+    return;
+  if (!store_) {
     done(result);
+    return;
+  }
+  SetWaiting(true);
+  store_([dialog = QPointer<CDialog_redactar_msj>(this), result](std::optional<QString> problem) {
+    if (!dialog || !dialog->waiting())
+      return;  // left meanwhile
+    dialog->SetWaiting(false);
+    if (!problem) {
+      dialog->done(result);
+      return;
+    }
+    dialog->runner_.ShowMessageBox(
+        dialog,
+        QStringLiteral("No se ha podido guardar el mensaje; sigue aquí, sin enviar, para que no "
+                       "se pierda.\n\nMotivo: %1")
+            .arg(*problem),
+        QStringLiteral("Error. No se ha podido guardar el mensaje"), kBoxOkQuestion);
+  });
 }
 
 bool CDialog_redactar_msj::AcceptChangedCharacters(bool send) {

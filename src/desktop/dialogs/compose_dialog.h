@@ -4,6 +4,7 @@
 // profile that encrypts the message. The caller presets it, runs it and reads the fields back;
 // storing and sending are the caller's.
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -34,15 +35,24 @@ struct ComposePresets {
   std::string own_user_name;
 };
 
+// Stores the message the dialog confirmed, elsewhere (the folder's lock may keep it waiting), and
+// calls `finished` on the GUI thread: with nothing when it was stored, else with the reason.
+using ComposeStoreStep = std::function<void(std::function<void(std::optional<QString>)> finished)>;
+
 class CDialog_redactar_msj : public TemplateDialog {
   Q_OBJECT
 
  public:
-  CDialog_redactar_msj(SettingsStore& store, DialogRunner& runner, ComposePresets presets,
-                       QWidget* parent = nullptr);
+  // The profiles are listed as `profile_names` (enumeration order) and take their passwords from
+  // `passwords`, both read beforehand: the dialog never waits for the keyring.
+  CDialog_redactar_msj(const std::vector<std::string>& profile_names, const PasswordList& passwords,
+                       DialogRunner& runner, ComposePresets presets, QWidget* parent = nullptr);
 
-  // False when the profiles could not be read: the dialog must not be run.
-  bool opened() const { return opened_; }
+  // Once confirmed, the dialog stays open, waiting, until `store` says the message was stored,
+  // and stays open with the text when it could not be. `abandon` is called when the user leaves
+  // it meanwhile (the store should not go ahead).
+  void SetStoreStep(ComposeStoreStep store, std::function<void()> abandon);
+
   // The fields as taken when the dialog was confirmed (Windows-1252; body lines end CR LF).
   const std::string& receiver() const { return receiver_; }
   const std::string& subject() const { return subject_; }
@@ -62,12 +72,12 @@ class CDialog_redactar_msj : public TemplateDialog {
   void OnShowPassword();
   void OnHelp();
 
-  SettingsStore& store_;
+  const PasswordList& passwords_;
   DialogRunner& runner_;
   std::string own_user_name_;
   std::vector<std::string> profile_names_;
-  bool opened_ = false;
-  PasswordProfile chosen_profile_;
+  ComposeStoreStep store_;
+  std::function<void()> abandon_;
 
   std::string profile_name_;
   std::string password_;

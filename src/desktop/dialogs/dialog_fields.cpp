@@ -17,6 +17,7 @@
 
 #include "mailbox/message_actions.h"
 #include "mailbox/ui_services.h"
+#include "platform/ansi_text.h"
 #include "settings/settings_store.h"
 #include "ui/dialog_runner.h"
 #include "ui/pictures.h"
@@ -87,6 +88,29 @@ TemplateDialog::TemplateDialog(int template_id, const QString& caption, int widt
 
 void TemplateDialog::reject() {
   done(kDialogCancel);
+}
+
+void TemplateDialog::SetWaiting(bool waiting) {
+  if (waiting == waiting_)
+    return;
+  waiting_ = waiting;
+  // The children, not the dialog: it still takes Esc and its close box, which ask first. Those
+  // that were off stay off.
+  if (waiting) {
+    for (QWidget* child : findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+      if (child->isEnabled()) {
+        child->setEnabled(false);
+        waiting_controls_.push_back(child);
+      }
+    }
+  } else {
+    for (const QPointer<QWidget>& child : waiting_controls_) {
+      if (child)
+        child->setEnabled(true);
+    }
+    waiting_controls_.clear();
+  }
+  setCursor(waiting ? Qt::BusyCursor : Qt::ArrowCursor);
 }
 
 QLabel* PlaceLabel(TemplateDialog& dialog, int id, const QString& text, UnitRect place,
@@ -167,7 +191,12 @@ QComboBox* PlaceComboBox(TemplateDialog& dialog, int id, UnitRect place) {
 
 void ShowSettingsFailure(DialogRunner& runner, QWidget* parent, const SettingsStore& store,
                          bool reading) {
-  const QString problem = ToQString(store.DescribeProblem());
+  ShowSettingsFailure(runner, parent, store.DescribeProblem(), reading);
+}
+
+void ShowSettingsFailure(DialogRunner& runner, QWidget* parent, const std::string& problem_text,
+                         bool reading) {
+  const QString problem = ToQString(problem_text);
   if (reading) {
     runner.ShowMessageBox(
         parent,
@@ -183,6 +212,18 @@ void ShowSettingsFailure(DialogRunner& runner, QWidget* parent, const SettingsSt
         QStringLiteral("No se ha podido guardar la configuración; no ha cambiado nada.\n\n%1")
             .arg(problem),
         QStringLiteral("No se ha podido guardar la configuración"), kBoxOkQuestion);
+  }
+}
+
+void AddChangedCharacters(const QString& text, QStringList& changes) {
+  for (const char32_t c : text.toUcs4()) {
+    const unsigned char byte = UnicodeToAnsi(c);
+    if (AnsiToUnicode(byte) == c)
+      continue;
+    const QString change = QString::fromUcs4(&c, 1) + QStringLiteral(" → ") +
+                           ToQString(std::string(1, static_cast<char>(byte)));
+    if (!changes.contains(change))
+      changes << change;
   }
 }
 

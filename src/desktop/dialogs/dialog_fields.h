@@ -7,10 +7,13 @@
 #include <QDialog>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QString>
+#include <QStringList>
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "ui/dialog_units.h"
 
@@ -29,6 +32,13 @@ class SettingsStore;
 // to do; after a failed save nothing has changed.
 void ShowSettingsFailure(DialogRunner& runner, QWidget* parent, const SettingsStore& store,
                          bool reading);
+// The same with the problem as the store described it (on a worker that read it).
+void ShowSettingsFailure(DialogRunner& runner, QWidget* parent, const std::string& problem,
+                         bool reading);
+
+// Adds to `changes`, once each, every character of `text` that Windows-1252 has no byte for, as
+// "日 → ?" with what it becomes in the stores.
+void AddChangedCharacters(const QString& text, QStringList& changes);
 
 // Result codes of the program's dialogs.
 inline constexpr int kDialogOk = 1;
@@ -55,8 +65,15 @@ class TemplateDialog : public QDialog {
   const DialogUnits& units() const { return units_; }
   void reject() override;
 
+  // While what the dialog confirmed is written elsewhere (on a worker), its controls wait and it
+  // stays open, so that nothing typed is lost should the write fail.
+  void SetWaiting(bool waiting);
+  bool waiting() const { return waiting_; }
+
  private:
   DialogUnits units_;
+  bool waiting_ = false;
+  std::vector<QPointer<QWidget>> waiting_controls_;
 };
 
 template <typename Widget>

@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QStringList>
 
 #include "mailbox/ui_services.h"
 #include "settings/settings_store.h"
@@ -20,11 +21,51 @@ constexpr std::size_t kMinimumPasswordLength = 8;
 
 }  // namespace
 
-CFtpConnect::CFtpConnect(SettingsStore& store, DialogRunner& runner, QWidget* parent)
+std::optional<StoredProfiles> StoredProfiles::Read(SettingsStore& store) {
+  const auto names = EnumerateProfiles(store);
+  if (!names)
+    return std::nullopt;
+  StoredProfiles read;
+  for (const std::string& name : *names) {
+    Entry entry{name, {}, false};
+    auto profile = ReadProfile(store, name, &entry.password_missing);
+    if (!profile)
+      return std::nullopt;
+    entry.profile = std::move(*profile);
+    read.entries.push_back(std::move(entry));
+  }
+  auto last = ReadProfile(store, kReservedProfileName, &read.last_saved.password_missing);
+  if (!last)
+    return std::nullopt;
+  read.last_saved.name = std::string(kReservedProfileName);
+  read.last_saved.profile = std::move(*last);
+  return read;
+}
+
+ProfileChangeOutcome ApplyProfileChange(SettingsStore& store, const ProfileChange& change) {
+  ProfileChangeOutcome outcome;
+  if (change.remove) {
+    outcome.made = DeleteProfile(store, change.fields.name);
+    // The copy of the one saved last goes with it.
+    if (outcome.made && WriteProfile(store, kReservedProfileName, PasswordProfile{}))
+      return outcome;
+  } else {
+    outcome.made = WriteProfile(store, kReservedProfileName, change.fields) &&
+                   WriteProfile(store, change.fields.name, change.fields);
+    if (outcome.made)
+      return outcome;
+  }
+  outcome.problem = store.DescribeProblem();
+  return outcome;
+}
+
+CFtpConnect::CFtpConnect(StoredProfiles profiles, ProfileChanger changer, DialogRunner& runner,
+                         QWidget* parent)
     : TemplateDialog(kProfilesDialogId, QStringLiteral("Perfiles de contraseñas"), 200, 154,
                      parent),
-      store_(store),
-      runner_(runner) {
+      changer_(std::move(changer)),
+      runner_(runner),
+      stored_(std::move(profiles)) {
   const Qt::Alignment right = Qt::AlignRight;
   PlaceLabel(*this, 1008, QStringLiteral("Perfil:"), {25, 13, 23, 8}, right);
   name_box_ = PlaceEditableComboBox(*this, 1007, kNameLimit, {50, 11, 111, 122});
@@ -48,15 +89,10 @@ CFtpConnect::CFtpConnect(SettingsStore& store, DialogRunner& runner, QWidget* pa
 
   // Opening.
   name_box_->setFocus(Qt::OtherFocusReason);
-  auto names = EnumerateProfiles(store_);
-  auto reserved = names ? ReadProfile(store_, kReservedProfileName) : std::nullopt;
-  opened_ = reserved.has_value();
-  names_ = std::move(names).value_or(std::vector<std::string>());
-  for (const std::string& name : names_)
-    name_box_->addItem(ToQString(name));
+  for (const StoredProfiles::Entry& entry : stored_.entries)
+    name_box_->addItem(ToQString(entry.name));
   name_box_->setCurrentIndex(-1);
-  stored_ = std::move(reserved).value_or(PasswordProfile{});
-  PutFields(stored_);
+  PutFields(stored_.last_saved, true);
 
   connect(ok, &QPushButton::clicked, this, &CFtpConnect::OnOK);
   connect(show_password_, &QCheckBox::toggled, this, &CFtpConnect::OnShowPassword);
@@ -66,13 +102,30 @@ CFtpConnect::CFtpConnect(SettingsStore& store, DialogRunner& runner, QWidget* pa
   connect(name_box_, &QComboBox::activated, this, &CFtpConnect::OnProfileChosen);
 }
 
-void CFtpConnect::PutFields(const PasswordProfile& profile) {
-  name_->SetFieldText(StoredText(profile.name));
+void CFtpConnect::PutFields(const StoredProfiles::Entry& entry, bool with_name) {
+  const PasswordProfile& profile = entry.profile;
+  if (with_name)
+    name_->SetFieldText(StoredText(profile.name));
   password_->SetFieldText(StoredText(profile.password));
   comment1_->SetFieldText(StoredText(profile.comment1));
   comment2_->SetFieldText(StoredText(profile.comment2));
   comment3_->SetFieldText(StoredText(profile.comment3));
   comment4_->SetFieldText(StoredText(profile.comment4));
+  if (entry.password_missing) {
+    // Shown once the dialog is up, over it.
+    QMetaObject::invokeMethod(
+        this,
+        [this, name = ToQString(profile.name.empty() ? entry.name : profile.name)] {
+          runner_.ShowMessageBox(
+              this,
+              QStringLiteral("La contraseña del perfil %1 no está en el llavero del escritorio; "
+                             "vuelve a escribirla y pulsa OK.")
+                  .arg(name),
+              QStringLiteral("Falta la contraseña del perfil"), kBoxOkQuestion);
+          password_->setFocus(Qt::OtherFocusReason);
+        },
+        Qt::QueuedConnection);
+  }
 }
 
 bool CFtpConnect::TakeFields() {
@@ -90,20 +143,52 @@ bool CFtpConnect::TakeFields() {
   return true;
 }
 
-void CFtpConnect::OnProfileChosen(int index) {
-  if (index < 0 || static_cast<std::size_t>(index) >= names_.size())
-    return;
-  auto stored = ReadProfile(store_, names_[static_cast<std::size_t>(index)]);
-  if (!stored) {
-    ShowSettingsFailure(runner_, this, store_, true);
-    return;
+bool CFtpConnect::CheckNameAndPassword() {
+  if (const auto problem = ProfileNameProblem(fields_.name)) {
+    runner_.ShowMessageBox(this, ToQString(*problem), QStringLiteral("Nombre de perfil no válido"),
+                           kBoxOkQuestion);
+    return false;
   }
-  stored_ = std::move(*stored);
-  password_->SetFieldText(StoredText(stored_.password));
-  comment1_->SetFieldText(StoredText(stored_.comment1));
-  comment2_->SetFieldText(StoredText(stored_.comment2));
-  comment3_->SetFieldText(StoredText(stored_.comment3));
-  comment4_->SetFieldText(StoredText(stored_.comment4));
+  // A character Windows-1252 has no byte for would become another in the key: different
+  // passwords would give one key, and no other installation could read the messages.
+  QStringList changes;
+  AddChangedCharacters(password_->text(), changes);
+  if (changes.isEmpty())
+    return true;
+  runner_.ShowMessageBox(
+      this,
+      QStringLiteral("La contraseña tiene caracteres que no se pueden guardar tal cual:\n\n%1\n\n"
+                     "Con ellos la contraseña sería otra. Escríbela sin esos caracteres.")
+          .arg(changes.join(u'\n')),
+      QStringLiteral("Contraseña no válida"), kBoxOkQuestion);
+  return false;
+}
+
+void CFtpConnect::OnProfileChosen(int index) {
+  if (index < 0 || static_cast<std::size_t>(index) >= stored_.entries.size())
+    return;
+  // The list put the chosen name in the field already.
+  PutFields(stored_.entries[static_cast<std::size_t>(index)], false);
+}
+
+void CFtpConnect::Change(ProfileChange change) {
+  SetWaiting(true);
+  const bool remove = change.remove;
+  // The dialog waits in its own loop for the worker; it cannot be gone before this runs.
+  changer_(std::move(change), [this, remove](ProfileChangeOutcome outcome) {
+    SetWaiting(false);
+    if (!outcome.problem.empty())
+      ShowSettingsFailure(runner_, this, outcome.problem, false);
+    if (!outcome.made)
+      return;
+    if (remove) {
+      fields_ = PasswordProfile{};
+      profile_deleted_ = true;
+      done(kDialogCancel);
+    } else {
+      done(kDialogOk);
+    }
+  });
 }
 
 void CFtpConnect::OnOK() {
@@ -120,12 +205,9 @@ void CFtpConnect::OnOK() {
                            QStringLiteral("Contraseña muy corta"), kBoxOkQuestion);
     return;
   }
-  if (!WriteProfile(store_, kReservedProfileName, fields_) ||
-      !WriteProfile(store_, fields_.name, fields_)) {
-    ShowSettingsFailure(runner_, this, store_, false);
+  if (!CheckNameAndPassword())
     return;
-  }
-  done(kDialogOk);
+  Change({false, fields_});
 }
 
 void CFtpConnect::OnShowPassword() {
@@ -141,15 +223,12 @@ void CFtpConnect::OnDeleteProfile() {
       QStringLiteral("Eliminar perfil de contraseña"), kBoxYesNoQuestion | kBoxDefaultSecond);
   if (answer != kAnswerYes)
     return;
-  if (!DeleteProfile(store_, fields_.name)) {
-    ShowSettingsFailure(runner_, this, store_, false);
-    return;
-  }
-  fields_ = PasswordProfile{};
-  profile_deleted_ = true;
-  if (!WriteProfile(store_, kReservedProfileName, fields_))
-    ShowSettingsFailure(runner_, this, store_, false);
-  done(kDialogCancel);
+  Change({true, fields_});
+}
+
+void CFtpConnect::reject() {
+  if (!waiting())
+    TemplateDialog::reject();
 }
 
 }  // namespace velkorant

@@ -4,7 +4,10 @@
 // delete a profile. It opens on the profile saved last (the reserved copy "Seleccion") and keeps
 // that copy up to date.
 
+#include <functional>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "dialogs/dialog_fields.h"
 #include "settings/password_profiles.h"
@@ -19,14 +22,44 @@ class SettingsStore;
 
 inline constexpr int kProfilesDialogId = 130;
 
+// The profiles as the dialog opens with them: read beforehand on a worker, since their passwords
+// may come from the desktop's keyring.
+struct StoredProfiles {
+  struct Entry {
+    std::string name;  // as listed
+    PasswordProfile profile;
+    bool password_missing = false;  // the keyring has lost it: the user types it again
+  };
+  std::vector<Entry> entries;
+  Entry last_saved;  // the reserved copy "Seleccion"
+
+  // nullopt when the settings or the keyring cannot give them (the store says why).
+  static std::optional<StoredProfiles> Read(SettingsStore& store);
+};
+
+// A change the dialog confirmed, written on a worker; `finished` reports, on the GUI thread,
+// whether it was made and, when something failed, the store's description of the problem.
+struct ProfileChange {
+  bool remove = false;
+  PasswordProfile fields;
+};
+struct ProfileChangeOutcome {
+  bool made = false;
+  std::string problem;
+};
+using ProfileChanger =
+    std::function<void(ProfileChange, std::function<void(ProfileChangeOutcome)> finished)>;
+// What a change writes: the profile and the copy of the one saved last, or the profile's removal
+// and an empty copy.
+ProfileChangeOutcome ApplyProfileChange(SettingsStore& store, const ProfileChange& change);
+
 class CFtpConnect : public TemplateDialog {
   Q_OBJECT
 
  public:
-  CFtpConnect(SettingsStore& store, DialogRunner& runner, QWidget* parent = nullptr);
+  CFtpConnect(StoredProfiles profiles, ProfileChanger changer, DialogRunner& runner,
+              QWidget* parent = nullptr);
 
-  // False when the profiles could not be read: the dialog must not be run.
-  bool opened() const { return opened_; }
   // The fields as last taken from the controls.
   const PasswordProfile& fields() const { return fields_; }
   // "Eliminar perfil" was confirmed: the stored profiles may have changed although the dialog
@@ -36,19 +69,22 @@ class CFtpConnect : public TemplateDialog {
   virtual void OnOK();
   virtual void OnShowPassword();
   virtual void OnDeleteProfile();
+  // Nothing is left while a change is written.
+  void reject() override;
 
  private:
-  void PutFields(const PasswordProfile& profile);
+  void PutFields(const StoredProfiles::Entry& entry, bool with_name);
   // False after the too-long box: the dialog stays as it is.
   bool TakeFields();
+  // The name and the password as the stores can keep them; false after the box that says why.
+  bool CheckNameAndPassword();
   void OnProfileChosen(int index);
+  void Change(ProfileChange change);
 
-  SettingsStore& store_;
+  ProfileChanger changer_;
   DialogRunner& runner_;
+  StoredProfiles stored_;
   PasswordProfile fields_;
-  PasswordProfile stored_;
-  std::vector<std::string> names_;
-  bool opened_ = false;
   bool profile_deleted_ = false;
 
   QComboBox* name_box_;

@@ -73,7 +73,18 @@ void ForwardingUi::Cancel() {
 
 FlowRunner::Flow::Flow(QObject& target, UiServices& gui,
                        const std::filesystem::path& settings_database, Settings settings_copy)
-    : settings_store(settings_database), settings(std::move(settings_copy)), ui(target, gui) {}
+    : settings_store(settings_database), settings(std::move(settings_copy)), ui(target, gui) {
+  store.lock().SetCancelFlag(&cancelled);
+}
+
+bool FlowRunner::Flow::LoadPasswords() {
+  if (passwords.LoadPasswordList(settings_store))
+    return true;
+  LogTerminalLines(ui, Utf8ToAnsi("Error. No se pueden leer los perfiles de contraseñas.\n") +
+                           settings_store.DescribeProblem("\n"));
+  ui.SetStatusIcon(StatusIcon::kError);
+  return false;
+}
 
 FlowRunner::FlowRunner(UiServices& gui, std::filesystem::path settings_database, QObject* parent)
     : QObject(parent),
@@ -98,12 +109,6 @@ bool FlowRunner::Start(const Settings& settings, WhenBusy when_busy, Step work, 
   auto flow = std::make_unique<Flow>(*this, gui_, settings_database_, settings);
   if (stopped_)
     Cancel(*flow);
-  // A run without the passwords would store every message undecrypted; a send needs none.
-  if (!flow->passwords.LoadPasswordList(flow->settings_store) && when_busy == WhenBusy::kSkip) {
-    LogTerminalLines(gui_, Utf8ToAnsi("Error. No se pueden leer los perfiles de contraseñas.\n") +
-                               flow->settings_store.DescribeProblem("\n"));
-    return false;
-  }
   Flow* posted = flow.get();
   flows_.push_back({std::move(flow), std::move(done)});
   if (flows_.size() == 1)
@@ -133,8 +138,10 @@ void FlowRunner::Finish(Flow* flow) {
 }
 
 void FlowRunner::Cancel(Flow& flow) {
+  flow.cancelled = true;
   flow.downloader.Cancel();
   flow.ui.Cancel();
+  flow.settings_store.keyring().Cancel();
 }
 
 void FlowRunner::Stop() {

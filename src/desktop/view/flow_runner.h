@@ -1,15 +1,23 @@
 #pragma once
 
-// The server flows (receive runs, retries, sends, the server check, registration) run on one
-// worker thread, one after the other, so the window keeps answering while they wait on the
-// network. Each flow has objects of its own for the working folder: a connection to the settings
-// database, a copy of the settings and the password list read when it was asked for, its own
-// message store and downloader. The worker touches nothing of the window's. What a flow tells the
-// user reaches the GUI thread in its order; a message box is shown there and the flow waits for
-// its answer. What a flow changed is handed back by its `done` step, run on the GUI thread.
+// Work that may wait runs on a worker thread, one flow after the other, so the window keeps
+// answering: the server flows (receive runs, retries, sends, the server check, registration)
+// wait on the network; the local jobs (the keyring's passwords, and every change of the message
+// stores) wait on the desktop's keyring and on other processes' short writes. The program keeps
+// one runner for each, so that a store change never waits behind a download. The GUI thread
+// calls neither the keyring nor takes the folder's lock.
+//
+// Each flow has objects of its own for the working folder: a connection to the settings
+// database, a copy of the settings, the password list (read on the worker, by the flows that
+// need it), its own message store and downloader. The worker touches nothing of the window's.
+// What a flow tells the user reaches the GUI thread in its order; a message box is shown there
+// and the flow waits for its answer. What a flow changed is handed back by its `done` step, run
+// on the GUI thread. Stop() cancels every wait of a flow (downloads, boxes, the keyring, the
+// folder's lock), so quitting never waits for a server, a keyring or another process.
 
 #include <QObject>
 #include <QThread>
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <filesystem>
@@ -70,6 +78,12 @@ class FlowRunner final : public QObject {
   struct Flow {
     Flow(QObject& target, UiServices& gui, const std::filesystem::path& settings_database,
          Settings settings);
+    // Reads the password list on the worker; false, said in the terminal, when the settings or
+    // the keyring cannot give it: a receive run without the passwords would store every message
+    // undecrypted.
+    bool LoadPasswords();
+
+    std::atomic<bool> cancelled = false;
     SettingsStore settings_store;
     Settings settings;
     PasswordList passwords;
@@ -87,8 +101,7 @@ class FlowRunner final : public QObject {
 
   // Runs `work` on the worker with a flow made from a copy of `settings`, then `done` here. When
   // a flow runs already, one that must not be lost (what the user confirmed in a dialog opened
-  // before) runs after it; any other is skipped (false), as it also is, said in the terminal,
-  // when the password list cannot be read.
+  // before) runs after it; any other is skipped (false).
   enum class WhenBusy { kSkip, kQueue };
   bool Start(const Settings& settings, WhenBusy when_busy, Step work, Step done = {});
   bool busy() const { return !flows_.empty(); }

@@ -44,6 +44,7 @@ CMainView::CMainView(SettingsStore& settings_store, DialogRunner& runner, QWidge
       list_(new MessageListPanel(controls_, store_, settings_, this)),
       ui_(std::make_unique<QtUiServices>(*this, runner_, *sounds_, settings_)),
       flows_(new FlowRunner(*ui_, settings_store_.database().path(), this)),
+      local_(new FlowRunner(*ui_, settings_store_.database().path(), this)),
       startup_timer_(new QTimer(this)),
       receive_timer_(new QTimer(this)) {
   setFixedSize(units_.X(kFormWidthUnits), units_.Y(kFormHeightUnits));
@@ -70,11 +71,17 @@ CMainView::CMainView(SettingsStore& settings_store, DialogRunner& runner, QWidge
   connect(controls_.remove, &QPushButton::clicked, this, [this] { DeleteCurrentMessage(*this); });
   connect(list_, &MessageListPanel::deleteRequested, this, [this] { DeleteCurrentMessage(*this); });
   connect(flows_, &FlowRunner::busyChanged, this, &CMainView::OnFlowsBusy);
+  list_->SetReadMarker([this](std::uint32_t numero) { MarkRead(numero); });
 }
 
 CMainView::~CMainView() {
+  StopFlows();
+}
+
+void CMainView::StopFlows() {
   // The flows' last steps use this view's members.
   flows_->Stop();
+  local_->Stop();
 }
 
 void CMainView::OnInitialUpdate(CMainFrame& frame) {
@@ -99,12 +106,10 @@ void CMainView::OnInitialUpdate(CMainFrame& frame) {
   // 7.
   list_->reading_pane().Append(QString::fromLatin1(kVersionText), kReadingWhite, kReadingBackground,
                                true);
-  // 8. Passwords still in clear go into the desktop's keyring first, where there is one.
-  const PasswordPlace place =
-      settings_readable_ ? MovePasswordsToKeyring(settings_store_) : PasswordPlace::kKeyring;
-  const std::string move_problem =
-      place == PasswordPlace::kUnavailable ? settings_store_.DescribeProblem() : std::string();
-  settings_readable_ = settings_readable_ && passwords_.LoadPasswordList(settings_store_);
+  // 8. The password list, on the local worker: the window never waits for the keyring. Passwords
+  // still in clear go into the keyring first, where there is one.
+  if (settings_readable_)
+    LoadProfiles(true);
   // 9.
   LoadButtonPictures(controls_);
   // 10.
@@ -114,13 +119,6 @@ void CMainView::OnInitialUpdate(CMainFrame& frame) {
   version_text_ = QString::fromLatin1(kVersionText);
   // 12.
   LogTerminal("Inicio del terminal OK");
-  if (place == PasswordPlace::kDatabase)
-    LogTerminal(PasswordsInDatabaseNotice(settings_store_));
-  if (!move_problem.empty()) {
-    LogTerminal(Utf8ToAnsi("Error. No se han podido pasar las contraseñas de los perfiles al "
-                           "llavero del escritorio: ") +
-                move_problem);
-  }
   if (!messages_readable) {
     LogTerminal(Utf8ToAnsi("Error. No se puede leer ") + std::string(kSentMessagesFile) + " o " +
                 std::string(kReceivedMessagesFile) +
@@ -163,8 +161,6 @@ void CMainView::ShowReceiveProgress(int fetched) {
 }
 
 void CMainView::OnFlowsBusy(bool busy) {
-  // Read marks would wait for the flow's hold on the message files.
-  list_->DeferReadMarks(busy);
   if (!busy && progress_ != nullptr) {
     progress_->reset();
     progress_->setTextVisible(false);
@@ -205,11 +201,93 @@ bool CMainView::ReloadSettings() {
 
 bool CMainView::RequireSettings() {
   if (!settings_readable_) {
-    settings_readable_ = ReloadSettings() && passwords_.LoadPasswordList(settings_store_);
+    settings_readable_ = ReloadSettings();
     if (!settings_readable_)
       ShowSettingsFailure(runner_, TopWindow(), settings_store_, true);
+    else
+      LoadProfiles();
   }
   return settings_readable_;
+}
+
+void CMainView::LoadProfiles(bool move_to_keyring) {
+  profiles_ = Profiles::kLoading;
+  struct Read {
+    PasswordPlace place = PasswordPlace::kKeyring;
+    std::string move_problem;
+    std::optional<std::vector<std::string>> names;
+  };
+  auto read = std::make_shared<Read>();
+  local_->Start(
+      settings_, FlowRunner::WhenBusy::kQueue,
+      [read, move_to_keyring](FlowRunner::Flow& flow) {
+        if (move_to_keyring) {
+          read->place = MovePasswordsToKeyring(flow.settings_store);
+          if (read->place == PasswordPlace::kUnavailable)
+            read->move_problem = flow.settings_store.DescribeProblem();
+        }
+        read->names = EnumerateProfiles(flow.settings_store);
+        if (read->names && !flow.passwords.LoadPasswordList(flow.settings_store))
+          read->names.reset();
+      },
+      [this, read](FlowRunner::Flow& flow) {
+        if (read->place == PasswordPlace::kDatabase)
+          LogTerminal(PasswordsInDatabaseNotice(flow.settings_store));
+        if (!read->move_problem.empty()) {
+          LogTerminal(Utf8ToAnsi("Error. No se han podido pasar las contraseñas de los perfiles "
+                                 "al llavero del escritorio: ") +
+                      read->move_problem);
+        }
+        if (read->names) {
+          passwords_.swap(flow.passwords);
+          profile_names_ = std::move(*read->names);
+          profiles_ = Profiles::kReady;
+        } else {
+          profiles_problem_ = flow.settings_store.DescribeProblem();
+          profiles_ = Profiles::kFailed;
+          LogTerminalLines(*ui_,
+                           Utf8ToAnsi("Error. No se pueden leer los perfiles de contraseñas.\n") +
+                               flow.settings_store.DescribeProblem("\n"));
+        }
+      });
+}
+
+bool CMainView::RequireProfiles() {
+  if (!RequireSettings())
+    return false;
+  switch (profiles_) {
+    case Profiles::kReady:
+      return true;
+    case Profiles::kLoading:
+      runner_.ShowMessageBox(
+          TopWindow(),
+          QStringLiteral("Velkorant todavía está leyendo las contraseñas de los perfiles (el "
+                         "llavero del escritorio puede estar pidiendo que lo desbloquees).\n\n"
+                         "Vuelve a intentarlo en un momento."),
+          QStringLiteral("Perfiles de contraseñas"), kBoxOkQuestion);
+      return false;
+    case Profiles::kFailed:
+      ShowSettingsFailure(runner_, TopWindow(), profiles_problem_, true);
+      LoadProfiles();  // for the next try
+      return false;
+  }
+  return false;
+}
+
+void CMainView::MarkRead(std::uint32_t numero) {
+  auto written = std::make_shared<bool>(false);
+  local_->Start(
+      settings_, FlowRunner::WhenBusy::kQueue,
+      [numero, written](FlowRunner::Flow& flow) {
+        *written = flow.store.WriteMessageKey(false, numero, "flag_msj_leido", "1");
+      },
+      [this, numero, written](FlowRunner::Flow& flow) {
+        list_->ReadMarkWritten(numero);
+        if (!*written) {
+          LogTerminal(Utf8ToAnsi("No se ha podido marcar como leído el mensaje r") +
+                      std::to_string(numero) + ": " + flow.store.last_error());
+        }
+      });
 }
 
 void CMainView::OnTimer(int id) {
@@ -257,7 +335,12 @@ void CMainView::StartReceive() {
   // Skipped while a flow runs, as a run always was while the server client was busy.
   flows_->Start(
       settings_, FlowRunner::WhenBusy::kSkip,
-      [](FlowRunner::Flow& flow) { flow.receiver.ReceiveMessages(); },
+      [](FlowRunner::Flow& flow) {
+        if (!flow.LoadPasswords())
+          return;
+        flow.receiver.SetAskBeforeAnotherFolder(true);
+        flow.receiver.ReceiveMessages();
+      },
       [this](FlowRunner::Flow& flow) {
         // The run saved its counter; the window's copy follows, so later saves keep it.
         settings_.received_counter = flow.settings.received_counter;

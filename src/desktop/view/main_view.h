@@ -6,7 +6,10 @@
 
 #include <QString>
 #include <QWidget>
+#include <cstdint>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "settings/password_profiles.h"
 #include "settings/settings_store.h"
@@ -42,6 +45,8 @@ class CMainView : public QWidget, public ViewHooks {
 
   // The start-up steps, in their order; `frame` supplies the status bar.
   void OnInitialUpdate(CMainFrame& frame);
+  // Ends every flow and local job soon, and waits for them: for a program that quits.
+  void StopFlows();
 
   void LogTerminal(std::string_view text, std::string_view suffix = {}) override;
   void SetStatusIcon(int state) override;
@@ -55,12 +60,22 @@ class CMainView : public QWidget, public ViewHooks {
   // Reads the settings again (after the preferences changed them) and refreshes the buttons;
   // false, with the settings in memory left as they were, when the store cannot be read.
   bool ReloadSettings();
-  // Whether the settings and profiles could be read. Until they can, the program writes no
-  // setting and makes no request: anything it did would act on defaults, not on the user's
-  // values. Commands that need them call RequireSettings(), which reads them again and, when
-  // that still fails, says why.
+  // Whether the settings could be read. Until they can, the program writes no setting and makes
+  // no request: anything it did would act on defaults, not on the user's values. Commands that
+  // need them call RequireSettings(), which reads them again and, when that still fails, says
+  // why.
   bool settings_readable() const { return settings_readable_; }
   bool RequireSettings();
+  // The password profiles are read on the local worker (their passwords may wait on the
+  // desktop's keyring and its unlock prompt): at start, and again after the profiles dialog.
+  // `move_to_keyring` first moves the passwords still in clear into the keyring.
+  void LoadProfiles(bool move_to_keyring = false);
+  // The settings and the password list, for the commands that write messages; says why not.
+  bool RequireProfiles();
+  const std::vector<std::string>& profile_names() const { return profile_names_; }
+  // Set while the profiles dialog's profiles are read: one click opens one dialog.
+  bool profiles_dialog_pending() const { return profiles_dialog_pending_; }
+  void set_profiles_dialog_pending(bool pending) { profiles_dialog_pending_ = pending; }
   void OnTimer(int id);
 
   // Commands.
@@ -79,7 +94,9 @@ class CMainView : public QWidget, public ViewHooks {
   TerminalLog& terminal() { return terminal_; }
   EventSoundPlayer& sounds() { return *sounds_; }
   UiServices& ui_services() { return *ui_; }
+  // The server flows, and the local jobs (keyring, store changes), each on its own worker.
   FlowRunner& flows() { return *flows_; }
+  FlowRunner& local() { return *local_; }
   DialogRunner& dialog_runner() { return runner_; }
 
  signals:
@@ -87,8 +104,11 @@ class CMainView : public QWidget, public ViewHooks {
   void statusIconChanged(int state);
 
  private:
+  enum class Profiles { kLoading, kReady, kFailed };
+
   void StartReceive();
   void OnFlowsBusy(bool busy);
+  void MarkRead(std::uint32_t numero);
 
   SettingsStore& settings_store_;
   DialogRunner& runner_;
@@ -103,6 +123,11 @@ class CMainView : public QWidget, public ViewHooks {
   MessageListPanel* list_;
   std::unique_ptr<QtUiServices> ui_;
   FlowRunner* flows_;
+  FlowRunner* local_;
+  std::vector<std::string> profile_names_;
+  Profiles profiles_ = Profiles::kLoading;
+  std::string profiles_problem_;
+  bool profiles_dialog_pending_ = false;
   QProgressBar* progress_ = nullptr;
   QTimer* startup_timer_;
   QTimer* receive_timer_;

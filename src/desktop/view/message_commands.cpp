@@ -1,5 +1,6 @@
 #include "view/message_commands.h"
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -64,7 +65,7 @@ ComposePresets MessageCommandPresets(int command, const Message* current, const 
 
 void OnMessageCommand(CMainView& view, int command) {
   DialogRunner& runner = view.dialog_runner();
-  if (!view.RequireSettings())
+  if (!view.RequireProfiles())
     return;
   if (const auto refused = CheckComposePreconditions(view.settings(), view.passwords())) {
     runner.ShowMessageBox(view.TopWindow(), ToQString(refused->text), ToQString(refused->caption),
@@ -78,58 +79,74 @@ void OnMessageCommand(CMainView& view, int command) {
     current = *shown;
   const QString current_code = view.list().current_code();
 
-  CDialog_redactar_msj dialog(view.settings_store(), runner,
+  CDialog_redactar_msj dialog(view.profile_names(), view.passwords(), runner,
                               MessageCommandPresets(command, current ? &*current : nullptr,
                                                     view.settings(), view.passwords()),
                               view.TopWindow());
-  if (!dialog.opened()) {
-    ShowSettingsFailure(runner, view.TopWindow(), view.settings_store(), true);
-    return;
-  }
+  // The copy is stored before the dialog closes, as not sent: nothing typed is lost when it
+  // cannot be, and a send that fails or is cut short leaves it to edit and send again.
+  auto stored = std::make_shared<Message>();
+  auto abandoned = std::make_shared<std::atomic<bool>>(false);
+  dialog.SetStoreStep(
+      [&view, &dialog, command, current, stored,
+       abandoned](std::function<void(std::optional<QString>)> finished) {
+        *stored = NewSentMessage(view.settings(), dialog.receiver(), dialog.subject(),
+                                 dialog.body(), dialog.password(), command == kCommandReply);
+        // An edit rewrites the stored message in place.
+        if (command == kCommandEdit && current)
+          stored->numero = current->numero;
+        const std::optional<Message> replied_to =
+            command == kCommandReply ? current : std::optional<Message>();
+        auto numero = std::make_shared<std::uint32_t>(0);
+        view.local().Start(
+            view.settings(), FlowRunner::WhenBusy::kQueue,
+            [record = *stored, replied_to, numero, abandoned](FlowRunner::Flow& flow) {
+              flow.store.SetLockWait(kComposeStoreWait);
+              flow.store.lock().SetCancelFlag(abandoned.get());
+              *numero = flow.store.SaveMessage(record);
+              // Answered only once the answer is kept.
+              if (*numero != 0 && replied_to) {
+                flow.store.WriteMessageKey(replied_to->enviado, replied_to->numero,
+                                           "flag_msj_respondido", "1");
+              }
+            },
+            [stored, numero, finished = std::move(finished)](FlowRunner::Flow& flow) {
+              stored->numero = *numero;
+              finished(*numero != 0 ? std::nullopt
+                                    : std::optional(ToQString(flow.store.last_error())));
+            });
+      },
+      [abandoned] { *abandoned = true; });
   const int result = runner.RunModal(dialog);
-  if (result != kDialogOk && result != kComposeSaveOnly)
+  if ((result != kDialogOk && result != kComposeSaveOnly) || stored->numero == 0)
     return;
 
-  Message record = NewSentMessage(view.settings(), dialog.receiver(), dialog.subject(),
-                                  dialog.body(), dialog.password(), command == kCommandReply);
-  // An edit rewrites the stored message in place.
-  if (command == kCommandEdit && current)
-    record.numero = current->numero;
-  const std::optional<Message> replied_to =
-      command == kCommandReply ? current : std::optional<Message>();
-  const bool send = result == kDialogOk;
-  const QString edited_code = command == kCommandEdit && current ? current_code : QString();
-  auto outcome = std::make_shared<SendOutcome>();
+  const QString code = QStringLiteral("e%1").arg(stored->numero);
+  const auto show = [&view, code] {
+    view.ReloadMessages();
+    view.list().SelectMessageByCode(code);
+  };
+  if (result == kComposeSaveOnly) {
+    show();
+    return;
+  }
+  show();
   // Queued behind a flow that started while the dialog was open: the message is never lost.
   view.flows().Start(
       view.settings(), FlowRunner::WhenBusy::kQueue,
-      [record = std::move(record), replied_to, send, outcome](FlowRunner::Flow& flow) {
-        if (replied_to) {
-          flow.store.WriteMessageKey(replied_to->enviado, replied_to->numero, "flag_msj_respondido",
-                                     "1");
-        }
-        *outcome = StoreAndSend(flow.client, flow.store, record, send);
+      [record = *stored](FlowRunner::Flow& flow) {
+        SendStoredMessage(flow.client, flow.store, record);
       },
-      [&view, edited_code, outcome](FlowRunner::Flow&) {
-        view.ReloadMessages();
-        const QString code =
-            edited_code.isEmpty() ? QStringLiteral("e%1").arg(outcome->numero) : edited_code;
-        view.list().SelectMessageByCode(code);
-      });
+      [show](FlowRunner::Flow&) { show(); });
 }
 
 namespace {
 
-// The store's change, on the window's store, or as a flow after the one that holds the files.
+// The store's change, on the local worker: the window never waits for the folder's lock.
 void ChangeStore(CMainView& view, std::function<bool(MessageStore&)> change,
                  std::function<void(bool ok, const std::string& error)> done) {
-  if (!view.flows().busy()) {
-    const bool ok = change(view.message_store());
-    done(ok, view.message_store().last_error());
-    return;
-  }
   auto ok = std::make_shared<bool>(false);
-  view.flows().Start(
+  view.local().Start(
       view.settings(), FlowRunner::WhenBusy::kQueue,
       [change, ok](FlowRunner::Flow& flow) { *ok = change(flow.store); },
       [done, ok](FlowRunner::Flow& flow) { done(*ok, flow.store.last_error()); });

@@ -3,6 +3,7 @@
 // The message buttons of the main view: compose a new message, answer or write again to the
 // sender of a received one, forward or edit a sent one (one handler for the five), and delete.
 
+#include <chrono>
 #include <string>
 
 #include "dialogs/compose_dialog.h"
@@ -19,6 +20,10 @@ inline constexpr int kCommandNewToSender = 1161;
 inline constexpr int kCommandForward = 1162;
 inline constexpr int kCommandEdit = 1163;
 inline constexpr int kCommandCompose = 1164;
+
+// How long a message's copy may wait for another process's write before the compose dialog says
+// it could not be stored.
+inline constexpr std::chrono::seconds kComposeStoreWait{10};
 
 // What the compose dialog opens with for `command`; `current` is the message shown, if any.
 ComposePresets MessageCommandPresets(int command, const Message* current, const Settings& settings,

@@ -207,20 +207,17 @@ void MessageListPanel::LayOutRows() {
 void MessageListPanel::LoadStore() {
   store_.LoadMessageStore();
   for (Message& message : store_.messages()) {
-    if (!message.enviado && std::find(deferred_read_marks_.begin(), deferred_read_marks_.end(),
-                                      message.numero) != deferred_read_marks_.end()) {
+    if (!message.enviado && std::find(pending_read_marks_.begin(), pending_read_marks_.end(),
+                                      message.numero) != pending_read_marks_.end()) {
       message.flag_msj_leido = true;
     }
   }
 }
 
-void MessageListPanel::DeferReadMarks(bool defer) {
-  defer_read_marks_ = defer;
-  if (defer)
-    return;
-  for (const std::uint32_t numero : deferred_read_marks_)
-    store_.WriteMessageKey(false, numero, "flag_msj_leido", "1");
-  deferred_read_marks_.clear();
+void MessageListPanel::ReadMarkWritten(std::uint32_t numero) {
+  const auto pending = std::find(pending_read_marks_.begin(), pending_read_marks_.end(), numero);
+  if (pending != pending_read_marks_.end())
+    pending_read_marks_.erase(pending);
 }
 
 void MessageListPanel::ReloadMessages() {
@@ -335,10 +332,9 @@ void MessageListPanel::OnSelection() {
     if (current_index_ >= 0) {
       Message& message = store_.messages()[static_cast<std::size_t>(current_index_)];
       if (!message.enviado && message.flag_msj_desencriptado && !message.flag_msj_leido) {
-        if (defer_read_marks_)
-          deferred_read_marks_.push_back(message.numero);
-        else
-          store_.WriteMessageKey(false, message.numero, "flag_msj_leido", "1");
+        pending_read_marks_.push_back(message.numero);
+        if (mark_read_)
+          mark_read_(message.numero);
         message.flag_msj_leido = true;
         model_->SetColourCode(row, QLatin1Char(kColourRead));
       }

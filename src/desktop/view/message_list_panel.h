@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <utility>
 
@@ -38,9 +39,13 @@ class MessageListPanel : public QObject {
   // its code, since the rebuilt list may have grown in front of it, and selected and scrolled
   // to; when the list no longer shows it there is no current message.
   void ReloadMessages();
-  // While set, a message opened is marked read in the list at once and in its file when this is
-  // cleared: a flow holding the message files must not make the window wait for them.
-  void DeferReadMarks(bool defer);
+  // A message opened is marked read in the list at once and handed to `marker`, which writes
+  // the mark elsewhere (the window never waits for the folder's lock); until ReadMarkWritten,
+  // reloads keep it read.
+  void SetReadMarker(std::function<void(std::uint32_t numero)> marker) {
+    mark_read_ = std::move(marker);
+  }
+  void ReadMarkWritten(std::uint32_t numero);
   void ApplyFilters();
   void FillMessageList();
   void FillUserFilter();
@@ -111,8 +116,8 @@ class MessageListPanel : public QObject {
   // While the rows are rebuilt their disappearance is no selection by the user.
   bool filling_ = false;
 
-  bool defer_read_marks_ = false;
-  std::vector<std::uint32_t> deferred_read_marks_;  // received messages' numbers
+  std::function<void(std::uint32_t)> mark_read_;
+  std::vector<std::uint32_t> pending_read_marks_;  // received messages' numbers
 
   QFileSystemWatcher* watcher_ = nullptr;
   // Writes come in bursts (a temporary file, a rename, a lock): one look after the last.

@@ -1,6 +1,9 @@
 #include "view/settings_commands.h"
 
+#include <QTimer>
+#include <functional>
 #include <memory>
+#include <optional>
 
 #include "dialogs/dialog_fields.h"
 #include "dialogs/preferences_dialog.h"
@@ -26,27 +29,66 @@ int RunSettingsDialog(CMainView& view, Dialog& dialog) {
   return view.dialog_runner().RunModal(dialog);
 }
 
-void ReloadPasswords(CMainView& view) {
-  if (!view.passwords().LoadPasswordList(view.settings_store()))
-    ShowSettingsFailure(view.dialog_runner(), view.TopWindow(), view.settings_store(), true);
+// Writes what the profiles dialog confirmed, on the local worker: the keyring may take its time.
+ProfileChanger ChangeOnWorker(CMainView& view) {
+  return [&view](ProfileChange change, std::function<void(ProfileChangeOutcome)> finished) {
+    auto outcome = std::make_shared<ProfileChangeOutcome>();
+    view.local().Start(
+        view.settings(), FlowRunner::WhenBusy::kQueue,
+        [change = std::move(change), outcome](FlowRunner::Flow& flow) {
+          *outcome = ApplyProfileChange(flow.settings_store, change);
+        },
+        [finished = std::move(finished), outcome](FlowRunner::Flow&) { finished(*outcome); });
+  };
+}
+
+void RunProfilesDialog(CMainView& view, StoredProfiles profiles) {
+  CFtpConnect dialog(std::move(profiles), ChangeOnWorker(view), view.dialog_runner(),
+                     view.TopWindow());
+  const int result = view.dialog_runner().RunModal(dialog);
+  if (result == kDialogOk) {
+    view.LoadProfiles();
+    view.flows().Start(view.settings(), FlowRunner::WhenBusy::kQueue, [](FlowRunner::Flow& flow) {
+      if (!flow.LoadPasswords())
+        return;
+      flow.store.LoadMessageStore();
+      flow.receiver.RetryUndecryptedMessages();
+    });
+  } else if (dialog.profile_deleted()) {
+    view.LoadProfiles();
+  }
 }
 
 }  // namespace
 
 void OnPasswordProfiles(CMainView& view) {
-  if (!view.RequireSettings())
+  if (!view.RequireSettings() || view.profiles_dialog_pending())
     return;
-  CFtpConnect dialog(view.settings_store(), view.dialog_runner(), view.TopWindow());
-  const int result = RunSettingsDialog(view, dialog);
-  if (result == kDialogOk) {
-    ReloadPasswords(view);
-    view.flows().Start(view.settings(), FlowRunner::WhenBusy::kQueue, [](FlowRunner::Flow& flow) {
-      flow.store.LoadMessageStore();
-      flow.receiver.RetryUndecryptedMessages();
-    });
-  } else if (dialog.profile_deleted()) {
-    ReloadPasswords(view);
-  }
+  // Read on the local worker, the passwords perhaps from the keyring; the dialog opens after.
+  view.set_profiles_dialog_pending(true);
+  struct Read {
+    std::optional<StoredProfiles> profiles;
+    std::string problem;
+  };
+  auto read = std::make_shared<Read>();
+  view.local().Start(
+      view.settings(), FlowRunner::WhenBusy::kQueue,
+      [read](FlowRunner::Flow& flow) {
+        read->profiles = StoredProfiles::Read(flow.settings_store);
+        if (!read->profiles)
+          read->problem = flow.settings_store.DescribeProblem();
+      },
+      [&view, read](FlowRunner::Flow&) {
+        // Not inside the runner's step: the dialog's own loop runs on its own turn.
+        QTimer::singleShot(0, &view, [&view, read] {
+          view.set_profiles_dialog_pending(false);
+          if (!read->profiles) {
+            ShowSettingsFailure(view.dialog_runner(), view.TopWindow(), read->problem, true);
+            return;
+          }
+          RunProfilesDialog(view, std::move(*read->profiles));
+        });
+      });
 }
 
 void OnPreferences(CMainView& view) {
