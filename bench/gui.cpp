@@ -8,6 +8,13 @@
 // answers; how long quitting takes during either, and that the run cut short stored exactly the
 // messages its counter skips. Starts its own server with mailbox-server/run-local on port 18644 and
 // stops it at the end.
+//
+// Last, the window in use (a row clicked every 100 ms, each unread one marked read) while other
+// parties hold on: the longest stall while velkorant-cli receives 300 messages in the same folder
+// from that server at 50 ms one way, and while the Secret Service takes every call and answers
+// none (with the receive and profiles buttons pressed), each against the same use of an idle
+// window in the same run. The keyring case runs in a child process: GLib keeps the first session
+// bus a process connects to.
 
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -15,6 +22,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTableView>
@@ -39,6 +47,7 @@
 #include "sample_data.h"
 #include "settings/password_profiles.h"
 #include "store/message_text.h"
+#include "support/private_keyring.h"
 #include "view/flow_runner.h"
 #include "view/main_view.h"
 #include "view/message_list_panel.h"
@@ -290,6 +299,8 @@ Stall MeasureRun(const std::string& user, const std::string& server,
   return stall;
 }
 
+void MeasureUseWhileTheCliReceives(const fs::path& state, const std::string& server);
+
 void PrintRun(const char* what, const Stall& stall, const char* before) {
   std::printf("%s: run %8.1f ms, longest GUI stall %6.1f ms (target under 50 ms; %s)\n", what,
               stall.run_ms, stall.worst_ms, before);
@@ -314,6 +325,7 @@ void MeasureRuns() {
   std::printf("quitting 0.9 s into that run: %6.1f ms; %d messages stored, counter at %d%s\n",
               cut.quit_ms, cut.stored, cut.counter,
               cut.stored == cut.counter ? "" : "  (LOST OR REPEATED MESSAGES)");
+  MeasureUseWhileTheCliReceives(state, "localhost:" + std::to_string(proxy.port()) + "/velkorant/");
 
   // Takes connections and never answers: nothing accepts them, the kernel does.
   const int silent = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -335,12 +347,135 @@ void MeasureRuns() {
   ::close(silent);
 }
 
+// ---- The window in use while other parties hold on. ----
+
+// The worst lateness of a 10 ms timer while a row is clicked every 100 ms, for at least
+// `at_least` and while `busy` holds (bounded).
+double StallWhileUsed(MSJPRVApp& app, std::chrono::milliseconds at_least,
+                      const std::function<bool()>& busy) {
+  MessageListPanel& list = app.main_frame()->view()->list();
+  QElapsedTimer clock;
+  qint64 last = 0;
+  double worst = 0;
+  QTimer tick;
+  QObject::connect(&tick, &QTimer::timeout, [&] {
+    worst = std::max(worst, static_cast<double>(clock.elapsed() - last - 10));
+    last = clock.elapsed();
+  });
+  int row = 0;
+  QTimer clicks;
+  QObject::connect(&clicks, &QTimer::timeout, [&] {
+    if (list.model().rowCount() == 0)
+      return;
+    row = (row + 1) % list.model().rowCount();
+    list.SelectMessageByCode(list.model().row(row).texts[kColumnCode]);
+  });
+  clock.start();
+  tick.start(10);
+  clicks.start(100);
+  Spin([&] { return clock.elapsed() >= at_least.count() && !busy(); }, std::chrono::seconds(120));
+  return worst;
+}
+
+// 200 unread messages of `user`, whose server is `server`.
+void WriteUsedInstallation(const std::string& user, const std::string& server) {
+  SettingsStore store;
+  Preferences preferences;
+  preferences.user_name = user;
+  preferences.server_name = server;
+  SavePreferences(store, preferences);
+  store.WriteInt(kOptionsSection, kFirstRunEntry, 0);
+  const PasswordProfile profile{"Amigos", kRunPassword, "", "", "", ""};
+  WriteProfile(store, "Amigos", profile);
+  std::vector<Message> unread;
+  for (int n = 0; n < 200; ++n)
+    unread.push_back(Received("Ana_garcia", "Asunto " + std::to_string(n),
+                              MessageTimestamp(1'600'000'000 + n * 60), false));
+  StoreMessages(unread);
+}
+
+std::unique_ptr<MSJPRVApp> OpenWindow(QuietRunner& runner) {
+  auto app = std::make_unique<MSJPRVApp>(&runner);
+  if (!app->InitInstance() || !QTest::qWaitForWindowExposed(app->main_frame()))
+    throw std::runtime_error("no window");
+  QTest::qWait(kStartupTimerPeriodMs + 200);
+  return app;
+}
+
+void PrintUse(const char* what, double stall, double baseline) {
+  std::printf(
+      "%s: longest GUI stall %6.1f ms, idle window %5.1f ms, ratio %4.1f (target under "
+      "50 ms)%s\n",
+      what, stall, baseline, stall / std::max(baseline, 1.0), stall < 50 ? "" : "  TARGET MISSED");
+}
+
+// velkorant-cli receives into the window's folder from a slow server.
+void MeasureUseWhileTheCliReceives(const fs::path& state, const std::string& server) {
+  const std::string user = "Hannah_bench_cli";
+  FillMailbox(state, user);
+  QuietRunner runner;
+  double baseline = 0;
+  {
+    Installation idle;
+    WriteUsedInstallation(user, server);
+    auto app = OpenWindow(runner);
+    baseline = StallWhileUsed(*app, std::chrono::seconds(3), [] { return false; });
+  }
+  Installation installation;
+  WriteUsedInstallation(user, server);
+  auto app = OpenWindow(runner);
+  QProcess cli;
+  cli.start(QStringLiteral(VELKORANT_CLI), {QStringLiteral("receive")});
+  if (!cli.waitForStarted())
+    throw std::runtime_error("velkorant-cli did not start");
+  const double stall = StallWhileUsed(*app, std::chrono::seconds(3),
+                                      [&] { return cli.state() != QProcess::NotRunning; });
+  PrintUse("velkorant-cli receiving in the same folder", stall, baseline);
+  std::printf("  it said: %s\n",
+              cli.readAllStandardOutput().trimmed().split('\n').last().constData());
+}
+
+// Run as a child (--silent-keyring): the same use of a window, idle and then with a keyring that
+// never answers; prints the comparison and how long quitting took.
+int MeasureUseWithASilentKeyring() {
+  QuietRunner runner;
+  double baseline = 0;
+  {
+    Installation idle;
+    WriteUsedInstallation("Hannah_bench_keyring", std::string(kDefaultServerAddress));
+    auto app = OpenWindow(runner);
+    baseline = StallWhileUsed(*app, std::chrono::seconds(3), [] { return false; });
+  }
+  Installation installation;
+  WriteUsedInstallation("Hannah_bench_keyring", std::string(kDefaultServerAddress));
+  // Its password kept in the keyring: reading the profiles and receiving both need it.
+  SettingsStore().WriteValues(ProfileSection("Amigos"),
+                              {{"Password", std::monostate()}, {"PasswordEnLlavero", 1}});
+  const velkorant::testing::SilentKeyring silent;
+  auto app = OpenWindow(runner);
+  CMainView& view = *app->main_frame()->view();
+  view.controls().receive->click();
+  view.controls().profiles->click();
+  const double stall = StallWhileUsed(*app, std::chrono::seconds(3), [] { return false; });
+  PrintUse("a keyring that does not answer", stall, baseline);
+  std::printf("  the keyring was %s; the profiles and the receive run wait on it: %s\n",
+              silent.started() != 0 ? "asked" : "NEVER ASKED",
+              view.local().busy() && view.flows().busy() ? "yes" : "NO");
+  QElapsedTimer quit;
+  quit.start();
+  app->main_frame()->close();
+  std::printf("  quitting: %6.1f ms (target under 2000 ms)\n", static_cast<double>(quit.elapsed()));
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
     qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication application(argc, argv);
+  if (argc > 1 && std::string_view(argv[1]) == "--silent-keyring")
+    return MeasureUseWithASilentKeyring();
 
   const Result empty = Measure(0);
   const Result large = Measure(kLargeStore);
@@ -359,6 +494,16 @@ int main(int argc, char* argv[]) {
     MeasureRuns();
   } catch (const std::exception& error) {
     std::fprintf(stderr, "bench_gui: %s\n", error.what());
+    return 1;
+  }
+  std::fflush(stdout);
+  // No session bus of the user's: the idle window finds no keyring, as in a test.
+  qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/velkorant-bench-bus");
+  QProcess child;
+  child.setProcessChannelMode(QProcess::ForwardedChannels);
+  child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--silent-keyring")});
+  if (!child.waitForFinished(120'000) || child.exitCode() != 0) {
+    std::fprintf(stderr, "bench_gui: the keyring measurement failed\n");
     return 1;
   }
   return 0;

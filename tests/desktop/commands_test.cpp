@@ -1,9 +1,12 @@
 // The main window's message commands and its preferences command, worked through the real
 // dialogs. The server is a closed local port: any request leaves lines in the terminal.
 
+#include <QElapsedTimer>
 #include <tuple>
 
 #include "crypto/digests.h"
+#include "support/child_process.h"
+#include "support/mailbox_server.h"
 #include "view/message_commands.h"
 #include "window.h"
 
@@ -33,7 +36,8 @@ TEST_F(CommandsTest, EachCommandPresetsTheComposeDialog) {
   // profile is found by name, not by its place in the list.
   ASSERT_TRUE(
       WriteProfile(view()->settings_store(), "Aaa\\Sub", {"Aaa\\Sub", "anidada", "", "", "", ""}));
-  view()->passwords().LoadPasswordList(view()->settings_store());
+  view()->LoadProfiles();
+  WaitForFlows();
   const std::tuple<QString, int, QString> cases[] = {
       // The message chosen, the command, and the dialog's receiver, subject, body, profile,
       // password, whether it says "Respuesta", and the field where typing starts.
@@ -86,6 +90,60 @@ TEST_F(CommandsTest, SavedRepliesEditsAndFailedSendsStayHereUnsent) {
             "Luisa_sanz0");
   EXPECT_FALSE(NoRequest());
   EXPECT_TRUE(list().current_code() == "e2" && Get(kCommandEdit)->isEnabled());
+}
+
+// Another process holds the message files: the window does not wait for it. A message read
+// shows read at once and is marked when the files are free; a reply waits 10 s for its copy, then
+// stays open with its text and marks nothing answered; a copy stored after a short wait goes out,
+// and quitting while it is sent ends at once, leaving it stored, unsent.
+TEST_F(CommandsTest, AnotherProcessHoldingTheFilesNeverHoldsTheWindow) {
+  StartWith({Msg('u', "Ana_garcia", "Cena", "2024-03-02")});
+  const auto hold = [](const char* seconds) {
+    return std::make_unique<ChildProcess>(std::vector<std::string>{
+        VELKORANT_PYTHON, "-c",
+        "import fcntl,os,sys,time; f=os.open('.', os.O_RDONLY); fcntl.flock(f, fcntl.LOCK_EX); "
+        "print('held=1', flush=True); time.sleep(float(sys.argv[1]))",
+        seconds});
+  };
+  auto holder = hold("60");
+  ASSERT_EQ(holder->ReadSettings(1).size(), 1u);
+  QElapsedTimer clock;
+  clock.start();
+  ClickRow("r1");
+  EXPECT_LT(clock.elapsed(), 1000);
+  EXPECT_EQ(Cell("r1", kColumnColour), "2");
+  runner_.answers = {kAnswerOk, kAnswerYes};  // the box that says why, then leaving it
+  runner_.steps.push_back([this](QDialog& compose) {
+    Type(compose, 1403, "Vale");
+    Click(compose, kDialogOk);
+    EXPECT_TRUE(QTest::qWaitFor([this] { return !runner_.events.empty(); }, 15'000));
+    EXPECT_EQ(Text(compose, 1403), "Vale");
+    Escape(compose);
+  });
+  OnMessageCommand(*view(), kCommandReply);  // not waiting for the mark, which waits too
+  EXPECT_EQ(runner_.Captions(),
+            QStringList({"Error. No se ha podido guardar el mensaje", "Descartar mensaje"}));
+  EXPECT_EQ(Key(false, 1, "flag_msj_leido") + Key(false, 1, "flag_msj_respondido"), "00");
+  holder.reset();
+  WaitForFlows();
+  EXPECT_EQ(Key(false, 1, "flag_msj_leido"), "1");
+
+  const HostileServer endless("endless");  // its answers never end
+  const ScopedCaBundle ca(endless.address().ca);
+  view()->settings().server_name = endless.address().server;
+  holder = hold("1");
+  ASSERT_EQ(holder->ReadSettings(1).size(), 1u);
+  runner_.steps.push_back([](QDialog& compose) {
+    Type(compose, 1403, "Vale");
+    Click(compose, kDialogOk);
+  });
+  OnMessageCommand(*view(), kCommandReply);
+  EXPECT_EQ(Key(true, 1, "cuerpo_msj") + Key(false, 1, "flag_msj_respondido"), "Vale1");
+  ASSERT_TRUE(view()->flows().busy());  // sending
+  clock.restart();
+  frame()->close();
+  EXPECT_LT(clock.elapsed(), 2000);
+  EXPECT_EQ(Key(true, 1, "flag_msj_enviado_srv"), "0");
 }
 
 TEST_F(CommandsTest, DeleteRemovesTheMessageAskedAbout) {

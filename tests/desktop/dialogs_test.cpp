@@ -50,7 +50,11 @@ TEST_F(DialogTest, ConfirmChecksTheFieldsInTheirOrder) {
   const std::tuple<int, int, const char*, int, const char*> cases[] = {
       // Dialog, field typed into (1404: its first profile chosen), button, box (none: it ends).
       {130, 1005, "1234567", 1, "Falta el nombre del perfil"},
-      {130, 1007, "Amigos", 1, "Contraseña muy corta"},
+      {130, 1007, "seleccion", 1, "Contraseña muy corta"},
+      // Names the stores cannot hold as a profile; characters that would change the password.
+      {130, 1005, "пароль12", 1, "Nombre de perfil no válido"},
+      {130, 1007, "Club\\Sub", 1, "Nombre de perfil no válido"},
+      {130, 1007, "Amigos", 1, "Contraseña no válida"},
       {130, 1005, "12345678", 1, nullptr},
       {131, 1142, "", 1, "Falta tu nombre de usuario"},
       {131, 1140, "Hannah d", 1, "Falta el nombre del servidor"},

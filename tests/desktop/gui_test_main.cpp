@@ -19,7 +19,8 @@ int main(int argc, char* argv[]) {
     for (QWidget* window : QApplication::topLevelWidgets()) {
       auto* dialog = qobject_cast<QDialog*>(window);
       const qint64 now = QDateTime::currentMSecsSinceEpoch();
-      if (!window->isVisible() || dialog == nullptr) {
+      // A dialog waiting for a write it asked for has its own bound.
+      if (!window->isVisible() || dialog == nullptr || dialog->property("waiting").toBool()) {
         window->setProperty("shown_at", QVariant());
       } else if (!dialog->property("shown_at").isValid()) {
         dialog->setProperty("shown_at", now);

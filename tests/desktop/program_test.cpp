@@ -160,5 +160,29 @@ TEST_F(WindowTest, ARunWaitingOnTheServerLeavesTheWindowFreeAndEndsWithTheProgra
   EXPECT_EQ(SettingsStore().ReadInt(kOptionsSection, kReceivedCounterEntry, -1), 7);
 }
 
+// A keyring that takes every call and answers none (an unlock prompt left open, a hung daemon):
+// the window shows, its buttons answer, and the program quits at once.
+TEST_F(WindowTest, AKeyringThatDoesNotAnswerNeverHoldsTheWindow) {
+  WriteSettings();
+  for (const char* profile : {"Amigos", "Seleccion"})  // their passwords kept in the keyring
+    ASSERT_TRUE(SettingsStore().WriteValues(
+        ProfileSection(profile), {{"Password", std::monostate()}, {"PasswordEnLlavero", 1}}));
+  const SilentKeyring silent;
+  QElapsedTimer clock;
+  clock.start();
+  app_ = std::make_unique<MSJPRVApp>(&runner_);
+  ASSERT_TRUE(app_->InitInstance());
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(frame()));
+  Click(*frame(), 1126);
+  Click(*frame(), 1001);
+  EXPECT_LT(clock.elapsed(), 3000);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return silent.started() != 0; }, 5000));
+  EXPECT_TRUE(view()->flows().busy() && view()->local().busy());  // both wait on the keyring
+  clock.restart();
+  frame()->close();
+  EXPECT_LT(clock.elapsed(), 2000);
+  EXPECT_EQ(runner_.Captions(), QStringList{});
+}
+
 }  // namespace
 }  // namespace velkorant::testing

@@ -41,7 +41,7 @@ bool FileLock::Acquire(std::chrono::milliseconds wait) {
       return false;
     }
     if (std::chrono::steady_clock::now() >= deadline ||
-        (cancelled_ != nullptr && cancelled_->load()))
+        (cancelled_ && cancelled_()))
       return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }

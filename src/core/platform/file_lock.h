@@ -7,9 +7,9 @@
 // process that held it, so a killed process never leaves a stale lock behind. Reentrant within
 // one object; two objects on one path exclude each other, also within one process.
 
-#include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 
 namespace velkorant {
 
@@ -32,8 +32,9 @@ class FileLock {
   // Why the last Acquire failed other than by waiting (the folder or lock file cannot be opened
   // or locked), as an errno value; 0 when another process held the lock.
   int open_error() const { return open_error_; }
-  // A wait ends at once when this is set (from another thread: the program quits).
-  void SetCancelFlag(const std::atomic<bool>* cancelled) { cancelled_ = cancelled; }
+  // A wait ends at once when this says so (asked from the waiting thread while it waits; set
+  // from another thread: the program quits).
+  void SetCancelCheck(std::function<bool()> cancelled) { cancelled_ = std::move(cancelled); }
   const std::filesystem::path& path() const { return path_; }
 
   // Holds the lock for a scope; check ok() before writing.
@@ -59,7 +60,7 @@ class FileLock {
   int fd_ = -1;
   int depth_ = 0;
   int open_error_ = 0;
-  const std::atomic<bool>* cancelled_ = nullptr;
+  std::function<bool()> cancelled_;
 };
 
 }  // namespace velkorant

@@ -57,6 +57,7 @@ struct UnitRect {
 // kDialogCancel, as its "Cancelar" button does.
 class TemplateDialog : public QDialog {
   Q_OBJECT
+  Q_PROPERTY(bool waiting READ waiting)
 
  public:
   TemplateDialog(int template_id, const QString& caption, int width_units, int height_units,

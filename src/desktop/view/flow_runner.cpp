@@ -1,6 +1,7 @@
 #include "view/flow_runner.h"
 
 #include <QCoreApplication>
+#include <algorithm>
 #include <future>
 
 #include "platform/ansi_text.h"
@@ -74,7 +75,7 @@ void ForwardingUi::Cancel() {
 FlowRunner::Flow::Flow(QObject& target, UiServices& gui,
                        const std::filesystem::path& settings_database, Settings settings_copy)
     : settings_store(settings_database), settings(std::move(settings_copy)), ui(target, gui) {
-  store.lock().SetCancelFlag(&cancelled);
+  store.lock().SetCancelCheck([this] { return cancelled.load(); });
 }
 
 bool FlowRunner::Flow::LoadPasswords() {
@@ -86,10 +87,12 @@ bool FlowRunner::Flow::LoadPasswords() {
   return false;
 }
 
-FlowRunner::FlowRunner(UiServices& gui, std::filesystem::path settings_database, QObject* parent)
+FlowRunner::FlowRunner(UiServices& gui, std::filesystem::path settings_database, Order order,
+                       QObject* parent)
     : QObject(parent),
       gui_(gui),
       settings_database_(std::move(settings_database)),
+      order_(order),
       worker_(new QObject) {
   worker_->moveToThread(&thread_);
   connect(&thread_, &QThread::finished, worker_, &QObject::deleteLater);
@@ -110,26 +113,32 @@ bool FlowRunner::Start(const Settings& settings, WhenBusy when_busy, Step work, 
   if (stopped_)
     Cancel(*flow);
   Flow* posted = flow.get();
-  flows_.push_back({std::move(flow), std::move(done)});
+  flows_.push_back({std::move(flow), std::move(done), {}});
   if (flows_.size() == 1)
     emit busyChanged(true);
-  // The worker runs its posted flows one at a time, in the order they were asked for.
-  QMetaObject::invokeMethod(
-      worker_,
-      [this, posted, work = std::move(work)] {
-        work(*posted);
-        QMetaObject::invokeMethod(
-            this, [this, posted] { Finish(posted); }, Qt::QueuedConnection);
-      },
-      Qt::QueuedConnection);
+  auto run = [this, posted, work = std::move(work)] {
+    work(*posted);
+    QMetaObject::invokeMethod(
+        this, [this, posted] { Finish(posted); }, Qt::QueuedConnection);
+  };
+  if (order_ == Order::kAtOnce) {
+    flows_.back().thread = std::thread(std::move(run));
+  } else {
+    // The worker runs its posted flows one at a time, in the order they were asked for.
+    QMetaObject::invokeMethod(worker_, std::move(run), Qt::QueuedConnection);
+  }
   return true;
 }
 
 void FlowRunner::Finish(Flow* flow) {
-  if (flows_.empty() || flows_.front().flow.get() != flow)
+  const auto ended = std::find_if(flows_.begin(), flows_.end(),
+                                  [flow](const Queued& queued) { return queued.flow.get() == flow; });
+  if (ended == flows_.end() || (order_ == Order::kOneAtATime && ended != flows_.begin()))
     return;
-  Queued finished = std::move(flows_.front());
-  flows_.pop_front();
+  Queued finished = std::move(*ended);
+  flows_.erase(ended);
+  if (finished.thread.joinable())
+    finished.thread.join();  // it has nothing left to do but end
   if (finished.done)
     finished.done(*finished.flow);
   finished.flow.reset();
@@ -152,11 +161,18 @@ void FlowRunner::Stop() {
   }
   if (flows_.empty())
     return;
-  // Posted after the flows: they have all run, and failed fast, when it has.
-  std::promise<void> drained;
-  QMetaObject::invokeMethod(
-      worker_, [&drained] { drained.set_value(); }, Qt::QueuedConnection);
-  drained.get_future().wait();
+  if (order_ == Order::kAtOnce) {
+    for (Queued& queued : flows_) {
+      if (queued.thread.joinable())
+        queued.thread.join();
+    }
+  } else {
+    // Posted after the flows: they have all run, and failed fast, when it has.
+    std::promise<void> drained;
+    QMetaObject::invokeMethod(
+        worker_, [&drained] { drained.set_value(); }, Qt::QueuedConnection);
+    drained.get_future().wait();
+  }
   // Their terminal lines and done steps, in their order.
   QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
 }

@@ -24,6 +24,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 #include "mailbox/mailbox_client.h"
 #include "mailbox/message_receiver.h"
@@ -95,8 +96,14 @@ class FlowRunner final : public QObject {
   };
   using Step = std::function<void(Flow&)>;
 
+  // kOneAtATime: the flows run on one worker, in the order they were asked for (the server
+  // flows: a send never overlaps a receive run). kAtOnce: each on a thread of its own as soon as
+  // it is asked for, so that one waiting for a lock or the keyring holds up no other (the local
+  // jobs; the folder's lock still puts their writes in order).
+  enum class Order { kOneAtATime, kAtOnce };
   // `gui` receives the flows' calls on the GUI thread.
-  FlowRunner(UiServices& gui, std::filesystem::path settings_database, QObject* parent = nullptr);
+  FlowRunner(UiServices& gui, std::filesystem::path settings_database,
+             Order order = Order::kOneAtATime, QObject* parent = nullptr);
   ~FlowRunner() override;
 
   // Runs `work` on the worker with a flow made from a copy of `settings`, then `done` here. When
@@ -119,12 +126,14 @@ class FlowRunner final : public QObject {
   struct Queued {
     std::unique_ptr<Flow> flow;
     Step done;
+    std::thread thread;  // kAtOnce
   };
   void Finish(Flow* flow);
   static void Cancel(Flow& flow);
 
   UiServices& gui_;
   std::filesystem::path settings_database_;
+  Order order_;
   QThread thread_;
   QObject* worker_;  // lives on thread_; deleted there when it ends
   std::deque<Queued> flows_;

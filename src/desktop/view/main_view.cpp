@@ -43,8 +43,10 @@ CMainView::CMainView(SettingsStore& settings_store, DialogRunner& runner, QWidge
       envelope_(controls_.envelope),
       list_(new MessageListPanel(controls_, store_, settings_, this)),
       ui_(std::make_unique<QtUiServices>(*this, runner_, *sounds_, settings_)),
-      flows_(new FlowRunner(*ui_, settings_store_.database().path(), this)),
-      local_(new FlowRunner(*ui_, settings_store_.database().path(), this)),
+      flows_(new FlowRunner(*ui_, settings_store_.database().path(),
+                            FlowRunner::Order::kOneAtATime, this)),
+      local_(new FlowRunner(*ui_, settings_store_.database().path(),
+                            FlowRunner::Order::kAtOnce, this)),
       startup_timer_(new QTimer(this)),
       receive_timer_(new QTimer(this)) {
   setFixedSize(units_.X(kFormWidthUnits), units_.Y(kFormHeightUnits));
@@ -283,7 +285,9 @@ void CMainView::MarkRead(std::uint32_t numero) {
       },
       [this, numero, written](FlowRunner::Flow& flow) {
         list_->ReadMarkWritten(numero);
-        if (!*written) {
+        // A message deleted meanwhile has nothing to mark.
+        if (!*written && flow.store.file(false).Read().FindSection(
+                             MessageStore::SectionName(false, numero)) != IniDocument::npos) {
           LogTerminal(Utf8ToAnsi("No se ha podido marcar como leído el mensaje r") +
                       std::to_string(numero) + ": " + flow.store.last_error());
         }

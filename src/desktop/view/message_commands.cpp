@@ -102,7 +102,8 @@ void OnMessageCommand(CMainView& view, int command) {
             view.settings(), FlowRunner::WhenBusy::kQueue,
             [record = *stored, replied_to, numero, abandoned](FlowRunner::Flow& flow) {
               flow.store.SetLockWait(kComposeStoreWait);
-              flow.store.lock().SetCancelFlag(abandoned.get());
+              flow.store.lock().SetCancelCheck(
+                  [&flow, abandoned] { return flow.cancelled || *abandoned; });
               *numero = flow.store.SaveMessage(record);
               // Answered only once the answer is kept.
               if (*numero != 0 && replied_to) {
