@@ -108,10 +108,11 @@ void CMainView::OnInitialUpdate(CMainFrame& frame) {
   // 7.
   list_->reading_pane().Append(QString::fromLatin1(kVersionText), kReadingWhite, kReadingBackground,
                                true);
-  // 8. The password list, on the local worker: the window never waits for the keyring. Passwords
-  // still in clear go into the keyring first, where there is one.
+  // 8. The password list, on the local worker: the window never waits for the keyring. Asked
+  // for once the window shows, so that a keyring's unlock prompt comes after it. Passwords still
+  // in clear go into the keyring first, where there is one.
   if (settings_readable_)
-    LoadProfiles(true);
+    QTimer::singleShot(0, this, [this] { LoadProfiles(true); });
   // 9.
   LoadButtonPictures(controls_);
   // 10.
