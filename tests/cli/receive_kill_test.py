@@ -1,9 +1,9 @@
-"""Receiving survives SIGKILL at any moment: no message is lost, none is stored twice.
-
-`velkorant-cli receive` is killed again and again: at a random moment of its start-up and
-downloads, as it creates the received store's temporary file, or as it replaces the store (before
-the counter moves). After each kill the store holds messages 1..S in order, with the counter at
-most S; at the end all N, with the counter at N. VELKORANT_KILL_SEED repeats a run's moments."""
+# Receiving survives SIGKILL at any moment: no message is lost, none is stored twice.
+#
+# `velkorant-cli receive` is killed again and again: at a random moment of its start-up and
+# downloads, as it creates the received store's temporary file, or as it replaces the store (before
+# the counter moves). After each kill the store holds messages 1..S in order, with the counter at
+# most S; at the end all N, with the counter at N. VELKORANT_KILL_SEED repeats a run's moments.
 import concurrent.futures
 import ctypes
 import os

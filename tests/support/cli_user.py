@@ -1,5 +1,5 @@
-"""A user's velkorant-cli (working and settings folders) on the local mailbox server of the test
-fixture: VELKORANT_CLI, VELKORANT_SERVER_ENV, VELKORANT_SERVER_STATE (its "data": the mailboxes)."""
+# A user's velkorant-cli (working and settings folders) on the local mailbox server of the test
+# fixture: VELKORANT_CLI, VELKORANT_SERVER_ENV, VELKORANT_SERVER_STATE (its "data": the mailboxes).
 import hashlib
 import os
 import pathlib

@@ -1,21 +1,21 @@
 #!/usr/bin/env python3
-"""hostile_server.py MODE [--files DIR] [--lifetime SECONDS]: a misbehaving mailbox server of
-127.0.0.1 (HTTPS, a certificate of its own) that prints "server=127.0.0.1:PORT/velkorant/" and
-"ca=PATH" and serves until killed or for 300 s. A script answers the percent-decoded last folder
-of the address (.../si%0A/existe_buzon.php says "si\\n"). Message files come from DIR
-(msj_N_datos.cry, else an empty 404) or, without --files, answer like a script. MODE:
-  answers       as above
-  drops         every other request for a message file or a new mailbox, the first included,
-                loses its connection mid-answer
-  huge          10 MiB answers; endless: a byte a second; plain: plain HTTP where TLS is expected
-  page404, page503, page200, page200small
-                a web host's error or maintenance page (70, 70, 80 and 2 kB of HTML) for every
-                message file, with that status
-  busy          the first request for each message file is refused (503 for odd numbers, 429
-                for even ones, "Retry-After: 1"); later ones are served
-  busyforever   every message file is refused with 503 and "Retry-After: 1"
-  slow          every message file is answered 4 s late
-  limited       every script is refused with 429 and a short "Error: ..." text."""
+# hostile_server.py MODE [--files DIR] [--lifetime SECONDS]: a misbehaving mailbox server of
+# 127.0.0.1 (HTTPS, a certificate of its own) that prints "server=127.0.0.1:PORT/velkorant/" and
+# "ca=PATH" and serves until killed or for 300 s. A script answers the percent-decoded last folder
+# of the address (.../si%0A/existe_buzon.php says "si\n"). Message files come from DIR
+# (msj_N_datos.cry, else an empty 404) or, without --files, answer like a script. MODE:
+#   answers       as above
+#   drops         every other request for a message file or a new mailbox, the first included,
+#                 loses its connection mid-answer
+#   huge          10 MiB answers; endless: a byte a second; plain: plain HTTP where TLS is expected
+#   page404, page503, page200, page200small
+#                 a web host's error or maintenance page (70, 70, 80 and 2 kB of HTML) for every
+#                 message file, with that status
+#   busy          the first request for each message file is refused (503 for odd numbers, 429
+#                 for even ones, "Retry-After: 1"); later ones are served
+#   busyforever   every message file is refused with 503 and "Retry-After: 1"
+#   slow          every message file is answered 4 s late
+#   limited       every script is refused with 429 and a short "Error: ..." text.
 import http.server
 import signal
 import ssl

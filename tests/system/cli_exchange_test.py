@@ -1,5 +1,5 @@
-"""Users exchange messages through velkorant-cli and the local mailbox server; their stores,
-settings and mailbox files are checked byte for byte."""
+# Users exchange messages through velkorant-cli and the local mailbox server; their stores,
+# settings and mailbox files are checked byte for byte.
 import concurrent.futures
 import datetime
 import fcntl
