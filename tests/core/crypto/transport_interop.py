@@ -40,8 +40,10 @@ class TransportInterop(unittest.TestCase):
     def test_both_ways(self):
         # Texts and passwords as the user types them; the wire carries their Windows-1252 bytes.
         for password in ["clave compartida", "contraseña€"]:
+            # The last text: every character Windows-1252 defines from 80 on, as Python maps it.
             for text in ["", "a" * 15, "b" * 16, "c" * 17,
-                         ("Señor Müller: ¿qué tal el café? 25 € — «Œuvre» Ÿ\r\n" * 20)[:800]]:
+                         ("Señor Müller: ¿qué tal el café? 25 € — «Œuvre» Ÿ\r\n" * 20)[:800],
+                         bytes(range(0x80, 0x100)).decode("cp1252", "ignore")]:
                 with self.subTest(password=password, length=len(text)):
                     plain, key = text.encode("cp1252"), password.encode("cp1252")
                     transport = cli("encrypt", password, text.encode()).decode()
