@@ -23,6 +23,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using ::testing::ElementsAre;
+using ::testing::HasSubstr;
 using testing::RunCliCommand;
 
 // An installation registered on the local server, receiving in-process or through velkorant-cli.
@@ -34,23 +35,29 @@ class ReceiverTest : public ::testing::Test {
     ASSERT_EQ(RunCliCommand({"register", user_}).status, 0);
     settings_ = LoadSettings(settings_store_).value();
     AddProfile("Amigo", "clave compartida");
+    SetCipherDiagnosticSink([](std::string_view) {});  // no password fits: no need to say so
+    fs::create_directory(served_);
   }
   void AddProfile(const std::string& name, const std::string& password) {
     ASSERT_TRUE(WriteProfile(settings_store_, name, {name, password, "", "", "", ""}));
     passwords_.LoadPasswordList(settings_store_);
   }
-  // Puts message n ("asunto n") into `folder` (the own mailbox), as a sender's request would.
+  // Puts file n into `folder` (the own mailbox), as a sender's request would.
+  void Put(int n, const std::string& bytes, fs::path folder = {}) {
+    std::ofstream((folder.empty() ? Mailbox() : folder) /
+                  ("msj_" + std::to_string(n) + "_datos.cry"))
+        << bytes;
+  }
+  // Puts message n ("asunto n").
   void Post(int n, const std::string& password = "clave compartida", fs::path folder = {},
             const std::string& date = "FEC:2024-03-07 09:05:00\n") {
     const std::string text = "VER:v1.1a\nEMI:Ana_1\n" + date + "ASU:asunto " + std::to_string(n);
-    std::ofstream((folder.empty() ? Mailbox() : folder) /
-                  ("msj_" + std::to_string(n) + "_datos.cry"))
-        << EncryptText(text + "\n", password);
+    Put(n, EncryptText(text + "\n", password), folder);
   }
   fs::path Mailbox() const { return testing::ServerDataRoot() / MailboxFolderName(user_); }
-  // The subjects of the stored messages, from the disk.
-  static std::vector<std::string> Subjects() {
-    MessageStore disk(".");
+  // The subjects of the messages stored in the folder, from the disk.
+  static std::vector<std::string> Subjects(const fs::path& folder = ".") {
+    MessageStore disk(folder);
     disk.LoadMessageStore();
     std::vector<std::string> subjects;
     std::ranges::transform(disk.messages(), std::back_inserter(subjects), &Message::asunto_msj);
@@ -88,6 +95,7 @@ class ReceiverTest : public ::testing::Test {
   testing::LocalServer local_;
   testing::Installation installation_{"receiver"};
   const std::string user_ = "receptor_" + testing::RandomFolder();
+  const fs::path served_ = fs::current_path() / "served";  // by a misbehaving server
   SettingsStore settings_store_;
   Settings settings_;
   testing::RecordingUi ui_;
@@ -113,7 +121,7 @@ TEST_F(ReceiverTest, ReceivesFromTheMailboxAndRetries) {
   Post(1);
   Post(2, "otra clave distinta");
   // Anyone may post anything: a file longer than any message is skipped and never stored.
-  std::ofstream(Mailbox() / "msj_3_datos.cry") << std::string(64'001, 'A');
+  Put(3, std::string(64'001, 'A'));
   Post(4, "clave compartida", {}, "");  // no date line: listed all the same
   Post(6);                              // after a missing number: not fetched
   ui_.Clear();
@@ -170,9 +178,8 @@ TEST_F(ReceiverTest, ReceivesFromTheMailboxAndRetries) {
 // a mailbox with more messages than a run takes ends the run at its bound.
 TEST_F(ReceiverTest, RunsEndAtTheFirstBatchThatCannotBeWritten) {
   for (int n = 1; n <= 2 * MessageReceiver::kMaxMessagesPerRun; ++n)
-    std::ofstream(Mailbox() / ("msj_" + std::to_string(n) + "_datos.cry")) << std::string(64, '0');
-  SetCipherDiagnosticSink([](std::string_view) {});  // no password fits: no need to say so
-  int writes = 0;                                    // of the received store that succeed
+    Put(n, std::string(64, '0'));
+  int writes = 0;  // of the received store that succeed
   store_.file(false).writer().SetWriteCall([&writes](int fd, const char* data, std::size_t size) {
     if (writes-- > 0)
       return ::write(fd, data, size);
@@ -200,20 +207,12 @@ TEST_F(ReceiverTest, RunsEndAtTheFirstBatchThatCannotBeWritten) {
 // Fetching ahead stores what fetching one number per round trip stores, byte for byte, and says
 // the same: answers beyond the first missing number count for nothing, and the run's bound holds.
 TEST_F(ReceiverTest, FetchingAheadStoresWhatOneAtATimeStores) {
-  SetCipherDiagnosticSink([](std::string_view) {});
   // "si" to the mailbox check, then the messages, each only when asked again after a lost
   // connection.
-  const fs::path served = fs::current_path() / "served";
-  fs::create_directory(served);
   constexpr std::int32_t kLast = std::numeric_limits<std::int32_t>::max();
   for (std::int64_t n = kLast - 4; n <= kLast; ++n)
-    Post(static_cast<int>(n), "clave compartida", served);
-  const testing::HostileServer top("drops", served);
-  const auto garbage = [this](int first, int last, std::size_t size) {
-    for (int n = first; n <= last; ++n)
-      std::ofstream(Mailbox() / ("msj_" + std::to_string(n) + "_datos.cry"))
-          << std::string(size, 'F');
-  };
+    Post(static_cast<int>(n), "clave compartida", served_);
+  const testing::HostileServer top("drops", served_);
   struct Case {
     std::string name;
     std::function<void()> add;  // to the mailbox of the rows before
@@ -224,9 +223,9 @@ TEST_F(ReceiverTest, FetchingAheadStoresWhatOneAtATimeStores) {
   const Case cases[] = {
       {"empty", [] {}, local_.address, 0},
       {"gap", [&] { Post(1), Post(2), Post(4); }, local_.address, 2},
-      {"undecrypted, too long", [&] { Post(3, "otra"), garbage(5, 5, 64'001), garbage(6, 6, 64); },
+      {"undecrypted, too long",
+       [&] { Post(3, "otra"), Put(5, std::string(64'001, 'F')), Put(6, std::string(64, 'F')); },
        local_.address, 6},
-      {"more than a run takes", [&] { garbage(7, 1001, 64); }, local_.address, 1000},
       // Numbers end before the run's bound does.
       {"answers near the last number", [] {}, top.answering_yes(), kLast, kLast - 5},
   };
@@ -264,10 +263,10 @@ TEST_F(ReceiverTest, CancelledRunsEndAtOnceAndLoseNothing) {
   } ui;
   ui.downloader = &downloader;
   const Outcome run = Receive(MessageReceiver::kMaxFetchWindow, ui, downloader);
-  EXPECT_EQ(run.counter, 124);
-  EXPECT_THAT(Subjects(), ::testing::ContainerEq(SubjectsUpTo(124)));
-  EXPECT_THAT(run.lines,
-              ::testing::Contains(::testing::HasSubstr("se ha cortado la comunicación")));
+  EXPECT_GE(run.counter, 100);  // what it had fetched
+  EXPECT_LT(run.counter, 300);
+  EXPECT_THAT(Subjects(), ::testing::ContainerEq(SubjectsUpTo(run.counter)));
+  EXPECT_THAT(run.lines, ::testing::Contains(HasSubstr("se ha cortado la comunicación")));
   testing::RecordingUi next;
   UrlDownloader fresh;
   EXPECT_EQ(Receive(MessageReceiver::kMaxFetchWindow, next, fresh).counter, 300);
@@ -286,11 +285,10 @@ TEST_F(ReceiverTest, ReceivingNeedsACounterToTrust) {
                     : settings_store_.WriteInt(kOptionsSection, kReceivedCounterEntry, -3));
     const testing::CliResult blocked = RunCliCommand({"receive"});
     EXPECT_EQ(blocked.status, 1);
-    EXPECT_TRUE(blocked.out.npos !=
-                blocked.out.find(" - Error. El contador de mensajes recibidos (MsjsRecibidos) "
-                                 "vale " +
-                                 counter + ", que no es válido; no se reciben mensajes.\n"))
-        << blocked.out;
+    EXPECT_THAT(blocked.out,
+                HasSubstr(" - Error. El contador de mensajes recibidos (MsjsRecibidos) "
+                          "vale " +
+                          counter + ", que no es válido; no se reciben mensajes.\n"));
     EXPECT_TRUE(blocked.out.ends_with(" servidor: velkorant-cli received-counter NÚMERO\n"));
     EXPECT_EQ(RunCliCommand({"received-counter"}).out, counter + "\n");
   }
@@ -322,10 +320,8 @@ TEST_F(ReceiverTest, ReceivingNeedsACounterToTrust) {
   for (int run = 0; run < 2; ++run) {
     const testing::CliResult result = RunCliCommand({"receive"});
     EXPECT_EQ(result.status, 1);
-    EXPECT_TRUE(result.out.npos !=
-                result.out.find(" - Error. No se puede escribir en la configuración; no se "
-                                "reciben mensajes, para no guardar dos veces los mismos."))
-        << result.out;
+    EXPECT_THAT(result.out, HasSubstr(" - Error. No se puede escribir en la configuración; no se "
+                                      "reciben mensajes, para no guardar dos veces los mismos."));
     EXPECT_THAT(Subjects(), ElementsAre("asunto 2", "asunto 3"));
   }
 }
@@ -335,11 +331,8 @@ TEST_F(ReceiverTest, ReceivingNeedsACounterToTrust) {
 // only with a message after it; a busy server is waited out, honouring Retry-After, and given up
 // at its limit as a failure that moves nothing.
 TEST_F(ReceiverTest, OnlyMessagesMoveTheCounter) {
-  SetCipherDiagnosticSink([](std::string_view) {});
-  const fs::path served = fs::current_path() / "served";
-  fs::create_directory(served);
   for (int n = 1; n <= 3; ++n)
-    Post(n, "clave compartida", served);
+    Post(n, "clave compartida", served_);
   const std::string stopped =
                         "La recepción se ha detenido en el mensaje 1; se pedirá otra vez "
                         "en la próxima recepción.",
@@ -365,9 +358,9 @@ TEST_F(ReceiverTest, OnlyMessagesMoveTheCounter) {
       {"busy", {}, {"3 nuevos mensajes"}, 3},
       {"",
        [&] {
-         std::ofstream(Mailbox() / "msj_1_datos.cry");  // empty: no message, a message after it
+         Put(1, "");  // no message, and a message after it
          Post(2);
-         std::ofstream(Mailbox() / "msj_3_datos.cry") << "<html>" << std::string(58, 'A');
+         Put(3, "<html>" + std::string(58, 'A'));
        },
        {"Mensaje 1 descartado: no es un mensaje válido",
         "El servidor no da un mensaje válido en el número 3; se mirará otra vez en la próxima "
@@ -382,7 +375,7 @@ TEST_F(ReceiverTest, OnlyMessagesMoveTheCounter) {
     ASSERT_TRUE(settings_store_.WriteInt(kOptionsSection, kReceivedCounterEntry, 0));
     std::optional<testing::HostileServer> hostile;
     if (!c.mode.empty())
-      hostile.emplace(c.mode, served);
+      hostile.emplace(c.mode, served_);
     const testing::ServerAddress at = hostile ? hostile->answering_yes() : local_.address;
     const testing::ScopedCaBundle ca(at.ca);
     settings_.server_name = at.server;
@@ -404,7 +397,6 @@ TEST_F(ReceiverTest, OnlyMessagesMoveTheCounter) {
 // Anyone may post to any mailbox: undecrypted messages past the store's bound are fetched and
 // counted, but not stored, and the terminal says which and how to fetch them again.
 TEST_F(ReceiverTest, UndecryptedMessagesCannotFillTheStore) {
-  SetCipherDiagnosticSink([](std::string_view) {});
   Message kept;
   kept.fecha_msj = kept.usuario_emisor_msj = kept.password_msj = "?";
   kept.cuerpo_msj = std::string(64, '0');
@@ -413,7 +405,7 @@ TEST_F(ReceiverTest, UndecryptedMessagesCannotFillTheStore) {
     ASSERT_NE(store_.SaveMessage(kept), 0u);
   ASSERT_TRUE(store_.EndBatch());
   for (const int n : {1, 2, 4})
-    std::ofstream(Mailbox() / ("msj_" + std::to_string(n) + "_datos.cry")) << std::string(64, 'E');
+    Put(n, std::string(64, 'E'));
   Post(3);
   EXPECT_TRUE(receiver_.ReceiveMessages());
   EXPECT_THAT(ui_.lines,
@@ -431,7 +423,6 @@ TEST_F(ReceiverTest, UndecryptedMessagesCannotFillTheStore) {
 // the folder's lock only to write, never across a download; and a receive from another folder
 // than the last one says so, and asks where it can.
 TEST_F(ReceiverTest, RunsWaitForEachOtherButNotForDownloads) {
-  SetCipherDiagnosticSink([](std::string_view) {});
   const fs::path other = fs::current_path().parent_path() / "other";
   fs::create_directory(other);
   const auto run_in = [this](const fs::path& folder, testing::RecordingUi& ui, bool ask = false) {
@@ -443,11 +434,6 @@ TEST_F(ReceiverTest, RunsWaitForEachOtherButNotForDownloads) {
     MessageReceiver receiver(client, settings, settings_store, store, passwords_);
     receiver.SetAskBeforeAnotherFolder(ask);
     return receiver.ReceiveMessages();
-  };
-  const auto stored = [](const fs::path& folder) {
-    MessageStore store(folder);
-    store.LoadMessageStore();
-    return store.messages().size();
   };
   // Held by another process: a run from any folder waits briefly, then says so.
   {
@@ -464,10 +450,9 @@ TEST_F(ReceiverTest, RunsWaitForEachOtherButNotForDownloads) {
   }
   // Two folders at once, 1 200 messages waiting: each message is stored once, in one of them.
   const DerivedKey key = DeriveKeyAndIv("clave compartida");
-  for (int n = 1; n <= 1200; ++n) {
-    std::ofstream(Mailbox() / ("msj_" + std::to_string(n) + "_datos.cry")) << EncryptTextWithKey(
-        "VER:v1.1a\nFEC:2024-03-07\nEMI:Ana_1\nASU:" + std::to_string(n) + "\n", key);
-  }
+  for (int n = 1; n <= 1200; ++n)
+    Put(n, EncryptTextWithKey(
+               "VER:v1.1a\nFEC:2024-03-07\nEMI:Ana_1\nASU:" + std::to_string(n) + "\n", key));
   {
     testing::RecordingUi here_ui, other_ui;
     std::jthread here([&] { run_in(".", here_ui); });
@@ -478,7 +463,7 @@ TEST_F(ReceiverTest, RunsWaitForEachOtherButNotForDownloads) {
     run_in(".", ui);
   }
   EXPECT_EQ(Counter(), 1200);
-  EXPECT_EQ(stored(".") + stored(other), 1200u);
+  EXPECT_EQ(Subjects().size() + Subjects(other).size(), 1200u);
 
   // The last run was here: one from another folder says so, and goes ahead unless it can ask
   // and the answer is "No".
