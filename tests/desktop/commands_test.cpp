@@ -16,9 +16,7 @@ namespace {
 class CommandsTest : public WindowTest {
  protected:
   void StartWith(const std::vector<Message>& messages) {
-    WriteSettings();
-    Store(messages);
-    Start();
+    WindowTest::StartWith(messages);
     startup_terminal_ = Terminal();
   }
   bool NoRequest() const { return Terminal() == startup_terminal_; }

@@ -194,8 +194,7 @@ TEST_F(WindowTest, ASaveThatFailsKeepsItsDialogOpen) {
   if (!disk.ok())
     GTEST_SKIP() << disk.SkipReason();
   ::setenv("XDG_CONFIG_HOME", disk.path().c_str(), 1);
-  WriteSettings();  // the profiles dialog opens on "Amigos"
-  Start();
+  StartWith();  // the profiles dialog opens on "Amigos"
   disk.Fill();
   for (const auto& [command, field, button] : {std::tuple(kCommandPreferences, 1141, kDialogOk),
                                                {kCommandPreferences, 1141, 1145},

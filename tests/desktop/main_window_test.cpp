@@ -14,8 +14,7 @@ namespace velkorant::testing {
 namespace {
 
 TEST_F(WindowTest, ControlsFitTheScreenAndTheForm) {
-  WriteSettings();
-  Start();
+  StartWith();
   // 1455 by 823 outside, at its place where the screen's free area holds it; otherwise moved,
   // and cut where it is larger, so the form scrolls: onto a control that takes the focus.
   const std::tuple<QRect, int, QRect> fits[] = {
@@ -53,10 +52,8 @@ TEST_F(WindowTest, ControlsFitTheScreenAndTheForm) {
 }
 
 TEST_F(WindowTest, EachKindOfMessageHasItsButtonsAndRowColour) {
-  WriteSettings();
-  Store({Msg('a', "Ana", "aceptado", "2024-03-01"), Msg('n', "Ana", "sin enviar", "2024-03-02"),
-         Msg('u', "Ana", "sin leer", "2024-03-03"), Msg('x', "?", "cifrado", "2024-03-04")});
-  Start();
+  StartWith({Msg('a', "Ana", "aceptado", "2024-03-01"), Msg('n', "Ana", "sin enviar", "2024-03-02"),
+             Msg('u', "Ana", "sin leer", "2024-03-03"), Msg('x', "?", "cifrado", "2024-03-04")});
   const std::tuple<QString, QString, QColor, QColor> cases[] = {
       // The message chosen (none first), the buttons then on, its row's text before it is read,
       // and the colour of its fields in the reading pane.
@@ -89,14 +86,13 @@ TEST_F(WindowTest, EachKindOfMessageHasItsButtonsAndRowColour) {
 }
 
 TEST_F(WindowTest, FiltersChooseTheRows) {
-  WriteSettings();
   Message body_match = Msg('r', "Ana_garcia", "otro asunto", "2024-03-02");
   body_match.cuerpo_msj = "el informe va adjunto";
-  Store({Msg('a', "Ana_garcia", "Borrador del informe", "2024-03-01"), body_match,
-         Msg('r', "ANA_GARCIA", "EL INFORME FINAL", "2024-03-03"),
-         Msg('r', "carlos_ruiz", "beta", "2024-03-04"), Msg('x', "?", "Alfa", "2024-03-05"),
-         Msg('r', "Hannah_desert", "gamma", "2024-03-06"), Msg('n', "", "delta", "2024-02-01")});
-  Start();
+  StartWith({Msg('a', "Ana_garcia", "Borrador del informe", "2024-03-01"), body_match,
+             Msg('r', "ANA_GARCIA", "EL INFORME FINAL", "2024-03-03"),
+             Msg('r', "carlos_ruiz", "beta", "2024-03-04"), Msg('x', "?", "Alfa", "2024-03-05"),
+             Msg('r', "Hannah_desert", "gamma", "2024-03-06"),
+             Msg('n', "", "delta", "2024-02-01")});
   const QString all = "r5 r4 r3 r2 r1 e1 e2";  // newest first
   const std::pair<int, QString> cases[] = {{1021, "r5 r4 r3 r2 r1"},
                                            {1020, ""},
@@ -120,24 +116,18 @@ TEST_F(WindowTest, FiltersChooseTheRows) {
 }
 
 TEST_F(WindowTest, EveryCommandAndKeyReachesWhatItNames) {
-  WriteSettings();
-  Start();
+  StartWith();
   // No keyring answers in these tests: the terminal says once where the passwords are kept.
   EXPECT_EQ(Terminal().count(U("se guardan en claro en")), 1) << Terminal().toStdString();
   EXPECT_TRUE(Terminal().section('\n', 0, 0).endsWith(" - Inicio del terminal OK"));
-  const QString refused = U("Error de conexión.");
   const std::tuple<int, QKeySequence, QString, QString> cases[] = {
       // A menu command or a button, or (0) keys; the dialog or box it opens; its terminal line.
+      // (The other commands and buttons are worked by the tests of what they do.)
       {1504, {}, U("Encriptación Punto a Punto"), ""},
       {57664, {}, "Acerca de ...", ""},
       {1505, {}, "Velkorant (Descargo de responsabilidad)", ""},
-      {1502, {}, "Preferencias", ""},
-      {1503, {}, U("Perfiles de contraseñas"), ""},
-      {1001, {}, U("Perfiles de contraseñas"), ""},
       {0, QKeySequence::New, "Redactar mensaje", ""},
-      {1164, {}, "Redactar mensaje", ""},
-      {0, Qt::Key_F5, refused, refused},
-      {1126, {}, refused, refused},
+      {0, Qt::Key_F5, U("Error de conexión."), U("Error de conexión.")},
       {1501, {}, "", "Conectando con servidor 127.0.0.1:1/velkorant/"},
       // Every menu by the keyboard: F10 or Alt opens the first, the arrows go round.
       {0, QKeySequence(Qt::Key_F10, Qt::Key_Left, Qt::Key_Up, Qt::Key_Return),
@@ -145,8 +135,7 @@ TEST_F(WindowTest, EveryCommandAndKeyReachesWhatItNames) {
       {0, QKeySequence(Qt::Key_Alt, Qt::Key_Left, Qt::Key_Down, Qt::Key_Return), "Acerca de ...",
        ""},
       {0, QKeySequence("Alt+C, Return"), "Preferencias", ""},
-      {1011, {}, "", ""},  // the three ways out
-      {1500, {}, "", ""},
+      {1011, {}, "", ""},  // two of the three ways out
       {0, QKeySequence("Ctrl+Q"), "", ""}};
   for (const auto& [act, keys, opens, line] : cases) {
     if (line.isEmpty() && !opens.isEmpty())
@@ -214,14 +203,12 @@ TEST_F(WindowTest, ReceivingAndComposingWaitForWhatTheyNeed) {
 // command, keeping the message chosen selected and in view while it is there, and the users'
 // drop-down takes the new names in its order.
 TEST_F(WindowTest, TheListFollowsAnotherWriter) {
-  WriteSettings();
   std::vector<Message> old;
   for (int day = 10; day < 30; ++day)
     old.push_back(Msg('a', "zoe", "viejo", "2024-01-" + std::to_string(day)));
   old.push_back(Msg('a', "Beto", "el mayor", "2024-01-30"));
   old.back().numero = 9999;
-  Store(old);  // no received messages yet: their file is made by the other writer
-  Start();
+  StartWith(old);  // no received messages yet: their file is made by the other writer
   auto* table = Get<QTableView>(1013);
   // Codes are what `velkorant-cli show` takes: shown whole.
   EXPECT_GE(table->columnWidth(kColumnCode),

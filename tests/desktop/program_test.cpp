@@ -74,24 +74,18 @@ class Notifications : public QDBusVirtualObject {
 
 // Without a tray (as offscreen), through a stand-in service on a private session bus.
 TEST_F(WindowTest, NewMessagesInTheBackgroundAreAnnounced) {
-  QProcess bus;
   // One that starts nothing on demand: no keyring of the machine's comes up in the program.
   const QTemporaryDir dir;
-  const std::filesystem::path config = dir.path().toStdString() + "/bus.conf";
-  WriteBareBusConfig(config, dir.path().toStdString());
-  bus.start("dbus-daemon", {"--nofork", "--print-address",
-                            "--config-file=" + QString::fromStdString(config.string())});
-  if (!bus.waitForReadyRead(5000))
+  WriteBareBusConfig(dir.filePath("bus.conf").toStdString(), dir.path().toStdString());
+  const pid_t bus = StartBus(dir.filePath("bus.conf").toStdString());
+  if (bus <= 0)
     GTEST_SKIP() << "no private session bus: dbus-daemon (Debian's package dbus-daemon) is missing";
-  const QString address = bus.readLine().trimmed();
-  qputenv("DBUS_SESSION_BUS_ADDRESS", address.toUtf8());
   Notifications service;
-  QDBusConnection connection = QDBusConnection::connectToBus(address, "service");
+  QDBusConnection connection =
+      QDBusConnection::connectToBus(qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS"), "service");
   ASSERT_TRUE(connection.registerVirtualObject("/org/freedesktop/Notifications", &service) &&
               connection.registerService("org.freedesktop.Notifications"));
-  WriteSettings();
-  Store({Msg('u', "Ana", "nuevo", "2024-03-01")});
-  Start();
+  StartWith({Msg('u', "Ana", "nuevo", "2024-03-01")});
   QWidget elsewhere;
   ASSERT_TRUE(Activate(elsewhere));
   view()->SetStatusIcon(static_cast<int>(StatusIcon::kNewMessages));  // as a receive run ends
@@ -102,8 +96,7 @@ TEST_F(WindowTest, NewMessagesInTheBackgroundAreAnnounced) {
   EXPECT_EQ(service.calls,
             QStringList{"Notify: Velkorant: mensajes nuevos | Tienes 1 mensaje sin leer."});
   QDBusConnection::disconnectFromBus("service");
-  bus.kill();
-  bus.waitForFinished();
+  ::kill(bus, SIGKILL);
 }
 
 // Against a server whose answer never ends, the run would wait a minute; a send asked for
@@ -111,10 +104,8 @@ TEST_F(WindowTest, NewMessagesInTheBackgroundAreAnnounced) {
 TEST_F(WindowTest, ARunWaitingOnTheServerLeavesTheWindowFreeAndEndsWithTheProgram) {
   const HostileServer endless("endless");  // its answers never end
   const ScopedCaBundle ca(endless.address().ca);
-  WriteSettings({.server = endless.address().server});
-  Store({Msg('u', "Ana_garcia", "Cena", "2024-03-02")});
   ASSERT_TRUE(SettingsStore().WriteInt(kOptionsSection, kReceivedCounterEntry, 7));
-  Start();
+  StartWith({Msg('u', "Ana_garcia", "Cena", "2024-03-02")}, {.server = endless.address().server});
   // A message confirmed in a dialog opened before the run started (by its timer) waits for it.
   const auto compose = [this](const char* subject) {
     runner_.steps.push_back([this, subject](QDialog& dialog) {

@@ -208,6 +208,12 @@ class WindowTest : public GuiTest {
     ASSERT_TRUE(QTest::qWaitFor([&] { return !timer->isActive(); }, 5000));
     WaitForFlows();
   }
+  // Starts it for a user with these settings and messages.
+  void StartWith(const std::vector<Message>& messages = {}, const Account& account = {}) {
+    WriteSettings(account);
+    Store(messages);
+    Start();
+  }
   CMainFrame* frame() const { return app_->main_frame(); }
   CMainView* view() const { return frame()->view(); }
   MessageListPanel& list() const { return view()->list(); }
