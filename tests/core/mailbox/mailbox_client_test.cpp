@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
+#include "platform/ansi_text.h"
+#include "platform/url_download.h"
 #include "support/mailbox_server.h"
 #include "support/recording_ui.h"
 
@@ -135,6 +139,47 @@ TEST(MailboxClientTest, AnswersAndFailures) {
     EXPECT_TRUE(
         c.request != kCheck ||
         (!ui.icons.empty() && ui.icons.back() == (c.yes ? StatusIcon::kIdle : StatusIcon::kError)));
+  }
+}
+
+// The outcomes and reasons that no answer of a mailbox server shows to the flows: a name no
+// resolver knows, a certificate nobody vouches for, plain HTTP where TLS is due, an address that
+// is not https, and an answer that trickles on for ever (ended at the total time-out).
+TEST(UrlDownloadTest, OutcomeCodes) {
+  const ServerAddress local = testing::LocalMailboxServer();
+  ASSERT_FALSE(local.server.empty()) << "the mailbox_server fixture did not run";
+  const testing::HostileServer endless("endless");
+  const testing::HostileServer plain("plain");
+  const std::string check = "https://" + local.server + "comprobar_conexion_servidor.php";
+  const std::string bad_address = "la dirección del servidor no es válida";
+  struct Case {
+    std::string url;
+    std::string ca;
+    ResultCode code;
+    std::string reason;
+  };
+  const Case cases[] = {
+      {"https://no-such-host.invalid/x.php", local.ca, kResourceNotFound,
+       "no se encuentra ningún servidor con ese nombre"},
+      {check, "", kInvalidCertificate, "el certificado del servidor no es de confianza"},
+      {"https://" + plain.address().server, "", kSecurityProblem,
+       "no se ha podido establecer la conexión segura (TLS)"},
+      {"http://" + local.server + "comprobar_conexion_servidor.php", local.ca, kInvalidUrl,
+       bad_address},
+      {"file:///etc/passwd", local.ca, kInvalidUrl, bad_address},
+      {"https://" + endless.address().server + "x.php", endless.address().ca, kConnectionTimeout,
+       "el servidor no responde a tiempo"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.url);
+    const testing::ScopedCaBundle ca(c.ca);
+    UrlDownloader downloader({.total_timeout = std::chrono::seconds(3)});
+    std::string body = "stale";
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(FormatResultCode(downloader.FetchToMemory(c.url, body)), FormatResultCode(c.code));
+    EXPECT_EQ(body, "");
+    EXPECT_EQ(AnsiToUtf8(FailureReason(downloader)), c.reason);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
   }
 }
 
