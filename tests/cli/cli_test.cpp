@@ -67,7 +67,6 @@ TEST_F(CliTest, CommandsRefuseWhatTheProgramRefuses) {
   };
   const std::string transport =
       testing::RunCliCommand({"encrypt", "--password-file", File("contraseña\n")}, plain).out;
-  EXPECT_EQ(transport.size(), 96u + 1);  // 16 + 30 Windows-1252 bytes: three blocks
   // A fixed prefix: with a random one, a wrong password passes the padding check once in 256.
   const std::string fixed = EncryptTextWithPrefix("0123456789abcdef", "x", DeriveKeyAndIv("buena"));
   Expect({

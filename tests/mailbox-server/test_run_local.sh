@@ -49,8 +49,6 @@ if rl --port "$port" --state "$state" status >/dev/null; then fail "status says 
 first=$(rl --port "$port" --state "$state" start)
 [[ $first == "server=localhost:$port/velkorant/"$'\n'"ca=$state/tls/ca.pem" ]] || fail "start printed: $first"
 [[ $(ask comprobar_conexion_servidor.php) == "OK 200" ]] || fail "no OK from the server check"
-version=$(curl --http2 -s --max-time 10 --cacert "$state/tls/ca.pem" -o /dev/null -w '%{http_version}' "https://localhost:$port/velkorant/comprobar_conexion_servidor.php")
-[[ $version == 2 ]] || fail "the server speaks HTTP/$version, not HTTP/2"
 mapfile -t pids < <(instance_pids)
 ((${#pids[@]} >= 4)) || fail "expected nginx and php-fpm masters with workers, got ${pids[*]}"
 uids=$(ps -o ruid=,euid= -p "${pids[*]}" | tr -s ' ' '\n' | sort -u | grep .)

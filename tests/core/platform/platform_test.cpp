@@ -75,7 +75,6 @@ TEST(IniDocument, EditsChangeOnlyTheirLines) {
     std::function<void(IniDocument&)> edit;
     std::string after;
   } const cases[] = {
-      {odd, [](IniDocument&) {}, odd},
       {"", write("k", ""), "[s]\r\nk=\r\n"},
       {"[App1]\r\nkey1=val1\r\nkey2=\r\n[App2]\r\nkey1=x\r\n",
        [](IniDocument& d) {
