@@ -126,7 +126,6 @@ class ExchangeTest(unittest.TestCase):
         self.assertFalse((DATA / folder_of("Nadie_" + late.name)).exists())
         self.assertEqual(ana.run("list")[1].splitlines()[2].split("\t")[:3], ["e3", "n", "Hola"])
         lost = self.user("lost", server="127.0.0.1:9/velkorant/")
-        self.assertEqual(lost.ok("check-server", code=1)[0][1], UNREACHABLE)
         self.assertEqual(lost.ok("receive", code=1),
                          ([UNREACHABLE], f"Error de conexión.: {UNREACHABLE}\n"))
 

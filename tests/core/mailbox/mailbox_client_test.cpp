@@ -4,6 +4,7 @@
 
 #include <chrono>
 
+#include "mailbox/message_actions.h"
 #include "platform/ansi_text.h"
 #include "platform/url_download.h"
 #include "support/mailbox_server.h"
@@ -181,6 +182,19 @@ TEST(UrlDownloadTest, OutcomeCodes) {
     EXPECT_EQ(AnsiToUtf8(FailureReason(downloader)), c.reason);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
   }
+}
+
+// What no server flow can show: a code that counts as reached, a message file's failures, and
+// the desktop program's reply subject.
+TEST(FlowRules, FailureTextsAndReplySubject) {
+  EXPECT_EQ(FailureText(RequestKind::kSend, kDownloadFailure), "");
+  EXPECT_EQ(FailureText(RequestKind::kMessageFile, kObjectNotFound), "");
+  EXPECT_EQ(AnsiToUtf8(FailureText(RequestKind::kCheck, kObjectNotFound)), "Error de conexión.");
+  EXPECT_EQ(AnsiToUtf8(FailureText(RequestKind::kMessageFile, kConnectionTimeout)),
+            "Error de conexión. Código de error: 800C000B");
+  EXPECT_EQ(AnsiToUtf8(FailureText(RequestKind::kSend, kConnectionTimeout)),
+            "No se ha podido enviar el mensaje. Código de error: 800C000B");
+  EXPECT_EQ(ReplySubject("Fwd: Re: Hola"), "Fwd: Re: Hola");
 }
 
 }  // namespace
