@@ -53,23 +53,26 @@ TEST(MailboxClientTest, AnswersAndFailures) {
   const ServerAddress nowhere{"127.0.0.1:9/velkorant/", ""};
   const std::string hi = "Conectando con servidor @", ok = "Conexión con servidor: OK",
                     no = "Error. No se ha podido conectar con el servidor @",
-                    yes = "Servidor de mensajes: OK",
-                    unreachable =
-                        "Error de conexión. Comprueba tu conexión de Internet y tu "
-                        "cortafuegos (el servidor no acepta la conexión)",
-                    missing = "Error. No existe el usuario Hannah_desert",
+                    yes = "Servidor de mensajes: OK", conn = "Error de conexión.";
+  const std::string unreachable =
+      conn +
+      " Comprueba tu conexión de Internet y tu cortafuegos (el servidor no acepta la conexión)";
+  const std::string too_long =
+      conn + " Código de error: 800C000F (la respuesta del servidor es demasiado larga)";
+  const std::string missing = "Error. No existe el usuario Hannah_desert",
                     create = "Creando buzón para usuario: Hannah_desert",
                     created = "Buzón creado correctamente",
-                    lost =
-                        "Error de conexión. Código de error: 800C0004 (se ha cortado la "
-                        "comunicación con el servidor)",
-                    unknown =
-                        "No se sabe si el servidor ha creado el buzón; el nombre de usuario "
-                        "Hannah_desert se queda guardado, y la próxima recepción dirá si existe.",
-                    too_many =
-                        "Código de error: 800C0007 (el servidor recibe demasiadas "
-                        "peticiones: HTTP 429; espera un poco)",
-                    too_many_text = "SRV: Error: demasiadas peticiones; espera un poco";
+                    taken = "Error. Ya existe el nombre de usuario: Hannah_desert";
+  const std::string lost =
+      conn + " Código de error: 800C0004 (se ha cortado la comunicación con el servidor)";
+  const std::string unknown =
+      "No se sabe si el servidor ha creado el buzón; el nombre de usuario Hannah_desert se queda "
+      "guardado, y la próxima recepción dirá si existe.";
+  const std::string too_many =
+      "Código de error: 800C0007 (el servidor recibe demasiadas peticiones: HTTP 429; espera un "
+      "poco)";
+  const std::string too_many_text = "SRV: Error: demasiadas peticiones; espera un poco",
+                    sending = "Enviando mensaje ...", unsent = "No se ha podido enviar el mensaje";
   struct Case {
     ServerAddress at;
     Request request;
@@ -92,39 +95,22 @@ TEST(MailboxClientTest, AnswersAndFailures) {
       {answer(""), kExists, false, {}},
       {answer("no"), kExists, false, {missing}, "No existe el usuario"},
       {answer("nothing"), kExists, false, {missing}, "No existe el usuario"},
-      {nowhere, kExists, false, {unreachable}, "Error de conexión."},
-      {huge.address(),
-       kExists,
-       false,
-       {"Error de conexión. Código de error: 800C000F (la respuesta del servidor es demasiado "
-        "larga)"},
-       "Error de conexión."},
+      {nowhere, kExists, false, {unreachable}, conn},
+      {huge.address(), kExists, false, {too_long}, conn},
       {answer("error"), kCreate, true, {create, created}},
       {answer(""), kCreate, true, {create, created}},
-      {answer("Error:%20ya"),
-       kCreate,
-       false,
-       {create, "Error. Ya existe el nombre de usuario: Hannah_desert"},
-       "Usuario ya existe"},
+      {answer("Error:%20ya"), kCreate, false, {create, taken}, "Usuario ya existe"},
       // Whether the server created it is asked, so that a created name is never forgotten.
-      {answer("si", &drops), kCreate, true, {lost, created}, "Error de conexión."},
-      {answer("no", &drops), kCreate, false, {lost}, "Error de conexión."},
-      {answer("x", &drops), kCreate, false, {lost, unknown}, "Error de conexión."},
+      {answer("si", &drops), kCreate, true, {lost, created}, conn},
+      {answer("no", &drops), kCreate, false, {lost}, conn},
+      {answer("x", &drops), kCreate, false, {lost, unknown}, conn},
       // Over the server's limits: a refusal, never a taken name nor a success.
-      {limited.address(),
-       kCreate,
-       false,
-       {"Error de conexión. " + too_many, too_many_text},
-       "Error de conexión."},
-      {limited.address(),
-       kSend,
-       false,
-       {"Enviando mensaje ...", "No se ha podido enviar el mensaje. " + too_many, too_many_text}},
+      {limited.address(), kCreate, false, {conn + " " + too_many, too_many_text}, conn},
+      {limited.address(), kSend, false, {sending, unsent + ". " + too_many, too_many_text}},
       {local,
        kSend,
        false,
-       {"Enviando mensaje ...",
-        "No se ha podido enviar el mensaje (el servidor no encuentra lo pedido: HTTP 404)",
+       {sending, unsent + " (el servidor no encuentra lo pedido: HTTP 404)",
         "SRV: Error: no existe el buzon"}},
   };
   for (const Case& c : cases) {
@@ -136,7 +122,7 @@ TEST(MailboxClientTest, AnswersAndFailures) {
       line = line.ends_with("@") ? line.substr(0, line.size() - 1) + c.at.server : line;
     EXPECT_EQ(ui.lines, lines);
     EXPECT_EQ(ui.boxes.empty() ? "" : ui.boxes[0].caption, c.box);
-    EXPECT_TRUE(c.box != "Error de conexión." || ui.boxes[0].text == lines.front());
+    EXPECT_TRUE(c.box != conn || ui.boxes[0].text == lines.front());
     EXPECT_TRUE(
         c.request != kCheck ||
         (!ui.icons.empty() && ui.icons.back() == (c.yes ? StatusIcon::kIdle : StatusIcon::kError)));
