@@ -124,8 +124,6 @@ TEST_F(WindowTest, EveryCommandAndKeyReachesWhatItNames) {
       // A menu command or a button, or (0) keys; the dialog or box it opens; its terminal line.
       // (The other commands and buttons are worked by the tests of what they do.)
       {1504, {}, U("Encriptación Punto a Punto"), ""},
-      {57664, {}, "Acerca de ...", ""},
-      {1505, {}, "Velkorant (Descargo de responsabilidad)", ""},
       {0, QKeySequence::New, "Redactar mensaje", ""},
       {0, Qt::Key_F5, U("Error de conexión."), U("Error de conexión.")},
       {1501, {}, "", "Conectando con servidor 127.0.0.1:1/velkorant/"},
