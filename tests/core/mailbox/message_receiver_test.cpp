@@ -82,8 +82,7 @@ class ReceiverTest : public ::testing::Test {
     MessageReceiver receiver(client, settings_, settings_store_, store, passwords_);
     receiver.SetFetchWindowLimit(window);
     receiver.ReceiveMessages();
-    std::ifstream file(std::string(kReceivedMessagesFile), std::ios::binary);
-    return {{std::istreambuf_iterator<char>(file), {}}, Counter(), ui.lines};
+    return {testing::Installation::Bytes(kReceivedMessagesFile), Counter(), ui.lines};
   }
   static std::vector<std::string> SubjectsUpTo(int last) {
     std::vector<std::string> subjects;
