@@ -12,7 +12,7 @@ import tempfile
 import unittest
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "support"))
-from cli_user import CLI, DATA, User, crc, folder_of, section  # noqa: E402
+from cli_user import CLI, DATA, ENV, User, crc, folder_of, section  # noqa: E402
 
 UNREACHABLE = ("Error de conexión. Comprueba tu conexión de Internet y tu cortafuegos"
                " (el servidor no acepta la conexión)")
@@ -104,7 +104,9 @@ class ExchangeTest(unittest.TestCase):
             0, 0, 1, 0))
         self.assertEqual(bea.ok("receive")[0][1], "No hay nuevos mensajes")
         for user, counter in ((ana, 1), (bea, 2)):
-            self.assertIn(f"\nMsjsRecibidos: {counter}\n", user.run("settings")[1])
+            self.assertEqual(user.run("settings")[1], (
+                f"NombreUsuario: {user.name}\nNombreServidor: {ENV['server']}\nAutoMsjInicio: 0\n"
+                f"AutoMsjTiempo: 0\nReproSonidos: 1\nMsjsRecibidos: {counter}\nEjecPrimVez: 1\n"))
 
         # A taken name is refused and not kept, so that another can be chosen.
         late = self.user("late")
