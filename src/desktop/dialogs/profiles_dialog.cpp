@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QStringList>
 
@@ -174,21 +175,27 @@ void CFtpConnect::OnProfileChosen(int index) {
 void CFtpConnect::Change(ProfileChange change) {
   SetWaiting(true);
   const bool remove = change.remove;
-  // The dialog waits in its own loop for the worker; it cannot be gone before this runs.
-  changer_(std::move(change), [this, remove](ProfileChangeOutcome outcome) {
-    SetWaiting(false);
-    if (!outcome.problem.empty())
-      ShowSettingsFailure(runner_, this, outcome.problem, false);
-    if (!outcome.made)
-      return;
-    if (remove) {
-      fields_ = PasswordProfile{};
-      profile_deleted_ = true;
-      done(kDialogCancel);
-    } else {
-      done(kDialogOk);
-    }
-  });
+  // The dialog waits in its own loop for the worker and cannot be left meanwhile; should it go
+  // all the same (the program quits), the answer finds nobody.
+  changer_(std::move(change),
+           [dialog = QPointer<CFtpConnect>(this), remove](ProfileChangeOutcome outcome) {
+             if (!dialog)
+               return;
+             dialog->Finished(remove, std::move(outcome));
+           });
+}
+
+void CFtpConnect::Finished(bool remove, ProfileChangeOutcome outcome) {
+  SetWaiting(false);
+  if (!outcome.problem.empty())
+    ShowSettingsFailure(runner_, this, outcome.problem, false);
+  if (!outcome.made)
+    return;
+  if (remove) {
+    fields_ = PasswordProfile{};
+    profile_deleted_ = true;
+  }
+  done(remove ? kDialogCancel : kDialogOk);
 }
 
 void CFtpConnect::OnOK() {

@@ -80,6 +80,7 @@ class CFtpConnect : public TemplateDialog {
   bool CheckNameAndPassword();
   void OnProfileChosen(int index);
   void Change(ProfileChange change);
+  void Finished(bool remove, ProfileChangeOutcome outcome);
 
   ProfileChanger changer_;
   DialogRunner& runner_;
