@@ -139,13 +139,15 @@ void MessageReceiver::TakeMessage(std::int32_t number, std::string transport, Ke
                                   Counts& counts) {
   std::optional<Message> record = Decrypt(transport, keys);
   if (!record) {
-    if (undecrypted_stored_ >= kMaxUndecrypted ||
+    if (!undecrypted_stored_)
+      CountStoredUndecrypted();
+    if (*undecrypted_stored_ >= kMaxUndecrypted ||
         undecrypted_bytes_ + transport.size() > kMaxUndecryptedBytes) {
       left_out_.push_back(number);
       return;
     }
     ++counts.undecrypted;
-    ++undecrypted_stored_;
+    ++*undecrypted_stored_;
     undecrypted_bytes_ += transport.size();
     record = UndecryptedRecord(std::move(transport));
   }
@@ -307,17 +309,22 @@ bool MessageReceiver::PrepareRun() {
         "guardar dos veces los mismos.");
     return false;
   }
-  // What the received store holds already counts against its bounds.
+  undecrypted_stored_.reset();
+  return true;
+}
+
+void MessageReceiver::CountStoredUndecrypted() {
+  // What the received store holds already counts against its bounds; read only once a message
+  // does not open, since most runs have none.
   store_.LoadMessageStore();
   undecrypted_stored_ = 0;
   undecrypted_bytes_ = 0;
   for (const Message& message : store_.messages()) {
     if (!message.enviado && !message.flag_msj_desencriptado) {
-      ++undecrypted_stored_;
+      ++*undecrypted_stored_;
       undecrypted_bytes_ += message.cuerpo_msj.size();
     }
   }
-  return true;
 }
 
 void MessageReceiver::Report(const Counts& committed, bool fetch_failed, bool store_failed) {

@@ -127,6 +127,7 @@ class MessageReceiver {
   // steps, tells of another folder, and proves that the counter can be written; false (said in
   // the terminal) otherwise.
   bool PrepareRun();
+  void CountStoredUndecrypted();
   // Whether to go on when these settings received in another folder last.
   bool AcceptReceiveFolder(const std::string& last, const std::string& here);
   // The counters, as SaveCounters writes them, the receive folder, and no marker any more: one
@@ -145,7 +146,7 @@ class MessageReceiver {
   bool ask_before_another_folder_ = false;
   std::string receive_folder_;  // this store's folder, as remembered
   std::vector<Message> batch_;  // taken, not written yet
-  int undecrypted_stored_ = 0;
+  std::optional<int> undecrypted_stored_;  // once counted
   std::size_t undecrypted_bytes_ = 0;
   std::vector<std::int32_t> left_out_;  // undecrypted numbers past the bounds
   RunStatistics stats_;
