@@ -17,8 +17,12 @@ class Storm(unittest.TestCase):
     def test_parallel_senders_and_a_polling_reader(self):
         folder = new_folder()
         server.create(folder)
-        # Up to 16 KiB of digits, so that a file written in place could be caught half-way.
-        texts = [[ciphertext(random.randint(1, 512)) for _ in range(PER_SENDER)] for _ in range(SENDERS)]
+        # Up to 16 KiB of digits, so that a file written in place could be caught half-way. The
+        # sizes are random; the seed is printed so that a failing run can be repeated.
+        seed = random.randrange(2**32)
+        print(f"seed {seed}", flush=True)
+        sizes = random.Random(seed)
+        texts = [[ciphertext(sizes.randint(1, 512)) for _ in range(PER_SENDER)] for _ in range(SENDERS)]
         numbers = [[] for _ in range(SENDERS)]
         seen, errors = {}, []
         start, over = threading.Barrier(SENDERS + 1, timeout=30), threading.Event()
