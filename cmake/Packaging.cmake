@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # A Debian package of everything `cmake --install` installs: cpack -G DEB in the build folder
 # makes velkorant_<version>_<arch>.deb. Library dependencies come from dpkg-shlibdeps, so they
 # are the package names of the distribution that built it (Debian 12 in CI).

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Warnings and sanitizer flags in one place; every target of ours links velkorant_warnings.
 add_library(velkorant_warnings INTERFACE)
 target_compile_options(velkorant_warnings INTERFACE

@@ -1,4 +1,5 @@
 <?php
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Mailboxes in PostgreSQL, for servers of several web nodes: the scripts keep nothing of their
 // own, so any number of nodes can share one database. The tables are in
 // deploy/postgres/schema.sql.

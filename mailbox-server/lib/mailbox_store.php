@@ -1,4 +1,5 @@
 <?php
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How mailboxes are kept. Every store numbers a mailbox's messages 1, 2, 3 ... without a gap
 // (a gap would hide every later message from its receiver), and every message is served at
 // <folder>/msj_<n>_datos.cry: by the web server from the disk, else by leer_mensaje.php.

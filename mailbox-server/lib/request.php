@@ -1,4 +1,5 @@
 <?php
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What every script shares: how it answers, how it reads and checks its parameters, where the
 // data root is, and the test hook. Answers are short ASCII texts, since the client shows them as
 // 8-bit text and tests only their first characters.

@@ -1,4 +1,5 @@
 <?php
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Server check: "OK" only when mailboxes can actually be stored.
 
 declare(strict_types=1);

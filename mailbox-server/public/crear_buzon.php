@@ -1,4 +1,5 @@
 <?php
+// SPDX-License-Identifier: GPL-3.0-or-later
 // crear_buzon.php?folder=F: creates the mailbox. A taken folder is a normal answer (status 200)
 // beginning with "Error", which the client reads as "this name is taken".
 

@@ -1,4 +1,5 @@
 <?php
+// SPDX-License-Identifier: GPL-3.0-or-later
 // enviar_mensaje.php?name=datos&folder=F&new=0&datacry=HEX: stores the next message of F.
 // The answer is shown to the sender, so it names the message number.
 

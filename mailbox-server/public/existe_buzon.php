@@ -1,4 +1,5 @@
 <?php
+// SPDX-License-Identifier: GPL-3.0-or-later
 // existe_buzon.php?folder=F: "si" or "no".
 
 declare(strict_types=1);

@@ -1,4 +1,5 @@
 <?php
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Answers <folder>/msj_<n>_datos.cry for a store that keeps messages elsewhere than in files the
 // web server can serve (a database), and the 404 of a message that does not exist. The web
 // server calls it with folder=F&numero=N; it is not a URL of its own.

@@ -14,13 +14,13 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 DESTDIR=$stage cmake --install "$build" --prefix /usr >/dev/null
 [[ $(ls "$root/bin") == $'velkorant\nvelkorant-cli' && -x $root/bin/velkorant ]] || fail "bin: $(ls "$root/bin")"
 desktop=$root/share/applications/$app_id.desktop metainfo=$root/share/metainfo/$app_id.metainfo.xml
-desktop-file-validate "$desktop" && grep -qx "Icon=$app_id" "$desktop" || fail "the launcher entry"
-appstreamcli validate --no-net "$metainfo" >/dev/null && grep -q "<id>$app_id</id>" "$metainfo" &&
-  grep -q ">$app_id.desktop</launchable>" "$metainfo" || fail "the AppStream metadata"
+{ desktop-file-validate "$desktop" && grep -qx "Icon=$app_id" "$desktop"; } || fail "the launcher entry"
+{ appstreamcli validate --no-net "$metainfo" >/dev/null && grep -q "<id>$app_id</id>" "$metainfo" &&
+  grep -q ">$app_id.desktop</launchable>" "$metainfo"; } || fail "the AppStream metadata"
 for size in "$@"; do
   plain=${size%@2} pixels=${size%@2}
   [[ $size == *@2 ]] && pixels=$((plain * 2))
-  png=$root/share/icons/hicolor/${plain}x$plain${size#$plain}/apps/$app_id.png
+  png=$root/share/icons/hicolor/${plain}x$plain${size#"$plain"}/apps/$app_id.png
   file "$png" | grep -q "PNG image data, $pixels x $pixels" || fail "icon $png: $(file -b "$png")"
 done
 [[ -f $root/share/icons/hicolor/scalable/apps/$app_id.svg ]] || fail "the scalable icon is missing"

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Talks to the mailbox server of the test fixture over TLS, trusting only run-local's CA.
 # VELKORANT_SERVER_ENV is the file with the lines run-local printed (a "database" line when the
 # store is PostgreSQL); the data root is the "data" folder of VELKORANT_SERVER_STATE, and
@@ -7,9 +8,11 @@ import collections
 import http.client
 import os
 import pathlib
+import random
 import re
 import secrets
 import ssl
+import sys
 
 # answer[:2] is (status, body), the pair most checks compare.
 Answer = collections.namedtuple("Answer", "status body headers")
@@ -62,12 +65,20 @@ class Server:
         return self.get(f"{folder}/msj_{number}_datos.cry", "GET", connection)
 
 
+# The messages' bytes come from a seed this module prints; VELKORANT_TEST_SEED=N repeats them.
+SEED = int(os.environ.get("VELKORANT_TEST_SEED", secrets.randbits(32)))
+print(f"message bytes seed {SEED} (VELKORANT_TEST_SEED={SEED} repeats them)", file=sys.stderr, flush=True)
+_message_bytes = random.Random(SEED)
+
+
 def new_folder():
+    # A name no other test on the shared server has, not an input of the test: so not seeded,
+    # since tests running side by side with one seed would meet in one mailbox.
     return secrets.token_hex(5).upper()
 
 
 def ciphertext(blocks):
-    return secrets.token_hex(16 * blocks).upper()
+    return _message_bytes.randbytes(16 * blocks).hex().upper()
 
 
 def message_number(answer):

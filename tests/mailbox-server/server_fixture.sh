@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # A mailbox server shared by the integration tests (CTest fixtures "mailbox_server" and
 # "mailbox_server_postgres").
 #   server_fixture.sh start|stop RUN_LOCAL STATE ENV_FILE [RUN-LOCAL OPTIONS...]

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The deployment files are valid for the nginx and php-fpm they are written for, agree with each
 # other and with what run-local writes, and never enable the test hooks.
 #   test_deploy_configs.sh MAILBOX_SERVER_DIR
@@ -29,8 +30,8 @@ printf '[global]\npid = %s/fpm.pid\nerror_log = %s/fpm.log\ninclude = %s\n' "$wo
 
 echo "# the site, the pool and run-local agree"
 grep -q "server unix:$(sed -n 's/^listen = //p' "$pool");" "$site" || fail "the site does not pass requests to the pool's socket"
-public=$(sed -n 's/^ *set \$velkorant_public \(.*\);/\1/p' "$site")
-data=$(sed -n 's/^ *set \$velkorant_data \(.*\);/\1/p' "$site")
+public=$(sed -n 's/^ *set [$]velkorant_public \(.*\);/\1/p' "$site")
+data=$(sed -n 's/^ *set [$]velkorant_data \(.*\);/\1/p' "$site")
 grep -qxF "php_admin_value[open_basedir] = $public/:${public%/*}/lib/:$data/" "$pool" ||
   fail "the pool's open_basedir is not the site's scripts, lib and data root"
 # What run-local sets for the server's safety and privacy, not a path, the deployment sets alike.

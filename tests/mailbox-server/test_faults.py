@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Faults in the middle of a load: php-fpm workers killed with -9 while they store, and the
 # database stopped and started again. Whatever happens, a send that answered "Mensaje N
 # guardado" has its message at N, no number is skipped or shared, and numbering goes on after.

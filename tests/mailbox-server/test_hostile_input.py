@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Requests nginx refuses itself, and clients that would wear the server down. Paths and
 # parameters meant to escape the data root or run code are in test_requests.py.
 
@@ -29,18 +30,18 @@ def tls_sending(request, source="127.0.0.1"):
 class RefusedByNginx(unittest.TestCase):
     def test_refusals_are_short_texts(self):
         limit = int(re.search(r"limit_conn velkorant_clients (\d+);", LOCATIONS.read_text())[1])
-        cases = [  # request, status, requests of the same client left waiting for their body
-            (b"GET /velkorant/ HTTP/1.1 x\r\n\r\n", 400, 0),
-            (CHECK + b"X: " + b"a" * 70000 + b"\r\n\r\n", 400, 0),
-            (b"TRACE /velkorant/ HTTP/1.1\r\nHost: localhost\r\n\r\n", 405, 0),
-            (b"POST /velkorant/0123456789/msj_1_datos.cry HTTP/1.1\r\nHost: localhost\r\n"
-             b"Content-Length: 0\r\n\r\n", 403, 0),
-            (CHECK + b"\r\n", 503, limit),
+        cases = [  # name, request, status, requests of the same client left waiting for their body
+            ("a request line that does not parse", b"GET /velkorant/ HTTP/1.1 x\r\n\r\n", 400, 0),
+            ("a header larger than the buffers", CHECK + b"X: " + b"a" * 70000 + b"\r\n\r\n", 400, 0),
+            ("a method the server has no use for", b"TRACE /velkorant/ HTTP/1.1\r\nHost: localhost\r\n\r\n", 405, 0),
+            ("a post straight to a message file", b"POST /velkorant/0123456789/msj_1_datos.cry HTTP/1.1\r\n"
+             b"Host: localhost\r\nContent-Length: 0\r\n\r\n", 403, 0),
+            ("one connection over the client's limit", CHECK + b"\r\n", 503, limit),
         ]
         # From an address of its own (all of 127/8 is this machine), so that the requests held
         # open here never make the server refuse other tests, which come from 127.0.0.1.
-        for request, status, waiting in cases:
-            with self.subTest(request=request[:30], status=status):
+        for name, request, status, waiting in cases:
+            with self.subTest(name):
                 held = [tls_sending(CHECK + b"Content-Length: 1\r\n\r\n", "127.0.0.2") for _ in range(waiting)]
                 for _ in range(20):  # until nginx has read all the waiting requests
                     with tls_sending(request, "127.0.0.2") as sock:

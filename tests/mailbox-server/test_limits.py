@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # What one client address and one mailbox may ask of the fixture mailbox_server_limits: the
 # deployment's limits on one node as deployed (16 workers), with the database store, where every
 # message file takes a php-fpm worker.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Moving a filesystem data root into PostgreSQL: afterwards the database server serves every
 # message byte for byte and numbers on after the highest; a second run copies nothing again.
 

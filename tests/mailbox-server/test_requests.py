@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # What the four scripts and the message files answer, byte for byte, and that a refused request
 # changes nothing.
 
@@ -27,7 +28,8 @@ class Scripts(unittest.TestCase):
     def test_refused_requests_change_nothing(self):
         # A mailbox, and a name no mailbox has; each with a letter, so that its lower case differs.
         folder, absent = "A" + new_folder()[1:], "B" + new_folder()[1:]
-        marker = secrets.token_hex(4)[:7].upper()  # "../" and 7 hexadecimal digits: a 10-character name
+        # "../" and 7 hexadecimal digits: a 10-character name, of this run only.
+        marker = secrets.token_hex(4)[:7].upper()
         server.create(folder)
         good = ciphertext(2)
         hooks = server.data_root / "_test_answers"
@@ -102,9 +104,11 @@ class MessageFiles(unittest.TestCase):
     def test_next_number_whatever_last_says(self):
         # Messages 1 to highest on disk and .last missing, behind (by more than a few steps too),
         # ahead of the files, or not a number: never a gap, never an overwrite.
-        for highest, last in ((3, None), (5, "2"), (100, "1"), (0, "0"), (1, "0"), (3, "500"), (0, "7"),
-                              (3, "3\n"), (3, "x"), (2, ""), (3, "-1"), (2, "1" * 19)):
-            with self.subTest(highest=highest, last=last):
+        for name, highest, last in (
+                ("missing", 3, None), ("a few behind", 5, "2"), ("far behind", 100, "1"), ("zero, empty", 0, "0"),
+                ("zero, one message", 1, "0"), ("far ahead", 3, "500"), ("ahead, empty", 0, "7"), ("letters", 3, "x"),
+                ("line break", 3, "3\n"), ("empty", 2, ""), ("negative", 3, "-1"), ("19 digits", 2, "1" * 19)):
+            with self.subTest(name, highest=highest, last=last):
                 box = server.data_root / new_folder()
                 server.create(box.name)
                 for n in range(1, highest + 1):

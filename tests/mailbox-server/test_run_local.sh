@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # run-local's life on a port and state folder of its own: start, start again, status, stop,
 # test hooks off, a data root that cannot store, foreign pid files, and, as root, a start that
 # fails; no process is left behind (checked by PID).
@@ -34,7 +35,7 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 # ask PATH: prints the body and the status of one request: "BODY 200".
 ask() { curl -s --max-time 10 --cacert "$state/tls/ca.pem" -w ' %{http_code}' "https://localhost:$port/velkorant/$1" || true; }
 
-instance_pids() { local m; for m in $(cat "$state"/run/{nginx,php-fpm}.pid); do echo "$m"; pgrep -P "$m"; done; }
+instance_pids() { local m; while read -r m || [[ -n $m ]]; do echo "$m"; pgrep -P "$m"; done < <(cat "$state"/run/{nginx,php-fpm}.pid); }
 
 # Each process given has exited (zombies count as gone), and no process holds a state file.
 assert_all_gone() {
@@ -112,7 +113,7 @@ if [[ $mode != --unprivileged ]]; then
   started=$SECONDS
   if rl --port "$port" --state "$other" start >"$work/out" 2>"$work/err"; then fail "start succeeded on a port in use"; fi
   ((SECONDS - started <= 25)) || fail "a failing start took $((SECONDS - started)) s"
-  [[ ! -s $work/out ]] && grep -q "nginx did not start" "$work/err" || fail "failing start said: $(cat "$work"/{out,err})"
+  { [[ ! -s $work/out ]] && grep -q "nginx did not start" "$work/err"; } || fail "failing start said: $(cat "$work"/{out,err})"
   state=$other assert_all_gone
 fi
 rl --state "$state" stop

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Starts a helper process for a test (a misbehaving server), reads the "key=value" lines it

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Runs a velkorant-cli command in-process, with standard input given and both outputs caught.
@@ -6,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/cli.h"
+#include "cli.h"
 
 namespace velkorant::testing {
 

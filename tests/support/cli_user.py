@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # A user's velkorant-cli (working and settings folders) on the local mailbox server of the test
 # fixture: VELKORANT_CLI, VELKORANT_SERVER_ENV, VELKORANT_SERVER_STATE (its "data": the mailboxes).
 import hashlib
@@ -38,6 +39,7 @@ class User:
         self.settings = self.work.parent / "config/KRWTN_Software/VLKRNTS/settings.sqlite3"
         self.env = dict(os.environ, XDG_CONFIG_HOME=str(self.work.parent / "config"),
                         CURL_CA_BUNDLE=ENV["ca"], no_proxy="*")
+        # A name no user of an earlier run on this server has; not an input of the test.
         self.name = f"{label}_ñ_{secrets.token_hex(4)}"
         self.folder = folder_of(self.name)
         self.ok("server", server)

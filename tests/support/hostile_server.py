@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 # hostile_server.py MODE [--files DIR] [--lifetime SECONDS]: a misbehaving mailbox server of
 # 127.0.0.1 (HTTPS, a certificate of its own) that prints "server=127.0.0.1:PORT/velkorant/" and
 # "ca=PATH" and serves until killed or for 300 s. A script answers the percent-decoded last folder

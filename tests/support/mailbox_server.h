@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The local mailbox server that the CTest fixture started (see tests/mailbox-server), and a
@@ -81,7 +82,8 @@ class HostileServer {
   ServerAddress address_;
 };
 
-// A fresh 10-digit folder name, so tests sharing the server never meet.
+// A fresh 10-digit folder name, so tests sharing the server never meet. Not seeded: it is no input
+// of a test, and one seed in two tests would put them in one mailbox.
 inline std::string RandomFolder() {
   static std::mt19937_64 rng(std::random_device{}());
   std::string folder;

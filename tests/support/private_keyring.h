@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // A real Secret Service for a test: a private D-Bus session bus and gnome-keyring-daemon on it,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // A user interface for tests: records every terminal line, box, envelope and sound, and answers

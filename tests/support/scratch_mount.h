@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // A small file system of the test's own (tmpfs), to make a disk full or read-only for real. It

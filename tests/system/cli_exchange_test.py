@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Users exchange messages through velkorant-cli and the local mailbox server; their stores,
 # settings and mailbox files are checked byte for byte.
 import concurrent.futures

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Two installations of the program talk through the local mailbox server over TLS, every step
 // done through the main window and its dialogs as two people would: register, agree on a
 // profile, write, receive (the tray icon telling while another window is in front), read and

@@ -1,3 +1,4 @@
+-- SPDX-License-Identifier: GPL-3.0-or-later
 -- The mailbox server's tables. Safe to apply again: nothing that exists is changed.
 --   psql -v ON_ERROR_STOP=1 -d velkorant -f schema.sql
 

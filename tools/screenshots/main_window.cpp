@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Renders the main window, offscreen, with a sample store (sent, received unread, received read,
 // undecrypted) and one message selected, into the PNG named on the command line, and the three
 // information boxes into information_box_<template>.png beside it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // What the screenshots and the GUI benchmark show: an installation of their own (a working folder

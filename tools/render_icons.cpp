@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Renders the application icon (an SVG) into the PNG sizes of the hicolor icon theme, at single
 // and double scale, at build time:
 //   render_icons SVG OUTPUT-FOLDER NAME SIZE[@2]...

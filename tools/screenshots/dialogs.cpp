@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Renders the three dialogs, offscreen, with sample content into
 // /tmp/velkorant-dialog-<template>.png (or into the folder named on the command line).
 
