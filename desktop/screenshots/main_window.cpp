@@ -8,9 +8,9 @@
 #include <QTest>
 #include <cstdio>
 
-#include "app/about_dialogs.h"
 #include "app/main_frame.h"
 #include "app/msjprv_app.h"
+#include "dialogs/about_dialogs.h"
 #include "sample_data.h"
 #include "view/main_view.h"
 #include "view/message_list_panel.h"

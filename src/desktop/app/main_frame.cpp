@@ -115,7 +115,13 @@ bool CMainFrame::Create() {
           [this] { OnPreferences(*view_); });
   connect(command(kCommandProfiles), &QAction::triggered, view_,
           [this] { OnPasswordProfiles(*view_); });
-  view_->OnInitialUpdate(*this);
+  // The commands that would start a flow or change the settings wait, as the view's buttons do.
+  connect(&view_->flows(), &FlowRunner::busyChanged, this, [this](bool busy) {
+    for (const int id : {kCommandCheckServer, kCommandPreferences, kCommandProfiles})
+      command(id)->setEnabled(!busy);
+  });
+  connect(view_, &CMainView::statusPanesChanged, this, &CMainFrame::UpdateStatusPanes);
+  view_->OnInitialUpdate(*progress_pane());
   return true;
 }
 

@@ -1,14 +1,12 @@
 #include "view/main_view.h"
 
-#include <QAction>
 #include <QCheckBox>
 #include <QLayout>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
 
-#include "app/about_dialogs.h"
-#include "app/main_frame.h"
+#include "dialogs/about_dialogs.h"
 #include "dialogs/dialog_fields.h"
 #include "platform/ansi_text.h"
 #include "ui/dialog_runner.h"
@@ -43,10 +41,10 @@ CMainView::CMainView(SettingsStore& settings_store, DialogRunner& runner, QWidge
       envelope_(controls_.envelope),
       list_(new MessageListPanel(controls_, store_, settings_, this)),
       ui_(std::make_unique<QtUiServices>(*this, runner_, *sounds_, settings_)),
-      flows_(new FlowRunner(*ui_, settings_store_.database().path(),
-                            FlowRunner::Order::kOneAtATime, this)),
-      local_(new FlowRunner(*ui_, settings_store_.database().path(),
-                            FlowRunner::Order::kAtOnce, this)),
+      flows_(new FlowRunner(*ui_, settings_store_.database().path(), FlowRunner::Order::kOneAtATime,
+                            this)),
+      local_(new FlowRunner(*ui_, settings_store_.database().path(), FlowRunner::Order::kAtOnce,
+                            this)),
       startup_timer_(new QTimer(this)),
       receive_timer_(new QTimer(this)) {
   setFixedSize(units_.X(kFormWidthUnits), units_.Y(kFormHeightUnits));
@@ -86,15 +84,14 @@ void CMainView::StopFlows() {
   local_->Stop();
 }
 
-void CMainView::OnInitialUpdate(CMainFrame& frame) {
-  frame_ = &frame;
+void CMainView::OnInitialUpdate(QWidget& progress_pane) {
   // 1. The filters start empty and off: the panel's own initial state.
   // 2. A progress bar in status pane 1: the messages a receive run has fetched.
-  progress_ = new QProgressBar(frame.progress_pane());
+  progress_ = new QProgressBar(&progress_pane);
   progress_->setObjectName(QStringLiteral("1"));
   progress_->setRange(0, MessageReceiver::kMaxMessagesPerRun);
   progress_->setTextVisible(false);
-  frame.progress_pane()->layout()->addWidget(progress_);
+  progress_pane.layout()->addWidget(progress_);
   // 3.
   TopWindow()->setWindowTitle(QStringLiteral("Velkorant"));
   // 4.
@@ -128,7 +125,7 @@ void CMainView::OnInitialUpdate(CMainFrame& frame) {
                 Utf8ToAnsi(" en esta carpeta; no se muestran sus mensajes."));
   }
   // 13.
-  frame.UpdateStatusPanes(version_text_);
+  emit statusPanesChanged(version_text_);
   // 14.
   startup_timer_->start(kStartupTimerPeriodMs);
   receive_timer_->start(kReceiveTimerPeriodMs);
@@ -186,12 +183,6 @@ void CMainView::UpdateActionButtons() {
   controls_.receive->setEnabled(idle && !settings_.user_name.empty());
   controls_.compose->setEnabled(idle);
   controls_.profiles->setEnabled(idle);
-  if (frame_ != nullptr) {
-    for (const int id : {kCommandCheckServer, kCommandPreferences, kCommandProfiles}) {
-      if (QAction* command = frame_->command(id))
-        command->setEnabled(idle);
-    }
-  }
 }
 
 bool CMainView::ReloadSettings() {

@@ -25,7 +25,6 @@ class QTimer;
 
 namespace velkorant {
 
-class CMainFrame;
 class DialogRunner;
 class EventSoundPlayer;
 class FlowRunner;
@@ -43,8 +42,9 @@ class CMainView : public QWidget, public ViewHooks {
   CMainView(SettingsStore& settings_store, DialogRunner& runner, QWidget* parent = nullptr);
   ~CMainView() override;
 
-  // The start-up steps, in their order; `frame` supplies the status bar.
-  void OnInitialUpdate(CMainFrame& frame);
+  // The start-up steps, in their order; `progress_pane` is the status bar's pane that shows a
+  // receive run's progress.
+  void OnInitialUpdate(QWidget& progress_pane);
   // Ends every flow and local job soon, and waits for them: for a program that quits.
   void StopFlows();
 
@@ -55,7 +55,8 @@ class CMainView : public QWidget, public ViewHooks {
   QWidget* TopWindow() override;
   void ShowReceiveProgress(int fetched) override;
 
-  // Buttons and commands that would start a flow or change the stores are off while flows run.
+  // Buttons that would start a flow or change the stores are off while flows run (the frame does
+  // the same for its menu commands).
   void UpdateActionButtons();
   // Reads the settings again (after the preferences changed them) and refreshes the buttons;
   // false, with the settings in memory left as they were, when the store cannot be read.
@@ -102,6 +103,8 @@ class CMainView : public QWidget, public ViewHooks {
  signals:
   // Every SetStatusIcon, with its state (the tray icon follows the envelope).
   void statusIconChanged(int state);
+  // The start-up's text for the status bar's panes: the version.
+  void statusPanesChanged(const QString& version_text);
 
  private:
   enum class Profiles { kLoading, kReady, kFailed };
@@ -131,7 +134,6 @@ class CMainView : public QWidget, public ViewHooks {
   QProgressBar* progress_ = nullptr;
   QTimer* startup_timer_;
   QTimer* receive_timer_;
-  CMainFrame* frame_ = nullptr;
   QString version_text_;
   bool settings_readable_ = false;
 };

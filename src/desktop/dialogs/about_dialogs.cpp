@@ -1,4 +1,4 @@
-#include "app/about_dialogs.h"
+#include "dialogs/about_dialogs.h"
 
 #include <QDesktopServices>
 #include <QGridLayout>
