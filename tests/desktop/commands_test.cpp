@@ -113,7 +113,7 @@ TEST_F(CommandsTest, AnotherProcessHoldingTheFilesNeverHoldsTheWindow) {
     EXPECT_EQ(Text(compose, 1403), "Vale");
     Escape(compose);
   });
-  OnMessageCommand(*view(), kCommandReply);  // not waiting for the mark, which waits too
+  OnMessageCommand(view()->commands(), kCommandReply);  // not waiting for the mark, which waits too
   EXPECT_EQ(runner_.Captions(),
             QStringList({"Error. No se ha podido guardar el mensaje", "Descartar mensaje"}));
   EXPECT_EQ(Key(false, 1, "flag_msj_leido") + Key(false, 1, "flag_msj_respondido"), "00");
@@ -130,7 +130,7 @@ TEST_F(CommandsTest, AnotherProcessHoldingTheFilesNeverHoldsTheWindow) {
     Type(compose, 1403, "Vale");
     Click(compose, kDialogOk);
   });
-  OnMessageCommand(*view(), kCommandReply);
+  OnMessageCommand(view()->commands(), kCommandReply);
   EXPECT_EQ(Key(true, 1, "cuerpo_msj") + Key(false, 1, "flag_msj_respondido"), "Vale1");
   ASSERT_TRUE(view()->flows().busy());  // sending
   clock.restart();

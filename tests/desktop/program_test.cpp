@@ -114,7 +114,7 @@ TEST_F(WindowTest, ARunWaitingOnTheServerLeavesTheWindowFreeAndEndsWithTheProgra
         Type(dialog, id, text);
       Click(dialog, kDialogOk);
     });
-    OnMessageCommand(*view(), kCommandCompose);
+    OnMessageCommand(view()->commands(), kCommandCompose);
   };
   compose("Hola");
   for (const int id : {1126, 1164, 1001})

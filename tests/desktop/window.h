@@ -232,7 +232,7 @@ class WindowTest : public GuiTest {
     EXPECT_TRUE(QTest::qWaitFor(
         [this] {
           return !view()->flows().busy() && !view()->local().busy() &&
-                 !view()->profiles_dialog_pending();
+                 !view()->commands().profiles_dialog_pending;
         },
         30'000));
   }

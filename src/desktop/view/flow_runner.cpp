@@ -131,8 +131,9 @@ bool FlowRunner::Start(const Settings& settings, WhenBusy when_busy, Step work, 
 }
 
 void FlowRunner::Finish(Flow* flow) {
-  const auto ended = std::find_if(flows_.begin(), flows_.end(),
-                                  [flow](const Queued& queued) { return queued.flow.get() == flow; });
+  const auto ended = std::find_if(flows_.begin(), flows_.end(), [flow](const Queued& queued) {
+    return queued.flow.get() == flow;
+  });
   if (ended == flows_.end() || (order_ == Order::kOneAtATime && ended != flows_.begin()))
     return;
   Queued finished = std::move(*ended);

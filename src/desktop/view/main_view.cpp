@@ -40,13 +40,12 @@ CMainView::CMainView(SettingsStore& settings_store, DialogRunner& runner, QWidge
       terminal_(*controls_.terminal),
       envelope_(controls_.envelope),
       list_(new MessageListPanel(controls_, store_, settings_, this)),
-      ui_(std::make_unique<QtUiServices>(*this, runner_, *sounds_, settings_)),
-      flows_(new FlowRunner(*ui_, settings_store_.database().path(), FlowRunner::Order::kOneAtATime,
-                            this)),
-      local_(new FlowRunner(*ui_, settings_store_.database().path(), FlowRunner::Order::kAtOnce,
-                            this)),
+      ui_(*this, runner_, *sounds_, settings_),
       startup_timer_(new QTimer(this)),
-      receive_timer_(new QTimer(this)) {
+      receive_timer_(new QTimer(this)),
+      commands_{*this, runner_, *this, settings_store_, flows_, local_, *list_, *sounds_},
+      flows_(ui_, settings_store_.database().path(), FlowRunner::Order::kOneAtATime),
+      local_(ui_, settings_store_.database().path(), FlowRunner::Order::kAtOnce) {
   setFixedSize(units_.X(kFormWidthUnits), units_.Y(kFormHeightUnits));
   // The form's own data exchange shows both kinds of message from the start.
   controls_.show_received->setChecked(true);
@@ -61,27 +60,28 @@ CMainView::CMainView(SettingsStore& settings_store, DialogRunner& runner, QWidge
   connect(controls_.exit, &QPushButton::clicked, this, [this] { TopWindow()->close(); });
   connect(controls_.clear_terminal, &QPushButton::clicked, this, [this] { terminal_.Clear(); });
   connect(list_, &MessageListPanel::currentMessageChanged, this, &CMainView::UpdateActionButtons);
-  connect(controls_.profiles, &QPushButton::clicked, this, [this] { OnPasswordProfiles(*this); });
+  connect(controls_.profiles, &QPushButton::clicked, this,
+          [this] { OnPasswordProfiles(commands_); });
   for (QPushButton* button : {controls_.compose, controls_.reply, controls_.new_to_sender,
                               controls_.forward, controls_.edit}) {
     const int command = button->objectName().toInt();
     connect(button, &QPushButton::clicked, this,
-            [this, command] { OnMessageCommand(*this, command); });
+            [this, command] { OnMessageCommand(commands_, command); });
   }
-  connect(controls_.remove, &QPushButton::clicked, this, [this] { DeleteCurrentMessage(*this); });
-  connect(list_, &MessageListPanel::deleteRequested, this, [this] { DeleteCurrentMessage(*this); });
-  connect(flows_, &FlowRunner::busyChanged, this, &CMainView::OnFlowsBusy);
+  connect(controls_.remove, &QPushButton::clicked, this,
+          [this] { DeleteCurrentMessage(commands_); });
+  connect(list_, &MessageListPanel::deleteRequested, this,
+          [this] { DeleteCurrentMessage(commands_); });
+  connect(&flows_, &FlowRunner::busyChanged, this, &CMainView::OnFlowsBusy);
   list_->SetReadMarker([this](std::uint32_t numero) { MarkRead(numero); });
 }
 
-CMainView::~CMainView() {
-  StopFlows();
-}
+CMainView::~CMainView() = default;
 
 void CMainView::StopFlows() {
   // The flows' last steps use this view's members.
-  flows_->Stop();
-  local_->Stop();
+  flows_.Stop();
+  local_.Stop();
 }
 
 void CMainView::OnInitialUpdate(QWidget& progress_pane) {
@@ -109,14 +109,12 @@ void CMainView::OnInitialUpdate(QWidget& progress_pane) {
   // for once the window shows, so that a keyring's unlock prompt comes after it. Passwords still
   // in clear go into the keyring first, where there is one.
   if (settings_readable_)
-    QTimer::singleShot(0, this, [this] { LoadProfiles(true); });
+    QTimer::singleShot(0, this, [this] { ReadProfiles(true); });
   // 9.
   LoadButtonPictures(controls_);
   // 10.
   controls_.show_received->setChecked(true);
   controls_.show_sent->setChecked(true);
-  // 11.
-  version_text_ = QString::fromLatin1(kVersionText);
   // 12.
   LogTerminal("Inicio del terminal OK");
   if (!messages_readable) {
@@ -125,7 +123,7 @@ void CMainView::OnInitialUpdate(QWidget& progress_pane) {
                 Utf8ToAnsi(" en esta carpeta; no se muestran sus mensajes."));
   }
   // 13.
-  emit statusPanesChanged(version_text_);
+  emit statusPanesChanged(QString::fromLatin1(kVersionText));
   // 14.
   startup_timer_->start(kStartupTimerPeriodMs);
   receive_timer_->start(kReceiveTimerPeriodMs);
@@ -169,7 +167,7 @@ void CMainView::OnFlowsBusy(bool busy) {
 }
 
 void CMainView::UpdateActionButtons() {
-  const bool idle = !flows_->busy();
+  const bool idle = !flows_.busy();
   const Message* current = list_->current_message();
   const bool decrypted_received =
       current != nullptr && !current->enviado && current->flag_msj_desencriptado;
@@ -204,7 +202,11 @@ bool CMainView::RequireSettings() {
   return settings_readable_;
 }
 
-void CMainView::LoadProfiles(bool move_to_keyring) {
+void CMainView::LoadProfiles() {
+  ReadProfiles(false);
+}
+
+void CMainView::ReadProfiles(bool move_to_keyring) {
   profiles_ = Profiles::kLoading;
   struct Read {
     PasswordPlace place = PasswordPlace::kKeyring;
@@ -212,7 +214,7 @@ void CMainView::LoadProfiles(bool move_to_keyring) {
     std::optional<std::vector<std::string>> names;
   };
   auto read = std::make_shared<Read>();
-  local_->Start(
+  local_.Start(
       settings_, FlowRunner::WhenBusy::kQueue,
       [read, move_to_keyring](FlowRunner::Flow& flow) {
         if (move_to_keyring) {
@@ -239,7 +241,7 @@ void CMainView::LoadProfiles(bool move_to_keyring) {
         } else {
           profiles_problem_ = flow.settings_store.DescribeProblem();
           profiles_ = Profiles::kFailed;
-          LogTerminalLines(*ui_,
+          LogTerminalLines(ui_,
                            Utf8ToAnsi("Error. No se pueden leer los perfiles de contraseñas.\n") +
                                flow.settings_store.DescribeProblem("\n"));
         }
@@ -270,7 +272,7 @@ bool CMainView::RequireProfiles() {
 
 void CMainView::MarkRead(std::uint32_t numero) {
   auto written = std::make_shared<bool>(false);
-  local_->Start(
+  local_.Start(
       settings_, FlowRunner::WhenBusy::kQueue,
       [numero, written](FlowRunner::Flow& flow) {
         *written = flow.store.WriteMessageKey(false, numero, "flag_msj_leido", "1");
@@ -303,8 +305,8 @@ void CMainView::OnTimer(int id) {
       // moving the received counter, and a stale one written back would fetch messages twice.
       if (!settings_store_.WriteInt(kOptionsSection, kFirstRunEntry, 0)) {
         LogTerminalLines(
-            *ui_, Utf8ToAnsi("No se ha podido guardar que el aviso legal ya se ha mostrado.\n") +
-                      settings_store_.DescribeProblem("\n"));
+            ui_, Utf8ToAnsi("No se ha podido guardar que el aviso legal ya se ha mostrado.\n") +
+                     settings_store_.DescribeProblem("\n"));
       }
     }
     // Read now, so a change made in the preferences meanwhile applies.
@@ -318,8 +320,8 @@ void CMainView::OnTimer(int id) {
 
 void CMainView::OnCheckServer() {
   if (RequireSettings())
-    flows_->Start(settings_, FlowRunner::WhenBusy::kSkip,
-                  [](FlowRunner::Flow& flow) { flow.client.CheckServer(); });
+    flows_.Start(settings_, FlowRunner::WhenBusy::kSkip,
+                 [](FlowRunner::Flow& flow) { flow.client.CheckServer(); });
 }
 
 void CMainView::OnReceiveMessages() {
@@ -329,7 +331,7 @@ void CMainView::OnReceiveMessages() {
 
 void CMainView::StartReceive() {
   // Skipped while a flow runs, as a run always was while the server client was busy.
-  flows_->Start(
+  flows_.Start(
       settings_, FlowRunner::WhenBusy::kSkip,
       [](FlowRunner::Flow& flow) {
         if (!flow.LoadPasswords())

@@ -10,7 +10,7 @@
 
 namespace velkorant {
 
-class CMainView;
+struct CommandContext;
 class PasswordList;
 struct Message;
 struct Settings;
@@ -31,9 +31,9 @@ ComposePresets MessageCommandPresets(int command, const Message* current, const 
 
 // Checks that a message can be written, runs the compose dialog, stores its message and, unless
 // only "Guardar" was asked for, sends it; the stored message is then selected.
-void OnMessageCommand(CMainView& view, int command);
+void OnMessageCommand(CommandContext& context, int command);
 
 // Asks, then removes the current message from its store; the server is never contacted.
-void DeleteCurrentMessage(CMainView& view);
+void DeleteCurrentMessage(CommandContext& context);
 
 }  // namespace velkorant

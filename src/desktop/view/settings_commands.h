@@ -5,14 +5,14 @@
 
 namespace velkorant {
 
-class CMainView;
+struct CommandContext;
 
 // After OK the password list is rebuilt and undecrypted messages are tried again; after a
 // deletion only the list is rebuilt, so a deleted profile's password is no longer used.
-void OnPasswordProfiles(CMainView& view);
+void OnPasswordProfiles(CommandContext& context);
 
 // A name confirmed while none was set is registered on the server (and forgotten again when the
 // server refuses it), and the received-message counter starts over.
-void OnPreferences(CMainView& view);
+void OnPreferences(CommandContext& context);
 
 }  // namespace velkorant
