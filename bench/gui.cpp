@@ -368,7 +368,7 @@ double StallWhileUsed(MSJPRVApp& app, std::chrono::milliseconds at_least,
     if (list.model().rowCount() == 0)
       return;
     row = (row + 1) % list.model().rowCount();
-    list.SelectMessageByCode(list.model().row(row).texts[kColumnCode]);
+    list.SelectMessage(list.model().row(row).id);
   });
   clock.start();
   tick.start(10);

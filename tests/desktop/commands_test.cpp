@@ -70,8 +70,9 @@ TEST_F(CommandsTest, SavedRepliesEditsAndFailedSendsStayHereUnsent) {
   EXPECT_EQ(Key(true, 1, "flag_msj_enviado_srv") + Key(true, 1, "flag_msj_respondido") +
                 Key(false, 1, "flag_msj_respondido"),
             "011");
-  EXPECT_EQ(list().current_code() + Cell("e1", kColumnReplied) + Cell("r1", kColumnReplied),
-            "e1nR");
+  EXPECT_EQ(Current(), "e1");
+  EXPECT_EQ(Cell("e1", kColumnReplied), "n");
+  EXPECT_EQ(Cell("r1", kColumnReplied), "R");
   Fill(kCommandEdit, {{1402, "Informe final"}}, kComposeSaveOnly);  // in place, no longer an answer
   EXPECT_EQ(
       Key(true, 1, "asunto_msj") + Key(true, 1, "flag_msj_respondido") + Key(true, 2, "asunto_msj"),
@@ -82,7 +83,7 @@ TEST_F(CommandsTest, SavedRepliesEditsAndFailedSendsStayHereUnsent) {
   EXPECT_EQ(Key(true, 2, "usuario_receptor_msj") + Key(true, 2, "flag_msj_enviado_srv"),
             "Luisa_sanz0");
   EXPECT_FALSE(NoRequest());
-  EXPECT_TRUE(list().current_code() == "e2" && Get(kCommandEdit)->isEnabled());
+  EXPECT_TRUE(Current() == "e2" && Get(kCommandEdit)->isEnabled());
 }
 
 // Another process holds the message files: the window does not wait for it. A message read
@@ -104,7 +105,7 @@ TEST_F(CommandsTest, AnotherProcessHoldingTheFilesNeverHoldsTheWindow) {
   clock.start();
   ClickRow("r1");
   EXPECT_LT(clock.elapsed(), 1000);
-  EXPECT_EQ(Cell("r1", kColumnColour), "2");
+  EXPECT_EQ(Colour("r1"), RowColour::kRead);
   runner_.answers = {kAnswerOk, kAnswerYes};  // the box that says why, then leaving it
   runner_.steps.push_back([this](QDialog& compose) {
     Type(compose, 1403, "Vale");

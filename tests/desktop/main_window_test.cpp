@@ -82,7 +82,7 @@ TEST_F(WindowTest, EachKindOfMessageHasItsButtonsAndRowColour) {
       enabled << (Get(id)->isEnabled() ? QString::number(id) : "");
     EXPECT_EQ(enabled.join(' ').simplified(), on) << code.toStdString();
   }
-  EXPECT_EQ(Cell("r1", kColumnColour), "2");  // read now
+  EXPECT_EQ(Colour("r1"), RowColour::kRead);  // read now
 }
 
 TEST_F(WindowTest, FiltersChooseTheRows) {

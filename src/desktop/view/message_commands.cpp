@@ -12,6 +12,7 @@
 #include "settings/password_profiles.h"
 #include "settings/settings_store.h"
 #include "store/message.h"
+#include "store/message_id.h"
 #include "store/message_store.h"
 #include "ui/dialog_runner.h"
 #include "ui/qt_text.h"
@@ -122,10 +123,9 @@ void OnMessageCommand(CommandContext& context, int command) {
   if ((result != kDialogOk && result != kComposeSaveOnly) || stored->numero == 0)
     return;
 
-  const QString code = QStringLiteral("e%1").arg(stored->numero);
-  const auto show = [&list = context.list, code] {
+  const auto show = [&list = context.list, id = MessageId{true, stored->numero}] {
     list.ReloadMessages();
-    list.SelectMessageByCode(code);
+    list.SelectMessage(id);
   };
   if (result == kComposeSaveOnly) {
     show();
