@@ -87,7 +87,9 @@ bool Spin(Done done, std::chrono::seconds bound = std::chrono::seconds(10)) {
 }
 
 QWidget& ListViewport(MSJPRVApp& app) {
-  return *app.main_frame()->findChild<QTableView*>(QStringLiteral("1013"))->viewport();
+  return *app.main_frame()
+              ->findChild<QTableView*>(QString::number(velkorant::kIdMessageList))
+              ->viewport();
 }
 
 void FillStore(int count) {

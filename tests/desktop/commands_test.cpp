@@ -38,21 +38,20 @@ TEST_F(CommandsTest, EachCommandPresetsTheComposeDialog) {
   const std::tuple<QString, int, QString> cases[] = {
       // The message chosen, the command, and the dialog's receiver, subject, body, profile,
       // password, whether it says "Respuesta", and the field where typing starts.
-      {"r1", kCommandCompose, "|||||0 1401"},
-      {"r1", kCommandReply, "Ana_garcia|Re: Cena||Amigos|clave compartida|1 1403"},
-      {"r2", kCommandReply, "Carlos_ruiz|Re: RE: x||||1 1403"},
-      {"r1", kCommandNewToSender, "Ana_garcia|||Amigos|clave compartida|0 1402"},
-      {"e1", kCommandForward,
-       U("José_Marín|Fotos|Hola,\nun saludo.|Amigos|clave compartida|0 1403")},
-      {"e2", kCommandEdit, "Luisa_sanz|Borrador|Hola,\nun saludo.|Amigos|clave compartida|0 1403"}};
+      {"r1", kIdCompose, "|||||0 1401"},
+      {"r1", kIdReply, "Ana_garcia|Re: Cena||Amigos|clave compartida|1 1403"},
+      {"r2", kIdReply, "Carlos_ruiz|Re: RE: x||||1 1403"},
+      {"r1", kIdNewToSender, "Ana_garcia|||Amigos|clave compartida|0 1402"},
+      {"e1", kIdForward, U("José_Marín|Fotos|Hola,\nun saludo.|Amigos|clave compartida|0 1403")},
+      {"e2", kIdEdit, "Luisa_sanz|Borrador|Hola,\nun saludo.|Amigos|clave compartida|0 1403"}};
   for (const auto& [code, command, fields] : cases) {
     ClickRow(code);
     runner_.steps.push_back([&](QDialog& dialog) {
       QStringList shown;
-      for (int id : {1401, 1402, 1403, 1404, 1405})
+      for (int id : {kIdReceiver, kIdSubject, kIdBody, kIdComposeProfile, kIdComposePassword})
         shown << Text(dialog, id);
-      EXPECT_EQ(shown.join('|') + "|" + QString::number(Find(dialog, 1400)->isVisible()) + " " +
-                    dialog.focusWidget()->objectName(),
+      EXPECT_EQ(shown.join('|') + "|" + QString::number(Find(dialog, kIdReplyMark)->isVisible()) +
+                    " " + dialog.focusWidget()->objectName(),
                 fields);
       Click(dialog, kDialogCancel);
     });
@@ -65,7 +64,7 @@ TEST_F(CommandsTest, EachCommandPresetsTheComposeDialog) {
 TEST_F(CommandsTest, SavedRepliesEditsAndFailedSendsStayHereUnsent) {
   StartWith({Msg('r', "Ana_garcia", "Cena", "2024-03-02")});
   ClickRow("r1");
-  Fill(kCommandReply, {{1403, U("Sí, a las nueve.")}}, kComposeSaveOnly);
+  Fill(kIdReply, {{kIdBody, U("Sí, a las nueve.")}}, kComposeSaveOnly);
   // Not sent, but an answer; the received message is marked answered.
   EXPECT_EQ(Key(true, 1, "flag_msj_enviado_srv") + Key(true, 1, "flag_msj_respondido") +
                 Key(false, 1, "flag_msj_respondido"),
@@ -73,17 +72,21 @@ TEST_F(CommandsTest, SavedRepliesEditsAndFailedSendsStayHereUnsent) {
   EXPECT_EQ(Current(), "e1");
   EXPECT_EQ(Cell("e1", kColumnReplied), "n");
   EXPECT_EQ(Cell("r1", kColumnReplied), "R");
-  Fill(kCommandEdit, {{1402, "Informe final"}}, kComposeSaveOnly);  // in place, no longer an answer
+  Fill(kIdEdit, {{kIdSubject, "Informe final"}},
+       kComposeSaveOnly);  // in place, no longer an answer
   EXPECT_EQ(
       Key(true, 1, "asunto_msj") + Key(true, 1, "flag_msj_respondido") + Key(true, 2, "asunto_msj"),
       "Informe final0-");
   EXPECT_TRUE(NoRequest());
   // A send the server cannot take leaves the message stored, unsent and editable.
-  Fill(kCommandCompose, {{1401, "Luisa_sanz"}, {1402, "Hola"}, {1403, "Hola Luisa"}, {1404, "A"}});
+  Fill(kIdCompose, {{kIdReceiver, "Luisa_sanz"},
+                    {kIdSubject, "Hola"},
+                    {kIdBody, "Hola Luisa"},
+                    {kIdComposeProfile, "A"}});
   EXPECT_EQ(Key(true, 2, "usuario_receptor_msj") + Key(true, 2, "flag_msj_enviado_srv"),
             "Luisa_sanz0");
   EXPECT_FALSE(NoRequest());
-  EXPECT_TRUE(Current() == "e2" && Get(kCommandEdit)->isEnabled());
+  EXPECT_TRUE(Current() == "e2" && Get(kIdEdit)->isEnabled());
 }
 
 // Another process holds the message files: the window does not wait for it. A message read
@@ -104,17 +107,17 @@ TEST_F(CommandsTest, AnotherProcessHoldingTheFilesNeverHoldsTheWindow) {
   QElapsedTimer clock;
   clock.start();
   ClickRow("r1");
-  EXPECT_LT(clock.elapsed(), 1000);
+  EXPECT_LT(clock.elapsed(), kIdTerminal);
   EXPECT_EQ(Colour("r1"), RowColour::kRead);
   runner_.answers = {kAnswerOk, kAnswerYes};  // the box that says why, then leaving it
   runner_.steps.push_back([this](QDialog& compose) {
-    Type(compose, 1403, "Vale");
+    Type(compose, kIdBody, "Vale");
     Click(compose, kDialogOk);
     EXPECT_TRUE(QTest::qWaitFor([this] { return !runner_.events.empty(); }, 15'000));
-    EXPECT_EQ(Text(compose, 1403), "Vale");
+    EXPECT_EQ(Text(compose, kIdBody), "Vale");
     Escape(compose);
   });
-  OnMessageCommand(view()->commands(), kCommandReply);  // not waiting for the mark, which waits too
+  OnMessageCommand(view()->commands(), kIdReply);  // not waiting for the mark, which waits too
   EXPECT_EQ(runner_.Captions(),
             QStringList({"Error. No se ha podido guardar el mensaje", "Descartar mensaje"}));
   EXPECT_EQ(Key(false, 1, "flag_msj_leido") + Key(false, 1, "flag_msj_respondido"), "00");
@@ -128,10 +131,10 @@ TEST_F(CommandsTest, AnotherProcessHoldingTheFilesNeverHoldsTheWindow) {
   holder = hold("1");
   ASSERT_EQ(holder->ReadSettings(1).size(), 1u);
   runner_.steps.push_back([](QDialog& compose) {
-    Type(compose, 1403, "Vale");
+    Type(compose, kIdBody, "Vale");
     Click(compose, kDialogOk);
   });
-  OnMessageCommand(view()->commands(), kCommandReply);
+  OnMessageCommand(view()->commands(), kIdReply);
   EXPECT_EQ(Key(true, 1, "cuerpo_msj") + Key(false, 1, "flag_msj_respondido"), "Vale1");
   ASSERT_TRUE(view()->flows().busy());  // sending
   clock.restart();
@@ -145,7 +148,7 @@ TEST_F(CommandsTest, DeleteRemovesTheMessageAskedAbout) {
              Msg('a', "Luisa_sanz", "Fotos", "2024-03-01"),
              Msg('r', "Ana_garcia", "Cena del viernes", "2024-03-02")});
   ClickRow("r1");
-  Press(1165);  // answered No
+  Press(kIdDelete);  // answered No
   ASSERT_EQ(runner_.Captions(), QStringList{"Eliminar mensaje"});
   EXPECT_EQ(runner_.events[0].second, U("¿ Eliminar este mensaje ?\n\nCena del viernes"));
   EXPECT_TRUE(Key(false, 1, "asunto_msj") == "Cena del viernes" && !Pane().isEmpty());
@@ -156,13 +159,13 @@ TEST_F(CommandsTest, DeleteRemovesTheMessageAskedAbout) {
     view()->ReloadMessages();
   };
   runner_.answers = {kAnswerYes};
-  Press(1165);
+  Press(kIdDelete);
   runner_.on_box = nullptr;
   EXPECT_EQ(Column(), QStringList{"r1"});
-  EXPECT_TRUE(Pane().isEmpty() && !Get(1165)->isEnabled());
+  EXPECT_TRUE(Pane().isEmpty() && !Get(kIdDelete)->isEnabled());
   ClickRow("r1");
   runner_.answers = {kAnswerYes};
-  QTest::keyClick(Get(1013), Qt::Key_Delete);
+  QTest::keyClick(Get(kIdMessageList), Qt::Key_Delete);
   WaitForFlows();
   EXPECT_EQ(Key(true, 2, "asunto_msj") + Key(false, 1, "asunto_msj"), "--");
   EXPECT_TRUE(NoRequest());
@@ -173,20 +176,21 @@ TEST_F(CommandsTest, PreferencesRegisterANewNameOnlyAndForgetARefusedOne) {
   StartWith({});
   ASSERT_TRUE(view()->settings_store().WriteInt(kOptionsSection, kReceivedCounterEntry, 7));
   const auto counter = [this] { return LoadSettings(view()->settings_store())->received_counter; };
-  Fill(kCommandPreferences, {{1140, "otro nombre"}});  // a user name is chosen once
+  Fill(kCommandPreferences, {{kIdUserName, "otro nombre"}});  // a user name is chosen once
   EXPECT_EQ(view()->settings().user_name + std::to_string(counter()), "Hannah_desert7");
   EXPECT_TRUE(NoRequest());  // no registration again
   runner_.answers = {kAnswerYes};
-  Fill(kCommandPreferences, {}, 1145);  // "Eliminar este usuario"
-  Fill(kCommandPreferences,
-       {{1140, "Hannah_desert_2"}, {1142, "127.0.0.1:2/velkorant/"}, {1144, "cerrado"}});
+  Fill(kCommandPreferences, {}, kIdDeleteUser);  // "Eliminar este usuario"
+  Fill(kCommandPreferences, {{kIdUserName, "Hannah_desert_2"},
+                             {kIdServerName, "127.0.0.1:2/velkorant/"},
+                             {kIdServerDescription, "cerrado"}});
   EXPECT_FALSE(NoRequest());  // the registration, which the server refused
   const Preferences stored = LoadPreferences(view()->settings_store()).value();
   EXPECT_EQ(
       std::tie(stored.user_name, stored.server_name, stored.server_description, stored.play_sounds),
       std::tuple("", "127.0.0.1:2/velkorant/", "cerrado", 1));
   EXPECT_EQ(view()->settings().user_name + std::to_string(counter()), "0");
-  EXPECT_FALSE(Get(1126)->isEnabled());
+  EXPECT_FALSE(Get(kIdReceive)->isEnabled());
 }
 
 }  // namespace

@@ -270,21 +270,21 @@ class WindowTest : public GuiTest {
   void ClickRow(const QString& code) const {
     const QModelIndex cell = list().model().index(static_cast<int>(Column().indexOf(code)), 2);
     ASSERT_TRUE(cell.isValid()) << code.toStdString();
-    auto* table = Get<QTableView>(1013);
+    auto* table = Get<QTableView>(kIdMessageList);
     QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, table->visualRect(cell).center());
   }
   // The codes of the rows selected in the list.
   QStringList Selected() const {
     QStringList codes;
-    for (const QModelIndex& row : Get<QTableView>(1013)->selectionModel()->selectedRows())
+    for (const QModelIndex& row : Get<QTableView>(kIdMessageList)->selectionModel()->selectedRows())
       codes << Column().value(row.row());
     return codes;
   }
-  QString Pane() const { return Get<QTextEdit>(1125)->toPlainText(); }
+  QString Pane() const { return Get<QTextEdit>(kIdReadingPane)->toPlainText(); }
   QString Terminal() const {
     QStringList lines;
-    for (int i = 0; i < Get<QListWidget>(1000)->count(); ++i)
-      lines << Get<QListWidget>(1000)->item(i)->text();
+    for (int i = 0; i < Get<QListWidget>(kIdTerminal)->count(); ++i)
+      lines << Get<QListWidget>(kIdTerminal)->item(i)->text();
     return lines.join('\n');
   }
 

@@ -103,7 +103,7 @@ int RunSmokeTest(QTextStream& out) {
                           kCommandAbout, kCommandEncryptionInfo, kCommandLegalNotice}) {
         check(frame.command(command) != nullptr, QStringLiteral("menu command %1").arg(command));
       }
-      check(frame.view() != nullptr && frame.findChild<QPushButton*>(QStringLiteral("1126")),
+      check(frame.view() != nullptr && frame.findChild<QPushButton*>(QString::number(kIdReceive)),
             QStringLiteral("the main view and its buttons"));
       check(frame.view() != nullptr &&
                 frame.view()->settings().server_name == std::string(kDefaultServerAddress),

@@ -11,6 +11,7 @@
 
 #include "dialogs/dialog_fields.h"
 #include "settings/password_profiles.h"
+#include "ui/control_ids.h"
 
 class QCheckBox;
 class QComboBox;
@@ -20,10 +21,6 @@ namespace velkorant {
 
 class DialogRunner;
 class SettingsStore;
-
-inline constexpr int kComposeDialogId = 132;
-// The dialog's results besides kDialogOk ("Guardar y Enviar") and kDialogCancel.
-inline constexpr int kComposeSaveOnly = 1408;
 
 struct ComposePresets {
   std::string receiver;

@@ -9,6 +9,7 @@
 #include "dialogs/about_dialogs.h"
 #include "dialogs/dialog_fields.h"
 #include "platform/ansi_text.h"
+#include "ui/control_ids.h"
 #include "ui/dialog_runner.h"
 #include "ui/event_sound_player.h"
 #include "view/flow_runner.h"
@@ -62,9 +63,10 @@ CMainView::CMainView(SettingsStore& settings_store, DialogRunner& runner, QWidge
   connect(list_, &MessageListPanel::currentMessageChanged, this, &CMainView::UpdateActionButtons);
   connect(controls_.profiles, &QPushButton::clicked, this,
           [this] { OnPasswordProfiles(commands_); });
-  for (QPushButton* button : {controls_.compose, controls_.reply, controls_.new_to_sender,
-                              controls_.forward, controls_.edit}) {
-    const int command = button->objectName().toInt();
+  for (const auto& [button, command] :
+       {std::pair{controls_.compose, kIdCompose}, std::pair{controls_.reply, kIdReply},
+        std::pair{controls_.new_to_sender, kIdNewToSender},
+        std::pair{controls_.forward, kIdForward}, std::pair{controls_.edit, kIdEdit}}) {
     connect(button, &QPushButton::clicked, this,
             [this, command] { OnMessageCommand(commands_, command); });
   }

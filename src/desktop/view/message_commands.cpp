@@ -40,19 +40,19 @@ ComposePresets MessageCommandPresets(int command, const Message* current, const 
                                      const PasswordList& passwords) {
   ComposePresets presets;
   presets.own_user_name = settings.user_name;
-  presets.reply = command == kCommandReply;
-  if (current == nullptr || command == kCommandCompose)
+  presets.reply = command == kIdReply;
+  if (current == nullptr || command == kIdCompose)
     return presets;
   switch (command) {
-    case kCommandReply:
+    case kIdReply:
       presets.receiver = current->usuario_emisor_msj;
       presets.subject = ReplySubject(current->asunto_msj);
       break;
-    case kCommandNewToSender:
+    case kIdNewToSender:
       presets.receiver = current->usuario_emisor_msj;
       break;
-    case kCommandForward:
-    case kCommandEdit:
+    case kIdForward:
+    case kIdEdit:
       presets.receiver = current->usuario_receptor_msj;
       presets.subject = current->asunto_msj;
       presets.body = current->cuerpo_msj;
@@ -92,12 +92,12 @@ void OnMessageCommand(CommandContext& context, int command) {
       [&context, &dialog, command, current, stored,
        abandoned](std::function<void(std::optional<QString>)> finished) {
         *stored = NewSentMessage(context.user.settings(), dialog.receiver(), dialog.subject(),
-                                 dialog.body(), dialog.password(), command == kCommandReply);
+                                 dialog.body(), dialog.password(), command == kIdReply);
         // An edit rewrites the stored message in place.
-        if (command == kCommandEdit && current)
+        if (command == kIdEdit && current)
           stored->numero = current->numero;
         const std::optional<Message> replied_to =
-            command == kCommandReply ? current : std::optional<Message>();
+            command == kIdReply ? current : std::optional<Message>();
         auto numero = std::make_shared<std::uint32_t>(0);
         context.local.Start(
             context.user.settings(), FlowRunner::WhenBusy::kQueue,

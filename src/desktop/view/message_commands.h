@@ -15,12 +15,6 @@ class PasswordList;
 struct Message;
 struct Settings;
 
-inline constexpr int kCommandReply = 1160;
-inline constexpr int kCommandNewToSender = 1161;
-inline constexpr int kCommandForward = 1162;
-inline constexpr int kCommandEdit = 1163;
-inline constexpr int kCommandCompose = 1164;
-
 // How long a message's copy may wait for another process's write before the compose dialog says
 // it could not be stored.
 inline constexpr std::chrono::seconds kComposeStoreWait{10};

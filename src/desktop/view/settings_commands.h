@@ -1,7 +1,7 @@
 #pragma once
 
-// The two configuration commands of the main view: the password profiles (menu 1503 and button
-// 1001) and the preferences (menu 1502).
+// The two configuration commands of the main view: the password profiles (a menu command and a
+// button) and the preferences (a menu command).
 
 namespace velkorant {
 
