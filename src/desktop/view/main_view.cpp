@@ -87,46 +87,46 @@ void CMainView::StopFlows() {
 }
 
 void CMainView::OnInitialUpdate(QWidget& progress_pane) {
-  // 1. The filters start empty and off: the panel's own initial state.
-  // 2. A progress bar in status pane 1: the messages a receive run has fetched.
+  // The filters start empty and off: the panel's own initial state.
+  // A progress bar in status pane 1: the messages a receive run has fetched.
   progress_ = new QProgressBar(&progress_pane);
   progress_->setObjectName(QStringLiteral("1"));
   progress_->setRange(0, MessageReceiver::kMaxMessagesPerRun);
   progress_->setTextVisible(false);
   progress_pane.layout()->addWidget(progress_);
-  // 3.
+  // The window's title.
   TopWindow()->setWindowTitle(QStringLiteral("Velkorant"));
-  // 4.
+  // The settings; until they can be read, nothing is written or asked of the server.
   settings_readable_ = ReloadSettings();
-  // 5.
+  // The message list, filled from both stores.
   list_->Prepare();
   ReloadMessages();
   const bool messages_readable = store_.file(true).readable() && store_.file(false).readable();
-  // 6.
+  // The reading pane opens with the program's version.
   list_->reading_pane().Prepare();
-  // 7.
   list_->reading_pane().Append(QString::fromLatin1(kVersionText), kReadingWhite, kReadingBackground,
                                true);
-  // 8. The password list, on the local worker: the window never waits for the keyring. Asked
+  // The password list, on the local worker: the window never waits for the keyring. Asked
   // for once the window shows, so that a keyring's unlock prompt comes after it. Passwords still
   // in clear go into the keyring first, where there is one.
   if (settings_readable_)
     QTimer::singleShot(0, this, [this] { ReadProfiles(true); });
-  // 9.
+  // The button pictures.
   LoadButtonPictures(controls_);
-  // 10.
+  // Both kinds of message shown.
   controls_.show_received->setChecked(true);
   controls_.show_sent->setChecked(true);
-  // 12.
+  // The terminal's first line, and why the list is empty where a store cannot be read.
   LogTerminal("Inicio del terminal OK");
   if (!messages_readable) {
     LogTerminal(Utf8ToAnsi("Error. No se puede leer ") + std::string(kSentMessagesFile) + " o " +
                 std::string(kReceivedMessagesFile) +
                 Utf8ToAnsi(" en esta carpeta; no se muestran sus mensajes."));
   }
-  // 13.
+  // The version in the status bar.
   emit statusPanesChanged(QString::fromLatin1(kVersionText));
-  // 14.
+  // The timers: the rest of the start-up once the window shows (legal notice, receive run), and
+  // the receive run every 30 minutes.
   startup_timer_->start(kStartupTimerPeriodMs);
   receive_timer_->start(kReceiveTimerPeriodMs);
 }

@@ -57,7 +57,7 @@ struct MainViewControls {
 // Creates every control as a child of `form`, in the template's order (later ones on top).
 MainViewControls BuildMainViewControls(QWidget& form, const DialogUnits& units);
 
-// Step 9 of the start-up: the button pictures, with their captions beside them.
+// The button pictures, with their captions beside them (a start-up step).
 void LoadButtonPictures(const MainViewControls& controls);
 
 }  // namespace velkorant
