@@ -32,6 +32,13 @@ CDialog_redactar_msj::CDialog_redactar_msj(const std::vector<std::string>& profi
       runner_(runner),
       own_user_name_(std::move(presets.own_user_name)),
       profile_names_(profile_names) {
+  const Placed placed = PlaceControls();
+  Open(presets);
+  Connect(placed);
+}
+
+CDialog_redactar_msj::Placed CDialog_redactar_msj::PlaceControls() {
+  Placed placed;
   PlaceLabel(*this, kIdReceiverLabel, QStringLiteral("Usuario receptor:"), {9, 10, 59, 9},
              Qt::AlignRight);
   receiver_field_ =
@@ -43,7 +50,7 @@ CDialog_redactar_msj::CDialog_redactar_msj(const std::vector<std::string>& profi
   reply_label_ =
       PlaceFramedLabel(*this, kIdReplyMark, QStringLiteral("Respuesta"), {45, 42, 40, 10});
   reply_label_->hide();
-  QLabel* body_length =
+  placed.body_length =
       PlaceLabel(*this, kIdBodyLength, QString(), {150, 44, 60, 8}, Qt::AlignRight);
   body_field_ = new LimitedTextEdit(static_cast<int>(kBodyLimit), this);
   body_field_->setObjectName(QString::number(kIdBody));
@@ -54,8 +61,8 @@ CDialog_redactar_msj::CDialog_redactar_msj(const std::vector<std::string>& profi
   PlaceLabel(*this, kIdComposeProfileLabel, QStringLiteral("Perfil:"), {31, 172, 25, 8},
              Qt::AlignRight);
   profile_list_ = PlaceComboBox(*this, kIdComposeProfile, {58, 171, 111, 122});
-  QPushButton* help = PlaceHelpButton(*this, kIdComposeHelp, {191, 166, 13, 12});
-  help->setAccessibleName(QStringLiteral("Ayuda sobre la contraseña del mensaje"));
+  placed.help = PlaceHelpButton(*this, kIdComposeHelp, {191, 166, 13, 12});
+  placed.help->setAccessibleName(QStringLiteral("Ayuda sobre la contraseña del mensaje"));
   PlaceLabel(*this, kIdComposePasswordLabel, QStringLiteral("Contraseña:"), {15, 188, 39, 9},
              Qt::AlignRight);
   // The password always comes from a profile.
@@ -65,15 +72,15 @@ CDialog_redactar_msj::CDialog_redactar_msj(const std::vector<std::string>& profi
   show_password_ =
       PlaceCheckBox(*this, kIdComposeShowPassword, QStringLiteral("Ver"), {174, 188, 23, 10});
 
-  QPushButton* save =
-      PlaceButton(*this, kComposeSaveOnly, QStringLiteral("Guardar"), {7, 214, 49, 14});
-  QPushButton* send =
+  placed.save = PlaceButton(*this, kComposeSaveOnly, QStringLiteral("Guardar"), {7, 214, 49, 14});
+  placed.send =
       PlaceButton(*this, kDialogOk, QStringLiteral("Guardar y Enviar"), {73, 214, 70, 14});
-  send->setDefault(true);
-  QPushButton* cancel =
-      PlaceButton(*this, kDialogCancel, QStringLiteral("Cancelar"), {160, 214, 50, 14});
+  placed.send->setDefault(true);
+  placed.cancel = PlaceButton(*this, kDialogCancel, QStringLiteral("Cancelar"), {160, 214, 50, 14});
+  return placed;
+}
 
-  // Opening.
+void CDialog_redactar_msj::Open(const ComposePresets& presets) {
   // In enumeration order, unsorted: the same order as the program's password list.
   for (const std::string& name : profile_names_)
     profile_list_->addItem(ToQString(name));
@@ -99,16 +106,18 @@ CDialog_redactar_msj::CDialog_redactar_msj(const std::vector<std::string>& profi
   }
   profile_list_->setCurrentIndex(preselected);
   LoadSelectedProfile();
+}
 
-  connect(send, &QPushButton::clicked, this, [this] { Confirm(kDialogOk); });
-  connect(save, &QPushButton::clicked, this, [this] { Confirm(kComposeSaveOnly); });
-  connect(cancel, &QPushButton::clicked, this, &CDialog_redactar_msj::reject);
+void CDialog_redactar_msj::Connect(const Placed& placed) {
+  connect(placed.send, &QPushButton::clicked, this, [this] { Confirm(kDialogOk); });
+  connect(placed.save, &QPushButton::clicked, this, [this] { Confirm(kComposeSaveOnly); });
+  connect(placed.cancel, &QPushButton::clicked, this, &CDialog_redactar_msj::reject);
   connect(show_password_, &QCheckBox::toggled, this, &CDialog_redactar_msj::OnShowPassword);
-  connect(help, &QPushButton::clicked, this, &CDialog_redactar_msj::OnHelp);
+  connect(placed.help, &QPushButton::clicked, this, &CDialog_redactar_msj::OnHelp);
   connect(profile_list_, &QComboBox::currentIndexChanged, this,
           &CDialog_redactar_msj::LoadSelectedProfile);
   // Counted as the limit counts: a line break is two.
-  const auto count = [this, body_length] {
+  const auto count = [this, body_length = placed.body_length] {
     body_length->setText(QStringLiteral("%1 / %2")
                              .arg(LimitedTextEdit::Length(body_field_->toPlainText()))
                              .arg(kBodyLimit));

@@ -16,6 +16,7 @@
 class QCheckBox;
 class QComboBox;
 class QLabel;
+class QPushButton;
 
 namespace velkorant {
 
@@ -62,6 +63,17 @@ class CDialog_redactar_msj : public TemplateDialog {
   void reject() override;
 
  private:
+  // The controls the dialog connects once it has opened with its presets.
+  struct Placed {
+    QPushButton* save;
+    QPushButton* send;
+    QPushButton* cancel;
+    QPushButton* help;
+    QLabel* body_length;
+  };
+  Placed PlaceControls();
+  void Open(const ComposePresets& presets);
+  void Connect(const Placed& placed);
   void Confirm(int result);
   // Asks whether to go on when characters would change on their way into the stored message.
   bool AcceptChangedCharacters(bool send);

@@ -50,10 +50,8 @@ QGroupBox* MakeGroup(QWidget& form, const DialogUnits& units, int id, const QStr
   return group;
 }
 
-}  // namespace
-
-MainViewControls BuildMainViewControls(QWidget& form, const DialogUnits& u) {
-  MainViewControls c;
+// The top row: the buttons of the program's main commands.
+void BuildTopButtons(QWidget& form, const DialogUnits& u, MainViewControls& c) {
   c.receive = MakeCaptioned<QPushButton>(form, u, kIdReceive, QStringLiteral(" Recibir mensajes"),
                                          {11, 3, 79, 14});
   c.compose = MakeCaptioned<QPushButton>(
@@ -61,14 +59,12 @@ MainViewControls BuildMainViewControls(QWidget& form, const DialogUnits& u) {
   c.profiles = MakeCaptioned<QPushButton>(
       form, u, kIdProfiles, QStringLiteral(" Perfiles de contraseñas"), {209, 3, 96, 14});
   c.exit = MakeCaptioned<QPushButton>(form, u, kIdExit, QStringLiteral(" Salir"), {314, 3, 41, 14});
-  c.list_group =
-      MakeGroup(form, u, kIdListGroup, QStringLiteral("Listado de mensajes"), {7, 18, 351, 202});
+}
 
-  c.message_list = Make<QTableView>(form, u, kIdMessageList, {12, 30, 342, 166});
-  QTableView& list = *c.message_list;
+void PrepareMessageList(QTableView& list, const QFont& form_font) {
   // Column widths are fixed in pixels: where a full date would not fit the 160-pixel "Fecha"
   // column with its margins, the cells take the dialog font a little smaller.
-  list.setFont(FontFitting(form.font(), QStringLiteral("2024-12-31 23:59:59"), 160 - 10));
+  list.setFont(FontFitting(form_font, QStringLiteral("2024-12-31 23:59:59"), 160 - 10));
   list.setSelectionBehavior(QAbstractItemView::SelectRows);
   list.setSelectionMode(QAbstractItemView::ExtendedSelection);
   list.setShowGrid(true);
@@ -86,7 +82,15 @@ MainViewControls BuildMainViewControls(QWidget& form, const DialogUnits& u) {
   list.horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   list.horizontalHeader()->setMinimumSectionSize(0);
   list.setIconSize(QSize(16, 15));
+}
 
+// The message list with the buttons under it, and the status envelope beside them.
+void BuildListGroup(QWidget& form, const DialogUnits& u, MainViewControls& c) {
+  c.list_group =
+      MakeGroup(form, u, kIdListGroup, QStringLiteral("Listado de mensajes"), {7, 18, 351, 202});
+
+  c.message_list = Make<QTableView>(form, u, kIdMessageList, {12, 30, 342, 166});
+  PrepareMessageList(*c.message_list, form.font());
   c.reply = MakeCaptioned<QPushButton>(form, u, kIdReply, QStringLiteral(" Responder a emisor"),
                                        {12, 200, 85, 14});
   c.new_to_sender = MakeCaptioned<QPushButton>(
@@ -109,7 +113,10 @@ MainViewControls BuildMainViewControls(QWidget& form, const DialogUnits& u) {
     picture->setVisible(i == 0);
     c.envelope[i] = picture;
   }
+}
 
+// The banner, and under it the message shown.
+void BuildMessageGroup(QWidget& form, const DialogUnits& u, MainViewControls& c) {
   c.banner = Make<QLabel>(form, u, kIdBanner, {366, 5, 254, 46});
   c.banner->resize(571, 110);
   c.banner->setPixmap(LoadPicture(u"153", QSize(571, 110)));
@@ -119,7 +126,9 @@ MainViewControls BuildMainViewControls(QWidget& form, const DialogUnits& u) {
   c.reading_pane = Make<QTextEdit>(form, u, kIdReadingPane, {370, 64, 251, 149});
   c.reading_pane->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   c.reading_pane->setLineWrapMode(QTextEdit::WidgetWidth);
+}
 
+void BuildFiltersGroup(QWidget& form, const DialogUnits& u, MainViewControls& c) {
   c.filters_group = MakeGroup(form, u, 0, QStringLiteral("Filtros de mensajes"), {7, 224, 225, 53});
   c.show_sent =
       MakeCaptioned<QCheckBox>(form, u, kIdShowSent, QStringLiteral("Enviados"), {15, 238, 42, 10});
@@ -138,7 +147,9 @@ MainViewControls BuildMainViewControls(QWidget& form, const DialogUnits& u) {
                                                {105, 255, 31, 14});
   c.clear_search = MakeCaptioned<QPushButton>(form, u, kIdClearSearch, QStringLiteral("..."),
                                               {140, 255, 19, 14});
+}
 
+void BuildTerminalGroup(QWidget& form, const DialogUnits& u, MainViewControls& c) {
   c.terminal_group = MakeGroup(form, u, 0, QStringLiteral("Terminal"), {242, 224, 355, 67});
   c.terminal = Make<QListWidget>(form, u, kIdTerminal, {248, 234, 341, 50});
   // Lines are selected for copying; a click gives the focus that Ctrl+C needs, Tab passes by.
@@ -150,6 +161,17 @@ MainViewControls BuildMainViewControls(QWidget& form, const DialogUnits& u) {
   c.terminal->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   c.clear_terminal = MakeCaptioned<QPushButton>(form, u, kIdClearTerminal, QStringLiteral("."),
                                                 {600, 280, 13, 11});
+}
+
+}  // namespace
+
+MainViewControls BuildMainViewControls(QWidget& form, const DialogUnits& u) {
+  MainViewControls c;
+  BuildTopButtons(form, u, c);
+  BuildListGroup(form, u, c);
+  BuildMessageGroup(form, u, c);
+  BuildFiltersGroup(form, u, c);
+  BuildTerminalGroup(form, u, c);
   return c;
 }
 
