@@ -35,29 +35,53 @@ TEST_F(CommandsTest, EachCommandPresetsTheComposeDialog) {
       WriteProfile(view()->settings_store(), "Aaa\\Sub", {"Aaa\\Sub", "anidada", "", "", "", ""}));
   view()->LoadProfiles();
   WaitForFlows();
-  const std::tuple<QString, int, QString> cases[] = {
-      // The message chosen, the command, and the dialog's receiver, subject, body, profile,
-      // password, whether it says "Respuesta", and the field where typing starts.
-      {"r1", kIdCompose, "|||||0 1401"},
-      {"r1", kIdReply, "Ana_garcia|Re: Cena||Amigos|clave compartida|1 1403"},
-      {"r2", kIdReply, "Carlos_ruiz|Re: RE: x||||1 1403"},
-      {"r1", kIdNewToSender, "Ana_garcia|||Amigos|clave compartida|0 1402"},
-      {"e1", kIdForward, U("José_Marín|Fotos|Hola,\nun saludo.|Amigos|clave compartida|0 1403")},
-      {"e2", kIdEdit, "Luisa_sanz|Borrador|Hola,\nun saludo.|Amigos|clave compartida|0 1403"}};
-  for (const auto& [code, command, fields] : cases) {
-    ClickRow(code);
+  struct Case {
+    const char* name;
+    QString code;  // the message chosen
+    int command;
+    QStringList fields;  // receiver, subject, body, profile, password
+    bool says_reply;     // "Respuesta"
+    int typing_starts;
+  };
+  const QString hola = "Hola,\nun saludo.";
+  const Case cases[] = {
+      {"compose", "r1", kIdCompose, {"", "", "", "", ""}, false, kIdReceiver},
+      {"reply", "r1", kIdReply, {"Ana_garcia", "Re: Cena", "", "Amigos", kPassword}, true, kIdBody},
+      {"reply, no profile",
+       "r2",
+       kIdReply,
+       {"Carlos_ruiz", "Re: RE: x", "", "", ""},
+       true,
+       kIdBody},
+      {"new", "r1", kIdNewToSender, {"Ana_garcia", "", "", "Amigos", kPassword}, false, kIdSubject},
+      {"forward",
+       "e1",
+       kIdForward,
+       {U("José_Marín"), "Fotos", hola, "Amigos", kPassword},
+       false,
+       kIdBody},
+      {"edit",
+       "e2",
+       kIdEdit,
+       {"Luisa_sanz", "Borrador", hola, "Amigos", kPassword},
+       false,
+       kIdBody}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ClickRow(c.code);
     runner_.steps.push_back([&](QDialog& dialog) {
       QStringList shown;
       for (int id : {kIdReceiver, kIdSubject, kIdBody, kIdComposeProfile, kIdComposePassword})
         shown << Text(dialog, id);
-      EXPECT_EQ(shown.join('|') + "|" + QString::number(Find(dialog, kIdReplyMark)->isVisible()) +
-                    " " + dialog.focusWidget()->objectName(),
-                fields);
+      EXPECT_EQ(shown, c.fields);
+      EXPECT_EQ(Find(dialog, kIdReplyMark)->isVisible(), c.says_reply);
+      EXPECT_EQ(dialog.focusWidget(), Field(dialog, c.typing_starts));
       Click(dialog, kDialogCancel);
     });
-    Press(command);
+    Press(c.command);
   }
-  EXPECT_EQ(Key(true, 3, "asunto_msj") + Key(false, 1, "flag_msj_respondido"), "-0");  // nothing
+  EXPECT_EQ(std::tuple(Key(true, 3, "asunto_msj"), Key(false, 1, "flag_msj_respondido")),
+            std::tuple("-", "0"));  // nothing stored, nothing marked
   EXPECT_TRUE(NoRequest());
 }
 
@@ -66,25 +90,25 @@ TEST_F(CommandsTest, SavedRepliesEditsAndFailedSendsStayHereUnsent) {
   ClickRow("r1");
   Fill(kIdReply, {{kIdBody, U("Sí, a las nueve.")}}, kComposeSaveOnly);
   // Not sent, but an answer; the received message is marked answered.
-  EXPECT_EQ(Key(true, 1, "flag_msj_enviado_srv") + Key(true, 1, "flag_msj_respondido") +
-                Key(false, 1, "flag_msj_respondido"),
-            "011");
+  EXPECT_EQ(std::tuple(Key(true, 1, "flag_msj_enviado_srv"), Key(true, 1, "flag_msj_respondido"),
+                       Key(false, 1, "flag_msj_respondido")),
+            std::tuple("0", "1", "1"));
   EXPECT_EQ(Current(), "e1");
   EXPECT_EQ(Cell("e1", kColumnReplied), "n");
   EXPECT_EQ(Cell("r1", kColumnReplied), "R");
   Fill(kIdEdit, {{kIdSubject, "Informe final"}},
        kComposeSaveOnly);  // in place, no longer an answer
-  EXPECT_EQ(
-      Key(true, 1, "asunto_msj") + Key(true, 1, "flag_msj_respondido") + Key(true, 2, "asunto_msj"),
-      "Informe final0-");
+  EXPECT_EQ(std::tuple(Key(true, 1, "asunto_msj"), Key(true, 1, "flag_msj_respondido"),
+                       Key(true, 2, "asunto_msj")),
+            std::tuple("Informe final", "0", "-"));
   EXPECT_TRUE(NoRequest());
   // A send the server cannot take leaves the message stored, unsent and editable.
   Fill(kIdCompose, {{kIdReceiver, "Luisa_sanz"},
                     {kIdSubject, "Hola"},
                     {kIdBody, "Hola Luisa"},
                     {kIdComposeProfile, "A"}});
-  EXPECT_EQ(Key(true, 2, "usuario_receptor_msj") + Key(true, 2, "flag_msj_enviado_srv"),
-            "Luisa_sanz0");
+  EXPECT_EQ(std::tuple(Key(true, 2, "usuario_receptor_msj"), Key(true, 2, "flag_msj_enviado_srv")),
+            std::tuple("Luisa_sanz", "0"));
   EXPECT_FALSE(NoRequest());
   EXPECT_TRUE(Current() == "e2" && Get(kIdEdit)->isEnabled());
 }
@@ -107,7 +131,7 @@ TEST_F(CommandsTest, AnotherProcessHoldingTheFilesNeverHoldsTheWindow) {
   QElapsedTimer clock;
   clock.start();
   ClickRow("r1");
-  EXPECT_LT(clock.elapsed(), kIdTerminal);
+  EXPECT_LT(clock.elapsed(), 1000);
   EXPECT_EQ(Colour("r1"), RowColour::kRead);
   runner_.answers = {kAnswerOk, kAnswerYes};  // the box that says why, then leaving it
   runner_.steps.push_back([this](QDialog& compose) {
@@ -120,7 +144,8 @@ TEST_F(CommandsTest, AnotherProcessHoldingTheFilesNeverHoldsTheWindow) {
   OnMessageCommand(view()->commands(), kIdReply);  // not waiting for the mark, which waits too
   EXPECT_EQ(runner_.Captions(),
             QStringList({"Error. No se ha podido guardar el mensaje", "Descartar mensaje"}));
-  EXPECT_EQ(Key(false, 1, "flag_msj_leido") + Key(false, 1, "flag_msj_respondido"), "00");
+  EXPECT_EQ(std::tuple(Key(false, 1, "flag_msj_leido"), Key(false, 1, "flag_msj_respondido")),
+            std::tuple("0", "0"));
   holder.reset();
   WaitForFlows();
   EXPECT_EQ(Key(false, 1, "flag_msj_leido"), "1");
@@ -135,7 +160,8 @@ TEST_F(CommandsTest, AnotherProcessHoldingTheFilesNeverHoldsTheWindow) {
     Click(compose, kDialogOk);
   });
   OnMessageCommand(view()->commands(), kIdReply);
-  EXPECT_EQ(Key(true, 1, "cuerpo_msj") + Key(false, 1, "flag_msj_respondido"), "Vale1");
+  EXPECT_EQ(std::tuple(Key(true, 1, "cuerpo_msj"), Key(false, 1, "flag_msj_respondido")),
+            std::tuple("Vale", "1"));
   ASSERT_TRUE(view()->flows().busy());  // sending
   clock.restart();
   frame()->close();
@@ -167,7 +193,8 @@ TEST_F(CommandsTest, DeleteRemovesTheMessageAskedAbout) {
   runner_.answers = {kAnswerYes};
   QTest::keyClick(Get(kIdMessageList), Qt::Key_Delete);
   WaitForFlows();
-  EXPECT_EQ(Key(true, 2, "asunto_msj") + Key(false, 1, "asunto_msj"), "--");
+  EXPECT_EQ(std::tuple(Key(true, 2, "asunto_msj"), Key(false, 1, "asunto_msj")),
+            std::tuple("-", "-"));
   EXPECT_TRUE(NoRequest());
   EXPECT_EQ(runner_.types, std::vector<unsigned>(3, 0x124));  // what cannot be undone: No first
 }
@@ -177,7 +204,7 @@ TEST_F(CommandsTest, PreferencesRegisterANewNameOnlyAndForgetARefusedOne) {
   ASSERT_TRUE(view()->settings_store().WriteInt(kOptionsSection, kReceivedCounterEntry, 7));
   const auto counter = [this] { return LoadSettings(view()->settings_store())->received_counter; };
   Fill(kCommandPreferences, {{kIdUserName, "otro nombre"}});  // a user name is chosen once
-  EXPECT_EQ(view()->settings().user_name + std::to_string(counter()), "Hannah_desert7");
+  EXPECT_EQ(std::tuple(view()->settings().user_name, counter()), std::tuple("Hannah_desert", 7));
   EXPECT_TRUE(NoRequest());  // no registration again
   runner_.answers = {kAnswerYes};
   Fill(kCommandPreferences, {}, kIdDeleteUser);  // "Eliminar este usuario"
@@ -189,7 +216,7 @@ TEST_F(CommandsTest, PreferencesRegisterANewNameOnlyAndForgetARefusedOne) {
   EXPECT_EQ(
       std::tie(stored.user_name, stored.server_name, stored.server_description, stored.play_sounds),
       std::tuple("", "127.0.0.1:2/velkorant/", "cerrado", 1));
-  EXPECT_EQ(view()->settings().user_name + std::to_string(counter()), "0");
+  EXPECT_EQ(std::tuple(view()->settings().user_name, counter()), std::tuple("", 0));
   EXPECT_FALSE(Get(kIdReceive)->isEnabled());
 }
 

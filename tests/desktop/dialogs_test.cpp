@@ -47,24 +47,29 @@ class DialogTest : public GuiTest {
 
 TEST_F(DialogTest, ConfirmChecksTheFieldsInTheirOrder) {
   ASSERT_TRUE(store_.WriteInt(kOptionsSection, kReceivedCounterEntry, 7));
-  const std::tuple<int, int, const char*, int, const char*> cases[] = {
-      // Dialog, field typed into (kIdComposeProfile: its first profile chosen), button, box (none:
-      // it ends).
-      {kProfilesDialogId, kIdProfilePassword, "1234567", 1, "Falta el nombre del perfil"},
-      {kProfilesDialogId, kIdProfileName, "seleccion", 1, "Contraseña muy corta"},
+  struct Case {
+    int dialog;
+    int field;  // typed into; a profile list's first entry that begins with the text is chosen
+    const char* text;
+    int button;
+    const char* box;  // its caption; none: the dialog ends
+  };
+  const Case cases[] = {
+      {kProfilesDialogId, kIdProfilePassword, "1234567", kDialogOk, "Falta el nombre del perfil"},
+      {kProfilesDialogId, kIdProfileName, "seleccion", kDialogOk, "Contraseña muy corta"},
       // Names the stores cannot hold as a profile; characters that would change the password.
-      {kProfilesDialogId, kIdProfilePassword, "пароль12", 1, "Nombre de perfil no válido"},
-      {kProfilesDialogId, kIdProfileName, "Club\\Sub", 1, "Nombre de perfil no válido"},
-      {kProfilesDialogId, kIdProfileName, "Amigos", 1, "Contraseña no válida"},
-      {kProfilesDialogId, kIdProfilePassword, "12345678", 1, nullptr},
-      {kPreferencesDialogId, kIdServerName, "", 1, "Falta tu nombre de usuario"},
-      {kPreferencesDialogId, kIdUserName, "Hannah d", 1, "Falta el nombre del servidor"},
-      {kPreferencesDialogId, kIdServerName, "x", 1, nullptr},
-      {kComposeDialogId, kIdSubject, "", 1, "Falta el nombre de usuario"},
-      {kComposeDialogId, kIdReceiver, "Hannah_desert", 1, "Auto-mensaje"},
+      {kProfilesDialogId, kIdProfilePassword, "пароль12", kDialogOk, "Nombre de perfil no válido"},
+      {kProfilesDialogId, kIdProfileName, "Club\\Sub", kDialogOk, "Nombre de perfil no válido"},
+      {kProfilesDialogId, kIdProfileName, "Amigos", kDialogOk, "Contraseña no válida"},
+      {kProfilesDialogId, kIdProfilePassword, "12345678", kDialogOk, nullptr},
+      {kPreferencesDialogId, kIdServerName, "", kDialogOk, "Falta tu nombre de usuario"},
+      {kPreferencesDialogId, kIdUserName, "Hannah d", kDialogOk, "Falta el nombre del servidor"},
+      {kPreferencesDialogId, kIdServerName, "x", kDialogOk, nullptr},
+      {kComposeDialogId, kIdSubject, "", kDialogOk, "Falta el nombre de usuario"},
+      {kComposeDialogId, kIdReceiver, "Hannah_desert", kDialogOk, "Auto-mensaje"},
       {kComposeDialogId, kIdReceiver, "hannah_desert", kComposeSaveOnly,
        "Falta el asunto del mensaje"},
-      {kComposeDialogId, kIdSubject, " ", 1, "Falta el texto del mensaje"},
+      {kComposeDialogId, kIdSubject, " ", kDialogOk, "Falta el texto del mensaje"},
       {kComposeDialogId, kIdBody, "Hola\nadios", kComposeSaveOnly,
        "Selecciona un perfil de contraseña"},
       {kComposeDialogId, kIdComposeProfile, "A", kComposeSaveOnly, nullptr}};
@@ -74,7 +79,7 @@ TEST_F(DialogTest, ConfirmChecksTheFieldsInTheirOrder) {
     runner_.events.clear();
     Type(*dialog_, field, U(text));
     Click(*dialog_, button);
-    EXPECT_EQ(runner_.Captions().join(""), U(box ? box : "")) << field << text;
+    EXPECT_EQ(runner_.Captions().join(""), U(box ? box : "")) << "typed: " << text;
     EXPECT_EQ(dialog_->result(), box ? 0 : button);
   }
   // A first name's count starts over. (The name and server kept are used by the window exchange.)
@@ -86,16 +91,21 @@ TEST_F(DialogTest, ConfirmChecksTheFieldsInTheirOrder) {
 // Typing and pasting stop at each field's limit; a single-line field takes only the first line
 // of a pasted text. A longer text the program put in stays whole until confirming refuses it.
 TEST_F(DialogTest, FieldsKeepToTheirLimits) {
-  const int cases[][4] = {// dialog, field, limit, length of a longer text put in (or 0)
-                          {kProfilesDialogId, kIdProfileName, 40, 0},
-                          {kProfilesDialogId, kIdProfilePassword, 40, 0},
-                          {kProfilesDialogId, kIdProfileComment1, 100, 104},
-                          {kPreferencesDialogId, kIdUserName, 40, 0},
-                          {kPreferencesDialogId, kIdUserComment, 100, 0},
-                          {kPreferencesDialogId, kIdServerName, 100, 101},
-                          {kComposeDialogId, kIdReceiver, 100, 0},
-                          {kComposeDialogId, kIdSubject, 100, 104},
-                          {kComposeDialogId, kIdBody, 800, 801}};
+  struct Case {
+    int dialog;
+    int field;
+    int limit;
+    int longer;  // the length of a longer text the program put in, or 0
+  };
+  const Case cases[] = {{kProfilesDialogId, kIdProfileName, 40, 0},
+                        {kProfilesDialogId, kIdProfilePassword, 40, 0},
+                        {kProfilesDialogId, kIdProfileComment1, 100, 104},
+                        {kPreferencesDialogId, kIdUserName, 40, 0},
+                        {kPreferencesDialogId, kIdUserComment, 100, 0},
+                        {kPreferencesDialogId, kIdServerName, 100, 101},
+                        {kComposeDialogId, kIdReceiver, 100, 0},
+                        {kComposeDialogId, kIdSubject, 100, 104},
+                        {kComposeDialogId, kIdBody, 800, 801}};
   for (const auto& [dialog, field, limit, length] : cases) {
     const std::string longer(static_cast<std::size_t>(length), 'p'), hola = "Hola";
     presets_ = {
@@ -163,10 +173,14 @@ TEST_F(DialogTest, ComposeAsksBeforeLosingOrChangingWhatWasTyped) {
 
 // A group's caption sits on its template rectangle's top edge, the frame line through its middle.
 TEST_F(DialogTest, GroupFramesRunThroughTheirCaptions) {
-  const int cases[][2] = {{kPreferencesDialogId, 10},
-                          {kPreferencesDialogId, 60},
-                          {kPreferencesDialogId, 121},
-                          {kComposeDialogId, 156}};  // dialog, template top
+  struct Case {
+    int dialog;
+    int top;  // of the group's template rectangle
+  };
+  const Case cases[] = {{kPreferencesDialogId, 10},
+                        {kPreferencesDialogId, 60},
+                        {kPreferencesDialogId, 121},
+                        {kComposeDialogId, 156}};
   for (const auto& [dialog, top] : cases) {
     Open(dialog);  // below the caption's right end
     const int x = dialog_->width() - dialog_->units().X(20);

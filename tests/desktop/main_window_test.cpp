@@ -58,33 +58,43 @@ TEST_F(WindowTest, ControlsFitTheScreenAndTheForm) {
 TEST_F(WindowTest, EachKindOfMessageHasItsButtonsAndRowColour) {
   StartWith({Msg('a', "Ana", "aceptado", "2024-03-01"), Msg('n', "Ana", "sin enviar", "2024-03-02"),
              Msg('u', "Ana", "sin leer", "2024-03-03"), Msg('x', "?", "cifrado", "2024-03-04")});
-  const std::tuple<QString, QString, QColor, QColor> cases[] = {
-      // The message chosen (none first), the buttons then on, its row's text before it is read,
-      // and the colour of its fields in the reading pane.
-      {"", "1126", {}, {}},
-      {"e1", "1162 1165 1126", Qt::black, Qt::white},
-      {"e2", "1163 1165 1126", Qt::black, Qt::white},
-      {"r1", "1160 1161 1165 1126", Qt::white, QColor(0x65, 0xB9, 0xC1)},
-      {"r2", "1165 1126", Qt::red, QColor(0xCB, 0x45, 0x45)}};
-  for (const auto& [code, on, text, pane] : cases) {
-    const QModelIndex cell = list().model().index(static_cast<int>(Column().indexOf(code)), 2);
-    EXPECT_EQ(cell.data(Qt::ForegroundRole).value<QColor>(), text) << code.toStdString();
+  struct Case {
+    QString code;  // the message chosen (none first)
+    std::vector<int> buttons_on;
+    QColor row_text;  // before it is read
+    QColor fields;    // their colour in the reading pane
+  };
+  const Case cases[] = {{"", {kIdReceive}, {}, {}},
+                        {"e1", {kIdForward, kIdDelete, kIdReceive}, Qt::black, Qt::white},
+                        {"e2", {kIdEdit, kIdDelete, kIdReceive}, Qt::black, Qt::white},
+                        {"r1",
+                         {kIdReply, kIdNewToSender, kIdDelete, kIdReceive},
+                         Qt::white,
+                         QColor(0x65, 0xB9, 0xC1)},
+                        {"r2", {kIdDelete, kIdReceive}, Qt::red, QColor(0xCB, 0x45, 0x45)}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.code.toStdString());
+    const QModelIndex cell = list().model().index(static_cast<int>(Column().indexOf(c.code)), 2);
+    EXPECT_EQ(cell.data(Qt::ForegroundRole).value<QColor>(), c.row_text);
     if (cell.isValid())
-      ClickRow(code);
+      ClickRow(c.code);
     view()->ReloadMessages();  // any reload keeps the message chosen, selected and shown
-    EXPECT_EQ(Selected().join(""), code);
-    EXPECT_EQ(Pane().isEmpty(), code.isEmpty()) << code.toStdString();
+    EXPECT_EQ(Selected().join(""), c.code);
+    EXPECT_EQ(Pane().isEmpty(), c.code.isEmpty());
     QTextCursor end(Get<QTextEdit>(kIdReadingPane)->document());
     end.movePosition(QTextCursor::End);
-    EXPECT_EQ(end.charFormat().foreground().color(), code.isEmpty() ? Qt::black : pane);
-    EXPECT_TRUE(code != "e2" || Pane() == U("Este mensaje aún no se ha enviado.\n\nFecha: "
-                                            "2024-03-02\nDe: Hannah_desert --> A: Ana\n \n"
-                                            "Asunto: sin enviar\n \nMensaje:\nHola,\nun saludo.\n"))
+    EXPECT_EQ(end.charFormat().foreground().color(), c.code.isEmpty() ? Qt::black : c.fields);
+    EXPECT_TRUE(c.code != "e2" ||
+                Pane() == U("Este mensaje aún no se ha enviado.\n\nFecha: "
+                            "2024-03-02\nDe: Hannah_desert --> A: Ana\n \n"
+                            "Asunto: sin enviar\n \nMensaje:\nHola,\nun saludo.\n"))
         << Pane().toStdString();
-    QStringList enabled;
-    for (int id : {kIdReply, kIdNewToSender, kIdForward, kIdEdit, kIdDelete, kIdReceive})
-      enabled << (Get(id)->isEnabled() ? QString::number(id) : "");
-    EXPECT_EQ(enabled.join(' ').simplified(), on) << code.toStdString();
+    std::vector<int> on;
+    for (int id : {kIdReply, kIdNewToSender, kIdForward, kIdEdit, kIdDelete, kIdReceive}) {
+      if (Get(id)->isEnabled())
+        on.push_back(id);
+    }
+    EXPECT_EQ(on, c.buttons_on);
   }
   EXPECT_EQ(Colour("r1"), RowColour::kRead);  // read now
 }
@@ -98,24 +108,29 @@ TEST_F(WindowTest, FiltersChooseTheRows) {
              Msg('r', "Hannah_desert", "gamma", "2024-03-06"),
              Msg('n', "", "delta", "2024-02-01")});
   const QString all = "r5 r4 r3 r2 r1 e1 e2";  // newest first
-  const std::pair<int, QString> cases[] = {{kIdShowSent, "r5 r4 r3 r2 r1"},
-                                           {kIdShowReceived, ""},
-                                           {kIdShowSent, "e1 e2"},
-                                           {kIdShowReceived, all},
-                                           {kIdUserFilterOn, all},  // no user chosen yet
-                                           {kIdUserFilter, "r1 e1"},
-                                           {0, all},  // the reset a receive starts with
-                                           {kIdSearchButton, "r1 e1"},
-                                           {kIdClearSearch, all},
-                                           {kIdSearch, "r1 e1"},  // Enter in the search box
-                                           {0, all}};
-  for (const auto& [act, codes] : cases) {
+  struct Case {
+    const char* name;
+    int act;  // the control clicked, or typed into; 0: the filters reset, as a receive run does
+    QString codes;
+  };
+  const Case cases[] = {{"sent off", kIdShowSent, "r5 r4 r3 r2 r1"},
+                        {"both off", kIdShowReceived, ""},
+                        {"sent on", kIdShowSent, "e1 e2"},
+                        {"both on", kIdShowReceived, all},
+                        {"user filter, no user chosen", kIdUserFilterOn, all},
+                        {"first user chosen", kIdUserFilter, "r1 e1"},
+                        {"reset", 0, all},
+                        {"search button", kIdSearchButton, "r1 e1"},
+                        {"search cleared", kIdClearSearch, all},
+                        {"Enter in the search box", kIdSearch, "r1 e1"},
+                        {"reset again", 0, all}};
+  for (const auto& [name, act, codes] : cases) {
     QTest::keyClicks(Get(kIdSearch), act == kIdSearchButton || act == kIdSearch ? "informe" : "");
     if (act == kIdUserFilter || act == kIdSearch)
       QTest::keyClick(Get(act), act == kIdUserFilter ? Qt::Key_Home : Qt::Key_Return);
     else
       act == 0 ? view()->ResetFilters() : Press(act);
-    EXPECT_EQ(Column().join(' '), codes) << act;
+    EXPECT_EQ(Column().join(' '), codes) << name;
   }
 }
 
@@ -140,6 +155,7 @@ TEST_F(WindowTest, EveryCommandAndKeyReachesWhatItNames) {
       {kIdExit, {}, "", ""},  // two of the three ways out
       {0, QKeySequence("Ctrl+Q"), "", ""}};
   for (const auto& [act, keys, opens, line] : cases) {
+    SCOPED_TRACE(act != 0 ? std::to_string(act) : keys.toString().toStdString());
     if (line.isEmpty() && !opens.isEmpty())
       runner_.steps.push_back(Escape);  // a dialog, which Esc closes
     runner_.events.clear();
@@ -155,9 +171,9 @@ TEST_F(WindowTest, EveryCommandAndKeyReachesWhatItNames) {
       QTest::keyClick(to ? to : frame(), keys[i].key(), keys[i].keyboardModifiers());
     }
     WaitForFlows();
-    EXPECT_EQ(runner_.dialogs.join("") + runner_.Captions().join(""), opens) << act;
+    EXPECT_EQ(runner_.dialogs.join("") + runner_.Captions().join(""), opens);
     EXPECT_TRUE(Terminal().contains(line)) << Terminal().toStdString();
-    EXPECT_EQ(frame()->isVisible(), !(opens + line).isEmpty()) << act;
+    EXPECT_EQ(frame()->isVisible(), !(opens + line).isEmpty());
     if (act != kCommandCheckServer)
       continue;
     // The terminal's lines are selected and copied as text.
