@@ -171,23 +171,9 @@ TEST_F(DialogTest, ComposeAsksBeforeLosingOrChangingWhatWasTyped) {
   }
 }
 
-// A group's caption sits on its template rectangle's top edge, the frame line through its middle.
 TEST_F(DialogTest, GroupFramesRunThroughTheirCaptions) {
-  struct Case {
-    int dialog;
-    int top;  // of the group's template rectangle
-  };
-  const Case cases[] = {{kPreferencesDialogId, 10},
-                        {kPreferencesDialogId, 60},
-                        {kPreferencesDialogId, 121},
-                        {kComposeDialogId, 156}};
-  for (const auto& [dialog, top] : cases) {
-    Open(dialog);  // below the caption's right end
-    const int x = dialog_->width() - dialog_->units().X(20);
-    EXPECT_NEAR(LineBelow(*dialog_, x, dialog_->units().Y(top)),
-                dialog_->fontMetrics().height() / 2, 1)
-        << top;
-  }
+  for (const int dialog : {kPreferencesDialogId, kComposeDialogId})
+    ExpectFramesThroughCaptions(Open(dialog));
 }
 
 // A box is as wide as its longest line needs, up to the screen's width, and its default button

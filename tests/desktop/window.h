@@ -10,6 +10,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QGroupBox>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QListWidget>
@@ -140,14 +141,17 @@ class GuiTest : public ::testing::Test {
     window.activateWindow();
     return QTest::qWaitFor([&] { return QApplication::activeWindow() == &window; }, 5000);
   }
-  // How far below `y` the colour of column `x` of the widget's picture first changes: where a
-  // group's frame line runs, from the top of its caption.
-  static int LineBelow(QWidget& widget, int x, int y) {
-    const QImage image = widget.grab().toImage();
-    int line = y;
-    while (line < y + 40 && image.pixel(x, line) == image.pixel(x, y - 1))
-      ++line;
-    return line - y;
+  // Every group's frame line runs through the middle of its caption, which sits on the top edge
+  // of the group's rectangle: looked for just inside its right end, past the caption.
+  static void ExpectFramesThroughCaptions(QWidget& form) {
+    const QImage image = form.grab().toImage();
+    for (const QGroupBox* group : form.findChildren<QGroupBox*>()) {
+      const int x = group->geometry().right() - 8, top = group->geometry().top();
+      int line = top;
+      while (line < top + 40 && image.pixel(x, line) == image.pixel(x, top - 1))
+        ++line;
+      EXPECT_NEAR(line - top, form.fontMetrics().height() / 2, 1) << group->title().toStdString();
+    }
   }
   // Esc from the control that has the focus, as a user leaves a dialog.
   static void Escape(QDialog& dialog) {
