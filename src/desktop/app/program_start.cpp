@@ -64,7 +64,8 @@ class OptionParser {
   OptionParser() { parser_.addOptions({data_folder_, receive_, smoke_test_, version_, help_}); }
 
   // An argument spelled as the help spells one of our options: "--receive", "-h". Nothing else
-  // is ours, not even what the parser would also take ("--h", "--", "-hh").
+  // is ours, not even what the parser would also take ("--h", "--", "-hh"): an argument the help
+  // does not show is refused, never read as something else.
   bool Spells(const QString& argument) const {
     for (const QCommandLineOption& option :
          {data_folder_, receive_, smoke_test_, version_, help_}) {

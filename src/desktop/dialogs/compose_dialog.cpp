@@ -95,16 +95,11 @@ void CDialog_redactar_msj::Open(const ComposePresets& presets) {
                                                             : nullptr;
   (first_empty ? first_empty : body_field_)->setFocus(Qt::OtherFocusReason);
   reply_label_->setVisible(presets.reply);
-  int preselected = -1;
-  if (presets.profile_name) {
-    for (std::size_t i = 0; i < profile_names_.size(); ++i) {
-      if (profile_names_[i] == *presets.profile_name) {
-        preselected = static_cast<int>(i);
-        break;
-      }
-    }
-  }
-  profile_list_->setCurrentIndex(preselected);
+  const auto listed = presets.profile_name
+                          ? std::ranges::find(profile_names_, *presets.profile_name)
+                          : profile_names_.end();
+  profile_list_->setCurrentIndex(
+      listed == profile_names_.end() ? -1 : static_cast<int>(listed - profile_names_.begin()));
   LoadSelectedProfile();
 }
 
