@@ -196,7 +196,8 @@ TEST_F(CommandsTest, DeleteRemovesTheMessageAskedAbout) {
   EXPECT_EQ(std::tuple(Key(true, 2, "asunto_msj"), Key(false, 1, "asunto_msj")),
             std::tuple("-", "-"));
   EXPECT_TRUE(NoRequest());
-  EXPECT_EQ(runner_.types, std::vector<unsigned>(3, 0x124));  // what cannot be undone: No first
+  EXPECT_EQ(runner_.types,
+            std::vector<unsigned>(3, kBoxYesNoQuestion | kBoxDefaultSecond));  // No first
 }
 
 TEST_F(CommandsTest, PreferencesRegisterANewNameOnlyAndForgetARefusedOne) {

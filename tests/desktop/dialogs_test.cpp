@@ -182,11 +182,11 @@ TEST_F(DialogTest, BoxesFitTheirLongestLine) {
   const std::tuple<const char*, unsigned, const char*> cases[] = {
       {"Si eliminas este nombre de usuario:\n\n· Por seguridad, nunca más podrás usar este "
        "nombre de usuario (ni tú ni nadie).",
-       0x124, "No"},
-      {"Sí, a las <b>nueve</b>", 0x24, "Sí"},    // a subject's markup is text, as typed
-      {"Un renglón sin fin", 0x20, "Aceptar"}};  // repeated past the screen's width
+       kBoxYesNoQuestion | kBoxDefaultSecond, "No"},
+      {"Sí, a las <b>nueve</b>", kBoxYesNoQuestion, "Sí"},  // a subject's markup is text, as typed
+      {"Un renglón sin fin", kBoxOkQuestion, "Aceptar"}};   // repeated past the screen's width
   for (const auto& [text, type, default_button] : cases) {
-    const QString shown = type == 0x20 ? U(text).repeated(60) : U(text);
+    const QString shown = type == kBoxOkQuestion ? U(text).repeated(60) : U(text);
     const auto box = MakeMessageBox(nullptr, shown, "Velkorant", type);
     box->show();
     const auto* label = box->findChild<QLabel*>("qt_msgbox_label");
@@ -231,7 +231,9 @@ TEST_F(WindowTest, ASaveThatFailsKeepsItsDialogOpen) {
     });
     Press(command);
   }
-  EXPECT_EQ(std::count(runner_.types.begin(), runner_.types.end(), 0x124u), 2);  // No first
+  EXPECT_EQ(
+      std::count(runner_.types.begin(), runner_.types.end(), kBoxYesNoQuestion | kBoxDefaultSecond),
+      2);  // No first
 }
 
 }  // namespace
