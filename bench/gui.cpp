@@ -87,7 +87,9 @@ bool Spin(Done done, std::chrono::seconds bound = std::chrono::seconds(10)) {
 }
 
 QWidget& ListViewport(MSJPRVApp& app) {
-  return *app.main_frame()->findChild<QTableView*>(QStringLiteral("1013"))->viewport();
+  return *app.main_frame()
+              ->findChild<QTableView*>(QString::number(velkorant::kIdMessageList))
+              ->viewport();
 }
 
 void FillStore(int count) {
@@ -368,7 +370,7 @@ double StallWhileUsed(MSJPRVApp& app, std::chrono::milliseconds at_least,
     if (list.model().rowCount() == 0)
       return;
     row = (row + 1) % list.model().rowCount();
-    list.SelectMessageByCode(list.model().row(row).texts[kColumnCode]);
+    list.SelectMessage(list.model().row(row).id);
   });
   clock.start();
   tick.start(10);

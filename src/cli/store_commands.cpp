@@ -6,21 +6,11 @@
 #include "cli/cli.h"
 #include "cli/cli_support.h"
 #include "platform/ansi_text.h"
+#include "store/message_id.h"
 #include "store/message_store.h"
 
 namespace velkorant::cli {
 namespace {
-
-std::string MessageCode(const Message& message) {
-  return (message.enviado ? "e" : "r") + std::to_string(message.numero);
-}
-
-// The "R" column: answered for a received message, not yet on the server ("n") for a sent one.
-std::string_view FlagsColumn(const Message& message) {
-  if (message.enviado)
-    return message.flag_msj_enviado_srv ? " " : "n";
-  return message.flag_msj_respondido ? "R" : " ";
-}
 
 // One cell of a tab-separated line: a tab inside a text would shift the columns.
 std::string Cell(std::string_view ansi) {
@@ -42,23 +32,6 @@ bool Load(MessageStore& store, Streams& io) {
   return false;
 }
 
-std::optional<std::pair<bool, std::uint32_t>> ParseCode(std::string_view code) {
-  if (code.size() < 2 || (code.front() != 'e' && code.front() != 'r'))
-    return std::nullopt;
-  const std::string_view digits = code.substr(1);
-  if (digits.size() > 10)
-    return std::nullopt;
-  std::uint64_t numero = 0;
-  for (const char c : digits) {
-    if (c < '0' || c > '9')
-      return std::nullopt;
-    numero = numero * 10 + static_cast<std::uint64_t>(c - '0');
-  }
-  if (numero == 0 || numero > MessageStore::kHighestNumero)
-    return std::nullopt;
-  return std::pair(code.front() == 'e', static_cast<std::uint32_t>(numero));
-}
-
 int List(const std::vector<std::string>& args, Streams& io) {
   if (!args.empty())
     return Usage(io, "list");
@@ -66,7 +39,7 @@ int List(const std::vector<std::string>& args, Streams& io) {
   if (!Load(store, io))
     return kExitFailure;
   for (const Message& message : store.messages()) {
-    io.out << MessageCode(message) << '\t' << FlagsColumn(message) << '\t'
+    io.out << MessageId::Of(message).Code() << '\t' << ListFlag(message) << '\t'
            << Cell(message.asunto_msj) << '\t' << Cell(message.usuario_emisor_msj) << '\t'
            << Cell(message.usuario_receptor_msj) << '\t' << Cell(message.fecha_msj) << '\n';
   }
@@ -76,21 +49,14 @@ int List(const std::vector<std::string>& args, Streams& io) {
 int Show(const std::vector<std::string>& args, Streams& io) {
   if (args.size() != 1)
     return Usage(io, "show CÓDIGO");
-  const auto code = ParseCode(args.front());
+  const auto id = MessageId::Parse(args.front());
   MessageStore store;
   if (!Load(store, io))
     return kExitFailure;
-  const Message* found = nullptr;
-  if (code) {
-    for (const Message& message : store.messages()) {
-      if (message.enviado == code->first && message.numero == code->second) {
-        found = &message;
-        break;
-      }
-    }
-  }
-  if (found == nullptr)
+  const auto index = id ? FindMessage(store.messages(), *id) : std::nullopt;
+  if (!index)
     return Fail(io, "no hay ningún mensaje " + args.front() + " en esta carpeta");
+  const Message* found = &store.messages()[*index];
 
   const auto field = [&io](std::string_view key, std::string_view ansi) {
     io.out << key << ": " << Printable(AnsiToUtf8(ansi)) << '\n';
@@ -98,7 +64,7 @@ int Show(const std::vector<std::string>& args, Streams& io) {
   const auto flag = [&io](std::string_view key, bool value) {
     io.out << key << ": " << (value ? "1" : "0") << '\n';
   };
-  field("codigo", MessageCode(*found));
+  field("codigo", MessageId::Of(*found).Code());
   field("fecha_msj", found->fecha_msj);
   field("usuario_emisor_msj", found->usuario_emisor_msj);
   field("usuario_receptor_msj", found->usuario_receptor_msj);

@@ -35,54 +35,82 @@ TEST_F(CommandsTest, EachCommandPresetsTheComposeDialog) {
       WriteProfile(view()->settings_store(), "Aaa\\Sub", {"Aaa\\Sub", "anidada", "", "", "", ""}));
   view()->LoadProfiles();
   WaitForFlows();
-  const std::tuple<QString, int, QString> cases[] = {
-      // The message chosen, the command, and the dialog's receiver, subject, body, profile,
-      // password, whether it says "Respuesta", and the field where typing starts.
-      {"r1", kCommandCompose, "|||||0 1401"},
-      {"r1", kCommandReply, "Ana_garcia|Re: Cena||Amigos|clave compartida|1 1403"},
-      {"r2", kCommandReply, "Carlos_ruiz|Re: RE: x||||1 1403"},
-      {"r1", kCommandNewToSender, "Ana_garcia|||Amigos|clave compartida|0 1402"},
-      {"e1", kCommandForward,
-       U("José_Marín|Fotos|Hola,\nun saludo.|Amigos|clave compartida|0 1403")},
-      {"e2", kCommandEdit, "Luisa_sanz|Borrador|Hola,\nun saludo.|Amigos|clave compartida|0 1403"}};
-  for (const auto& [code, command, fields] : cases) {
-    ClickRow(code);
+  struct Case {
+    const char* name;
+    QString code;  // the message chosen
+    int command;
+    QStringList fields;  // receiver, subject, body, profile, password
+    bool says_reply;     // "Respuesta"
+    int typing_starts;
+  };
+  const QString hola = "Hola,\nun saludo.";
+  const Case cases[] = {
+      {"compose", "r1", kIdCompose, {"", "", "", "", ""}, false, kIdReceiver},
+      {"reply", "r1", kIdReply, {"Ana_garcia", "Re: Cena", "", "Amigos", kPassword}, true, kIdBody},
+      {"reply, no profile",
+       "r2",
+       kIdReply,
+       {"Carlos_ruiz", "Re: RE: x", "", "", ""},
+       true,
+       kIdBody},
+      {"new", "r1", kIdNewToSender, {"Ana_garcia", "", "", "Amigos", kPassword}, false, kIdSubject},
+      {"forward",
+       "e1",
+       kIdForward,
+       {U("José_Marín"), "Fotos", hola, "Amigos", kPassword},
+       false,
+       kIdBody},
+      {"edit",
+       "e2",
+       kIdEdit,
+       {"Luisa_sanz", "Borrador", hola, "Amigos", kPassword},
+       false,
+       kIdBody}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ClickRow(c.code);
     runner_.steps.push_back([&](QDialog& dialog) {
       QStringList shown;
-      for (int id : {1401, 1402, 1403, 1404, 1405})
+      for (int id : {kIdReceiver, kIdSubject, kIdBody, kIdComposeProfile, kIdComposePassword})
         shown << Text(dialog, id);
-      EXPECT_EQ(shown.join('|') + "|" + QString::number(Find(dialog, 1400)->isVisible()) + " " +
-                    dialog.focusWidget()->objectName(),
-                fields);
+      EXPECT_EQ(shown, c.fields);
+      EXPECT_EQ(Find(dialog, kIdReplyMark)->isVisible(), c.says_reply);
+      EXPECT_EQ(dialog.focusWidget(), Field(dialog, c.typing_starts));
       Click(dialog, kDialogCancel);
     });
-    Press(command);
+    Press(c.command);
   }
-  EXPECT_EQ(Key(true, 3, "asunto_msj") + Key(false, 1, "flag_msj_respondido"), "-0");  // nothing
+  EXPECT_EQ(std::tuple(Key(true, 3, "asunto_msj"), Key(false, 1, "flag_msj_respondido")),
+            std::tuple("-", "0"));  // nothing stored, nothing marked
   EXPECT_TRUE(NoRequest());
 }
 
 TEST_F(CommandsTest, SavedRepliesEditsAndFailedSendsStayHereUnsent) {
   StartWith({Msg('r', "Ana_garcia", "Cena", "2024-03-02")});
   ClickRow("r1");
-  Fill(kCommandReply, {{1403, U("Sí, a las nueve.")}}, kComposeSaveOnly);
+  Fill(kIdReply, {{kIdBody, U("Sí, a las nueve.")}}, kComposeSaveOnly);
   // Not sent, but an answer; the received message is marked answered.
-  EXPECT_EQ(Key(true, 1, "flag_msj_enviado_srv") + Key(true, 1, "flag_msj_respondido") +
-                Key(false, 1, "flag_msj_respondido"),
-            "011");
-  EXPECT_EQ(list().current_code() + Cell("e1", kColumnReplied) + Cell("r1", kColumnReplied),
-            "e1nR");
-  Fill(kCommandEdit, {{1402, "Informe final"}}, kComposeSaveOnly);  // in place, no longer an answer
-  EXPECT_EQ(
-      Key(true, 1, "asunto_msj") + Key(true, 1, "flag_msj_respondido") + Key(true, 2, "asunto_msj"),
-      "Informe final0-");
+  EXPECT_EQ(std::tuple(Key(true, 1, "flag_msj_enviado_srv"), Key(true, 1, "flag_msj_respondido"),
+                       Key(false, 1, "flag_msj_respondido")),
+            std::tuple("0", "1", "1"));
+  EXPECT_EQ(Current(), "e1");
+  EXPECT_EQ(Cell("e1", kColumnReplied), "n");
+  EXPECT_EQ(Cell("r1", kColumnReplied), "R");
+  Fill(kIdEdit, {{kIdSubject, "Informe final"}},
+       kComposeSaveOnly);  // in place, no longer an answer
+  EXPECT_EQ(std::tuple(Key(true, 1, "asunto_msj"), Key(true, 1, "flag_msj_respondido"),
+                       Key(true, 2, "asunto_msj")),
+            std::tuple("Informe final", "0", "-"));
   EXPECT_TRUE(NoRequest());
   // A send the server cannot take leaves the message stored, unsent and editable.
-  Fill(kCommandCompose, {{1401, "Luisa_sanz"}, {1402, "Hola"}, {1403, "Hola Luisa"}, {1404, "A"}});
-  EXPECT_EQ(Key(true, 2, "usuario_receptor_msj") + Key(true, 2, "flag_msj_enviado_srv"),
-            "Luisa_sanz0");
+  Fill(kIdCompose, {{kIdReceiver, "Luisa_sanz"},
+                    {kIdSubject, "Hola"},
+                    {kIdBody, "Hola Luisa"},
+                    {kIdComposeProfile, "A"}});
+  EXPECT_EQ(std::tuple(Key(true, 2, "usuario_receptor_msj"), Key(true, 2, "flag_msj_enviado_srv")),
+            std::tuple("Luisa_sanz", "0"));
   EXPECT_FALSE(NoRequest());
-  EXPECT_TRUE(list().current_code() == "e2" && Get(kCommandEdit)->isEnabled());
+  EXPECT_TRUE(Current() == "e2" && Get(kIdEdit)->isEnabled());
 }
 
 // Another process holds the message files: the window does not wait for it. A message read
@@ -104,19 +132,20 @@ TEST_F(CommandsTest, AnotherProcessHoldingTheFilesNeverHoldsTheWindow) {
   clock.start();
   ClickRow("r1");
   EXPECT_LT(clock.elapsed(), 1000);
-  EXPECT_EQ(Cell("r1", kColumnColour), "2");
+  EXPECT_EQ(Colour("r1"), RowColour::kRead);
   runner_.answers = {kAnswerOk, kAnswerYes};  // the box that says why, then leaving it
   runner_.steps.push_back([this](QDialog& compose) {
-    Type(compose, 1403, "Vale");
+    Type(compose, kIdBody, "Vale");
     Click(compose, kDialogOk);
     EXPECT_TRUE(QTest::qWaitFor([this] { return !runner_.events.empty(); }, 15'000));
-    EXPECT_EQ(Text(compose, 1403), "Vale");
+    EXPECT_EQ(Text(compose, kIdBody), "Vale");
     Escape(compose);
   });
-  OnMessageCommand(*view(), kCommandReply);  // not waiting for the mark, which waits too
+  OnMessageCommand(view()->commands(), kIdReply);  // not waiting for the mark, which waits too
   EXPECT_EQ(runner_.Captions(),
             QStringList({"Error. No se ha podido guardar el mensaje", "Descartar mensaje"}));
-  EXPECT_EQ(Key(false, 1, "flag_msj_leido") + Key(false, 1, "flag_msj_respondido"), "00");
+  EXPECT_EQ(std::tuple(Key(false, 1, "flag_msj_leido"), Key(false, 1, "flag_msj_respondido")),
+            std::tuple("0", "0"));
   holder.reset();
   WaitForFlows();
   EXPECT_EQ(Key(false, 1, "flag_msj_leido"), "1");
@@ -127,11 +156,12 @@ TEST_F(CommandsTest, AnotherProcessHoldingTheFilesNeverHoldsTheWindow) {
   holder = hold("1");
   ASSERT_EQ(holder->ReadSettings(1).size(), 1u);
   runner_.steps.push_back([](QDialog& compose) {
-    Type(compose, 1403, "Vale");
+    Type(compose, kIdBody, "Vale");
     Click(compose, kDialogOk);
   });
-  OnMessageCommand(*view(), kCommandReply);
-  EXPECT_EQ(Key(true, 1, "cuerpo_msj") + Key(false, 1, "flag_msj_respondido"), "Vale1");
+  OnMessageCommand(view()->commands(), kIdReply);
+  EXPECT_EQ(std::tuple(Key(true, 1, "cuerpo_msj"), Key(false, 1, "flag_msj_respondido")),
+            std::tuple("Vale", "1"));
   ASSERT_TRUE(view()->flows().busy());  // sending
   clock.restart();
   frame()->close();
@@ -144,7 +174,7 @@ TEST_F(CommandsTest, DeleteRemovesTheMessageAskedAbout) {
              Msg('a', "Luisa_sanz", "Fotos", "2024-03-01"),
              Msg('r', "Ana_garcia", "Cena del viernes", "2024-03-02")});
   ClickRow("r1");
-  Press(1165);  // answered No
+  Press(kIdDelete);  // answered No
   ASSERT_EQ(runner_.Captions(), QStringList{"Eliminar mensaje"});
   EXPECT_EQ(runner_.events[0].second, U("¿ Eliminar este mensaje ?\n\nCena del viernes"));
   EXPECT_TRUE(Key(false, 1, "asunto_msj") == "Cena del viernes" && !Pane().isEmpty());
@@ -155,37 +185,40 @@ TEST_F(CommandsTest, DeleteRemovesTheMessageAskedAbout) {
     view()->ReloadMessages();
   };
   runner_.answers = {kAnswerYes};
-  Press(1165);
+  Press(kIdDelete);
   runner_.on_box = nullptr;
   EXPECT_EQ(Column(), QStringList{"r1"});
-  EXPECT_TRUE(Pane().isEmpty() && !Get(1165)->isEnabled());
+  EXPECT_TRUE(Pane().isEmpty() && !Get(kIdDelete)->isEnabled());
   ClickRow("r1");
   runner_.answers = {kAnswerYes};
-  QTest::keyClick(Get(1013), Qt::Key_Delete);
+  QTest::keyClick(Get(kIdMessageList), Qt::Key_Delete);
   WaitForFlows();
-  EXPECT_EQ(Key(true, 2, "asunto_msj") + Key(false, 1, "asunto_msj"), "--");
+  EXPECT_EQ(std::tuple(Key(true, 2, "asunto_msj"), Key(false, 1, "asunto_msj")),
+            std::tuple("-", "-"));
   EXPECT_TRUE(NoRequest());
-  EXPECT_EQ(runner_.types, std::vector<unsigned>(3, 0x124));  // what cannot be undone: No first
+  EXPECT_EQ(runner_.types,
+            std::vector<unsigned>(3, kBoxYesNoQuestion | kBoxDefaultSecond));  // No first
 }
 
 TEST_F(CommandsTest, PreferencesRegisterANewNameOnlyAndForgetARefusedOne) {
   StartWith({});
   ASSERT_TRUE(view()->settings_store().WriteInt(kOptionsSection, kReceivedCounterEntry, 7));
   const auto counter = [this] { return LoadSettings(view()->settings_store())->received_counter; };
-  Fill(kCommandPreferences, {{1140, "otro nombre"}});  // a user name is chosen once
-  EXPECT_EQ(view()->settings().user_name + std::to_string(counter()), "Hannah_desert7");
+  Fill(kCommandPreferences, {{kIdUserName, "otro nombre"}});  // a user name is chosen once
+  EXPECT_EQ(std::tuple(view()->settings().user_name, counter()), std::tuple("Hannah_desert", 7));
   EXPECT_TRUE(NoRequest());  // no registration again
   runner_.answers = {kAnswerYes};
-  Fill(kCommandPreferences, {}, 1145);  // "Eliminar este usuario"
-  Fill(kCommandPreferences,
-       {{1140, "Hannah_desert_2"}, {1142, "127.0.0.1:2/velkorant/"}, {1144, "cerrado"}});
+  Fill(kCommandPreferences, {}, kIdDeleteUser);  // "Eliminar este usuario"
+  Fill(kCommandPreferences, {{kIdUserName, "Hannah_desert_2"},
+                             {kIdServerName, "127.0.0.1:2/velkorant/"},
+                             {kIdServerDescription, "cerrado"}});
   EXPECT_FALSE(NoRequest());  // the registration, which the server refused
   const Preferences stored = LoadPreferences(view()->settings_store()).value();
   EXPECT_EQ(
       std::tie(stored.user_name, stored.server_name, stored.server_description, stored.play_sounds),
       std::tuple("", "127.0.0.1:2/velkorant/", "cerrado", 1));
-  EXPECT_EQ(view()->settings().user_name + std::to_string(counter()), "0");
-  EXPECT_FALSE(Get(1126)->isEnabled());
+  EXPECT_EQ(std::tuple(view()->settings().user_name, counter()), std::tuple("", 0));
+  EXPECT_FALSE(Get(kIdReceive)->isEnabled());
 }
 
 }  // namespace

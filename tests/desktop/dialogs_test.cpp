@@ -47,31 +47,39 @@ class DialogTest : public GuiTest {
 
 TEST_F(DialogTest, ConfirmChecksTheFieldsInTheirOrder) {
   ASSERT_TRUE(store_.WriteInt(kOptionsSection, kReceivedCounterEntry, 7));
-  const std::tuple<int, int, const char*, int, const char*> cases[] = {
-      // Dialog, field typed into (1404: its first profile chosen), button, box (none: it ends).
-      {130, 1005, "1234567", 1, "Falta el nombre del perfil"},
-      {130, 1007, "seleccion", 1, "Contraseña muy corta"},
+  struct Case {
+    int dialog;
+    int field;  // typed into; a profile list's first entry that begins with the text is chosen
+    const char* text;
+    int button;
+    const char* box;  // its caption; none: the dialog ends
+  };
+  const Case cases[] = {
+      {kProfilesDialogId, kIdProfilePassword, "1234567", kDialogOk, "Falta el nombre del perfil"},
+      {kProfilesDialogId, kIdProfileName, "seleccion", kDialogOk, "Contraseña muy corta"},
       // Names the stores cannot hold as a profile; characters that would change the password.
-      {130, 1005, "пароль12", 1, "Nombre de perfil no válido"},
-      {130, 1007, "Club\\Sub", 1, "Nombre de perfil no válido"},
-      {130, 1007, "Amigos", 1, "Contraseña no válida"},
-      {130, 1005, "12345678", 1, nullptr},
-      {131, 1142, "", 1, "Falta tu nombre de usuario"},
-      {131, 1140, "Hannah d", 1, "Falta el nombre del servidor"},
-      {131, 1142, "x", 1, nullptr},
-      {132, 1402, "", 1, "Falta el nombre de usuario"},
-      {132, 1401, "Hannah_desert", 1, "Auto-mensaje"},
-      {132, 1401, "hannah_desert", 1408, "Falta el asunto del mensaje"},
-      {132, 1402, " ", 1, "Falta el texto del mensaje"},
-      {132, 1403, "Hola\nadios", 1408, "Selecciona un perfil de contraseña"},
-      {132, 1404, "A", 1408, nullptr}};
+      {kProfilesDialogId, kIdProfilePassword, "пароль12", kDialogOk, "Nombre de perfil no válido"},
+      {kProfilesDialogId, kIdProfileName, "Club\\Sub", kDialogOk, "Nombre de perfil no válido"},
+      {kProfilesDialogId, kIdProfileName, "Amigos", kDialogOk, "Contraseña no válida"},
+      {kProfilesDialogId, kIdProfilePassword, "12345678", kDialogOk, nullptr},
+      {kPreferencesDialogId, kIdServerName, "", kDialogOk, "Falta tu nombre de usuario"},
+      {kPreferencesDialogId, kIdUserName, "Hannah d", kDialogOk, "Falta el nombre del servidor"},
+      {kPreferencesDialogId, kIdServerName, "x", kDialogOk, nullptr},
+      {kComposeDialogId, kIdSubject, "", kDialogOk, "Falta el nombre de usuario"},
+      {kComposeDialogId, kIdReceiver, "Hannah_desert", kDialogOk, "Auto-mensaje"},
+      {kComposeDialogId, kIdReceiver, "hannah_desert", kComposeSaveOnly,
+       "Falta el asunto del mensaje"},
+      {kComposeDialogId, kIdSubject, " ", kDialogOk, "Falta el texto del mensaje"},
+      {kComposeDialogId, kIdBody, "Hola\nadios", kComposeSaveOnly,
+       "Selecciona un perfil de contraseña"},
+      {kComposeDialogId, kIdComposeProfile, "A", kComposeSaveOnly, nullptr}};
   for (const auto& [dialog, field, text, button, box] : cases) {
     if (dialog_ == nullptr || dialog_->objectName().toInt() != dialog)
       Open(dialog);
     runner_.events.clear();
     Type(*dialog_, field, U(text));
     Click(*dialog_, button);
-    EXPECT_EQ(runner_.Captions().join(""), U(box ? box : "")) << field << text;
+    EXPECT_EQ(runner_.Captions().join(""), U(box ? box : "")) << "typed: " << text;
     EXPECT_EQ(dialog_->result(), box ? 0 : button);
   }
   // A first name's count starts over. (The name and server kept are used by the window exchange.)
@@ -83,18 +91,31 @@ TEST_F(DialogTest, ConfirmChecksTheFieldsInTheirOrder) {
 // Typing and pasting stop at each field's limit; a single-line field takes only the first line
 // of a pasted text. A longer text the program put in stays whole until confirming refuses it.
 TEST_F(DialogTest, FieldsKeepToTheirLimits) {
-  const int cases[][4] = {// dialog, field, limit, length of a longer text put in (or 0)
-                          {130, 1007, 40, 0},  {130, 1005, 40, 0},    {130, 1009, 100, 104},
-                          {131, 1140, 40, 0},  {131, 1141, 100, 0},   {131, 1142, 100, 101},
-                          {132, 1401, 100, 0}, {132, 1402, 100, 104}, {132, 1403, 800, 801}};
+  struct Case {
+    int dialog;
+    int field;
+    int limit;
+    int longer;  // the length of a longer text the program put in, or 0
+  };
+  const Case cases[] = {{kProfilesDialogId, kIdProfileName, 40, 0},
+                        {kProfilesDialogId, kIdProfilePassword, 40, 0},
+                        {kProfilesDialogId, kIdProfileComment1, 100, 104},
+                        {kPreferencesDialogId, kIdUserName, 40, 0},
+                        {kPreferencesDialogId, kIdUserComment, 100, 0},
+                        {kPreferencesDialogId, kIdServerName, 100, 101},
+                        {kComposeDialogId, kIdReceiver, 100, 0},
+                        {kComposeDialogId, kIdSubject, 100, 104},
+                        {kComposeDialogId, kIdBody, 800, 801}};
   for (const auto& [dialog, field, limit, length] : cases) {
     const std::string longer(static_cast<std::size_t>(length), 'p'), hola = "Hola";
-    presets_ = {"Ana", field == 1402 ? longer : hola, field == 1403 ? longer : hola, "L", false,
-                "Yo"};
+    presets_ = {
+        "Ana", field == kIdSubject ? longer : hola, field == kIdBody ? longer : hola, "L", false,
+        "Yo"};
     ASSERT_TRUE(WriteProfile(store_, "L", {"L", "clave larga", longer, "", "", ""}));
     ASSERT_TRUE(
         WriteProfile(store_, kReservedProfileName, {"L", "clave larga", longer, "", "", ""}));
-    ASSERT_TRUE(SavePreferences(store_, {"", "", field == 1142 ? longer : "x", "", 0, 0, 1}));
+    ASSERT_TRUE(
+        SavePreferences(store_, {"", "", field == kIdServerName ? longer : "x", "", 0, 0, 1}));
     if (auto* line = qobject_cast<QLineEdit*>(Field(Open(dialog), field))) {
       QApplication::clipboard()->setText("Hola\nEMI:Falso_remitente");
       Type(*dialog_, field, "");
@@ -102,12 +123,12 @@ TEST_F(DialogTest, FieldsKeepToTheirLimits) {
       EXPECT_EQ(line->text(), "Hola") << field;
     }
     Type(*dialog_, field,  // a break is two: the second no longer fits in the last one left
-         (field == 1403 ? "\n" + QString(limit - 3, u'x') + "\n" : QString()) +
+         (field == kIdBody ? "\n" + QString(limit - 3, u'x') + "\n" : QString()) +
              QString(limit + 3, u'x'));
     EXPECT_EQ(LimitedTextEdit::Length(Text(*dialog_, field)), limit) << field;
     EXPECT_FALSE(Text(*dialog_, field).contains(u'p')) << field;  // emptied first, even when full
     // The body's count beside it.
-    EXPECT_EQ(field == 1403 ? Text(*dialog_, 1409) : "800 / 800", "800 / 800");
+    EXPECT_EQ(field == kIdBody ? Text(*dialog_, kIdBodyLength) : "800 / 800", "800 / 800");
     if (length == 0)
       continue;
     QWidget* typed = Field(Open(dialog), field);
@@ -130,12 +151,13 @@ TEST_F(DialogTest, ComposeAsksBeforeLosingOrChangingWhatWasTyped) {
       // Field typed into (0: none), its text, button (0: Esc, -1: the close box), and the box's
       // caption and a part of its text (none: the dialog ends). Each box's default is No.
       {0, "", 0, "", ""},
-      {1403, "Cuerpo", 0, "", ""},  // typed as it was
-      {1402, "Otro", 0, "Descartar mensaje", "¿ Descartar el mensaje que has escrito ?"},
-      {1403, "Otro", kDialogCancel, "Descartar mensaje", ""},
-      {1402, "Otro", -1, "Descartar mensaje", ""},
-      {1401, "ő日Ana日", kDialogOk, "Caracteres que cambiarán", "\n\nő → o\n日 → ?\n\n¿ Guardar y"},
-      {1403, "€ ő", kComposeSaveOnly, "Caracteres que cambiarán", "\n\nő → o\n\n¿ Guardar el"}};
+      {kIdBody, "Cuerpo", 0, "", ""},  // typed as it was
+      {kIdSubject, "Otro", 0, "Descartar mensaje", "¿ Descartar el mensaje que has escrito ?"},
+      {kIdBody, "Otro", kDialogCancel, "Descartar mensaje", ""},
+      {kIdSubject, "Otro", -1, "Descartar mensaje", ""},
+      {kIdReceiver, "ő日Ana日", kDialogOk, "Caracteres que cambiarán",
+       "\n\nő → o\n日 → ?\n\n¿ Guardar y"},
+      {kIdBody, "€ ő", kComposeSaveOnly, "Caracteres que cambiarán", "\n\nő → o\n\n¿ Guardar el"}};
   for (const auto& [field, text, button, caption, shown] : cases) {
     Open(kComposeDialogId);
     runner_.events.clear();
@@ -149,16 +171,9 @@ TEST_F(DialogTest, ComposeAsksBeforeLosingOrChangingWhatWasTyped) {
   }
 }
 
-// A group's caption sits on its template rectangle's top edge, the frame line through its middle.
 TEST_F(DialogTest, GroupFramesRunThroughTheirCaptions) {
-  const int cases[][2] = {{131, 10}, {131, 60}, {131, 121}, {132, 156}};  // dialog, template top
-  for (const auto& [dialog, top] : cases) {
-    Open(dialog);  // below the caption's right end
-    const int x = dialog_->width() - dialog_->units().X(20);
-    EXPECT_NEAR(LineBelow(*dialog_, x, dialog_->units().Y(top)),
-                dialog_->fontMetrics().height() / 2, 1)
-        << top;
-  }
+  for (const int dialog : {kPreferencesDialogId, kComposeDialogId})
+    ExpectFramesThroughCaptions(Open(dialog));
 }
 
 // A box is as wide as its longest line needs, up to the screen's width, and its default button
@@ -167,11 +182,11 @@ TEST_F(DialogTest, BoxesFitTheirLongestLine) {
   const std::tuple<const char*, unsigned, const char*> cases[] = {
       {"Si eliminas este nombre de usuario:\n\n· Por seguridad, nunca más podrás usar este "
        "nombre de usuario (ni tú ni nadie).",
-       0x124, "No"},
-      {"Sí, a las <b>nueve</b>", 0x24, "Sí"},    // a subject's markup is text, as typed
-      {"Un renglón sin fin", 0x20, "Aceptar"}};  // repeated past the screen's width
+       kBoxYesNoQuestion | kBoxDefaultSecond, "No"},
+      {"Sí, a las <b>nueve</b>", kBoxYesNoQuestion, "Sí"},  // a subject's markup is text, as typed
+      {"Un renglón sin fin", kBoxOkQuestion, "Aceptar"}};   // repeated past the screen's width
   for (const auto& [text, type, default_button] : cases) {
-    const QString shown = type == 0x20 ? U(text).repeated(60) : U(text);
+    const QString shown = type == kBoxOkQuestion ? U(text).repeated(60) : U(text);
     const auto box = MakeMessageBox(nullptr, shown, "Velkorant", type);
     box->show();
     const auto* label = box->findChild<QLabel*>("qt_msgbox_label");
@@ -196,10 +211,11 @@ TEST_F(WindowTest, ASaveThatFailsKeepsItsDialogOpen) {
   ::setenv("XDG_CONFIG_HOME", disk.path().c_str(), 1);
   StartWith();  // the profiles dialog opens on "Amigos"
   disk.Fill();
-  for (const auto& [command, field, button] : {std::tuple(kCommandPreferences, 1141, kDialogOk),
-                                               {kCommandPreferences, 1141, 1145},
-                                               {kCommandProfiles, 1005, kDialogOk},
-                                               {kCommandProfiles, 1005, 1131}}) {
+  for (const auto& [command, field, button] :
+       {std::tuple(kCommandPreferences, kIdUserComment, kDialogOk),
+        {kCommandPreferences, kIdUserComment, kIdDeleteUser},
+        {kCommandProfiles, kIdProfilePassword, kDialogOk},
+        {kCommandProfiles, kIdProfilePassword, kIdProfileDelete}}) {
     runner_.events.clear();
     runner_.answers = {kAnswerYes};  // to a deletion's question
     runner_.steps.push_back([&](QDialog& dialog) {
@@ -215,7 +231,9 @@ TEST_F(WindowTest, ASaveThatFailsKeepsItsDialogOpen) {
     });
     Press(command);
   }
-  EXPECT_EQ(std::count(runner_.types.begin(), runner_.types.end(), 0x124u), 2);  // No first
+  EXPECT_EQ(
+      std::count(runner_.types.begin(), runner_.types.end(), kBoxYesNoQuestion | kBoxDefaultSecond),
+      2);  // No first
 }
 
 }  // namespace

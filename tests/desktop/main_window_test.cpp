@@ -30,59 +30,75 @@ TEST_F(WindowTest, ControlsFitTheScreenAndTheForm) {
                                                                 screen.virtualGeometry().width()));
   EXPECT_EQ(frame()->minimumSize(), frame()->maximumSize());
   ASSERT_TRUE(Activate(*frame()));
-  Get(1166)->setFocus();
+  Get(kIdClearTerminal)->setFocus();
   const QWidget* port = frame()->findChild<QScrollArea*>()->viewport();
-  EXPECT_TRUE(port->rect().contains(QRect(Get(1166)->mapTo(port, QPoint()), Get(1166)->size())));
+  EXPECT_TRUE(port->rect().contains(
+      QRect(Get(kIdClearTerminal)->mapTo(port, QPoint()), Get(kIdClearTerminal)->size())));
   // A horizontal unit is a quarter of the average character, a vertical one an eighth of the
   // font's height; each edge is rounded on its own.
   EXPECT_EQ(DialogUnits(9, 18).Rect(11, 3, 79, 14), QRect(25, 7, 178, 31));
   const DialogUnits units(view()->font());
   EXPECT_LE(units.base_x(), 9) << "a dialog font wider than the template's";
   EXPECT_EQ(view()->size(), units.Rect(0, 0, 633, 307).size());
-  // No button, field or list covers another or leaves the form.
-  const int ids[] = {1126, 1164, 1001, 1011, 1013, 1160, 1161, 1162, 1163, 1165,
-                     1125, 1021, 1020, 1015, 1016, 1022, 1023, 1024, 1000, 1166};
-  for (const int a : ids) {
-    EXPECT_TRUE(view()->rect().contains(Get(a)->geometry())) << a;
-    for (const int b : ids)
-      EXPECT_FALSE(a < b && Get(a)->geometry().intersects(Get(b)->geometry())) << a << " " << b;
+  // No button, field or list covers another or leaves the form. (The envelope's pictures share
+  // one place, the banner lies behind the reading pane's frame, and the frames hold the rest.)
+  QList<QWidget*> controls;
+  for (QWidget* control : view()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+    if (!control->inherits("QLabel") && !control->inherits("QGroupBox"))
+      controls << control;
   }
-  // The list's group frame runs through the middle of its caption, as in the dialogs.
-  EXPECT_NEAR(LineBelow(*view(), units.X(338), units.Y(18)), view()->fontMetrics().height() / 2, 1);
+  EXPECT_TRUE(controls.contains(Get(kIdMessageList)) && controls.contains(Get(kIdClearTerminal)));
+  for (const QWidget* a : controls) {
+    EXPECT_TRUE(view()->rect().contains(a->geometry())) << a->objectName().toStdString();
+    for (const QWidget* b : controls)
+      EXPECT_FALSE(a < b && a->geometry().intersects(b->geometry()))
+          << a->objectName().toStdString() << " " << b->objectName().toStdString();
+  }
+  ExpectFramesThroughCaptions(*view());
 }
 
 TEST_F(WindowTest, EachKindOfMessageHasItsButtonsAndRowColour) {
   StartWith({Msg('a', "Ana", "aceptado", "2024-03-01"), Msg('n', "Ana", "sin enviar", "2024-03-02"),
              Msg('u', "Ana", "sin leer", "2024-03-03"), Msg('x', "?", "cifrado", "2024-03-04")});
-  const std::tuple<QString, QString, QColor, QColor> cases[] = {
-      // The message chosen (none first), the buttons then on, its row's text before it is read,
-      // and the colour of its fields in the reading pane.
-      {"", "1126", {}, {}},
-      {"e1", "1162 1165 1126", Qt::black, Qt::white},
-      {"e2", "1163 1165 1126", Qt::black, Qt::white},
-      {"r1", "1160 1161 1165 1126", Qt::white, QColor(0x65, 0xB9, 0xC1)},
-      {"r2", "1165 1126", Qt::red, QColor(0xCB, 0x45, 0x45)}};
-  for (const auto& [code, on, text, pane] : cases) {
-    const QModelIndex cell = list().model().index(static_cast<int>(Column().indexOf(code)), 2);
-    EXPECT_EQ(cell.data(Qt::ForegroundRole).value<QColor>(), text) << code.toStdString();
+  struct Case {
+    QString code;  // the message chosen (none first)
+    std::vector<int> buttons_on;
+    QColor row_text;  // before it is read
+    QColor fields;    // their colour in the reading pane
+  };
+  const Case cases[] = {{"", {kIdReceive}, {}, {}},
+                        {"e1", {kIdForward, kIdDelete, kIdReceive}, Qt::black, Qt::white},
+                        {"e2", {kIdEdit, kIdDelete, kIdReceive}, Qt::black, Qt::white},
+                        {"r1",
+                         {kIdReply, kIdNewToSender, kIdDelete, kIdReceive},
+                         Qt::white,
+                         QColor(0x65, 0xB9, 0xC1)},
+                        {"r2", {kIdDelete, kIdReceive}, Qt::red, QColor(0xCB, 0x45, 0x45)}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.code.toStdString());
+    const QModelIndex cell = list().model().index(static_cast<int>(Column().indexOf(c.code)), 2);
+    EXPECT_EQ(cell.data(Qt::ForegroundRole).value<QColor>(), c.row_text);
     if (cell.isValid())
-      ClickRow(code);
+      ClickRow(c.code);
     view()->ReloadMessages();  // any reload keeps the message chosen, selected and shown
-    EXPECT_EQ(Selected().join(""), code);
-    EXPECT_EQ(Pane().isEmpty(), code.isEmpty()) << code.toStdString();
-    QTextCursor end(Get<QTextEdit>(1125)->document());
+    EXPECT_EQ(Selected().join(""), c.code);
+    EXPECT_EQ(Pane().isEmpty(), c.code.isEmpty());
+    QTextCursor end(Get<QTextEdit>(kIdReadingPane)->document());
     end.movePosition(QTextCursor::End);
-    EXPECT_EQ(end.charFormat().foreground().color(), code.isEmpty() ? Qt::black : pane);
-    EXPECT_TRUE(code != "e2" || Pane() == U("Este mensaje aún no se ha enviado.\n\nFecha: "
-                                            "2024-03-02\nDe: Hannah_desert --> A: Ana\n \n"
-                                            "Asunto: sin enviar\n \nMensaje:\nHola,\nun saludo.\n"))
+    EXPECT_EQ(end.charFormat().foreground().color(), c.code.isEmpty() ? Qt::black : c.fields);
+    EXPECT_TRUE(c.code != "e2" ||
+                Pane() == U("Este mensaje aún no se ha enviado.\n\nFecha: "
+                            "2024-03-02\nDe: Hannah_desert --> A: Ana\n \n"
+                            "Asunto: sin enviar\n \nMensaje:\nHola,\nun saludo.\n"))
         << Pane().toStdString();
-    QStringList enabled;
-    for (int id : {1160, 1161, 1162, 1163, 1165, 1126})
-      enabled << (Get(id)->isEnabled() ? QString::number(id) : "");
-    EXPECT_EQ(enabled.join(' ').simplified(), on) << code.toStdString();
+    std::vector<int> on;
+    for (int id : {kIdReply, kIdNewToSender, kIdForward, kIdEdit, kIdDelete, kIdReceive}) {
+      if (Get(id)->isEnabled())
+        on.push_back(id);
+    }
+    EXPECT_EQ(on, c.buttons_on);
   }
-  EXPECT_EQ(Cell("r1", kColumnColour), "2");  // read now
+  EXPECT_EQ(Colour("r1"), RowColour::kRead);  // read now
 }
 
 TEST_F(WindowTest, FiltersChooseTheRows) {
@@ -94,24 +110,29 @@ TEST_F(WindowTest, FiltersChooseTheRows) {
              Msg('r', "Hannah_desert", "gamma", "2024-03-06"),
              Msg('n', "", "delta", "2024-02-01")});
   const QString all = "r5 r4 r3 r2 r1 e1 e2";  // newest first
-  const std::pair<int, QString> cases[] = {{1021, "r5 r4 r3 r2 r1"},
-                                           {1020, ""},
-                                           {1021, "e1 e2"},
-                                           {1020, all},
-                                           {1016, all},  // no user chosen yet
-                                           {1015, "r1 e1"},
-                                           {0, all},  // the reset a receive starts with
-                                           {1023, "r1 e1"},
-                                           {1024, all},
-                                           {1022, "r1 e1"},  // Enter in the search box
-                                           {0, all}};
-  for (const auto& [act, codes] : cases) {
-    QTest::keyClicks(Get(1022), act == 1023 || act == 1022 ? "informe" : "");
-    if (act == 1015 || act == 1022)
-      QTest::keyClick(Get(act), act == 1015 ? Qt::Key_Home : Qt::Key_Return);
+  struct Case {
+    const char* name;
+    int act;  // the control clicked, or typed into; 0: the filters reset, as a receive run does
+    QString codes;
+  };
+  const Case cases[] = {{"sent off", kIdShowSent, "r5 r4 r3 r2 r1"},
+                        {"both off", kIdShowReceived, ""},
+                        {"sent on", kIdShowSent, "e1 e2"},
+                        {"both on", kIdShowReceived, all},
+                        {"user filter, no user chosen", kIdUserFilterOn, all},
+                        {"first user chosen", kIdUserFilter, "r1 e1"},
+                        {"reset", 0, all},
+                        {"search button", kIdSearchButton, "r1 e1"},
+                        {"search cleared", kIdClearSearch, all},
+                        {"Enter in the search box", kIdSearch, "r1 e1"},
+                        {"reset again", 0, all}};
+  for (const auto& [name, act, codes] : cases) {
+    QTest::keyClicks(Get(kIdSearch), act == kIdSearchButton || act == kIdSearch ? "informe" : "");
+    if (act == kIdUserFilter || act == kIdSearch)
+      QTest::keyClick(Get(act), act == kIdUserFilter ? Qt::Key_Home : Qt::Key_Return);
     else
       act == 0 ? view()->ResetFilters() : Press(act);
-    EXPECT_EQ(Column().join(' '), codes) << act;
+    EXPECT_EQ(Column().join(' '), codes) << name;
   }
 }
 
@@ -123,24 +144,25 @@ TEST_F(WindowTest, EveryCommandAndKeyReachesWhatItNames) {
   const std::tuple<int, QKeySequence, QString, QString> cases[] = {
       // A menu command or a button, or (0) keys; the dialog or box it opens; its terminal line.
       // (The other commands and buttons are worked by the tests of what they do.)
-      {1504, {}, U("Encriptación Punto a Punto"), ""},
+      {kCommandEncryptionInfo, {}, U("Encriptación Punto a Punto"), ""},
       {0, QKeySequence::New, "Redactar mensaje", ""},
       {0, Qt::Key_F5, U("Error de conexión."), U("Error de conexión.")},
-      {1501, {}, "", "Conectando con servidor 127.0.0.1:1/velkorant/"},
+      {kCommandCheckServer, {}, "", "Conectando con servidor 127.0.0.1:1/velkorant/"},
       // Every menu by the keyboard: F10 or Alt opens the first, the arrows go round.
       {0, QKeySequence(Qt::Key_F10, Qt::Key_Left, Qt::Key_Up, Qt::Key_Return),
        "Velkorant (Descargo de responsabilidad)", ""},
       {0, QKeySequence(Qt::Key_Alt, Qt::Key_Left, Qt::Key_Down, Qt::Key_Return), "Acerca de ...",
        ""},
       {0, QKeySequence("Alt+C, Return"), "Preferencias", ""},
-      {1011, {}, "", ""},  // two of the three ways out
+      {kIdExit, {}, "", ""},  // two of the three ways out
       {0, QKeySequence("Ctrl+Q"), "", ""}};
   for (const auto& [act, keys, opens, line] : cases) {
+    SCOPED_TRACE(act != 0 ? std::to_string(act) : keys.toString().toStdString());
     if (line.isEmpty() && !opens.isEmpty())
       runner_.steps.push_back(Escape);  // a dialog, which Esc closes
     runner_.events.clear();
     runner_.dialogs.clear();
-    Press(1166);
+    Press(kIdClearTerminal);
     ASSERT_EQ(Terminal(), "");
     ASSERT_TRUE(Activate(*frame()));  // for its shortcuts
     if (act > 0)
@@ -151,24 +173,24 @@ TEST_F(WindowTest, EveryCommandAndKeyReachesWhatItNames) {
       QTest::keyClick(to ? to : frame(), keys[i].key(), keys[i].keyboardModifiers());
     }
     WaitForFlows();
-    EXPECT_EQ(runner_.dialogs.join("") + runner_.Captions().join(""), opens) << act;
+    EXPECT_EQ(runner_.dialogs.join("") + runner_.Captions().join(""), opens);
     EXPECT_TRUE(Terminal().contains(line)) << Terminal().toStdString();
-    EXPECT_EQ(frame()->isVisible(), !(opens + line).isEmpty()) << act;
-    if (act != 1501)
+    EXPECT_EQ(frame()->isVisible(), !(opens + line).isEmpty());
+    if (act != kCommandCheckServer)
       continue;
     // The terminal's lines are selected and copied as text.
-    auto* terminal = Get<QListWidget>(1000);
+    auto* terminal = Get<QListWidget>(kIdTerminal);
     QTest::mouseClick(terminal->viewport(), Qt::LeftButton, {},
                       terminal->visualItemRect(terminal->item(1)).center());
     for (const auto copy : {QKeySequence::SelectAll, QKeySequence::Copy})
       QTest::keySequence(terminal, copy);
     EXPECT_EQ(QGuiApplication::clipboard()->text(), Terminal());
     // The failed requests showed the error envelope, and sounded, but not while sounds are off.
-    EXPECT_TRUE(Get(1169)->isVisibleTo(view()));
+    EXPECT_TRUE(Get(kIdEnvelopeError)->isVisibleTo(view()));
     EXPECT_EQ(view()->sounds().last_played(), 204);
     const int played = view()->sounds().played_count();
     view()->settings().play_sounds = false;
-    Press(1501);
+    Press(kCommandCheckServer);
     EXPECT_EQ(view()->sounds().played_count(), played);
   }
 }
@@ -192,7 +214,7 @@ TEST_F(WindowTest, ReceivingAndComposingWaitForWhatTheyNeed) {
     WriteSettings(account);
     Start();
     runner_.events.clear();
-    Press(1164);
+    Press(kIdCompose);
     EXPECT_EQ(runner_.Captions(), QStringList{U(caption)});
   }
 }
@@ -207,7 +229,7 @@ TEST_F(WindowTest, TheListFollowsAnotherWriter) {
   old.push_back(Msg('a', "Beto", "el mayor", "2024-01-30"));
   old.back().numero = 9999;
   StartWith(old);  // no received messages yet: their file is made by the other writer
-  auto* table = Get<QTableView>(1013);
+  auto* table = Get<QTableView>(kIdMessageList);
   // Codes are what `velkorant-cli show` takes: shown whole.
   EXPECT_GE(table->columnWidth(kColumnCode),
             static_cast<QAbstractItemView*>(table)->sizeHintForColumn(kColumnCode));
@@ -215,17 +237,18 @@ TEST_F(WindowTest, TheListFollowsAnotherWriter) {
   ClickRow("e1");
   Store({Msg('r', ToAnsi(U("Álvaro")), "nuevo", "2024-02-01"), Msg('r', "nora", "", "2024-02-02"),
          Msg('r', ToAnsi(U("Ñandú")), "", "2024-02-03"), Msg('r', "ZOE", "", "2024-02-04")});
-  ASSERT_TRUE(QTest::qWaitFor([&] { return Column().size() == 25; }, 5000));
+  const auto rows = static_cast<qsizetype>(old.size()) + 4;  // the four new ones
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Column().size() == rows; }, 5000));
   const QModelIndex e1 = list().model().index(static_cast<int>(Column().indexOf("e1")), 0);
   EXPECT_TRUE(Selected() == QStringList{"e1"} && Pane().contains("viejo"));
   EXPECT_TRUE(table->viewport()->rect().contains(table->visualRect(e1)));
   QStringList users;  // sorted as a reader of Spanish expects
-  for (int i = 0; i < Get<QComboBox>(1015)->count(); ++i)
-    users << Get<QComboBox>(1015)->itemText(i);
+  for (int i = 0; i < Get<QComboBox>(kIdUserFilter)->count(); ++i)
+    users << Get<QComboBox>(kIdUserFilter)->itemText(i);
   EXPECT_EQ(users.join(' '), U("Álvaro Beto nora Ñandú zoe"));
   EXPECT_TRUE(MessageStore(".").DeleteMessage(true, 1));
-  ASSERT_TRUE(QTest::qWaitFor([&] { return Column().size() == 24; }, 5000));
-  EXPECT_TRUE(Selected().isEmpty() && Pane().isEmpty() && !Get(1165)->isEnabled());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Column().size() == rows - 1; }, 5000));
+  EXPECT_TRUE(Selected().isEmpty() && Pane().isEmpty() && !Get(kIdDelete)->isEnabled());
 }
 
 // The settings database is damaged: one box says so at start, nothing is written to it, no
@@ -239,9 +262,11 @@ TEST_F(WindowTest, UnreadableSettingsStopEverythingThatNeedsThem) {
   const QString failure = U("No se puede leer la configuración");
   ASSERT_EQ(runner_.Captions(), QStringList{failure});
   EXPECT_TRUE(runner_.events[0].second.contains(home_.settings_file().c_str()));
-  EXPECT_TRUE(Get(1168)->isVisibleTo(view()) && !Get(1126)->isEnabled());  // idle, no receiving
+  EXPECT_TRUE(Get(kIdEnvelopeIdle)->isVisibleTo(view()) &&
+              !Get(kIdReceive)->isEnabled());  // idle, no receiving
   QTest::keyClick(frame(), Qt::Key_F5);
-  for (int command : {1502, 1503, 1501, 1164, 1001})
+  for (int command :
+       {kCommandPreferences, kCommandProfiles, kCommandCheckServer, kIdCompose, kIdProfiles})
     Press(command);
   EXPECT_EQ(runner_.Captions(), QStringList(6, failure));
   EXPECT_FALSE(Terminal().contains('\n'));  // only its first line: no request

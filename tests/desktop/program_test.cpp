@@ -109,15 +109,17 @@ TEST_F(WindowTest, ARunWaitingOnTheServerLeavesTheWindowFreeAndEndsWithTheProgra
   const auto compose = [this](const char* subject) {
     runner_.steps.push_back([this, subject](QDialog& dialog) {
       view()->OnReceiveMessages();
-      for (const auto& [id, text] :
-           {std::pair(1401, "Luisa_sanz"), {1402, subject}, {1403, "Hola Luisa"}, {1404, "A"}})
+      for (const auto& [id, text] : {std::pair(kIdReceiver, "Luisa_sanz"),
+                                     {kIdSubject, subject},
+                                     {kIdBody, "Hola Luisa"},
+                                     {kIdComposeProfile, "A"}})
         Type(dialog, id, text);
       Click(dialog, kDialogOk);
     });
-    OnMessageCommand(*view(), kCommandCompose);
+    OnMessageCommand(view()->commands(), kIdCompose);
   };
   compose("Hola");
-  for (const int id : {1126, 1164, 1001})
+  for (const int id : {kIdReceive, kIdCompose, kIdProfiles})
     EXPECT_FALSE(Get(id)->isEnabled()) << id;
   for (const int id : {kCommandCheckServer, kCommandPreferences, kCommandProfiles})
     EXPECT_FALSE(frame()->command(id)->isEnabled()) << id;
@@ -157,8 +159,8 @@ TEST_F(WindowTest, AKeyringThatDoesNotAnswerNeverHoldsTheWindow) {
   app_ = std::make_unique<MSJPRVApp>(&runner_);
   ASSERT_TRUE(app_->InitInstance());
   ASSERT_TRUE(QTest::qWaitForWindowExposed(frame()));
-  Click(*frame(), 1126);
-  Click(*frame(), 1001);
+  Click(*frame(), kIdReceive);
+  Click(*frame(), kIdProfiles);
   EXPECT_LT(clock.elapsed(), 3000);
   EXPECT_TRUE(QTest::qWaitFor([&] { return silent.started() != 0; }, 5000));
   EXPECT_TRUE(view()->flows().busy() && view()->local().busy());  // both wait on the keyring

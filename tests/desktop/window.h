@@ -10,6 +10,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QGroupBox>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QListWidget>
@@ -140,14 +141,17 @@ class GuiTest : public ::testing::Test {
     window.activateWindow();
     return QTest::qWaitFor([&] { return QApplication::activeWindow() == &window; }, 5000);
   }
-  // How far below `y` the colour of column `x` of the widget's picture first changes: where a
-  // group's frame line runs, from the top of its caption.
-  static int LineBelow(QWidget& widget, int x, int y) {
-    const QImage image = widget.grab().toImage();
-    int line = y;
-    while (line < y + 40 && image.pixel(x, line) == image.pixel(x, y - 1))
-      ++line;
-    return line - y;
+  // Every group's frame line runs through the middle of its caption, which sits on the top edge
+  // of the group's rectangle: looked for just inside its right end, past the caption.
+  static void ExpectFramesThroughCaptions(QWidget& form) {
+    const QImage image = form.grab().toImage();
+    for (const QGroupBox* group : form.findChildren<QGroupBox*>()) {
+      const int x = group->geometry().right() - 8, top = group->geometry().top();
+      int line = top;
+      while (line < top + 40 && image.pixel(x, line) == image.pixel(x, top - 1))
+        ++line;
+      EXPECT_NEAR(line - top, form.fontMetrics().height() / 2, 1) << group->title().toStdString();
+    }
   }
   // Esc from the control that has the focus, as a user leaves a dialog.
   static void Escape(QDialog& dialog) {
@@ -232,7 +236,7 @@ class WindowTest : public GuiTest {
     EXPECT_TRUE(QTest::qWaitFor(
         [this] {
           return !view()->flows().busy() && !view()->local().busy() &&
-                 !view()->profiles_dialog_pending();
+                 !view()->commands().profiles_dialog_pending;
         },
         30'000));
   }
@@ -256,24 +260,35 @@ class WindowTest : public GuiTest {
   QString Cell(const QString& code, int column) const {
     return Column(column).value(Column().indexOf(code));
   }
+  // A row's colour, as the list's colour role gives it.
+  RowColour Colour(const QString& code) const {
+    const QModelIndex row = list().model().index(static_cast<int>(Column().indexOf(code)), 0);
+    EXPECT_TRUE(row.isValid()) << code.toStdString();
+    return static_cast<RowColour>(row.data(kRowColourRole).toInt());
+  }
+  // The code of the message chosen in the list, or "".
+  QString Current() const {
+    const auto& id = list().current_id();
+    return id ? QString::fromStdString(id->Code()) : QString();
+  }
   void ClickRow(const QString& code) const {
     const QModelIndex cell = list().model().index(static_cast<int>(Column().indexOf(code)), 2);
     ASSERT_TRUE(cell.isValid()) << code.toStdString();
-    auto* table = Get<QTableView>(1013);
+    auto* table = Get<QTableView>(kIdMessageList);
     QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, table->visualRect(cell).center());
   }
   // The codes of the rows selected in the list.
   QStringList Selected() const {
     QStringList codes;
-    for (const QModelIndex& row : Get<QTableView>(1013)->selectionModel()->selectedRows())
+    for (const QModelIndex& row : Get<QTableView>(kIdMessageList)->selectionModel()->selectedRows())
       codes << Column().value(row.row());
     return codes;
   }
-  QString Pane() const { return Get<QTextEdit>(1125)->toPlainText(); }
+  QString Pane() const { return Get<QTextEdit>(kIdReadingPane)->toPlainText(); }
   QString Terminal() const {
     QStringList lines;
-    for (int i = 0; i < Get<QListWidget>(1000)->count(); ++i)
-      lines << Get<QListWidget>(1000)->item(i)->text();
+    for (int i = 0; i < Get<QListWidget>(kIdTerminal)->count(); ++i)
+      lines << Get<QListWidget>(kIdTerminal)->item(i)->text();
     return lines.join('\n');
   }
 

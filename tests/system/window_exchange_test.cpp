@@ -34,12 +34,12 @@ class ExchangeTest : public WindowTest {
     QWidget elsewhere;
     ASSERT_TRUE(Activate(in_front ? *static_cast<QWidget*>(frame()) : elsewhere));
     notes_.clear();
-    Press(1126);
+    Press(kIdReceive);
     // The run's lines, from the worker, in the order it wrote them.
     EXPECT_TRUE(Terminal().contains(
         QRegularExpression("Comprobando mensajes para .*\\n.* nuevos mensajes.*$")))
         << Terminal().toStdString();
-    EXPECT_TRUE(Get(1171)->isVisibleTo(view()));  // the envelope of new messages
+    EXPECT_TRUE(Get(kIdEnvelopeNews)->isVisibleTo(view()));  // the envelope of new messages
   }
   // The files of a user's mailbox on the server.
   static QString Mailbox(const QString& user) {
@@ -61,20 +61,20 @@ TEST_F(ExchangeTest, TwoInstallationsTalkThroughTheirWindows) {
   for (const auto& [side, name] : {std::pair(&ana, ana_name), std::pair(&bruno, bruno_name)}) {
     runner_.steps.push_back([](QDialog& legal_notice) { Click(legal_notice, 1); });
     Open(*side);
-    EXPECT_FALSE(Get(1126)->isEnabled());
-    Fill(kCommandPreferences, {{1140, name}, {1142, server_.server.c_str()}});
-    EXPECT_TRUE(Get(1126)->isEnabled());
-    Fill(1001, {{1007, club}, {1005, U("contraseña del club")}});
+    EXPECT_FALSE(Get(kIdReceive)->isEnabled());
+    Fill(kCommandPreferences, {{kIdUserName, name}, {kIdServerName, server_.server.c_str()}});
+    EXPECT_TRUE(Get(kIdReceive)->isEnabled());
+    Fill(kIdProfiles, {{kIdProfileName, club}, {kIdProfilePassword, U("contraseña del club")}});
     // Kept as the one saved last too, which the dialog opens on next time.
     EXPECT_EQ(ReadProfile(view()->settings_store(), kReservedProfileName)->name, ToAnsi(club));
   }
 
   // Ana writes.
   Open(ana);
-  Fill(kCommandCompose, {{1401, bruno_name},
-                         {1402, U("¿Cenamos?")},
-                         {1403, U("El viernes.\nTraigo el libro.")},
-                         {1404, "Club"}});
+  Fill(kIdCompose, {{kIdReceiver, bruno_name},
+                    {kIdSubject, U("¿Cenamos?")},
+                    {kIdBody, U("El viernes.\nTraigo el libro.")},
+                    {kIdComposeProfile, "Club"}});
   ASSERT_EQ(QDir(Mailbox(bruno_name)).entryList(QDir::Files), QStringList{"msj_1_datos.cry"});
 
   // Bruno receives in the background, reads it and answers.
@@ -82,18 +82,20 @@ TEST_F(ExchangeTest, TwoInstallationsTalkThroughTheirWindows) {
   Receive(false);
   EXPECT_EQ(notes_, QStringList{"Tienes 1 mensaje sin leer."});
   EXPECT_EQ(tray_->toolTip(), "Velkorant: 1 mensaje sin leer");
-  EXPECT_EQ(Column(kColumnSubject) + Column(kColumnSender) + Column(kColumnColour),
-            QStringList({U("¿Cenamos?"), ana_name, "3"}));
+  EXPECT_EQ(Column(kColumnSubject) + Column(kColumnSender),
+            QStringList({U("¿Cenamos?"), ana_name}));
+  EXPECT_EQ(Colour("r1"), RowColour::kUnread);
   ClickRow("r1");
   EXPECT_TRUE(Pane().contains("Traigo el libro.")) << Pane().toStdString();
   EXPECT_EQ(tray_->toolTip(), "Velkorant: no hay mensajes sin leer");
   runner_.steps.push_back([&](QDialog& compose) {
-    EXPECT_EQ(Text(compose, 1401) + "|" + Text(compose, 1402) + "|" + Text(compose, 1404),
+    EXPECT_EQ(Text(compose, kIdReceiver) + "|" + Text(compose, kIdSubject) + "|" +
+                  Text(compose, kIdComposeProfile),
               ana_name + U("|Re: ¿Cenamos?|") + club);
-    Type(compose, 1403, U("Perfecto, allí estaré."));
+    Type(compose, kIdBody, U("Perfecto, allí estaré."));
     Click(compose, kDialogOk);
   });
-  Press(kCommandReply);
+  Press(kIdReply);
   EXPECT_EQ(Cell("r1", kColumnReplied) + Cell("e1", kColumnReplied), "R ");
 
   // Ana, at her window, receives the answer: no notification.
@@ -103,15 +105,18 @@ TEST_F(ExchangeTest, TwoInstallationsTalkThroughTheirWindows) {
   ClickRow("r1");
   EXPECT_TRUE(Pane().contains(U("Perfecto, allí estaré.")));
   // A message under a profile Bruno does not have yet opens once he adds it.
-  Fill(1001, {{1007, secret}, {1005, "otra clave secreta"}});
-  Fill(kCommandCompose,
-       {{1401, bruno_name}, {1402, "Privado"}, {1403, U("Nadie más lo lee.")}, {1404, "Solo"}});
+  Fill(kIdProfiles, {{kIdProfileName, secret}, {kIdProfilePassword, "otra clave secreta"}});
+  Fill(kIdCompose, {{kIdReceiver, bruno_name},
+                    {kIdSubject, "Privado"},
+                    {kIdBody, U("Nadie más lo lee.")},
+                    {kIdComposeProfile, "Solo"}});
   Open(bruno);
   Receive(false);
   EXPECT_EQ(notes_, QStringList{"Han llegado mensajes que no se han podido desencriptar."});
   EXPECT_EQ(tray_->toolTip(), "Velkorant: no hay mensajes sin leer");  // none it could open
-  EXPECT_EQ(Cell("r2", kColumnSubject) + Cell("r2", kColumnColour), "<sin desencriptar>1");
-  Fill(1001, {{1007, secret}, {1005, "otra clave secreta"}});
+  EXPECT_EQ(Cell("r2", kColumnSubject), "<sin desencriptar>");
+  EXPECT_EQ(Colour("r2"), RowColour::kUndecrypted);
+  Fill(kIdProfiles, {{kIdProfileName, secret}, {kIdProfilePassword, "otra clave secreta"}});
   EXPECT_EQ(Cell("r2", kColumnSubject) + " " + Cell("r2", kColumnSender), "Privado " + ana_name);
   ClickRow("r2");
   EXPECT_TRUE(Pane().contains(U("Nadie más lo lee.")));

@@ -9,9 +9,9 @@
 #include <QTest>
 #include <cstdio>
 
-#include "app/about_dialogs.h"
 #include "app/main_frame.h"
 #include "app/msjprv_app.h"
+#include "dialogs/about_dialogs.h"
 #include "sample_data.h"
 #include "view/main_view.h"
 #include "view/message_list_panel.h"
@@ -57,7 +57,7 @@ int main(int argc, char* argv[]) {
   view.LogTerminal("Comprobando mensajes para Hannah_desert");
   view.LogTerminal("No hay nuevos mensajes");
   // A message already read, so the unread one keeps its colours.
-  view.list().SelectMessageByCode(QStringLiteral("r1"));
+  view.list().SelectMessage({false, 1});
   QApplication::processEvents();
   if (!frame.grab().save(output)) {
     std::fprintf(stderr, "gui_screenshot: cannot write %s\n", qPrintable(output));

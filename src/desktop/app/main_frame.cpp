@@ -112,10 +112,16 @@ bool CMainFrame::Create() {
           &CMainView::OnShowEncryptionInfo);
   connect(command(kCommandLegalNotice), &QAction::triggered, view_, &CMainView::OnShowLegalNotice);
   connect(command(kCommandPreferences), &QAction::triggered, view_,
-          [this] { OnPreferences(*view_); });
+          [this] { OnPreferences(view_->commands()); });
   connect(command(kCommandProfiles), &QAction::triggered, view_,
-          [this] { OnPasswordProfiles(*view_); });
-  view_->OnInitialUpdate(*this);
+          [this] { OnPasswordProfiles(view_->commands()); });
+  // The commands that would start a flow or change the settings wait, as the view's buttons do.
+  connect(&view_->flows(), &FlowRunner::busyChanged, this, [this](bool busy) {
+    for (const int id : {kCommandCheckServer, kCommandPreferences, kCommandProfiles})
+      command(id)->setEnabled(!busy);
+  });
+  connect(view_, &CMainView::statusPanesChanged, this, &CMainFrame::UpdateStatusPanes);
+  view_->OnInitialUpdate(*progress_pane());
   return true;
 }
 

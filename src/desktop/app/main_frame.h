@@ -9,6 +9,8 @@
 #include <QRect>
 #include <array>
 
+#include "ui/control_ids.h"
+
 class QAction;
 
 namespace velkorant {
@@ -21,15 +23,6 @@ class SettingsStore;
 inline constexpr int kFrameWidth = 1455;
 inline constexpr int kFrameHeight = 823;
 inline constexpr int kFrameTop = 100;
-
-// Command identifiers of the menu.
-inline constexpr int kCommandCheckServer = 1501;
-inline constexpr int kCommandExit = 1500;
-inline constexpr int kCommandPreferences = 1502;
-inline constexpr int kCommandProfiles = 1503;
-inline constexpr int kCommandAbout = 57664;
-inline constexpr int kCommandEncryptionInfo = 1504;
-inline constexpr int kCommandLegalNotice = 1505;
 
 class CMainFrame : public QMainWindow {
   Q_OBJECT

@@ -3,11 +3,11 @@
 #include <QAction>
 #include <QApplication>
 
-#include "app/about_dialogs.h"
 #include "app/desktop_identity.h"
 #include "app/keyboard_access.h"
 #include "app/main_frame.h"
 #include "app/tray_icon.h"
+#include "dialogs/about_dialogs.h"
 #include "settings/settings_store.h"
 #include "ui/dialog_runner.h"
 #include "ui/pictures.h"

@@ -1,6 +1,7 @@
 #include "app/program_start.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QDir>
 #include <QEventLoop>
 #include <QPushButton>
@@ -8,7 +9,6 @@
 #include <chrono>
 #include <cstdio>
 #include <memory>
-#include <string_view>
 
 #include "app/data_folder.h"
 #include "app/main_frame.h"
@@ -59,22 +59,89 @@ struct LaunchOptions {
   bool version = false;
 };
 
-// Which of our own options an argument is; false for anything else.
-bool ReadOption(std::string_view arg, LaunchOptions& options) {
-  if (arg == "--data-folder") {
-    options.data_folder = true;
-  } else if (arg == "--receive") {
-    options.receive = true;
-  } else if (arg == "--smoke-test") {
-    options.smoke_test = true;
-  } else if (arg == "--version") {
-    options.version = true;
-  } else if (arg == "-h" || arg == "--help") {
-    options.help = true;
-  } else {
+class OptionParser {
+ public:
+  OptionParser() { parser_.addOptions({data_folder_, receive_, smoke_test_, version_, help_}); }
+
+  // An argument spelled as the help spells one of our options: "--receive", "-h". Nothing else
+  // is ours, not even what the parser would also take ("--h", "--", "-hh"): an argument the help
+  // does not show is refused, never read as something else.
+  bool Spells(const QString& argument) const {
+    for (const QCommandLineOption& option :
+         {data_folder_, receive_, smoke_test_, version_, help_}) {
+      for (const QString& name : option.names()) {
+        if (argument == (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name)
+          return true;
+      }
+    }
     return false;
   }
-  return true;
+
+  // Our options among `arguments` (the program's name first); anything else is left out.
+  LaunchOptions Read(const QStringList& arguments) {
+    QStringList ours = arguments.mid(0, 1);
+    for (const QString& argument : arguments.mid(1)) {
+      if (Spells(argument))
+        ours << argument;
+    }
+    parser_.parse(ours);
+    return {parser_.isSet(data_folder_), parser_.isSet(receive_), parser_.isSet(smoke_test_),
+            parser_.isSet(help_), parser_.isSet(version_)};
+  }
+
+ private:
+  // The texts are kUsage's; the parser only reads the options.
+  QCommandLineOption data_folder_{QStringLiteral("data-folder")};
+  QCommandLineOption receive_{QStringLiteral("receive")};
+  QCommandLineOption smoke_test_{QStringLiteral("smoke-test")};
+  QCommandLineOption version_{QStringLiteral("version")};
+  QCommandLineOption help_{{QStringLiteral("h"), QStringLiteral("help")}};
+  QCommandLineParser parser_;
+};
+
+// What --receive prints and returns for the window's answer.
+int ReportReceive(InstanceChannel::Reply reply, const QString& folder, QTextStream& err) {
+  switch (reply) {
+    case InstanceChannel::Reply::kDone:
+      return 0;
+    case InstanceChannel::Reply::kRefused:
+      err << "velkorant: the window open in " << folder
+          << " cannot receive: it has no user name yet" << Qt::endl;
+      return 1;
+    case InstanceChannel::Reply::kNoProgram:
+      err << "velkorant: no Velkorant window is open in " << folder << Qt::endl;
+      return 1;
+    case InstanceChannel::Reply::kNoAnswer:
+      err << "velkorant: the Velkorant window open in " << folder << " did not answer" << Qt::endl;
+      return 1;
+  }
+  return 1;
+}
+
+// The window, when this start claims the folder; otherwise the open window is asked to come to
+// the front.
+int RunWindowOrHandOver(const QString& folder, QTextStream& err) {
+  MSJPRVApp* running = nullptr;
+  InstanceChannel channel(folder);
+  if (!channel.Claim([&running](InstanceChannel::Request request) {
+        return AnswerInstanceRequest(running, request);
+      })) {
+    if (InstanceChannel::Send(folder, InstanceChannel::Request::kActivate, kActivateWait) ==
+        InstanceChannel::Reply::kDone) {
+      err << "velkorant: Velkorant is already open in " << folder
+          << "; its window was brought to the front" << Qt::endl;
+      return 0;
+    }
+    err << "velkorant: another Velkorant runs in " << folder << " but does not answer" << Qt::endl;
+    return 1;
+  }
+  MSJPRVApp program;
+  if (!program.InitInstance())
+    return 1;
+  running = &program;
+  const int result = QCoreApplication::exec();
+  running = nullptr;
+  return result;
 }
 
 }  // namespace
@@ -111,11 +178,13 @@ bool AnswerInstanceRequest(MSJPRVApp* program, InstanceChannel::Request request)
 int RunDesktopProgram(int argc, char* argv[]) {
   QTextStream out(stdout);
   QTextStream err(stderr);
-  LaunchOptions options;
+  OptionParser parser;
+  QStringList raw;
+  for (int i = 0; i < argc; ++i)
+    raw << QString::fromLocal8Bit(argv[i]);
   // Read before the application object exists: the smoke test picks the platform, and help and
   // version need no display.
-  for (int i = 1; i < argc; ++i)
-    ReadOption(argv[i], options);
+  const LaunchOptions options = parser.Read(raw);
   if (options.help) {
     out << kUsage;
     return 0;
@@ -139,11 +208,9 @@ int RunDesktopProgram(int argc, char* argv[]) {
       options.receive ? std::make_unique<QCoreApplication>(argc, argv)
                       : std::make_unique<QApplication>(argc, argv);
   // Qt has taken its own options out; whatever is left must be ours.
-  const QStringList arguments = QCoreApplication::arguments();
-  for (qsizetype i = 1; i < arguments.size(); ++i) {
-    LaunchOptions ignored;
-    if (!ReadOption(arguments[i].toStdString(), ignored)) {
-      err << "velkorant: unknown argument " << arguments[i] << "\n"
+  for (const QString& argument : QCoreApplication::arguments().mid(1)) {
+    if (!parser.Spells(argument)) {
+      err << "velkorant: unknown argument " << argument << "\n"
           << "Try 'velkorant --help'." << Qt::endl;
       return 2;
     }
@@ -153,44 +220,11 @@ int RunDesktopProgram(int argc, char* argv[]) {
 
   const QString folder = QDir::currentPath();
   if (options.receive) {
-    switch (InstanceChannel::Send(folder, InstanceChannel::Request::kReceive, kReceiveWait)) {
-      case InstanceChannel::Reply::kDone:
-        return 0;
-      case InstanceChannel::Reply::kRefused:
-        err << "velkorant: the window open in " << folder
-            << " cannot receive: it has no user name yet" << Qt::endl;
-        return 1;
-      case InstanceChannel::Reply::kNoProgram:
-        err << "velkorant: no Velkorant window is open in " << folder << Qt::endl;
-        return 1;
-      case InstanceChannel::Reply::kNoAnswer:
-        err << "velkorant: the Velkorant window open in " << folder << " did not answer"
-            << Qt::endl;
-        return 1;
-    }
+    return ReportReceive(
+        InstanceChannel::Send(folder, InstanceChannel::Request::kReceive, kReceiveWait), folder,
+        err);
   }
-
-  MSJPRVApp* running = nullptr;
-  InstanceChannel channel(folder);
-  if (!channel.Claim([&running](InstanceChannel::Request request) {
-        return AnswerInstanceRequest(running, request);
-      })) {
-    if (InstanceChannel::Send(folder, InstanceChannel::Request::kActivate, kActivateWait) ==
-        InstanceChannel::Reply::kDone) {
-      err << "velkorant: Velkorant is already open in " << folder
-          << "; its window was brought to the front" << Qt::endl;
-      return 0;
-    }
-    err << "velkorant: another Velkorant runs in " << folder << " but does not answer" << Qt::endl;
-    return 1;
-  }
-  MSJPRVApp program;
-  if (!program.InitInstance())
-    return 1;
-  running = &program;
-  const int result = QCoreApplication::exec();
-  running = nullptr;
-  return result;
+  return RunWindowOrHandOver(folder, err);
 }
 
 }  // namespace velkorant

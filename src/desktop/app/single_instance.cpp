@@ -62,7 +62,8 @@ QString InstanceChannel::NameFor(const QString& folder) {
 bool InstanceChannel::Claim(Handler handler) {
   if (lock_fd_ >= 0)
     return true;
-  // A lock the kernel drops when the process ends, however it ends: no stale-lock guessing.
+  // A kernel lock (flock), which the kernel drops when the process ends, however it ends; kept so
+  // on purpose: a lock file read for a process id would need stale-lock guessing.
   const QByteArray lock_path = QFile::encodeName(name_ + QStringLiteral(".lock"));
   const int fd = ::open(lock_path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
   if (fd < 0)

@@ -52,6 +52,71 @@ struct Checker {
   }
 };
 
+// The platform, and the pictures and sounds built into the program.
+void CheckPlatformAndResources(Checker& check) {
+  check(QGuiApplication::platformName() == QStringLiteral("offscreen"),
+        QStringLiteral("platform is %1, not offscreen").arg(QGuiApplication::platformName()));
+  for (const char* picture : {"128", "141", "153", "155", "156", "157", "158"}) {
+    check(!LoadPicture(QString::fromLatin1(picture), QSize(42, 30)).isNull(),
+          QStringLiteral("picture %1 does not render").arg(QString::fromLatin1(picture)));
+  }
+  for (int sound = 200; sound <= 206; ++sound) {
+    check(QFile(QStringLiteral(":/sounds/%1.wav").arg(sound)).size() > 44,
+          QStringLiteral("sound %1 is missing").arg(sound));
+  }
+}
+
+// The main window once shown: its place, title, status bar, menu, view and identity.
+void CheckMainWindow(CMainFrame& frame, Checker& check) {
+  const QDeadlineTimer deadline(5000);
+  while (!deadline.hasExpired() &&
+         (frame.windowHandle() == nullptr || !frame.windowHandle()->isExposed())) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+  }
+  check(frame.isVisible() && frame.windowHandle() != nullptr && frame.windowHandle()->isExposed(),
+        QStringLiteral("the main window is not shown"));
+  check(frame.windowTitle() == QStringLiteral("Velkorant"),
+        QStringLiteral("window title \"%1\"").arg(frame.windowTitle()));
+  const QScreen& screen = *QGuiApplication::primaryScreen();
+  check(frame.frameGeometry() ==
+            CMainFrame::OuterGeometry(screen.availableGeometry(), screen.virtualGeometry().width()),
+        QStringLiteral("window size"));
+  check(frame.pane(0) != nullptr && frame.pane(0)->text() == QStringLiteral("Velkorant v1.1a"),
+        QStringLiteral("status bar version text"));
+  for (int command : {kCommandCheckServer, kCommandExit, kCommandPreferences, kCommandProfiles,
+                      kCommandAbout, kCommandEncryptionInfo, kCommandLegalNotice}) {
+    check(frame.command(command) != nullptr, QStringLiteral("menu command %1").arg(command));
+  }
+  check(frame.view() != nullptr && frame.findChild<QPushButton*>(QString::number(kIdReceive)),
+        QStringLiteral("the main view and its buttons"));
+  check(frame.view() != nullptr &&
+            frame.view()->settings().server_name == std::string(kDefaultServerAddress),
+        QStringLiteral("settings were not read"));
+  check(QGuiApplication::desktopFileName() == QString::fromLatin1(kAppId),
+        QStringLiteral("desktop file name \"%1\"").arg(QGuiApplication::desktopFileName()));
+  check(!QGuiApplication::windowIcon().isNull(), QStringLiteral("window icon"));
+}
+
+// The program started as the user starts it, with every pop-up refused and counted as a failure.
+void CheckProgram(const QTemporaryDir& scratch, Checker& check) {
+  RefusingRunner runner;
+  MSJPRVApp program(&runner);
+  const bool started = program.InitInstance();
+  check(started, QStringLiteral("the main window was not created"));
+  if (started) {
+    CheckMainWindow(*program.main_frame(), check);
+    program.main_frame()->close();
+  }
+  // The settings database is where the settings folder says, and takes a write.
+  SettingsStore store;
+  check(store.WriteInt("Opciones", "EjecPrimVez", 0) &&
+            store.ReadInt("Opciones", "EjecPrimVez", 1) == 0 &&
+            QFile::exists(
+                scratch.filePath(QStringLiteral("config/KRWTN_Software/VLKRNTS/settings.sqlite3"))),
+        QStringLiteral("settings database"));
+  check(runner.shown.isEmpty(), QStringLiteral("unexpected window: ") + runner.shown.join(u'|'));
+}
+
 }  // namespace
 
 int RunSmokeTest(QTextStream& out) {
@@ -65,63 +130,8 @@ int RunSmokeTest(QTextStream& out) {
   qputenv("XDG_CONFIG_HOME", QFile::encodeName(scratch.filePath(QStringLiteral("config"))));
 
   Checker check{out};
-  check(QGuiApplication::platformName() == QStringLiteral("offscreen"),
-        QStringLiteral("platform is %1, not offscreen").arg(QGuiApplication::platformName()));
-  for (const char* picture : {"128", "141", "153", "155", "156", "157", "158"}) {
-    check(!LoadPicture(QString::fromLatin1(picture), QSize(42, 30)).isNull(),
-          QStringLiteral("picture %1 does not render").arg(QString::fromLatin1(picture)));
-  }
-  for (int sound = 200; sound <= 206; ++sound) {
-    check(QFile(QStringLiteral(":/sounds/%1.wav").arg(sound)).size() > 44,
-          QStringLiteral("sound %1 is missing").arg(sound));
-  }
-
-  {
-    RefusingRunner runner;
-    MSJPRVApp program(&runner);
-    const bool started = program.InitInstance();
-    check(started, QStringLiteral("the main window was not created"));
-    if (started) {
-      CMainFrame& frame = *program.main_frame();
-      const QDeadlineTimer deadline(5000);
-      while (!deadline.hasExpired() &&
-             (frame.windowHandle() == nullptr || !frame.windowHandle()->isExposed())) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-      }
-      check(
-          frame.isVisible() && frame.windowHandle() != nullptr && frame.windowHandle()->isExposed(),
-          QStringLiteral("the main window is not shown"));
-      check(frame.windowTitle() == QStringLiteral("Velkorant"),
-            QStringLiteral("window title \"%1\"").arg(frame.windowTitle()));
-      const QScreen& screen = *QGuiApplication::primaryScreen();
-      check(frame.frameGeometry() == CMainFrame::OuterGeometry(screen.availableGeometry(),
-                                                               screen.virtualGeometry().width()),
-            QStringLiteral("window size"));
-      check(frame.pane(0) != nullptr && frame.pane(0)->text() == QStringLiteral("Velkorant v1.1a"),
-            QStringLiteral("status bar version text"));
-      for (int command : {kCommandCheckServer, kCommandExit, kCommandPreferences, kCommandProfiles,
-                          kCommandAbout, kCommandEncryptionInfo, kCommandLegalNotice}) {
-        check(frame.command(command) != nullptr, QStringLiteral("menu command %1").arg(command));
-      }
-      check(frame.view() != nullptr && frame.findChild<QPushButton*>(QStringLiteral("1126")),
-            QStringLiteral("the main view and its buttons"));
-      check(frame.view() != nullptr &&
-                frame.view()->settings().server_name == std::string(kDefaultServerAddress),
-            QStringLiteral("settings were not read"));
-      check(QGuiApplication::desktopFileName() == QString::fromLatin1(kAppId),
-            QStringLiteral("desktop file name \"%1\"").arg(QGuiApplication::desktopFileName()));
-      check(!QGuiApplication::windowIcon().isNull(), QStringLiteral("window icon"));
-      frame.close();
-    }
-    // The settings database is where the settings folder says, and takes a write.
-    SettingsStore store;
-    check(store.WriteInt("Opciones", "EjecPrimVez", 0) &&
-              store.ReadInt("Opciones", "EjecPrimVez", 1) == 0 &&
-              QFile::exists(scratch.filePath(
-                  QStringLiteral("config/KRWTN_Software/VLKRNTS/settings.sqlite3"))),
-          QStringLiteral("settings database"));
-    check(runner.shown.isEmpty(), QStringLiteral("unexpected window: ") + runner.shown.join(u'|'));
-  }
+  CheckPlatformAndResources(check);
+  CheckProgram(scratch, check);
 
   QDir::setCurrent(QDir::tempPath());
   if (previous_config.isEmpty()) {

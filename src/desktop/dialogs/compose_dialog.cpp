@@ -19,8 +19,6 @@ namespace {
 
 constexpr int kProfileNameLimit = 40;
 constexpr int kPasswordLimit = 40;
-// The body's length against its limit; no control of the template.
-constexpr int kBodyLengthId = 1409;
 // Changed characters listed by name in the box; the others are only counted.
 constexpr qsizetype kChangesListed = 10;
 
@@ -34,41 +32,55 @@ CDialog_redactar_msj::CDialog_redactar_msj(const std::vector<std::string>& profi
       runner_(runner),
       own_user_name_(std::move(presets.own_user_name)),
       profile_names_(profile_names) {
-  PlaceLabel(*this, 1006, QStringLiteral("Usuario receptor:"), {9, 10, 59, 9}, Qt::AlignRight);
-  receiver_field_ = PlaceField(*this, 1401, static_cast<int>(kReceiverLimit), {71, 8, 104, 13});
+  const Placed placed = PlaceControls();
+  Open(presets);
+  Connect(placed);
+}
+
+CDialog_redactar_msj::Placed CDialog_redactar_msj::PlaceControls() {
+  Placed placed;
+  PlaceLabel(*this, kIdReceiverLabel, QStringLiteral("Usuario receptor:"), {9, 10, 59, 9},
+             Qt::AlignRight);
+  receiver_field_ =
+      PlaceField(*this, kIdReceiver, static_cast<int>(kReceiverLimit), {71, 8, 104, 13});
   PlaceLabel(*this, 0, QStringLiteral("Asunto:"), {9, 27, 29, 8}, Qt::AlignRight);
-  subject_field_ = PlaceField(*this, 1402, static_cast<int>(kSubjectLimit), {40, 26, 170, 13});
+  subject_field_ =
+      PlaceField(*this, kIdSubject, static_cast<int>(kSubjectLimit), {40, 26, 170, 13});
   PlaceLabel(*this, 0, QStringLiteral("Mensaje:"), {13, 44, 29, 8}, Qt::AlignHCenter);
-  reply_label_ = PlaceFramedLabel(*this, 1400, QStringLiteral("Respuesta"), {45, 42, 40, 10});
+  reply_label_ =
+      PlaceFramedLabel(*this, kIdReplyMark, QStringLiteral("Respuesta"), {45, 42, 40, 10});
   reply_label_->hide();
-  QLabel* body_length =
-      PlaceLabel(*this, kBodyLengthId, QString(), {150, 44, 60, 8}, Qt::AlignRight);
+  placed.body_length =
+      PlaceLabel(*this, kIdBodyLength, QString(), {150, 44, 60, 8}, Qt::AlignRight);
   body_field_ = new LimitedTextEdit(static_cast<int>(kBodyLimit), this);
-  body_field_->setObjectName(QStringLiteral("1403"));
+  body_field_->setObjectName(QString::number(kIdBody));
   body_field_->setGeometry(units().Rect(7, 55, 203, 98));
 
   PlaceGroup(*this, QStringLiteral("Contraseña de encriptación y desencriptación"),
              {7, 156, 203, 49});
-  PlaceLabel(*this, 1008, QStringLiteral("Perfil:"), {31, 172, 25, 8}, Qt::AlignRight);
-  profile_list_ = PlaceComboBox(*this, 1404, {58, 171, 111, 122});
-  QPushButton* help = PlaceHelpButton(*this, 1407, {191, 166, 13, 12});
-  help->setAccessibleName(QStringLiteral("Ayuda sobre la contraseña del mensaje"));
-  PlaceLabel(*this, 1004, QStringLiteral("Contraseña:"), {15, 188, 39, 9}, Qt::AlignRight);
+  PlaceLabel(*this, kIdComposeProfileLabel, QStringLiteral("Perfil:"), {31, 172, 25, 8},
+             Qt::AlignRight);
+  profile_list_ = PlaceComboBox(*this, kIdComposeProfile, {58, 171, 111, 122});
+  placed.help = PlaceHelpButton(*this, kIdComposeHelp, {191, 166, 13, 12});
+  placed.help->setAccessibleName(QStringLiteral("Ayuda sobre la contraseña del mensaje"));
+  PlaceLabel(*this, kIdComposePasswordLabel, QStringLiteral("Contraseña:"), {15, 188, 39, 9},
+             Qt::AlignRight);
   // The password always comes from a profile.
-  password_field_ = PlaceField(*this, 1405, kPasswordLimit, {58, 187, 111, 13});
+  password_field_ = PlaceField(*this, kIdComposePassword, kPasswordLimit, {58, 187, 111, 13});
   password_field_->setReadOnly(true);
   MakePasswordField(*password_field_);
-  show_password_ = PlaceCheckBox(*this, 1406, QStringLiteral("Ver"), {174, 188, 23, 10});
+  show_password_ =
+      PlaceCheckBox(*this, kIdComposeShowPassword, QStringLiteral("Ver"), {174, 188, 23, 10});
 
-  QPushButton* save =
-      PlaceButton(*this, kComposeSaveOnly, QStringLiteral("Guardar"), {7, 214, 49, 14});
-  QPushButton* send =
+  placed.save = PlaceButton(*this, kComposeSaveOnly, QStringLiteral("Guardar"), {7, 214, 49, 14});
+  placed.send =
       PlaceButton(*this, kDialogOk, QStringLiteral("Guardar y Enviar"), {73, 214, 70, 14});
-  send->setDefault(true);
-  QPushButton* cancel =
-      PlaceButton(*this, kDialogCancel, QStringLiteral("Cancelar"), {160, 214, 50, 14});
+  placed.send->setDefault(true);
+  placed.cancel = PlaceButton(*this, kDialogCancel, QStringLiteral("Cancelar"), {160, 214, 50, 14});
+  return placed;
+}
 
-  // Opening.
+void CDialog_redactar_msj::Open(const ComposePresets& presets) {
   // In enumeration order, unsorted: the same order as the program's password list.
   for (const std::string& name : profile_names_)
     profile_list_->addItem(ToQString(name));
@@ -83,27 +95,24 @@ CDialog_redactar_msj::CDialog_redactar_msj(const std::vector<std::string>& profi
                                                             : nullptr;
   (first_empty ? first_empty : body_field_)->setFocus(Qt::OtherFocusReason);
   reply_label_->setVisible(presets.reply);
-  int preselected = -1;
-  if (presets.profile_name) {
-    for (std::size_t i = 0; i < profile_names_.size(); ++i) {
-      if (profile_names_[i] == *presets.profile_name) {
-        preselected = static_cast<int>(i);
-        break;
-      }
-    }
-  }
-  profile_list_->setCurrentIndex(preselected);
+  const auto listed = presets.profile_name
+                          ? std::ranges::find(profile_names_, *presets.profile_name)
+                          : profile_names_.end();
+  profile_list_->setCurrentIndex(
+      listed == profile_names_.end() ? -1 : static_cast<int>(listed - profile_names_.begin()));
   LoadSelectedProfile();
+}
 
-  connect(send, &QPushButton::clicked, this, [this] { Confirm(kDialogOk); });
-  connect(save, &QPushButton::clicked, this, [this] { Confirm(kComposeSaveOnly); });
-  connect(cancel, &QPushButton::clicked, this, &CDialog_redactar_msj::reject);
+void CDialog_redactar_msj::Connect(const Placed& placed) {
+  connect(placed.send, &QPushButton::clicked, this, [this] { Confirm(kDialogOk); });
+  connect(placed.save, &QPushButton::clicked, this, [this] { Confirm(kComposeSaveOnly); });
+  connect(placed.cancel, &QPushButton::clicked, this, &CDialog_redactar_msj::reject);
   connect(show_password_, &QCheckBox::toggled, this, &CDialog_redactar_msj::OnShowPassword);
-  connect(help, &QPushButton::clicked, this, &CDialog_redactar_msj::OnHelp);
+  connect(placed.help, &QPushButton::clicked, this, &CDialog_redactar_msj::OnHelp);
   connect(profile_list_, &QComboBox::currentIndexChanged, this,
           &CDialog_redactar_msj::LoadSelectedProfile);
   // Counted as the limit counts: a line break is two.
-  const auto count = [this, body_length] {
+  const auto count = [this, body_length = placed.body_length] {
     body_length->setText(QStringLiteral("%1 / %2")
                              .arg(LimitedTextEdit::Length(body_field_->toPlainText()))
                              .arg(kBodyLimit));

@@ -11,19 +11,17 @@
 
 #include "dialogs/dialog_fields.h"
 #include "settings/password_profiles.h"
+#include "ui/control_ids.h"
 
 class QCheckBox;
 class QComboBox;
 class QLabel;
+class QPushButton;
 
 namespace velkorant {
 
 class DialogRunner;
 class SettingsStore;
-
-inline constexpr int kComposeDialogId = 132;
-// The dialog's results besides kDialogOk ("Guardar y Enviar") and kDialogCancel.
-inline constexpr int kComposeSaveOnly = 1408;
 
 struct ComposePresets {
   std::string receiver;
@@ -65,6 +63,17 @@ class CDialog_redactar_msj : public TemplateDialog {
   void reject() override;
 
  private:
+  // The controls the dialog connects once it has opened with its presets.
+  struct Placed {
+    QPushButton* save;
+    QPushButton* send;
+    QPushButton* cancel;
+    QPushButton* help;
+    QLabel* body_length;
+  };
+  Placed PlaceControls();
+  void Open(const ComposePresets& presets);
+  void Connect(const Placed& placed);
   void Confirm(int result);
   // Asks whether to go on when characters would change on their way into the stored message.
   bool AcceptChangedCharacters(bool send);

@@ -24,32 +24,36 @@ CDialog_preferencias::CDialog_preferencias(SettingsStore& store, DialogRunner& r
       runner_(runner),
       play_sound_(std::move(play_sound)) {
   PlaceGroup(*this, QStringLiteral("Usuario local"), {9, 10, 210, 47});
-  PlaceLabel(*this, 1004, QStringLiteral("Tu nombre de usuario:"), {8, 22, 78, 9}, Qt::AlignRight);
-  user_name_ = PlaceField(*this, 1140, kNameLimit, {88, 20, 83, 13});
+  PlaceLabel(*this, kIdUserNameLabel, QStringLiteral("Tu nombre de usuario:"), {8, 22, 78, 9},
+             Qt::AlignRight);
+  user_name_ = PlaceField(*this, kIdUserName, kNameLimit, {88, 20, 83, 13});
   PlaceFramedLabel(*this, 0, QStringLiteral("No podrás\ncambiarlo"), {175, 17, 39, 18});
-  PlaceLabel(*this, 1006, QStringLiteral("Comentario:"), {10, 39, 42, 9}, Qt::AlignRight);
-  user_comment_ = PlaceField(*this, 1141, kTextLimit, {54, 38, 162, 13});
+  PlaceLabel(*this, kIdUserCommentLabel, QStringLiteral("Comentario:"), {10, 39, 42, 9},
+             Qt::AlignRight);
+  user_comment_ = PlaceField(*this, kIdUserComment, kTextLimit, {54, 38, 162, 13});
 
   PlaceGroup(*this, QStringLiteral("Servidor remoto"), {9, 60, 210, 58});
   PlaceLabel(*this, 0, QStringLiteral("Nombre:"), {14, 73, 29, 8});
-  server_name_ = PlaceField(*this, 1142, kTextLimit, {44, 71, 171, 13});
+  server_name_ = PlaceField(*this, kIdServerName, kTextLimit, {44, 71, 171, 13});
   PlaceLabel(*this, 0, QStringLiteral("Por defecto: ") + ToQString(kDefaultServerAddress),
              {14, 85, 195, 10});
-  QPushButton* help = PlaceHelpButton(*this, 1143, {202, 85, 13, 12});
+  QPushButton* help = PlaceHelpButton(*this, kIdServerHelp, {202, 85, 13, 12});
   help->setAccessibleName(QStringLiteral("Ayuda sobre usar un servidor propio"));
   PlaceLabel(*this, 0, QStringLiteral("Descripción:"), {14, 101, 40, 8});
-  server_description_ = PlaceField(*this, 1144, kTextLimit, {55, 99, 160, 13});
+  server_description_ = PlaceField(*this, kIdServerDescription, kTextLimit, {55, 99, 160, 13});
 
   PlaceGroup(*this, QStringLiteral("Aplicación"), {9, 121, 210, 57});
-  receive_at_startup_ = PlaceCheckBox(
-      *this, 1146, QStringLiteral("Recibir mensajes al iniciar la aplicación"), {16, 134, 141, 10});
-  receive_every_30_minutes_ = PlaceCheckBox(
-      *this, 1147, QStringLiteral("Recibir mensajes cada 30 minutos"), {16, 148, 123, 10});
+  receive_at_startup_ = PlaceCheckBox(*this, kIdReceiveAtStartup,
+                                      QStringLiteral("Recibir mensajes al iniciar la aplicación"),
+                                      {16, 134, 141, 10});
+  receive_every_30_minutes_ =
+      PlaceCheckBox(*this, kIdReceiveEvery30Minutes,
+                    QStringLiteral("Recibir mensajes cada 30 minutos"), {16, 148, 123, 10});
   play_sounds_ =
-      PlaceCheckBox(*this, 1148, QStringLiteral("Reproducir sonidos"), {16, 162, 76, 10});
+      PlaceCheckBox(*this, kIdPlaySounds, QStringLiteral("Reproducir sonidos"), {16, 162, 76, 10});
 
   delete_user_ =
-      PlaceButton(*this, 1145, QStringLiteral("Eliminar este usuario"), {4, 183, 80, 14});
+      PlaceButton(*this, kIdDeleteUser, QStringLiteral("Eliminar este usuario"), {4, 183, 80, 14});
   delete_user_->setEnabled(false);
   QPushButton* ok = PlaceButton(*this, kDialogOk, QStringLiteral("OK"), {109, 183, 42, 14});
   ok->setDefault(true);

@@ -8,6 +8,7 @@
 
 #include "dialogs/dialog_fields.h"
 #include "settings/settings_store.h"
+#include "ui/control_ids.h"
 
 class QCheckBox;
 class QPushButton;
@@ -15,8 +16,6 @@ class QPushButton;
 namespace velkorant {
 
 class DialogRunner;
-
-inline constexpr int kPreferencesDialogId = 131;
 
 class CDialog_preferencias : public TemplateDialog {
   Q_OBJECT

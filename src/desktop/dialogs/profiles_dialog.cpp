@@ -68,20 +68,22 @@ CFtpConnect::CFtpConnect(StoredProfiles profiles, ProfileChanger changer, Dialog
       runner_(runner),
       stored_(std::move(profiles)) {
   const Qt::Alignment right = Qt::AlignRight;
-  PlaceLabel(*this, 1008, QStringLiteral("Perfil:"), {25, 13, 23, 8}, right);
-  name_box_ = PlaceEditableComboBox(*this, 1007, kNameLimit, {50, 11, 111, 122});
+  PlaceLabel(*this, kIdProfileNameLabel, QStringLiteral("Perfil:"), {25, 13, 23, 8}, right);
+  name_box_ = PlaceEditableComboBox(*this, kIdProfileName, kNameLimit, {50, 11, 111, 122});
   name_ = qobject_cast<LimitedLineEdit*>(name_box_->lineEdit());
-  PlaceLabel(*this, 1004, QStringLiteral("Contraseña:"), {9, 28, 39, 9}, right);
-  password_ = PlaceField(*this, 1005, kPasswordLimit, {50, 27, 111, 13});
-  show_password_ = PlaceCheckBox(*this, 1130, QStringLiteral("Ver"), {166, 28, 23, 10});
-  PlaceLabel(*this, 1006, QStringLiteral("Comentarios:"), {11, 46, 42, 9}, right);
+  PlaceLabel(*this, kIdProfilePasswordLabel, QStringLiteral("Contraseña:"), {9, 28, 39, 9}, right);
+  password_ = PlaceField(*this, kIdProfilePassword, kPasswordLimit, {50, 27, 111, 13});
+  show_password_ =
+      PlaceCheckBox(*this, kIdProfileShowPassword, QStringLiteral("Ver"), {166, 28, 23, 10});
+  PlaceLabel(*this, kIdProfileCommentsLabel, QStringLiteral("Comentarios:"), {11, 46, 42, 9},
+             right);
   // The comment lines appear on screen in the order 1, 3, 4, 2.
-  comment1_ = PlaceField(*this, 1009, kCommentLimit, {11, 55, 176, 13});
-  comment3_ = PlaceField(*this, 1017, kCommentLimit, {11, 73, 176, 13});
-  comment4_ = PlaceField(*this, 1011, kCommentLimit, {11, 91, 176, 13});
-  comment2_ = PlaceField(*this, 1003, kCommentLimit, {12, 109, 175, 13});
+  comment1_ = PlaceField(*this, kIdProfileComment1, kCommentLimit, {11, 55, 176, 13});
+  comment3_ = PlaceField(*this, kIdProfileComment3, kCommentLimit, {11, 73, 176, 13});
+  comment4_ = PlaceField(*this, kIdProfileComment4, kCommentLimit, {11, 91, 176, 13});
+  comment2_ = PlaceField(*this, kIdProfileComment2, kCommentLimit, {12, 109, 175, 13});
   QPushButton* remove =
-      PlaceButton(*this, 1131, QStringLiteral("Eliminar perfil"), {7, 133, 57, 14});
+      PlaceButton(*this, kIdProfileDelete, QStringLiteral("Eliminar perfil"), {7, 133, 57, 14});
   QPushButton* ok = PlaceButton(*this, kDialogOk, QStringLiteral("OK"), {83, 133, 42, 14});
   ok->setDefault(true);
   QPushButton* cancel =

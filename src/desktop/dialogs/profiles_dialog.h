@@ -11,6 +11,7 @@
 
 #include "dialogs/dialog_fields.h"
 #include "settings/password_profiles.h"
+#include "ui/control_ids.h"
 
 class QCheckBox;
 class QComboBox;
@@ -19,8 +20,6 @@ namespace velkorant {
 
 class DialogRunner;
 class SettingsStore;
-
-inline constexpr int kProfilesDialogId = 130;
 
 // The profiles as the dialog opens with them: read beforehand on a worker, since their passwords
 // may come from the desktop's keyring.

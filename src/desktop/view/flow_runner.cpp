@@ -7,11 +7,28 @@
 #include "platform/ansi_text.h"
 
 namespace velkorant {
+namespace {
+
+// The threading contract of the runner, checked in every build where work crosses between the
+// GUI thread and a worker: a flow's objects belong to one thread at a time, and a call on the
+// wrong side would be a data race that no test sees, or (a box asked for on the GUI thread) a
+// wait for an answer that thread could never give.
+void CheckThread(bool right, const char* what) {
+  if (!right)
+    qFatal("Velkorant: %s on the wrong thread", what);
+}
+
+bool OnThreadOf(const QObject& object) {
+  return QThread::currentThread() == object.thread();
+}
+
+}  // namespace
 
 ForwardingUi::ForwardingUi(QObject& target, UiServices& gui) : target_(target), gui_(gui) {}
 
 template <typename Call>
 void ForwardingUi::Post(Call call) {
+  // Queued to the target: Qt runs the call on its thread, so it needs no check of its own.
   QMetaObject::invokeMethod(&target_, std::move(call), Qt::QueuedConnection);
 }
 
@@ -30,6 +47,7 @@ void ForwardingUi::PlayEventSound(EventSound sound) {
 }
 
 int ForwardingUi::ShowMessageBox(std::string_view text, std::string_view caption, unsigned type) {
+  CheckThread(!OnThreadOf(target_), "a flow's message box");
   const int safe_answer = (type & ~kBoxDefaultSecond) == kBoxYesNoQuestion ? kAnswerNo : kAnswerOk;
   std::unique_lock lock(box_->mutex);
   if (box_->cancelled)
@@ -100,13 +118,18 @@ FlowRunner::FlowRunner(UiServices& gui, std::filesystem::path settings_database,
 }
 
 FlowRunner::~FlowRunner() {
-  Stop();
+  // A done step run by Stop may start another flow, which runs at once, cancelled: waited for too.
+  do {
+    Stop();
+  } while (busy());
+  // Posted rather than thread_.quit(): the loop ends only after anything still queued to it ran.
   QMetaObject::invokeMethod(
       worker_, [] { QThread::currentThread()->quit(); }, Qt::QueuedConnection);
   thread_.wait();
 }
 
 bool FlowRunner::Start(const Settings& settings, WhenBusy when_busy, Step work, Step done) {
+  CheckThread(OnThreadOf(*this), "FlowRunner::Start");
   if (when_busy == WhenBusy::kSkip && (stopped_ || busy()))
     return false;
   auto flow = std::make_unique<Flow>(*this, gui_, settings_database_, settings);
@@ -117,6 +140,10 @@ bool FlowRunner::Start(const Settings& settings, WhenBusy when_busy, Step work, 
   if (flows_.size() == 1)
     emit busyChanged(true);
   auto run = [this, posted, work = std::move(work)] {
+    // The flow's objects are the worker's until Finish hands them back.
+    CheckThread(
+        order_ == Order::kOneAtATime ? QThread::currentThread() == &thread_ : !OnThreadOf(*this),
+        "a flow's work");
     work(*posted);
     QMetaObject::invokeMethod(
         this, [this, posted] { Finish(posted); }, Qt::QueuedConnection);
@@ -131,8 +158,10 @@ bool FlowRunner::Start(const Settings& settings, WhenBusy when_busy, Step work, 
 }
 
 void FlowRunner::Finish(Flow* flow) {
-  const auto ended = std::find_if(flows_.begin(), flows_.end(),
-                                  [flow](const Queued& queued) { return queued.flow.get() == flow; });
+  CheckThread(OnThreadOf(*this), "FlowRunner::Finish");
+  const auto ended = std::find_if(flows_.begin(), flows_.end(), [flow](const Queued& queued) {
+    return queued.flow.get() == flow;
+  });
   if (ended == flows_.end() || (order_ == Order::kOneAtATime && ended != flows_.begin()))
     return;
   Queued finished = std::move(*ended);
@@ -154,6 +183,7 @@ void FlowRunner::Cancel(Flow& flow) {
 }
 
 void FlowRunner::Stop() {
+  CheckThread(OnThreadOf(*this), "FlowRunner::Stop");
   if (!stopped_) {
     stopped_ = true;
     for (Queued& queued : flows_)

@@ -14,6 +14,9 @@
 // and the flow waits for its answer. What a flow changed is handed back by its `done` step, run
 // on the GUI thread. Stop() cancels every wait of a flow (downloads, boxes, the keyring, the
 // folder's lock), so quitting never waits for a server, a keyring or another process.
+// Where work crosses (Start, the work step, Finish and done, Stop, and the boxes a flow waits
+// for) the thread is checked in every build; a call on the wrong one ends the program at once,
+// naming it.
 
 #include <QObject>
 #include <QThread>

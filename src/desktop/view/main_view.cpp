@@ -1,16 +1,15 @@
 #include "view/main_view.h"
 
-#include <QAction>
 #include <QCheckBox>
 #include <QLayout>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
 
-#include "app/about_dialogs.h"
-#include "app/main_frame.h"
+#include "dialogs/about_dialogs.h"
 #include "dialogs/dialog_fields.h"
 #include "platform/ansi_text.h"
+#include "ui/control_ids.h"
 #include "ui/dialog_runner.h"
 #include "ui/event_sound_player.h"
 #include "view/flow_runner.h"
@@ -42,13 +41,12 @@ CMainView::CMainView(SettingsStore& settings_store, DialogRunner& runner, QWidge
       terminal_(*controls_.terminal),
       envelope_(controls_.envelope),
       list_(new MessageListPanel(controls_, store_, settings_, this)),
-      ui_(std::make_unique<QtUiServices>(*this, runner_, *sounds_, settings_)),
-      flows_(new FlowRunner(*ui_, settings_store_.database().path(),
-                            FlowRunner::Order::kOneAtATime, this)),
-      local_(new FlowRunner(*ui_, settings_store_.database().path(),
-                            FlowRunner::Order::kAtOnce, this)),
+      ui_(*this, runner_, *sounds_, settings_),
       startup_timer_(new QTimer(this)),
-      receive_timer_(new QTimer(this)) {
+      receive_timer_(new QTimer(this)),
+      commands_{*this, runner_, *this, settings_store_, flows_, local_, *list_, *sounds_},
+      flows_(ui_, settings_store_.database().path(), FlowRunner::Order::kOneAtATime),
+      local_(ui_, settings_store_.database().path(), FlowRunner::Order::kAtOnce) {
   setFixedSize(units_.X(kFormWidthUnits), units_.Y(kFormHeightUnits));
   // The form's own data exchange shows both kinds of message from the start.
   controls_.show_received->setChecked(true);
@@ -63,73 +61,72 @@ CMainView::CMainView(SettingsStore& settings_store, DialogRunner& runner, QWidge
   connect(controls_.exit, &QPushButton::clicked, this, [this] { TopWindow()->close(); });
   connect(controls_.clear_terminal, &QPushButton::clicked, this, [this] { terminal_.Clear(); });
   connect(list_, &MessageListPanel::currentMessageChanged, this, &CMainView::UpdateActionButtons);
-  connect(controls_.profiles, &QPushButton::clicked, this, [this] { OnPasswordProfiles(*this); });
-  for (QPushButton* button : {controls_.compose, controls_.reply, controls_.new_to_sender,
-                              controls_.forward, controls_.edit}) {
-    const int command = button->objectName().toInt();
+  connect(controls_.profiles, &QPushButton::clicked, this,
+          [this] { OnPasswordProfiles(commands_); });
+  for (const auto& [button, command] :
+       {std::pair{controls_.compose, kIdCompose}, std::pair{controls_.reply, kIdReply},
+        std::pair{controls_.new_to_sender, kIdNewToSender},
+        std::pair{controls_.forward, kIdForward}, std::pair{controls_.edit, kIdEdit}}) {
     connect(button, &QPushButton::clicked, this,
-            [this, command] { OnMessageCommand(*this, command); });
+            [this, command] { OnMessageCommand(commands_, command); });
   }
-  connect(controls_.remove, &QPushButton::clicked, this, [this] { DeleteCurrentMessage(*this); });
-  connect(list_, &MessageListPanel::deleteRequested, this, [this] { DeleteCurrentMessage(*this); });
-  connect(flows_, &FlowRunner::busyChanged, this, &CMainView::OnFlowsBusy);
+  connect(controls_.remove, &QPushButton::clicked, this,
+          [this] { DeleteCurrentMessage(commands_); });
+  connect(list_, &MessageListPanel::deleteRequested, this,
+          [this] { DeleteCurrentMessage(commands_); });
+  connect(&flows_, &FlowRunner::busyChanged, this, &CMainView::OnFlowsBusy);
   list_->SetReadMarker([this](std::uint32_t numero) { MarkRead(numero); });
 }
 
-CMainView::~CMainView() {
-  StopFlows();
-}
+CMainView::~CMainView() = default;
 
 void CMainView::StopFlows() {
   // The flows' last steps use this view's members.
-  flows_->Stop();
-  local_->Stop();
+  flows_.Stop();
+  local_.Stop();
 }
 
-void CMainView::OnInitialUpdate(CMainFrame& frame) {
-  frame_ = &frame;
-  // 1. The filters start empty and off: the panel's own initial state.
-  // 2. A progress bar in status pane 1: the messages a receive run has fetched.
-  progress_ = new QProgressBar(frame.progress_pane());
+void CMainView::OnInitialUpdate(QWidget& progress_pane) {
+  // The filters start empty and off: the panel's own initial state.
+  // A progress bar in status pane 1: the messages a receive run has fetched.
+  progress_ = new QProgressBar(&progress_pane);
   progress_->setObjectName(QStringLiteral("1"));
   progress_->setRange(0, MessageReceiver::kMaxMessagesPerRun);
   progress_->setTextVisible(false);
-  frame.progress_pane()->layout()->addWidget(progress_);
-  // 3.
+  progress_pane.layout()->addWidget(progress_);
+  // The window's title.
   TopWindow()->setWindowTitle(QStringLiteral("Velkorant"));
-  // 4.
+  // The settings; until they can be read, nothing is written or asked of the server.
   settings_readable_ = ReloadSettings();
-  // 5.
+  // The message list, filled from both stores.
   list_->Prepare();
   ReloadMessages();
   const bool messages_readable = store_.file(true).readable() && store_.file(false).readable();
-  // 6.
+  // The reading pane opens with the program's version.
   list_->reading_pane().Prepare();
-  // 7.
   list_->reading_pane().Append(QString::fromLatin1(kVersionText), kReadingWhite, kReadingBackground,
                                true);
-  // 8. The password list, on the local worker: the window never waits for the keyring. Asked
+  // The password list, on the local worker: the window never waits for the keyring. Asked
   // for once the window shows, so that a keyring's unlock prompt comes after it. Passwords still
   // in clear go into the keyring first, where there is one.
   if (settings_readable_)
-    QTimer::singleShot(0, this, [this] { LoadProfiles(true); });
-  // 9.
+    QTimer::singleShot(0, this, [this] { ReadProfiles(true); });
+  // The button pictures.
   LoadButtonPictures(controls_);
-  // 10.
+  // Both kinds of message shown.
   controls_.show_received->setChecked(true);
   controls_.show_sent->setChecked(true);
-  // 11.
-  version_text_ = QString::fromLatin1(kVersionText);
-  // 12.
+  // The terminal's first line, and why the list is empty where a store cannot be read.
   LogTerminal("Inicio del terminal OK");
   if (!messages_readable) {
     LogTerminal(Utf8ToAnsi("Error. No se puede leer ") + std::string(kSentMessagesFile) + " o " +
                 std::string(kReceivedMessagesFile) +
                 Utf8ToAnsi(" en esta carpeta; no se muestran sus mensajes."));
   }
-  // 13.
-  frame.UpdateStatusPanes(version_text_);
-  // 14.
+  // The version in the status bar.
+  emit statusPanesChanged(QString::fromLatin1(kVersionText));
+  // The timers: the rest of the start-up once the window shows (legal notice, receive run), and
+  // the receive run every 30 minutes.
   startup_timer_->start(kStartupTimerPeriodMs);
   receive_timer_->start(kReceiveTimerPeriodMs);
 }
@@ -172,7 +169,7 @@ void CMainView::OnFlowsBusy(bool busy) {
 }
 
 void CMainView::UpdateActionButtons() {
-  const bool idle = !flows_->busy();
+  const bool idle = !flows_.busy();
   const Message* current = list_->current_message();
   const bool decrypted_received =
       current != nullptr && !current->enviado && current->flag_msj_desencriptado;
@@ -186,12 +183,6 @@ void CMainView::UpdateActionButtons() {
   controls_.receive->setEnabled(idle && !settings_.user_name.empty());
   controls_.compose->setEnabled(idle);
   controls_.profiles->setEnabled(idle);
-  if (frame_ != nullptr) {
-    for (const int id : {kCommandCheckServer, kCommandPreferences, kCommandProfiles}) {
-      if (QAction* command = frame_->command(id))
-        command->setEnabled(idle);
-    }
-  }
 }
 
 bool CMainView::ReloadSettings() {
@@ -213,7 +204,11 @@ bool CMainView::RequireSettings() {
   return settings_readable_;
 }
 
-void CMainView::LoadProfiles(bool move_to_keyring) {
+void CMainView::LoadProfiles() {
+  ReadProfiles(false);
+}
+
+void CMainView::ReadProfiles(bool move_to_keyring) {
   profiles_ = Profiles::kLoading;
   struct Read {
     PasswordPlace place = PasswordPlace::kKeyring;
@@ -221,7 +216,7 @@ void CMainView::LoadProfiles(bool move_to_keyring) {
     std::optional<std::vector<std::string>> names;
   };
   auto read = std::make_shared<Read>();
-  local_->Start(
+  local_.Start(
       settings_, FlowRunner::WhenBusy::kQueue,
       [read, move_to_keyring](FlowRunner::Flow& flow) {
         if (move_to_keyring) {
@@ -248,7 +243,7 @@ void CMainView::LoadProfiles(bool move_to_keyring) {
         } else {
           profiles_problem_ = flow.settings_store.DescribeProblem();
           profiles_ = Profiles::kFailed;
-          LogTerminalLines(*ui_,
+          LogTerminalLines(ui_,
                            Utf8ToAnsi("Error. No se pueden leer los perfiles de contraseñas.\n") +
                                flow.settings_store.DescribeProblem("\n"));
         }
@@ -279,7 +274,7 @@ bool CMainView::RequireProfiles() {
 
 void CMainView::MarkRead(std::uint32_t numero) {
   auto written = std::make_shared<bool>(false);
-  local_->Start(
+  local_.Start(
       settings_, FlowRunner::WhenBusy::kQueue,
       [numero, written](FlowRunner::Flow& flow) {
         *written = flow.store.WriteMessageKey(false, numero, "flag_msj_leido", "1");
@@ -312,8 +307,8 @@ void CMainView::OnTimer(int id) {
       // moving the received counter, and a stale one written back would fetch messages twice.
       if (!settings_store_.WriteInt(kOptionsSection, kFirstRunEntry, 0)) {
         LogTerminalLines(
-            *ui_, Utf8ToAnsi("No se ha podido guardar que el aviso legal ya se ha mostrado.\n") +
-                      settings_store_.DescribeProblem("\n"));
+            ui_, Utf8ToAnsi("No se ha podido guardar que el aviso legal ya se ha mostrado.\n") +
+                     settings_store_.DescribeProblem("\n"));
       }
     }
     // Read now, so a change made in the preferences meanwhile applies.
@@ -327,8 +322,8 @@ void CMainView::OnTimer(int id) {
 
 void CMainView::OnCheckServer() {
   if (RequireSettings())
-    flows_->Start(settings_, FlowRunner::WhenBusy::kSkip,
-                  [](FlowRunner::Flow& flow) { flow.client.CheckServer(); });
+    flows_.Start(settings_, FlowRunner::WhenBusy::kSkip,
+                 [](FlowRunner::Flow& flow) { flow.client.CheckServer(); });
 }
 
 void CMainView::OnReceiveMessages() {
@@ -338,7 +333,7 @@ void CMainView::OnReceiveMessages() {
 
 void CMainView::StartReceive() {
   // Skipped while a flow runs, as a run always was while the server client was busy.
-  flows_->Start(
+  flows_.Start(
       settings_, FlowRunner::WhenBusy::kSkip,
       [](FlowRunner::Flow& flow) {
         if (!flow.LoadPasswords())

@@ -7,7 +7,6 @@
 #include <QString>
 #include <QWidget>
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -16,6 +15,8 @@
 #include "store/message_store.h"
 #include "ui/dialog_units.h"
 #include "ui/qt_ui_services.h"
+#include "view/command_context.h"
+#include "view/flow_runner.h"
 #include "view/main_view_layout.h"
 #include "view/status_envelope.h"
 #include "view/terminal_log.h"
@@ -25,10 +26,8 @@ class QTimer;
 
 namespace velkorant {
 
-class CMainFrame;
 class DialogRunner;
 class EventSoundPlayer;
-class FlowRunner;
 class MessageListPanel;
 
 inline constexpr int kStartupTimerId = 100;
@@ -36,15 +35,16 @@ inline constexpr int kReceiveTimerId = 101;
 inline constexpr int kStartupTimerPeriodMs = 500;
 inline constexpr int kReceiveTimerPeriodMs = 1'800'000;
 
-class CMainView : public QWidget, public ViewHooks {
+class CMainView : public QWidget, public ViewHooks, public UserState {
   Q_OBJECT
 
  public:
   CMainView(SettingsStore& settings_store, DialogRunner& runner, QWidget* parent = nullptr);
   ~CMainView() override;
 
-  // The start-up steps, in their order; `frame` supplies the status bar.
-  void OnInitialUpdate(CMainFrame& frame);
+  // The start-up steps, in their order; `progress_pane` is the status bar's pane that shows a
+  // receive run's progress.
+  void OnInitialUpdate(QWidget& progress_pane);
   // Ends every flow and local job soon, and waits for them: for a program that quits.
   void StopFlows();
 
@@ -55,27 +55,23 @@ class CMainView : public QWidget, public ViewHooks {
   QWidget* TopWindow() override;
   void ShowReceiveProgress(int fetched) override;
 
-  // Buttons and commands that would start a flow or change the stores are off while flows run.
+  // Buttons that would start a flow or change the stores are off while flows run (the frame does
+  // the same for its menu commands).
   void UpdateActionButtons();
-  // Reads the settings again (after the preferences changed them) and refreshes the buttons;
-  // false, with the settings in memory left as they were, when the store cannot be read.
-  bool ReloadSettings();
-  // Whether the settings could be read. Until they can, the program writes no setting and makes
-  // no request: anything it did would act on defaults, not on the user's values. Commands that
-  // need them call RequireSettings(), which reads them again and, when that still fails, says
-  // why.
-  bool settings_readable() const { return settings_readable_; }
-  bool RequireSettings();
+
+  // Until the settings can be read, the program writes no setting and makes no request: anything
+  // it did would act on defaults, not on the user's values.
+  const Settings& settings() const override { return settings_; }
+  bool RequireSettings() override;
+  // Also refreshes the buttons; the settings in memory stay as they were when the store cannot
+  // be read.
+  bool ReloadSettings() override;
   // The password profiles are read on the local worker (their passwords may wait on the
   // desktop's keyring and its unlock prompt): at start, and again after the profiles dialog.
-  // `move_to_keyring` first moves the passwords still in clear into the keyring.
-  void LoadProfiles(bool move_to_keyring = false);
-  // The settings and the password list, for the commands that write messages; says why not.
-  bool RequireProfiles();
-  const std::vector<std::string>& profile_names() const { return profile_names_; }
-  // Set while the profiles dialog's profiles are read: one click opens one dialog.
-  bool profiles_dialog_pending() const { return profiles_dialog_pending_; }
-  void set_profiles_dialog_pending(bool pending) { profiles_dialog_pending_ = pending; }
+  void LoadProfiles() override;
+  bool RequireProfiles() override;
+  const PasswordList& passwords() const override { return passwords_; }
+  const std::vector<std::string>& profile_names() const override { return profile_names_; }
   void OnTimer(int id);
 
   // Commands.
@@ -83,29 +79,32 @@ class CMainView : public QWidget, public ViewHooks {
   void OnReceiveMessages();
   void OnShowEncryptionInfo();
   void OnShowLegalNotice();
+  // What the commands of the buttons and the menu work with.
+  CommandContext& commands() { return commands_; }
 
-  const QString& version_text() const { return version_text_; }
+  // The live settings, changed in place by tests.
   Settings& settings() { return settings_; }
   MessageStore& message_store() { return store_; }
-  PasswordList& passwords() { return passwords_; }
   SettingsStore& settings_store() { return settings_store_; }
   const MainViewControls& controls() const { return controls_; }
   MessageListPanel& list() { return *list_; }
-  TerminalLog& terminal() { return terminal_; }
   EventSoundPlayer& sounds() { return *sounds_; }
-  UiServices& ui_services() { return *ui_; }
+  UiServices& ui_services() { return ui_; }
   // The server flows, and the local jobs (keyring, store changes), each on its own worker.
-  FlowRunner& flows() { return *flows_; }
-  FlowRunner& local() { return *local_; }
-  DialogRunner& dialog_runner() { return runner_; }
+  FlowRunner& flows() { return flows_; }
+  FlowRunner& local() { return local_; }
 
  signals:
   // Every SetStatusIcon, with its state (the tray icon follows the envelope).
   void statusIconChanged(int state);
+  // The start-up's text for the status bar's panes: the version.
+  void statusPanesChanged(const QString& version_text);
 
  private:
   enum class Profiles { kLoading, kReady, kFailed };
 
+  // `move_to_keyring` first moves the passwords still in clear into the keyring.
+  void ReadProfiles(bool move_to_keyring);
   void StartReceive();
   void OnFlowsBusy(bool busy);
   void MarkRead(std::uint32_t numero);
@@ -121,19 +120,20 @@ class CMainView : public QWidget, public ViewHooks {
   TerminalLog terminal_;
   StatusEnvelope envelope_;
   MessageListPanel* list_;
-  std::unique_ptr<QtUiServices> ui_;
-  FlowRunner* flows_;
-  FlowRunner* local_;
+  QtUiServices ui_;
   std::vector<std::string> profile_names_;
   Profiles profiles_ = Profiles::kLoading;
   std::string profiles_problem_;
-  bool profiles_dialog_pending_ = false;
   QProgressBar* progress_ = nullptr;
   QTimer* startup_timer_;
   QTimer* receive_timer_;
-  CMainFrame* frame_ = nullptr;
-  QString version_text_;
   bool settings_readable_ = false;
+  // Refers to the runners below, which it outlives.
+  CommandContext commands_;
+  // Last, so destroyed first: a flow's last steps and the calls it posted run while every member
+  // above, the UI services among them, is still whole.
+  FlowRunner flows_;
+  FlowRunner local_;
 };
 
 }  // namespace velkorant

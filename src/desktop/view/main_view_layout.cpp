@@ -11,6 +11,7 @@
 #include <QTableView>
 #include <QTextEdit>
 
+#include "ui/control_ids.h"
 #include "ui/dialog_units.h"
 #include "ui/pictures.h"
 
@@ -49,24 +50,21 @@ QGroupBox* MakeGroup(QWidget& form, const DialogUnits& units, int id, const QStr
   return group;
 }
 
-}  // namespace
-
-MainViewControls BuildMainViewControls(QWidget& form, const DialogUnits& u) {
-  MainViewControls c;
-  c.receive = MakeCaptioned<QPushButton>(form, u, 1126, QStringLiteral(" Recibir mensajes"),
+// The top row: the buttons of the program's main commands.
+void BuildTopButtons(QWidget& form, const DialogUnits& u, MainViewControls& c) {
+  c.receive = MakeCaptioned<QPushButton>(form, u, kIdReceive, QStringLiteral(" Recibir mensajes"),
                                          {11, 3, 79, 14});
-  c.compose = MakeCaptioned<QPushButton>(form, u, 1164, QStringLiteral(" Redactar nuevo mensaje"),
-                                         {99, 3, 101, 14});
-  c.profiles = MakeCaptioned<QPushButton>(form, u, 1001, QStringLiteral(" Perfiles de contraseñas"),
-                                          {209, 3, 96, 14});
-  c.exit = MakeCaptioned<QPushButton>(form, u, 1011, QStringLiteral(" Salir"), {314, 3, 41, 14});
-  c.list_group = MakeGroup(form, u, 1018, QStringLiteral("Listado de mensajes"), {7, 18, 351, 202});
+  c.compose = MakeCaptioned<QPushButton>(
+      form, u, kIdCompose, QStringLiteral(" Redactar nuevo mensaje"), {99, 3, 101, 14});
+  c.profiles = MakeCaptioned<QPushButton>(
+      form, u, kIdProfiles, QStringLiteral(" Perfiles de contraseñas"), {209, 3, 96, 14});
+  c.exit = MakeCaptioned<QPushButton>(form, u, kIdExit, QStringLiteral(" Salir"), {314, 3, 41, 14});
+}
 
-  c.message_list = Make<QTableView>(form, u, 1013, {12, 30, 342, 166});
-  QTableView& list = *c.message_list;
+void PrepareMessageList(QTableView& list, const QFont& form_font) {
   // Column widths are fixed in pixels: where a full date would not fit the 160-pixel "Fecha"
   // column with its margins, the cells take the dialog font a little smaller.
-  list.setFont(FontFitting(form.font(), QStringLiteral("2024-12-31 23:59:59"), 160 - 10));
+  list.setFont(FontFitting(form_font, QStringLiteral("2024-12-31 23:59:59"), 160 - 10));
   list.setSelectionBehavior(QAbstractItemView::SelectRows);
   list.setSelectionMode(QAbstractItemView::ExtendedSelection);
   list.setShowGrid(true);
@@ -84,19 +82,29 @@ MainViewControls BuildMainViewControls(QWidget& form, const DialogUnits& u) {
   list.horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   list.horizontalHeader()->setMinimumSectionSize(0);
   list.setIconSize(QSize(16, 15));
+}
 
-  c.reply = MakeCaptioned<QPushButton>(form, u, 1160, QStringLiteral(" Responder a emisor"),
+// The message list with the buttons under it, and the status envelope beside them.
+void BuildListGroup(QWidget& form, const DialogUnits& u, MainViewControls& c) {
+  c.list_group =
+      MakeGroup(form, u, kIdListGroup, QStringLiteral("Listado de mensajes"), {7, 18, 351, 202});
+
+  c.message_list = Make<QTableView>(form, u, kIdMessageList, {12, 30, 342, 166});
+  PrepareMessageList(*c.message_list, form.font());
+  c.reply = MakeCaptioned<QPushButton>(form, u, kIdReply, QStringLiteral(" Responder a emisor"),
                                        {12, 200, 85, 14});
-  c.new_to_sender = MakeCaptioned<QPushButton>(form, u, 1161, QStringLiteral(" Nuevo a emisor"),
-                                               {101, 200, 74, 14});
-  c.forward =
-      MakeCaptioned<QPushButton>(form, u, 1162, QStringLiteral(" Reenviar"), {180, 200, 50, 14});
-  c.edit = MakeCaptioned<QPushButton>(form, u, 1163, QStringLiteral(" Editar"), {235, 200, 41, 14});
-  c.remove =
-      MakeCaptioned<QPushButton>(form, u, 1165, QStringLiteral(" Eliminar"), {281, 200, 50, 14});
+  c.new_to_sender = MakeCaptioned<QPushButton>(
+      form, u, kIdNewToSender, QStringLiteral(" Nuevo a emisor"), {101, 200, 74, 14});
+  c.forward = MakeCaptioned<QPushButton>(form, u, kIdForward, QStringLiteral(" Reenviar"),
+                                         {180, 200, 50, 14});
+  c.edit =
+      MakeCaptioned<QPushButton>(form, u, kIdEdit, QStringLiteral(" Editar"), {235, 200, 41, 14});
+  c.remove = MakeCaptioned<QPushButton>(form, u, kIdDelete, QStringLiteral(" Eliminar"),
+                                        {281, 200, 50, 14});
 
   // The envelope pictures are 42 by 30 pixels, drawn at the control's top left corner.
-  constexpr std::array<int, 4> kEnvelopeIds = {1168, 1169, 1170, 1171};
+  constexpr std::array<int, 4> kEnvelopeIds = {kIdEnvelopeIdle, kIdEnvelopeError, kIdEnvelopeNoNews,
+                                               kIdEnvelopeNews};
   constexpr std::array<const char*, 4> kEnvelopePictures = {"155", "156", "157", "158"};
   for (std::size_t i = 0; i < kEnvelopeIds.size(); ++i) {
     QLabel* picture = Make<QLabel>(form, u, kEnvelopeIds[i], {336, 200, 19, 13});
@@ -105,37 +113,45 @@ MainViewControls BuildMainViewControls(QWidget& form, const DialogUnits& u) {
     picture->setVisible(i == 0);
     c.envelope[i] = picture;
   }
+}
 
-  c.banner = Make<QLabel>(form, u, 1167, {366, 5, 254, 46});
+// The banner, and under it the message shown.
+void BuildMessageGroup(QWidget& form, const DialogUnits& u, MainViewControls& c) {
+  c.banner = Make<QLabel>(form, u, kIdBanner, {366, 5, 254, 46});
   c.banner->resize(571, 110);
   c.banner->setPixmap(LoadPicture(u"153", QSize(571, 110)));
 
-  c.message_group = MakeGroup(form, u, 1019, QStringLiteral("Mensaje"), {366, 52, 261, 168});
-  c.reading_pane = Make<QTextEdit>(form, u, 1125, {370, 64, 251, 149});
+  c.message_group =
+      MakeGroup(form, u, kIdMessageGroup, QStringLiteral("Mensaje"), {366, 52, 261, 168});
+  c.reading_pane = Make<QTextEdit>(form, u, kIdReadingPane, {370, 64, 251, 149});
   c.reading_pane->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   c.reading_pane->setLineWrapMode(QTextEdit::WidgetWidth);
+}
 
+void BuildFiltersGroup(QWidget& form, const DialogUnits& u, MainViewControls& c) {
   c.filters_group = MakeGroup(form, u, 0, QStringLiteral("Filtros de mensajes"), {7, 224, 225, 53});
   c.show_sent =
-      MakeCaptioned<QCheckBox>(form, u, 1021, QStringLiteral("Enviados"), {15, 238, 42, 10});
-  c.show_received =
-      MakeCaptioned<QCheckBox>(form, u, 1020, QStringLiteral("Recibidos"), {64, 238, 44, 10});
-  c.user_filter = Make<QComboBox>(form, u, 1015, {115, 237, 69, 176});
+      MakeCaptioned<QCheckBox>(form, u, kIdShowSent, QStringLiteral("Enviados"), {15, 238, 42, 10});
+  c.show_received = MakeCaptioned<QCheckBox>(form, u, kIdShowReceived, QStringLiteral("Recibidos"),
+                                             {64, 238, 44, 10});
+  c.user_filter = Make<QComboBox>(form, u, kIdUserFilter, {115, 237, 69, 176});
   // The template's height is that of the dropped list; the closed box is one line high.
   c.user_filter->resize(c.user_filter->width(), u.Y(14));
   c.user_filter->setMaxVisibleItems(20);
   c.user_filter->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-  c.user_filter_on =
-      MakeCaptioned<QCheckBox>(form, u, 1016, QStringLiteral("Usuario"), {189, 238, 39, 10});
-  c.search = Make<QLineEdit>(form, u, 1022, {18, 255, 83, 14});
+  c.user_filter_on = MakeCaptioned<QCheckBox>(form, u, kIdUserFilterOn, QStringLiteral("Usuario"),
+                                              {189, 238, 39, 10});
+  c.search = Make<QLineEdit>(form, u, kIdSearch, {18, 255, 83, 14});
   c.search->setMaxLength(100);
-  c.search_button =
-      MakeCaptioned<QPushButton>(form, u, 1023, QStringLiteral("Buscar"), {105, 255, 31, 14});
-  c.clear_search =
-      MakeCaptioned<QPushButton>(form, u, 1024, QStringLiteral("..."), {140, 255, 19, 14});
+  c.search_button = MakeCaptioned<QPushButton>(form, u, kIdSearchButton, QStringLiteral("Buscar"),
+                                               {105, 255, 31, 14});
+  c.clear_search = MakeCaptioned<QPushButton>(form, u, kIdClearSearch, QStringLiteral("..."),
+                                              {140, 255, 19, 14});
+}
 
+void BuildTerminalGroup(QWidget& form, const DialogUnits& u, MainViewControls& c) {
   c.terminal_group = MakeGroup(form, u, 0, QStringLiteral("Terminal"), {242, 224, 355, 67});
-  c.terminal = Make<QListWidget>(form, u, 1000, {248, 234, 341, 50});
+  c.terminal = Make<QListWidget>(form, u, kIdTerminal, {248, 234, 341, 50});
   // Lines are selected for copying; a click gives the focus that Ctrl+C needs, Tab passes by.
   c.terminal->setSelectionMode(QAbstractItemView::ExtendedSelection);
   c.terminal->setFocusPolicy(Qt::ClickFocus);
@@ -143,8 +159,19 @@ MainViewControls BuildMainViewControls(QWidget& form, const DialogUnits& u) {
   c.terminal->setUniformItemSizes(true);
   c.terminal->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   c.terminal->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  c.clear_terminal =
-      MakeCaptioned<QPushButton>(form, u, 1166, QStringLiteral("."), {600, 280, 13, 11});
+  c.clear_terminal = MakeCaptioned<QPushButton>(form, u, kIdClearTerminal, QStringLiteral("."),
+                                                {600, 280, 13, 11});
+}
+
+}  // namespace
+
+MainViewControls BuildMainViewControls(QWidget& form, const DialogUnits& u) {
+  MainViewControls c;
+  BuildTopButtons(form, u, c);
+  BuildListGroup(form, u, c);
+  BuildMessageGroup(form, u, c);
+  BuildFiltersGroup(form, u, c);
+  BuildTerminalGroup(form, u, c);
   return c;
 }
 

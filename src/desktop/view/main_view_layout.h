@@ -1,7 +1,7 @@
 #pragma once
 
 // The controls of the main form, placed at their dialog-unit positions; each control's
-// objectName is its identifier ("1126").
+// objectName is its identifier (ui/control_ids.h).
 
 #include <array>
 
@@ -25,39 +25,39 @@ inline constexpr int kFormWidthUnits = 633;
 inline constexpr int kFormHeightUnits = 307;
 
 struct MainViewControls {
-  QPushButton* receive = nullptr;        // 1126
-  QPushButton* compose = nullptr;        // 1164
-  QPushButton* profiles = nullptr;       // 1001
-  QPushButton* exit = nullptr;           // 1011
-  QGroupBox* list_group = nullptr;       // 1018
-  QTableView* message_list = nullptr;    // 1013
-  QPushButton* reply = nullptr;          // 1160
-  QPushButton* new_to_sender = nullptr;  // 1161
-  QPushButton* forward = nullptr;        // 1162
-  QPushButton* edit = nullptr;           // 1163
-  QPushButton* remove = nullptr;         // 1165
-  // 1168 idle, 1169 error, 1170 no new messages, 1171 new messages.
+  QPushButton* receive = nullptr;
+  QPushButton* compose = nullptr;
+  QPushButton* profiles = nullptr;
+  QPushButton* exit = nullptr;
+  QGroupBox* list_group = nullptr;
+  QTableView* message_list = nullptr;
+  QPushButton* reply = nullptr;
+  QPushButton* new_to_sender = nullptr;
+  QPushButton* forward = nullptr;
+  QPushButton* edit = nullptr;
+  QPushButton* remove = nullptr;
+  // Idle, error, no new messages, new messages.
   std::array<QLabel*, 4> envelope{};
-  QLabel* banner = nullptr;            // 1167
-  QGroupBox* message_group = nullptr;  // 1019
-  QTextEdit* reading_pane = nullptr;   // 1125
+  QLabel* banner = nullptr;
+  QGroupBox* message_group = nullptr;
+  QTextEdit* reading_pane = nullptr;
   QGroupBox* filters_group = nullptr;
-  QCheckBox* show_sent = nullptr;        // 1021
-  QCheckBox* show_received = nullptr;    // 1020
-  QComboBox* user_filter = nullptr;      // 1015
-  QCheckBox* user_filter_on = nullptr;   // 1016
-  QLineEdit* search = nullptr;           // 1022
-  QPushButton* search_button = nullptr;  // 1023
-  QPushButton* clear_search = nullptr;   // 1024
+  QCheckBox* show_sent = nullptr;
+  QCheckBox* show_received = nullptr;
+  QComboBox* user_filter = nullptr;
+  QCheckBox* user_filter_on = nullptr;
+  QLineEdit* search = nullptr;
+  QPushButton* search_button = nullptr;
+  QPushButton* clear_search = nullptr;
   QGroupBox* terminal_group = nullptr;
-  QListWidget* terminal = nullptr;        // 1000
-  QPushButton* clear_terminal = nullptr;  // 1166
+  QListWidget* terminal = nullptr;
+  QPushButton* clear_terminal = nullptr;
 };
 
 // Creates every control as a child of `form`, in the template's order (later ones on top).
 MainViewControls BuildMainViewControls(QWidget& form, const DialogUnits& units);
 
-// Step 9 of the start-up: the button pictures, with their captions beside them.
+// The button pictures, with their captions beside them (a start-up step).
 void LoadButtonPictures(const MainViewControls& controls);
 
 }  // namespace velkorant

@@ -12,11 +12,12 @@
 #include "settings/password_profiles.h"
 #include "settings/settings_store.h"
 #include "store/message.h"
+#include "store/message_id.h"
 #include "store/message_store.h"
 #include "ui/dialog_runner.h"
 #include "ui/qt_text.h"
+#include "view/command_context.h"
 #include "view/flow_runner.h"
-#include "view/main_view.h"
 #include "view/message_list_panel.h"
 
 namespace velkorant {
@@ -39,19 +40,19 @@ ComposePresets MessageCommandPresets(int command, const Message* current, const 
                                      const PasswordList& passwords) {
   ComposePresets presets;
   presets.own_user_name = settings.user_name;
-  presets.reply = command == kCommandReply;
-  if (current == nullptr || command == kCommandCompose)
+  presets.reply = command == kIdReply;
+  if (current == nullptr || command == kIdCompose)
     return presets;
   switch (command) {
-    case kCommandReply:
+    case kIdReply:
       presets.receiver = current->usuario_emisor_msj;
       presets.subject = ReplySubject(current->asunto_msj);
       break;
-    case kCommandNewToSender:
+    case kIdNewToSender:
       presets.receiver = current->usuario_emisor_msj;
       break;
-    case kCommandForward:
-    case kCommandEdit:
+    case kIdForward:
+    case kIdEdit:
       presets.receiver = current->usuario_receptor_msj;
       presets.subject = current->asunto_msj;
       presets.body = current->cuerpo_msj;
@@ -63,43 +64,43 @@ ComposePresets MessageCommandPresets(int command, const Message* current, const 
   return presets;
 }
 
-void OnMessageCommand(CMainView& view, int command) {
-  DialogRunner& runner = view.dialog_runner();
-  if (!view.RequireProfiles())
+void OnMessageCommand(CommandContext& context, int command) {
+  DialogRunner& runner = context.dialogs;
+  UserState& user = context.user;
+  if (!user.RequireProfiles())
     return;
-  if (const auto refused = CheckComposePreconditions(view.settings(), view.passwords())) {
-    runner.ShowMessageBox(view.TopWindow(), ToQString(refused->text), ToQString(refused->caption),
+  if (const auto refused = CheckComposePreconditions(user.settings(), user.passwords())) {
+    runner.ShowMessageBox(context.window(), ToQString(refused->text), ToQString(refused->caption),
                           kBoxOkQuestion);
     return;
   }
 
   // The message shown now; the store is reloaded below, so its values are kept, not a pointer.
   std::optional<Message> current;
-  if (const Message* shown = view.list().current_message())
+  if (const Message* shown = context.list.current_message())
     current = *shown;
-  const QString current_code = view.list().current_code();
 
-  CDialog_redactar_msj dialog(view.profile_names(), view.passwords(), runner,
+  CDialog_redactar_msj dialog(user.profile_names(), user.passwords(), runner,
                               MessageCommandPresets(command, current ? &*current : nullptr,
-                                                    view.settings(), view.passwords()),
-                              view.TopWindow());
+                                                    user.settings(), user.passwords()),
+                              context.window());
   // The copy is stored before the dialog closes, as not sent: nothing typed is lost when it
   // cannot be, and a send that fails or is cut short leaves it to edit and send again.
   auto stored = std::make_shared<Message>();
   auto abandoned = std::make_shared<std::atomic<bool>>(false);
   dialog.SetStoreStep(
-      [&view, &dialog, command, current, stored,
+      [&context, &dialog, command, current, stored,
        abandoned](std::function<void(std::optional<QString>)> finished) {
-        *stored = NewSentMessage(view.settings(), dialog.receiver(), dialog.subject(),
-                                 dialog.body(), dialog.password(), command == kCommandReply);
+        *stored = NewSentMessage(context.user.settings(), dialog.receiver(), dialog.subject(),
+                                 dialog.body(), dialog.password(), command == kIdReply);
         // An edit rewrites the stored message in place.
-        if (command == kCommandEdit && current)
+        if (command == kIdEdit && current)
           stored->numero = current->numero;
         const std::optional<Message> replied_to =
-            command == kCommandReply ? current : std::optional<Message>();
+            command == kIdReply ? current : std::optional<Message>();
         auto numero = std::make_shared<std::uint32_t>(0);
-        view.local().Start(
-            view.settings(), FlowRunner::WhenBusy::kQueue,
+        context.local.Start(
+            context.user.settings(), FlowRunner::WhenBusy::kQueue,
             [record = *stored, replied_to, numero, abandoned](FlowRunner::Flow& flow) {
               flow.store.SetLockWait(kComposeStoreWait);
               flow.store.lock().SetCancelCheck(
@@ -122,10 +123,9 @@ void OnMessageCommand(CMainView& view, int command) {
   if ((result != kDialogOk && result != kComposeSaveOnly) || stored->numero == 0)
     return;
 
-  const QString code = QStringLiteral("e%1").arg(stored->numero);
-  const auto show = [&view, code] {
-    view.ReloadMessages();
-    view.list().SelectMessageByCode(code);
+  const auto show = [&list = context.list, id = MessageId{true, stored->numero}] {
+    list.ReloadMessages();
+    list.SelectMessage(id);
   };
   if (result == kComposeSaveOnly) {
     show();
@@ -133,8 +133,8 @@ void OnMessageCommand(CMainView& view, int command) {
   }
   show();
   // Queued behind a flow that started while the dialog was open: the message is never lost.
-  view.flows().Start(
-      view.settings(), FlowRunner::WhenBusy::kQueue,
+  context.flows.Start(
+      user.settings(), FlowRunner::WhenBusy::kQueue,
       [record = *stored](FlowRunner::Flow& flow) {
         SendStoredMessage(flow.client, flow.store, record);
       },
@@ -144,19 +144,19 @@ void OnMessageCommand(CMainView& view, int command) {
 namespace {
 
 // The store's change, on the local worker: the window never waits for the folder's lock.
-void ChangeStore(CMainView& view, std::function<bool(MessageStore&)> change,
+void ChangeStore(CommandContext& context, std::function<bool(MessageStore&)> change,
                  std::function<void(bool ok, const std::string& error)> done) {
   auto ok = std::make_shared<bool>(false);
-  view.local().Start(
-      view.settings(), FlowRunner::WhenBusy::kQueue,
+  context.local.Start(
+      context.user.settings(), FlowRunner::WhenBusy::kQueue,
       [change, ok](FlowRunner::Flow& flow) { *ok = change(flow.store); },
       [done, ok](FlowRunner::Flow& flow) { done(*ok, flow.store.last_error()); });
 }
 
 }  // namespace
 
-void DeleteCurrentMessage(CMainView& view) {
-  const Message* current = view.list().current_message();
+void DeleteCurrentMessage(CommandContext& context) {
+  const Message* current = context.list.current_message();
   if (current == nullptr)
     return;
   // The list may be reloaded while the question is open (a receive run): keep the message's
@@ -165,24 +165,23 @@ void DeleteCurrentMessage(CMainView& view) {
   const std::uint32_t numero = current->numero;
   const QString question =
       QStringLiteral("¿ Eliminar este mensaje ?\n\n%1").arg(ToQString(current->asunto_msj));
-  if (view.dialog_runner().ShowMessageBox(view.TopWindow(), question,
-                                          QStringLiteral("Eliminar mensaje"),
-                                          kBoxYesNoQuestion | kBoxDefaultSecond) != kAnswerYes) {
+  if (context.dialogs.ShowMessageBox(context.window(), question, QStringLiteral("Eliminar mensaje"),
+                                     kBoxYesNoQuestion | kBoxDefaultSecond) != kAnswerYes) {
     return;
   }
   ChangeStore(
-      view, [=](MessageStore& store) { return store.DeleteMessage(enviado, numero); },
-      [&view](bool ok, const std::string& error) {
+      context, [=](MessageStore& store) { return store.DeleteMessage(enviado, numero); },
+      [&context](bool ok, const std::string& error) {
         if (!ok) {
-          view.dialog_runner().ShowMessageBox(
-              view.TopWindow(),
+          context.dialogs.ShowMessageBox(
+              context.window(),
               QStringLiteral("No se ha podido eliminar el mensaje.\n\nMotivo: %1")
                   .arg(ToQString(error)),
               QStringLiteral("Eliminar mensaje"), kBoxOkQuestion);
           return;
         }
-        view.list().ClearCurrentMessage();
-        view.ReloadMessages();
+        context.list.ClearCurrentMessage();
+        context.list.ReloadMessages();
       });
 }
 

@@ -10,16 +10,10 @@
 
 namespace velkorant {
 
-class CMainView;
+struct CommandContext;
 class PasswordList;
 struct Message;
 struct Settings;
-
-inline constexpr int kCommandReply = 1160;
-inline constexpr int kCommandNewToSender = 1161;
-inline constexpr int kCommandForward = 1162;
-inline constexpr int kCommandEdit = 1163;
-inline constexpr int kCommandCompose = 1164;
 
 // How long a message's copy may wait for another process's write before the compose dialog says
 // it could not be stored.
@@ -31,9 +25,9 @@ ComposePresets MessageCommandPresets(int command, const Message* current, const 
 
 // Checks that a message can be written, runs the compose dialog, stores its message and, unless
 // only "Guardar" was asked for, sends it; the stored message is then selected.
-void OnMessageCommand(CMainView& view, int command);
+void OnMessageCommand(CommandContext& context, int command);
 
 // Asks, then removes the current message from its store; the server is never contacted.
-void DeleteCurrentMessage(CMainView& view);
+void DeleteCurrentMessage(CommandContext& context);
 
 }  // namespace velkorant

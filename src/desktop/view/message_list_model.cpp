@@ -22,38 +22,26 @@ constexpr int kIconReceived = 0;
 constexpr int kIconSent = 1;
 constexpr int kIconUndecrypted = 6;
 
-QChar ColourCode(const Message& message) {
+RowColour ColourOf(const Message& message) {
   if (message.enviado)
-    return QLatin1Char(kColourSent);
+    return RowColour::kSent;
   if (!message.flag_msj_desencriptado)
-    return QLatin1Char(kColourUndecrypted);
-  return QLatin1Char(message.flag_msj_leido ? kColourRead : kColourUnread);
-}
-
-QChar RowColourCode(const MessageRow& row) {
-  const QString& code = row.texts[kColumnColour];
-  return code.isEmpty() ? QChar() : code.front();
+    return RowColour::kUndecrypted;
+  return message.flag_msj_leido ? RowColour::kRead : RowColour::kUnread;
 }
 
 }  // namespace
 
-QString MessageCode(const Message& message) {
-  return QString::fromLatin1(message.enviado ? "e" : "r") + QString::number(message.numero);
-}
-
 MessageRow MakeMessageRow(const Message& message) {
   MessageRow row;
-  row.texts[kColumnCode] = MessageCode(message);
-  if (message.enviado) {
-    row.texts[kColumnReplied] = QLatin1String(message.flag_msj_enviado_srv ? " " : "n");
-  } else {
-    row.texts[kColumnReplied] = QLatin1String(message.flag_msj_respondido ? "R" : " ");
-  }
+  row.id = MessageId::Of(message);
+  row.texts[kColumnCode] = QString::fromStdString(row.id.Code());
+  row.texts[kColumnReplied] = QLatin1Char(ListFlag(message));
   row.texts[kColumnSubject] = ToQString(message.asunto_msj);
   row.texts[kColumnSender] = ToQString(message.usuario_emisor_msj);
   row.texts[kColumnReceiver] = ToQString(message.usuario_receptor_msj);
   row.texts[kColumnDate] = ToQString(message.fecha_msj);
-  row.texts[kColumnColour] = ColourCode(message);
+  row.colour = ColourOf(message);
   if (message.enviado) {
     row.icon = kIconSent;
   } else {
@@ -64,7 +52,7 @@ MessageRow MakeMessageRow(const Message& message) {
 
 int CompareMessageRows(const MessageRow& a, const MessageRow& b, int key) {
   const int column = std::abs(key) - 1;
-  if (column < 0 || column >= kColumnColour)
+  if (column < 0 || column >= kMessageColumnCount)
     return 0;
   const std::size_t i = static_cast<std::size_t>(column);
   return key > 0 ? a.texts[i].compare(b.texts[i], Qt::CaseInsensitive)
@@ -79,7 +67,7 @@ MessageListModel::MessageListModel(QObject* parent) : QAbstractTableModel(parent
 }
 
 const std::array<int, kMessageColumnCount>& MessageListModel::ColumnWidths() {
-  static constexpr std::array<int, kMessageColumnCount> kWidths = {58, 30, 245, 130, 130, 160, 0};
+  static constexpr std::array<int, kMessageColumnCount> kWidths = {58, 30, 245, 130, 130, 160};
   return kWidths;
 }
 
@@ -105,20 +93,22 @@ QVariant MessageListModel::data(const QModelIndex& index, int role) const {
       return icon.isNull() ? QVariant() : QVariant(icon);
     }
     case Qt::ForegroundRole:
-      switch (RowColourCode(message_row).toLatin1()) {
-        case kColourUndecrypted:
+      switch (message_row.colour) {
+        case RowColour::kUndecrypted:
           return FromColorRef(kRedText);
-        case kColourRead:
+        case RowColour::kRead:
           return FromColorRef(kBlueText);
-        case kColourUnread:
+        case RowColour::kUnread:
           return FromColorRef(kWhiteText);
-        default:
-          return FromColorRef(kDefaultText);
+        case RowColour::kSent:
+          break;
       }
+      return FromColorRef(kDefaultText);
     case Qt::BackgroundRole:
-      return FromColorRef(RowColourCode(message_row) == QLatin1Char(kColourUnread)
-                              ? kGreenBackground
-                              : kDefaultTextBackground);
+      return FromColorRef(message_row.colour == RowColour::kUnread ? kGreenBackground
+                                                                   : kDefaultTextBackground);
+    case kRowColourRole:
+      return static_cast<int>(message_row.colour);
     case Qt::TextAlignmentRole:
       return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter));
     default:
@@ -131,7 +121,7 @@ QVariant MessageListModel::headerData(int section, Qt::Orientation orientation, 
     return {};
   if (role == Qt::DisplayRole) {
     static const std::array<const char*, kMessageColumnCount> kTitles = {
-        "Cod.", "R", "Asunto", "Emisor", "Receptor", "Fecha", "Color_txt"};
+        "Cod.", "R", "Asunto", "Emisor", "Receptor", "Fecha"};
     return QString::fromLatin1(kTitles[static_cast<std::size_t>(section)]);
   }
   if (role == Qt::TextAlignmentRole)
@@ -147,7 +137,7 @@ void MessageListModel::SetRows(std::vector<MessageRow> rows) {
 
 void MessageListModel::Sort(int key) {
   const int column = std::abs(key) - 1;
-  if (column < 0 || column >= kColumnColour || rows_.size() < 2)
+  if (column < 0 || column >= kMessageColumnCount || rows_.size() < 2)
     return;
   emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
   std::vector<int> order(rows_.size());
@@ -173,11 +163,11 @@ void MessageListModel::Sort(int key) {
   emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
 }
 
-void MessageListModel::SetColourCode(int row_index, QChar code) {
+void MessageListModel::SetRowColour(int row_index, RowColour colour) {
   if (row_index < 0 || row_index >= rowCount())
     return;
-  rows_[static_cast<std::size_t>(row_index)].texts[kColumnColour] = code;
-  emit dataChanged(index(row_index, 0), index(row_index, kColumnColour - 1));
+  rows_[static_cast<std::size_t>(row_index)].colour = colour;
+  emit dataChanged(index(row_index, 0), index(row_index, kMessageColumnCount - 1));
 }
 
 }  // namespace velkorant

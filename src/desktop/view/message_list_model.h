@@ -2,8 +2,8 @@
 
 // The rows of the message list. Each row owns its texts, copied from its record when the rows
 // are built; the view asks for every cell when it paints and keeps no text of its own. Row
-// colours are decided at paint time from the hidden column 6, so marking a message read changes
-// that one cell.
+// colours are decided at paint time from the row's colour (kRowColourRole), so marking a message
+// read changes that one value.
 
 #include <QAbstractTableModel>
 #include <QPixmap>
@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "store/message.h"
+#include "store/message_id.h"
 
 namespace velkorant {
 
@@ -21,23 +22,21 @@ enum MessageColumn : int {
   kColumnSender = 3,
   kColumnReceiver = 4,
   kColumnDate = 5,
-  kColumnColour = 6,
-  kMessageColumnCount = 7,
+  kMessageColumnCount = 6,
 };
 
-// Colour codes of column 6.
-inline constexpr char kColourSent = '0';
-inline constexpr char kColourUndecrypted = '1';
-inline constexpr char kColourRead = '2';
-inline constexpr char kColourUnread = '3';
+// What a row's colours say of its message.
+enum class RowColour { kSent, kUndecrypted, kRead, kUnread };
+// A row's RowColour, as an int, for any of its cells.
+inline constexpr int kRowColourRole = Qt::UserRole;
 
 struct MessageRow {
+  MessageId id;
   std::array<QString, kMessageColumnCount> texts;
   int icon = 0;  // image of the list icon strip
+  RowColour colour = RowColour::kSent;
 };
 
-// "e" or "r" followed by the number.
-QString MessageCode(const Message& message);
 MessageRow MakeMessageRow(const Message& message);
 
 // Sort key: column index + 1, negative for descending. Texts compare without regard to case;
@@ -59,7 +58,7 @@ class MessageListModel : public QAbstractTableModel {
   void SetRows(std::vector<MessageRow> rows);
   // Stable, so rows with equal texts keep their order; selections follow their rows.
   void Sort(int key);
-  void SetColourCode(int row, QChar code);
+  void SetRowColour(int row, RowColour colour);
 
   const MessageRow& row(int index) const { return rows_[static_cast<std::size_t>(index)]; }
 

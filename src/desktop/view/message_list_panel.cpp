@@ -15,7 +15,6 @@
 #include <QTableView>
 #include <QTimer>
 #include <algorithm>
-#include <limits>
 
 #include "settings/settings_store.h"
 #include "store/message_store.h"
@@ -30,17 +29,6 @@ constexpr qsizetype kFilterTextLimit = 100;
 constexpr int kDateNewestFirst = -(kColumnDate + 1);
 // How long the store's folder must stay quiet before the list looks at its files again.
 constexpr int kReloadDelayMs = 200;
-
-// The number after the kind letter, read as far as it is decimal digits.
-long long CodeNumber(const QString& code) {
-  long long number = 0;
-  for (qsizetype i = 1; i < code.size() && code[i].isDigit(); ++i) {
-    number = number * 10 + code[i].digitValue();
-    if (number > std::numeric_limits<std::int32_t>::max())
-      return -1;
-  }
-  return number;
-}
 
 // The codes are what `velkorant-cli show` takes: the column holds the icon and the widest codes
 // usually met, up to number 9999, whole in the list's font.
@@ -86,7 +74,6 @@ void MessageListPanel::Prepare() {
   for (int column = 0; column < kMessageColumnCount; ++column)
     list.setColumnWidth(column, widths[static_cast<std::size_t>(column)]);
   list.setColumnWidth(kColumnCode, CodeColumnWidth(list, widths[kColumnCode]));
-  list.setColumnHidden(kColumnColour, true);
   QPalette palette = list.palette();
   palette.setColor(QPalette::Base, FromColorRef(kListBackground));
   palette.setColor(QPalette::Text, Qt::black);
@@ -228,12 +215,13 @@ void MessageListPanel::ReloadMessages() {
 }
 
 void MessageListPanel::RefillKeepingCurrent() {
-  const QString code = current_index_ >= 0 ? current_code_ : QString();
+  const std::optional<MessageId> shown = current_index_ >= 0 ? current_id_ : std::nullopt;
   FillMessageList();
   SortByDateNewestFirst();
   ClearCurrentMessage();
   // Selecting the row shows the message again and brings the buttons along.
-  SelectMessageByCode(code);
+  if (shown)
+    SelectMessage(*shown);
   if (current_index_ < 0)
     emit currentMessageChanged();
 }
@@ -242,8 +230,7 @@ void MessageListPanel::ApplyFilters() {
   UpdateFiltersFromControls();
   FillMessageList();
   SortByDateNewestFirst();
-  current_index_ = -1;
-  current_code_.clear();
+  ClearCurrentMessage();
   emit currentMessageChanged();
 }
 
@@ -293,15 +280,6 @@ void MessageListPanel::FillUserFilter() {
   box.setCurrentIndex(chosen.isEmpty() ? -1 : box.findText(chosen));
 }
 
-int MessageListPanel::FindMessageIndex(bool sent, long long numero) const {
-  const auto& messages = store_.messages();
-  for (std::size_t i = 0; i < messages.size(); ++i) {
-    if (messages[i].enviado == sent && static_cast<long long>(messages[i].numero) == numero)
-      return static_cast<int>(i);
-  }
-  return -1;
-}
-
 const Message* MessageListPanel::current_message() const {
   if (current_index_ < 0 || static_cast<std::size_t>(current_index_) >= store_.messages().size())
     return nullptr;
@@ -326,9 +304,9 @@ void MessageListPanel::OnSelection() {
     int row = selected.front().row();
     for (const QModelIndex& index : selected)
       row = std::min(row, index.row());
-    const QString& code = model_->row(row).texts[kColumnCode];
-    current_code_ = code;
-    current_index_ = FindMessageIndex(!code.startsWith(QLatin1Char('r')), CodeNumber(code));
+    current_id_ = model_->row(row).id;
+    const auto found = FindMessage(store_.messages(), *current_id_);
+    current_index_ = found ? static_cast<int>(*found) : -1;
     if (current_index_ >= 0) {
       Message& message = store_.messages()[static_cast<std::size_t>(current_index_)];
       if (!message.enviado && message.flag_msj_desencriptado && !message.flag_msj_leido) {
@@ -336,7 +314,7 @@ void MessageListPanel::OnSelection() {
         if (mark_read_)
           mark_read_(message.numero);
         message.flag_msj_leido = true;
-        model_->SetColourCode(row, QLatin1Char(kColourRead));
+        model_->SetRowColour(row, RowColour::kRead);
       }
     }
     ShowMessage(current_index_);
@@ -344,9 +322,9 @@ void MessageListPanel::OnSelection() {
   emit currentMessageChanged();
 }
 
-void MessageListPanel::SelectMessageByCode(const QString& code) {
+void MessageListPanel::SelectMessage(MessageId id) {
   for (int row = 0; row < model_->rowCount(); ++row) {
-    if (model_->row(row).texts[kColumnCode] != code)
+    if (model_->row(row).id != id)
       continue;
     const QModelIndex index = model_->index(row, kColumnCode);
     QItemSelectionModel& selection = *controls_.message_list->selectionModel();
@@ -359,7 +337,7 @@ void MessageListPanel::SelectMessageByCode(const QString& code) {
 
 void MessageListPanel::ClearCurrentMessage() {
   current_index_ = -1;
-  current_code_.clear();
+  current_id_.reset();
 }
 
 void MessageListPanel::OnColumnClick(int column) {

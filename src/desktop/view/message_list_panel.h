@@ -8,6 +8,7 @@
 #include <QString>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -36,7 +37,7 @@ class MessageListPanel : public QObject {
   void Prepare();
 
   // Loads the store and rebuilds the list, newest first. The current message is found again by
-  // its code, since the rebuilt list may have grown in front of it, and selected and scrolled
+  // its identity, since the rebuilt list may have grown in front of it, and selected and scrolled
   // to; when the list no longer shows it there is no current message.
   void ReloadMessages();
   // A message opened is marked read in the list at once and handed to `marker`, which writes
@@ -51,17 +52,17 @@ class MessageListPanel : public QObject {
   void FillUserFilter();
   // Every message shown again, the boxes and the list alike.
   void ResetFilters();
-  // Selects the row and scrolls it into view.
-  void SelectMessageByCode(const QString& code);
+  // Selects the message's row, if the list shows it, and scrolls it into view.
+  void SelectMessage(MessageId id);
   // No message is current any more (it was deleted).
   void ClearCurrentMessage();
-  int FindMessageIndex(bool sent, long long numero) const;
   void ShowMessage(int index);
   // A header click: sorts by that column, alternating direction whichever column it is.
   void OnColumnClick(int column);
 
   int current_index() const { return current_index_; }
-  const QString& current_code() const { return current_code_; }
+  // The message last chosen in the list, kept while the list is rebuilt.
+  const std::optional<MessageId>& current_id() const { return current_id_; }
   // The record shown, or nullptr.
   const Message* current_message() const;
   MessageListModel& model() { return *model_; }
@@ -110,7 +111,7 @@ class MessageListPanel : public QObject {
   bool list_filtered_ = false;
 
   int current_index_ = -1;
-  QString current_code_;
+  std::optional<MessageId> current_id_;
   // The next header click sorts ascending while this is set.
   bool ascending_next_ = true;
   // While the rows are rebuilt their disappearance is no selection by the user.

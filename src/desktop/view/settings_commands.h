@@ -1,18 +1,18 @@
 #pragma once
 
-// The two configuration commands of the main view: the password profiles (menu 1503 and button
-// 1001) and the preferences (menu 1502).
+// The two configuration commands of the main view: the password profiles (a menu command and a
+// button) and the preferences (a menu command).
 
 namespace velkorant {
 
-class CMainView;
+struct CommandContext;
 
 // After OK the password list is rebuilt and undecrypted messages are tried again; after a
 // deletion only the list is rebuilt, so a deleted profile's password is no longer used.
-void OnPasswordProfiles(CMainView& view);
+void OnPasswordProfiles(CommandContext& context);
 
 // A name confirmed while none was set is registered on the server (and forgotten again when the
 // server refuses it), and the received-message counter starts over.
-void OnPreferences(CMainView& view);
+void OnPreferences(CommandContext& context);
 
 }  // namespace velkorant

@@ -10,7 +10,7 @@ namespace velkorant {
 
 class StatusEnvelope {
  public:
-  // Pictures 1168 (idle), 1169 (error), 1170 (no new messages), 1171 (new messages).
+  // Pictures of the idle mailbox, an error, no new messages and new messages, in that order.
   explicit StatusEnvelope(const std::array<QLabel*, 4>& pictures);
 
   // 1 idle, 2 no new messages, 3 new messages, 4 a request failed; anything else hides all.

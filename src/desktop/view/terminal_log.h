@@ -1,6 +1,6 @@
 #pragma once
 
-// The terminal: list box 1000, one time-stamped line per event, newest at the bottom. It is the
+// The terminal: a list box, one time-stamped line per event, newest at the bottom. It is the
 // only log and is not saved; its lines can be selected and copied, so that a result or an error
 // can be passed on.
 

@@ -1,4 +1,4 @@
-#include "app/about_dialogs.h"
+#include "dialogs/about_dialogs.h"
 
 #include <QDesktopServices>
 #include <QGridLayout>
@@ -8,6 +8,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "ui/control_ids.h"
 #include "ui/dialog_units.h"
 #include "ui/pictures.h"
 
@@ -88,8 +89,8 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
   };
   // The program has no web site of its own.
   static constexpr Link kLinks[] = {
-      {1508, u"Crypto++, la biblioteca criptográfica", "https://www.cryptopp.com/"},
-      {1509, u"Qt, la biblioteca de la interfaz", "https://www.qt.io/"},
+      {kIdCryptoppLink, u"Crypto++, la biblioteca criptográfica", "https://www.cryptopp.com/"},
+      {kIdQtLink, u"Qt, la biblioteca de la interfaz", "https://www.qt.io/"},
   };
   auto* links = new QGridLayout;
   int row = 0;

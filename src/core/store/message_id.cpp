@@ -1,0 +1,53 @@
+#include "store/message_id.h"
+
+#include <algorithm>
+#include <charconv>
+
+#include "store/message_store.h"
+
+namespace velkorant {
+namespace {
+
+constexpr char kSentLetter = 'e';
+constexpr char kReceivedLetter = 'r';
+// The widest number a code holds, 2147483647.
+constexpr std::size_t kMaxDigits = 10;
+
+}  // namespace
+
+std::string MessageId::Code() const {
+  return (enviado ? kSentLetter : kReceivedLetter) + std::to_string(numero);
+}
+
+std::optional<MessageId> MessageId::Parse(std::string_view code) {
+  if (code.empty() || (code.front() != kSentLetter && code.front() != kReceivedLetter))
+    return std::nullopt;
+  const std::string_view digits = code.substr(1);
+  // from_chars takes no sign and no space for an unsigned number; the length is ours to bound.
+  if (digits.size() > kMaxDigits)
+    return std::nullopt;
+  std::uint32_t numero = 0;
+  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), numero);
+  if (error != std::errc() || end != digits.data() + digits.size() || numero == 0 ||
+      numero > MessageStore::kHighestNumero) {
+    return std::nullopt;
+  }
+  return MessageId{code.front() == kSentLetter, numero};
+}
+
+std::optional<std::size_t> FindMessage(const std::vector<Message>& messages, MessageId id) {
+  const auto found = std::find_if(messages.begin(), messages.end(), [id](const Message& message) {
+    return MessageId::Of(message) == id;
+  });
+  if (found == messages.end())
+    return std::nullopt;
+  return static_cast<std::size_t>(found - messages.begin());
+}
+
+char ListFlag(const Message& message) {
+  if (message.enviado)
+    return message.flag_msj_enviado_srv ? ' ' : 'n';
+  return message.flag_msj_respondido ? 'R' : ' ';
+}
+
+}  // namespace velkorant
