@@ -31,12 +31,12 @@
 #include <string_view>
 #include <vector>
 
+#include "common/ui_services.h"
 #include "crypto/digests.h"
 #include "crypto/message_cipher.h"
 #include "delay_proxy.h"
 #include "mailbox/mailbox_client.h"
 #include "mailbox/message_receiver.h"
-#include "mailbox/ui_services.h"
 #include "platform/url_download.h"
 #include "settings/password_profiles.h"
 #include "settings/settings_store.h"

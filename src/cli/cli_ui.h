@@ -7,7 +7,7 @@
 #include <optional>
 
 #include "cli/cli.h"
-#include "mailbox/ui_services.h"
+#include "common/ui_services.h"
 
 namespace velkorant::cli {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "mailbox/ui_services.h"
+#include "common/ui_services.h"
 #include "platform/ansi_text.h"
 
 namespace velkorant::testing {

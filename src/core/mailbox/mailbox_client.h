@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "mailbox/ui_services.h"
+#include "common/ui_services.h"
 #include "platform/url_download.h"
 #include "settings/settings_store.h"
 #include "store/message.h"

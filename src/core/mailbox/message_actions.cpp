@@ -1,6 +1,7 @@
 #include "mailbox/message_actions.h"
 
 #include "platform/ansi_text.h"
+#include "settings/preferences_rules.h"
 #include "store/message_text.h"
 
 namespace velkorant {
@@ -71,16 +72,6 @@ std::optional<BoxText> ValidateMessage(std::string_view receiver, std::string_vi
         "Selecciona un perfil de contraseña");
   }
   return std::nullopt;
-}
-
-std::optional<BoxText> CheckFieldLength(std::string_view field_label, std::string_view text,
-                                        std::size_t limit) {
-  if (text.size() <= limit)
-    return std::nullopt;
-  return BoxText{T("El campo '") + std::string(field_label) + T("' admite como máximo ") +
-                     std::to_string(limit) + T(" caracteres y ahora tiene ") +
-                     std::to_string(text.size()) + T(".\nAcórtalo antes de continuar."),
-                 T("Texto demasiado largo")};
 }
 
 std::string ReplySubject(std::string_view subject) {

@@ -7,7 +7,7 @@
 #include <QPushButton>
 #include <QStringList>
 
-#include "mailbox/ui_services.h"
+#include "common/ui_services.h"
 #include "settings/settings_store.h"
 #include "ui/dialog_runner.h"
 #include "ui/qt_text.h"

@@ -1,4 +1,4 @@
-#include "mailbox/ui_services.h"
+#include "common/ui_services.h"
 
 namespace velkorant {
 
