@@ -204,7 +204,7 @@ int Send(const std::vector<std::string>& args, Streams& io) {
   for (const auto& [label, text, limit] :
        {std::tuple{"Usuario receptor", &receiver, kReceiverLimit},
         std::tuple{"Asunto", &subject, kSubjectLimit}, std::tuple{"Mensaje", &body, kBodyLimit}}) {
-    if (const auto refused = CheckFieldLength(Utf8ToAnsi(label), *text, limit)) {
+    if (const auto refused = CheckFieldLength(Ansi(label), *text, limit)) {
       return session.Box(*refused);
     }
   }

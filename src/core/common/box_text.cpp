@@ -8,11 +8,10 @@ std::optional<BoxText> CheckFieldLength(std::string_view field_label, std::strin
                                         std::size_t limit) {
   if (text.size() <= limit)
     return std::nullopt;
-  return BoxText{Utf8ToAnsi("El campo '") + std::string(field_label) +
-                     Utf8ToAnsi("' admite como máximo ") + std::to_string(limit) +
-                     Utf8ToAnsi(" caracteres y ahora tiene ") + std::to_string(text.size()) +
-                     Utf8ToAnsi(".\nAcórtalo antes de continuar."),
-                 Utf8ToAnsi("Texto demasiado largo")};
+  return BoxText{Ansi("El campo '") + std::string(field_label) + Ansi("' admite como máximo ") +
+                     std::to_string(limit) + Ansi(" caracteres y ahora tiene ") +
+                     std::to_string(text.size()) + Ansi(".\nAcórtalo antes de continuar."),
+                 Ansi("Texto demasiado largo")};
 }
 
 }  // namespace velkorant

@@ -71,16 +71,16 @@ std::string DescribeFileError(int error) {
   switch (error) {
     case ENOSPC:
     case EDQUOT:
-      return Utf8ToAnsi("el disco está lleno");
+      return Ansi("el disco está lleno");
     case EROFS:
-      return Utf8ToAnsi("el disco es de sólo lectura");
+      return Ansi("el disco es de sólo lectura");
     case EACCES:
     case EPERM:
-      return Utf8ToAnsi("no hay permiso para escribir en la carpeta");
+      return Ansi("no hay permiso para escribir en la carpeta");
     case EISDIR:
       return "es una carpeta, no un archivo";
     case EIO:
-      return Utf8ToAnsi("error de entrada/salida del disco");
+      return Ansi("error de entrada/salida del disco");
     default:
       return Utf8ToAnsi(std::strerror(error));
   }
@@ -148,14 +148,14 @@ bool AtomicFileWriter::Write(const fs::path& path, std::string_view bytes, FileS
   struct stat old {};
   const bool exists = ::lstat(path.c_str(), &old) == 0;
   if (exists && S_ISLNK(old.st_mode))
-    return Fail(Utf8ToAnsi("es un enlace simbólico; no se escribe a través de él"));
+    return Fail(Ansi("es un enlace simbólico; no se escribe a través de él"));
   if (exists && S_ISDIR(old.st_mode))
     return Fail(DescribeFileError(EISDIR));
   if (exists && !S_ISREG(old.st_mode))
     return Fail("no es un archivo normal");
   // Mode bits, not access(2): a root process could write anyway, and would undo the user's choice.
   if (exists && (old.st_mode & 0222) == 0)
-    return Fail(Utf8ToAnsi("es de sólo lectura"));
+    return Fail(Ansi("es de sólo lectura"));
 
   std::string name = (folder / ("." + path.filename().string() + ".tmp-XXXXXX")).string();
   UniqueFd fd(::mkostemp(name.data(), O_CLOEXEC));

@@ -581,7 +581,7 @@ const IniDocument& IniFile::Read() {
 bool IniFile::Modify(const std::function<bool(IniDocument&)>& edit) {
   Revalidate();
   if (state_ == FileState::kUnreadable) {
-    last_error_ = stamp_.size >= max_size_ ? Utf8ToAnsi("es demasiado grande")
+    last_error_ = stamp_.size >= max_size_ ? Ansi("es demasiado grande")
                                            : "no se puede leer (o no es un archivo)";
     return false;
   }
@@ -607,7 +607,7 @@ bool IniFile::Modify(const std::function<bool(IniDocument&)>& edit) {
 bool IniFile::WriteDocument() {
   const std::string bytes = document_.Serialize();
   if (static_cast<std::int64_t>(bytes.size()) >= max_size_) {
-    last_error_ = Utf8ToAnsi("se haría demasiado grande para leerlo");
+    last_error_ = Ansi("se haría demasiado grande para leerlo");
     return false;
   }
   FileStamp written;

@@ -117,12 +117,12 @@ std::optional<std::vector<std::string>> EnumerateProfiles(SettingsStore& store) 
 
 std::optional<std::string> ProfileNameProblem(std::string_view name) {
   if (NamesEqualIgnoringCase(name, kReservedProfileName)) {
-    return Utf8ToAnsi(
+    return Ansi(
         "El nombre Seleccion, en mayúsculas o en minúsculas, está reservado: elige otro nombre "
         "para el perfil.");
   }
   if (name.find('\\') != std::string_view::npos) {
-    return Utf8ToAnsi(
+    return Ansi(
         "El nombre del perfil no puede llevar barras inversas (\\): elige otro nombre para el "
         "perfil.");
   }
@@ -236,9 +236,9 @@ PasswordPlace MovePasswordsToKeyring(SettingsStore& store) {
 }
 
 std::string PasswordsInDatabaseNotice(SettingsStore& store) {
-  return Utf8ToAnsi("Las contraseñas de los perfiles se guardan en claro en ") +
+  return Ansi("Las contraseñas de los perfiles se guardan en claro en ") +
          Utf8ToAnsi(store.database().path().string()) +
-         Utf8ToAnsi(": no responde ningún llavero del escritorio (servicio de secretos).");
+         Ansi(": no responde ningún llavero del escritorio (servicio de secretos).");
 }
 
 PasswordList::~PasswordList() {

@@ -228,7 +228,7 @@ std::uint32_t MessageStore::SaveMessage(Message message) {
   const std::uint32_t numero = message.numero != 0 ? message.numero : NextMessageNumber(enviado);
   if (numero == 0 || numero > kHighestNumero) {
     batch_failed_ = true;
-    last_error_ = Utf8ToAnsi("no quedan números de mensaje libres");
+    last_error_ = Ansi("no quedan números de mensaje libres");
     return 0;
   }
   const std::string section = SectionName(enviado, numero);
@@ -299,7 +299,7 @@ bool MessageStore::Note(bool ok, bool enviado) {
 
 bool MessageStore::NoteLockFailure() {
   batch_failed_ = true;
-  last_error_ = Utf8ToAnsi(
+  last_error_ = Ansi(
       "otro proceso de Velkorant lleva demasiado tiempo cambiando los mensajes de esta carpeta");
   return false;
 }
