@@ -10,32 +10,12 @@
 #include <vector>
 
 #include "platform/ansi_text.h"
+#include "platform/unique_fd.h"
 
 namespace velkorant {
 namespace {
 
 namespace fs = std::filesystem;
-
-class UniqueFd {
- public:
-  explicit UniqueFd(int fd = -1) : fd_(fd) {}
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-  ~UniqueFd() {
-    if (fd_ >= 0)
-      ::close(fd_);
-  }
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
-  // Closes now and reports the result: some file systems only report write errors here.
-  bool Close() {
-    const int fd = std::exchange(fd_, -1);
-    return fd < 0 || ::close(fd) == 0;
-  }
-
- private:
-  int fd_;
-};
 
 FileStamp StampOf(const struct stat& st) {
   FileStamp stamp;

@@ -11,6 +11,8 @@
 #include <filesystem>
 #include <functional>
 
+#include "platform/unique_fd.h"
+
 namespace velkorant {
 
 class FileLock {
@@ -57,7 +59,7 @@ class FileLock {
  private:
   std::filesystem::path path_;
   Target target_;
-  int fd_ = -1;
+  UniqueFd fd_;  // closing it drops the lock
   int depth_ = 0;
   int open_error_ = 0;
   std::function<bool()> cancelled_;

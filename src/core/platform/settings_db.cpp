@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "platform/ansi_text.h"
+#include "platform/unique_fd.h"
 
 namespace velkorant {
 namespace {
@@ -154,21 +155,6 @@ class StatementUse {
   sqlite3_stmt* statement_;
 };
 
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0)
-      ::close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
 SettingsProblem ProblemOfErrno(int error) {
   switch (error) {
     case EACCES:
@@ -223,9 +209,8 @@ bool CreatePrivateFolders(const fs::path& folder, std::string& error) {
 bool CreatePrivateFile(const fs::path& path, std::string& error) {
   if (!CreatePrivateFolders(path.parent_path(), error))
     return false;
-  const FileDescriptor fd(
-      ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
-  if (fd.get() < 0) {
+  const UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
+  if (!fd.valid()) {
     if (errno == EEXIST)
       return true;  // another process was quicker
     error = "cannot create " + path.string() + ": " + std::strerror(errno);
