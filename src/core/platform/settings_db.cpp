@@ -220,16 +220,6 @@ bool CreatePrivateFile(const fs::path& path, std::string& error) {
   return true;
 }
 
-// What tells one file's content from another's cheaply: device, inode, size, modification time.
-std::array<std::int64_t, 5> FileIdentity(const fs::path& path) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0)
-    return {};
-  return {static_cast<std::int64_t>(st.st_dev), static_cast<std::int64_t>(st.st_ino),
-          static_cast<std::int64_t>(st.st_size), static_cast<std::int64_t>(st.st_mtim.tv_sec),
-          static_cast<std::int64_t>(st.st_mtim.tv_nsec)};
-}
-
 std::string HomeFolder() {
   if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0')
     return home;
@@ -349,7 +339,7 @@ void SettingsDatabase::Failed(std::string_view what, SettingsProblem without_con
     if (problem_ == SettingsProblem::kDamaged) {
       // Closed by the next Connection(): callers may still hold statements of this one.
       status_ = SettingsDatabaseStatus::kCorrupt;
-      corrupt_file_ = FileIdentity(path_);
+      corrupt_file_ = StatFile(path_).stamp;
       return;
     }
   }
@@ -358,7 +348,7 @@ void SettingsDatabase::Failed(std::string_view what, SettingsProblem without_con
 
 void SettingsDatabase::MarkUnusable(SettingsProblem problem, std::string message) {
   status_ = SettingsDatabaseStatus::kCorrupt;
-  corrupt_file_ = FileIdentity(path_);
+  corrupt_file_ = StatFile(path_).stamp;
   problem_ = problem;
   status_message_ = std::move(message);
 }
@@ -461,7 +451,7 @@ sqlite3* SettingsDatabase::Connection(Access access) {
   if (status_ == SettingsDatabaseStatus::kCorrupt) {
     Close();
     // Left alone until the file is another: restored from a backup, or moved away.
-    if (FileIdentity(path_) == corrupt_file_)
+    if (StatFile(path_).stamp == corrupt_file_)
       return nullptr;
     status_ = SettingsDatabaseStatus::kOk;
   }

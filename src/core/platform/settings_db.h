@@ -11,7 +11,6 @@
 // path is another one (restored, or moved away). Several processes may use the same file at
 // once.
 
-#include <array>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -23,6 +22,8 @@
 #include <unordered_map>
 #include <variant>
 #include <vector>
+
+#include "platform/atomic_file.h"
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -145,7 +146,7 @@ class SettingsDatabase {
   std::unordered_map<const char*, Statement> statements_;
   bool schema_ready_ = false;
   SettingsDatabaseStatus status_ = SettingsDatabaseStatus::kOk;
-  std::array<std::int64_t, 5> corrupt_file_{};  // the damaged file's identity
+  FileStamp corrupt_file_;  // the damaged file's identity
   SettingsProblem problem_ = SettingsProblem::kNone;
   std::string status_message_;
 };
