@@ -67,27 +67,9 @@ MessageStore::MessageStore(const std::filesystem::path& folder)
       sent_(folder / kSentMessagesFile),
       received_(folder / kReceivedMessagesFile) {}
 
-// One change under the folder's lock.
-class MessageStore::LockedChange {
- public:
-  explicit LockedChange(MessageStore& store) : store_(store), ok_(store.Lock(store.lock_wait_)) {}
-  ~LockedChange() {
-    if (ok_)
-      store_.lock_.Release();
-  }
-  LockedChange(const LockedChange&) = delete;
-  LockedChange& operator=(const LockedChange&) = delete;
-  bool ok() const { return ok_; }
-
- private:
-  MessageStore& store_;
-  bool ok_;
-};
-
-bool MessageStore::Lock(std::chrono::milliseconds wait) {
-  if (!lock_.Acquire(wait))
-    return false;
-  if (!swept_) {
+FileLock::Guard MessageStore::Lock(std::chrono::milliseconds wait) {
+  FileLock::Guard guard(lock_, wait);
+  if (guard.ok() && !swept_) {
     swept_ = true;
     // With the lock held no other process is writing, so a temporary file of a store is what a
     // killed writer left behind.
@@ -102,7 +84,7 @@ bool MessageStore::Lock(std::chrono::milliseconds wait) {
       }
     }
   }
-  return true;
+  return guard;
 }
 
 std::string MessageStore::SectionName(bool enviado, std::uint32_t numero) {
@@ -219,7 +201,7 @@ std::uint32_t MessageStore::NextMessageNumber(bool enviado) {
 }
 
 std::uint32_t MessageStore::SaveMessage(Message message) {
-  const LockedChange change(*this);
+  const FileLock::Guard change = Lock(lock_wait_);
   if (!change.ok()) {
     NoteLockFailure();
     return 0;
@@ -266,7 +248,7 @@ bool MessageStore::WriteMessageKey(bool enviado, std::uint32_t numero, std::stri
                                    std::string_view value) {
   if (numero == 0)
     return false;
-  const LockedChange change(*this);
+  const FileLock::Guard change = Lock(lock_wait_);
   if (!change.ok())
     return NoteLockFailure();
   const std::string section = SectionName(enviado, numero);
@@ -281,7 +263,7 @@ bool MessageStore::WriteMessageKey(bool enviado, std::uint32_t numero, std::stri
 bool MessageStore::DeleteMessage(bool enviado, std::uint32_t numero) {
   if (numero == 0)
     return false;
-  const LockedChange change(*this);
+  const FileLock::Guard change = Lock(lock_wait_);
   if (!change.ok())
     return NoteLockFailure();
   return Note(file(enviado).DeleteSection(SectionName(enviado, numero)), enviado);
@@ -307,8 +289,10 @@ bool MessageStore::NoteLockFailure() {
 bool MessageStore::BeginBatch() {
   if (in_batch_)
     return false;
-  if (!Lock(lock_wait_))
+  FileLock::Guard lock = Lock(lock_wait_);
+  if (!lock.ok())
     return NoteLockFailure();
+  batch_lock_.emplace(std::move(lock));
   in_batch_ = true;
   batch_failed_ = false;
   sent_.writer().SetDeferredSync(true);
@@ -339,7 +323,7 @@ bool MessageStore::EndBatch() {
                     (flushed ? changed.writer().last_error() : changed.last_error());
     }
   }
-  lock_.Release();
+  batch_lock_.reset();
   return ok;
 }
 
@@ -352,7 +336,7 @@ void MessageStore::AbandonBatch() {
     file->writer().SetDeferredSync(false);
   }
   batch_failed_ = false;
-  lock_.Release();
+  batch_lock_.reset();
 }
 
 }  // namespace velkorant
