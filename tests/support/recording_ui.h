@@ -31,6 +31,7 @@ class RecordingUi : public UiServices {
   void BringToFront() override { ++brought_to_front; }
   void ResetFilters() override { ++filters_reset; }
   void ReloadMessages() override { ++reloads; }
+  void ReportDecryptFailure(std::string_view) override {}  // wrong passwords are expected
 
   void Clear() { *this = RecordingUi(); }
 

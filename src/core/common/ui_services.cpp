@@ -1,5 +1,7 @@
 #include "common/ui_services.h"
 
+#include <cstdio>
+
 namespace velkorant {
 
 std::string FormatTerminalLine(std::string_view text, std::string_view suffix, std::time_t when) {
@@ -22,6 +24,10 @@ void LogTerminalLines(UiServices& ui, std::string_view text) {
       return;
     start = end + 1;
   }
+}
+
+void UiServices::ReportDecryptFailure(std::string_view library_text) {
+  std::fwrite(library_text.data(), 1, library_text.size(), stdout);
 }
 
 }  // namespace velkorant

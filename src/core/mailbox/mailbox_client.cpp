@@ -131,7 +131,7 @@ void MailboxClient::ReportFailure(RequestKind kind, ResultCode code) {
   ui_.SetStatusIcon(StatusIcon::kError);
 }
 
-void MailboxClient::CheckServer() {
+bool MailboxClient::CheckServer() {
   BusyGuard busy(*this);
   ui_.LogTerminal(Ansi("Conectando con servidor ") + settings_.server_name);
   const Answer answer = Request("comprobar_conexion_servidor.php");
@@ -153,6 +153,7 @@ void MailboxClient::CheckServer() {
     }
   }
   ui_.PlayEventSound(success ? EventSound::kServerCheckOk : EventSound::kServerCheckFailed);
+  return success;
 }
 
 bool MailboxClient::MailboxExists(std::string user_name) {

@@ -107,7 +107,7 @@ std::optional<Message> MessageReceiver::Decrypt(std::string_view transport, KeyC
   std::optional<Ciphertext> ciphertext;
   for (std::size_t i = 0; i < entries.size(); ++i) {
     const DerivedKey& key = keys.Key(i);
-    std::optional<std::string> text;
+    Decrypted text;
     {
       Stopwatch time(stats_.decrypt);
       // Decoded once for all the passwords; each wrong one is mostly told by one block.
@@ -115,9 +115,11 @@ std::optional<Message> MessageReceiver::Decrypt(std::string_view transport, KeyC
         ciphertext.emplace(transport);
       text = ciphertext->TryDecrypt(key);
     }
-    if (!text || !IsAcceptableMessageText(*text))
+    if (!text.ok())
+      client_.ui().ReportDecryptFailure(text.library_text);
+    if (!text.ok() || !IsAcceptableMessageText(*text.text))
       continue;
-    Message record = MessageFromText(*text);
+    Message record = MessageFromText(*text.text);
     // A section without a date counts as missing when the stores are read, here and by the
     // Windows program: the message would be counted and never shown.
     if (record.fecha_msj.empty())

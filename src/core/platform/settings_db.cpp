@@ -189,15 +189,14 @@ SettingsProblem ProblemOfSqlite(int code) {
   }
 }
 
-// Creates the missing folders of `folder` with mode 0700.
-bool CreatePrivateFolders(const fs::path& folder, std::string& error) {
+// Creates the missing folders of `folder` with mode 0700; false with errno set.
+bool CreatePrivateFolders(const fs::path& folder) {
   fs::path prefix;
   for (const fs::path& part : folder) {
     prefix /= part;
     if (::mkdir(prefix.c_str(), 0700) == 0) {
       ::chmod(prefix.c_str(), 0700);  // whatever the umask
     } else if (errno != EEXIST) {
-      error = "cannot create the folder " + prefix.string() + ": " + std::strerror(errno);
       return false;
     }
   }
@@ -205,15 +204,14 @@ bool CreatePrivateFolders(const fs::path& folder, std::string& error) {
 }
 
 // An empty file is an empty SQLite database; creating it ourselves fixes its mode, and SQLite
-// gives its journal the same mode.
-bool CreatePrivateFile(const fs::path& path, std::string& error) {
-  if (!CreatePrivateFolders(path.parent_path(), error))
+// gives its journal the same mode. False with errno set.
+bool CreatePrivateFile(const fs::path& path) {
+  if (!CreatePrivateFolders(path.parent_path()))
     return false;
   const UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
   if (!fd.valid()) {
     if (errno == EEXIST)
       return true;  // another process was quicker
-    error = "cannot create " + path.string() + ": " + std::strerror(errno);
     return false;
   }
   ::fchmod(fd.get(), 0600);
@@ -265,7 +263,7 @@ class SettingsDatabase::Transaction {
     begun_ =
         sqlite3_exec(owner_.db_.get(), "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK;
     if (!begun_)
-      owner_.Failed("cannot lock the settings database");
+      owner_.Failed();
   }
   ~Transaction() {
     if (begun_ && !committed_ && owner_.db_) {
@@ -281,7 +279,7 @@ class SettingsDatabase::Transaction {
       return false;
     committed_ = sqlite3_exec(owner_.db_.get(), "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK;
     if (!committed_)
-      owner_.Failed("cannot write the settings database");
+      owner_.Failed();
     return committed_;
   }
 
@@ -323,19 +321,14 @@ void SettingsDatabase::Succeeded() {
     return;
   status_ = SettingsDatabaseStatus::kOk;
   problem_ = SettingsProblem::kNone;
-  status_message_.clear();
 }
 
-void SettingsDatabase::Failed(std::string_view what, SettingsProblem without_connection) {
+void SettingsDatabase::Failed(SettingsProblem without_connection) {
   if (status_ == SettingsDatabaseStatus::kCorrupt)
     return;
-  status_message_ = std::string(what) + " " + path_.string();
   problem_ = without_connection;
   if (db_) {
-    const int code = sqlite3_errcode(db_.get());
-    status_message_ += ": ";
-    status_message_ += sqlite3_errmsg(db_.get());
-    problem_ = ProblemOfSqlite(code);
+    problem_ = ProblemOfSqlite(sqlite3_errcode(db_.get()));
     if (problem_ == SettingsProblem::kDamaged) {
       // Closed by the next Connection(): callers may still hold statements of this one.
       status_ = SettingsDatabaseStatus::kCorrupt;
@@ -346,16 +339,15 @@ void SettingsDatabase::Failed(std::string_view what, SettingsProblem without_con
   status_ = SettingsDatabaseStatus::kUnavailable;
 }
 
-void SettingsDatabase::MarkUnusable(SettingsProblem problem, std::string message) {
+void SettingsDatabase::MarkUnusable(SettingsProblem problem) {
   status_ = SettingsDatabaseStatus::kCorrupt;
   corrupt_file_ = StatFile(path_).stamp;
   problem_ = problem;
-  status_message_ = std::move(message);
 }
 
 bool SettingsDatabase::Open(bool create) {
   if (path_.empty()) {
-    Failed("no home folder for the settings database");
+    Failed();
     return false;
   }
   std::error_code error;
@@ -363,12 +355,11 @@ bool SettingsDatabase::Open(bool create) {
   const fs::file_status status = fs::symlink_status(path_, error);
   const bool exists = fs::exists(status);
   if (error && status.type() != fs::file_type::not_found) {
-    Failed("cannot reach the settings database (" + error.message() + ")",
-           ProblemOfErrno(error.value()));
+    Failed(ProblemOfErrno(error.value()));
     return false;
   }
   if (exists && !fs::is_regular_file(status)) {
-    Failed("the settings database is not a file:", SettingsProblem::kNotAFile);
+    Failed(SettingsProblem::kNotAFile);
     return false;
   }
   // A file its owner made read-only is read, never written (not even by root).
@@ -377,9 +368,8 @@ bool SettingsDatabase::Open(bool create) {
   if (!exists) {
     if (!create)
       return false;  // nothing stored yet, which is no failure
-    std::string reason;
-    if (!CreatePrivateFile(path_, reason)) {
-      Failed(reason + "; settings database", ProblemOfErrno(errno));
+    if (!CreatePrivateFile(path_)) {
+      Failed(ProblemOfErrno(errno));
       return false;
     }
   }
@@ -391,7 +381,7 @@ bool SettingsDatabase::Open(bool create) {
       path_.c_str(), &raw, read_only ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE, nullptr);
   db_.reset(raw);  // a failed open still hands out a handle to close
   if (opened != SQLITE_OK) {
-    Failed("cannot open the settings database");
+    Failed();
     Close();
     return false;
   }
@@ -408,10 +398,9 @@ bool SettingsDatabase::Open(bool create) {
       verdict = ColumnBytes(check.get(), 0);
   }
   if (!verdict) {
-    Failed("cannot read the settings database");
+    Failed();
   } else if (*verdict != "ok") {
-    MarkUnusable(SettingsProblem::kDamaged,
-                 "the settings database " + path_.string() + " is damaged; it is left as is");
+    MarkUnusable(SettingsProblem::kDamaged);
   }
   if (verdict != "ok") {
     Close();
@@ -430,15 +419,13 @@ bool SettingsDatabase::EnsureSchema() {
   {
     const StatementUse use(version_statement);
     if (sqlite3_step(version_statement) != SQLITE_ROW) {
-      Failed("cannot read the settings database");
+      Failed();
       return false;
     }
     version = sqlite3_column_int(version_statement, 0);
   }
   if (version > kSchemaVersion) {
-    MarkUnusable(SettingsProblem::kNewerVersion,
-                 "the settings database " + path_.string() +
-                     " comes from a newer version; it is left as is");
+    MarkUnusable(SettingsProblem::kNewerVersion);
     Close();
     return false;
   }
@@ -465,12 +452,12 @@ sqlite3* SettingsDatabase::Connection(Access access) {
       if (access == Access::kRead)
         return nullptr;  // an empty file: nothing stored yet
       if (sqlite3_exec(db_.get(), "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) {
-        Failed("cannot lock the settings database");
+        Failed();
         return nullptr;
       }
       if (sqlite3_exec(db_.get(), kSchema, nullptr, nullptr, nullptr) != SQLITE_OK ||
           sqlite3_exec(db_.get(), "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
-        Failed("cannot prepare the settings database");
+        Failed();
         if (db_)
           sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
         return nullptr;
@@ -489,7 +476,7 @@ sqlite3_stmt* SettingsDatabase::Prepare(const char* sql) {
   if (sqlite3_prepare_v3(db_.get(), sql, -1, SQLITE_PREPARE_PERSISTENT, &raw, nullptr) !=
       SQLITE_OK) {
     sqlite3_finalize(raw);
-    Failed("cannot read the settings database");
+    Failed();
     return nullptr;
   }
   return statements_.emplace(sql, Statement(raw)).first->second.get();
@@ -510,7 +497,7 @@ std::optional<std::int64_t> SettingsDatabase::FindKey(std::string_view key_path)
     const int stepped = sqlite3_step(find);
     if (stepped != SQLITE_ROW) {
       if (stepped != SQLITE_DONE)
-        Failed("cannot read the settings database");
+        Failed();
       return std::nullopt;
     }
     key = sqlite3_column_int64(find, 0);
@@ -539,7 +526,7 @@ std::optional<std::int64_t> SettingsDatabase::FindOrCreateKey(std::string_view k
         continue;
       }
       if (stepped != SQLITE_DONE) {
-        Failed("cannot read the settings database");
+        Failed();
         return std::nullopt;
       }
     }
@@ -548,7 +535,7 @@ std::optional<std::int64_t> SettingsDatabase::FindOrCreateKey(std::string_view k
     BindBytes(insert, 2, part);
     BindBytes(insert, 3, folded);
     if (sqlite3_step(insert) != SQLITE_DONE) {
-      Failed("cannot write the settings database");
+      Failed();
       return std::nullopt;
     }
     key = sqlite3_last_insert_rowid(db_.get());
@@ -577,7 +564,7 @@ bool SettingsDatabase::WriteValue(std::int64_t key, const ValueWrite& write) {
     }
   }
   if (sqlite3_step(statement) != SQLITE_DONE) {
-    Failed("cannot write the settings database");
+    Failed();
     return false;
   }
   return true;
@@ -599,7 +586,7 @@ std::optional<std::variant<std::string, std::int64_t>> SettingsDatabase::ReadVal
   const int stepped = sqlite3_step(statement);
   if (stepped != SQLITE_ROW) {
     if (stepped != SQLITE_DONE)
-      Failed("cannot read the settings database");
+      Failed();
     return std::nullopt;
   }
   if (sqlite3_column_int(statement, 0) == kIntegerType)
@@ -649,7 +636,7 @@ std::optional<std::vector<std::string>> SettingsDatabase::SubkeyNames(std::strin
     names.push_back(ColumnBytes(statement, 0));
   }
   if (stepped != SQLITE_DONE) {
-    Failed("cannot read the settings database");
+    Failed();
     return std::nullopt;
   }
   return names;
@@ -747,7 +734,7 @@ DeleteKeyResult SettingsDatabase::DeleteKey(std::string_view key_path) {
     if (stepped == SQLITE_ROW)
       return DeleteKeyResult::kHasSubkeys;
     if (stepped != SQLITE_DONE) {
-      Failed("cannot read the settings database");
+      Failed();
       return DeleteKeyResult::kFailed;
     }
   }
@@ -755,7 +742,7 @@ DeleteKeyResult SettingsDatabase::DeleteKey(std::string_view key_path) {
     const StatementUse use(statement);
     sqlite3_bind_int64(statement, 1, *key);
     if (sqlite3_step(statement) != SQLITE_DONE) {
-      Failed("cannot write the settings database");
+      Failed();
       return DeleteKeyResult::kFailed;
     }
   }

@@ -82,8 +82,6 @@ class SettingsDatabase {
   const std::filesystem::path& path() const { return path_; }
   SettingsDatabaseStatus status() const { return status_; }
   SettingsProblem problem() const { return problem_; }
-  // What went wrong last, for a log line; empty while the status is kOk.
-  const std::string& status_message() const { return status_message_; }
 
   // A text value. An integer value reads as its decimal text, since a caller asking for text
   // can show that; nullopt when the key or value is absent or the database cannot be read.
@@ -128,8 +126,8 @@ class SettingsDatabase {
   void Close();
   sqlite3_stmt* Prepare(const char* sql);
   // Records a failure of SQLite; damage marks the database corrupt and closes it.
-  void Failed(std::string_view what, SettingsProblem without_connection = SettingsProblem::kOther);
-  void MarkUnusable(SettingsProblem problem, std::string message);
+  void Failed(SettingsProblem without_connection = SettingsProblem::kOther);
+  void MarkUnusable(SettingsProblem problem);
   void Succeeded();
 
   std::optional<std::int64_t> FindKey(std::string_view key_path);
@@ -148,7 +146,6 @@ class SettingsDatabase {
   SettingsDatabaseStatus status_ = SettingsDatabaseStatus::kOk;
   FileStamp corrupt_file_;  // the damaged file's identity
   SettingsProblem problem_ = SettingsProblem::kNone;
-  std::string status_message_;
 };
 
 }  // namespace velkorant

@@ -36,19 +36,25 @@ TEST(Crypto, WhatDecrypts) {
     std::string transport;
     const DerivedKey& key;
     std::optional<std::string> plain;
+    DecryptFailure failure;
   } const cases[] = {
-      {"right password", right, key, "mensaje de prueba"},
-      {"empty plain text", EncryptTextWithPrefix("abcdefgh12345678", "", key), key, ""},
-      {"wrong password", right, wrong, std::nullopt},
-      {"padding of zero", zero, key, std::nullopt},
-      {"empty", "", key, std::nullopt},
-      {"not whole blocks", std::string(40, 'A'), key, std::nullopt},
-      {"no room for the prefix", EncryptTextWithPrefix("", "", key), key, std::nullopt},
+      {"right password", right, key, "mensaje de prueba", DecryptFailure::kNone},
+      {"empty plain text", EncryptTextWithPrefix("abcdefgh12345678", "", key), key, "",
+       DecryptFailure::kNone},
+      {"wrong password", right, wrong, std::nullopt, DecryptFailure::kBadPadding},
+      {"padding of zero", zero, key, std::nullopt, DecryptFailure::kBadPadding},
+      {"empty", "", key, std::nullopt, DecryptFailure::kBadLength},
+      {"not whole blocks", std::string(40, 'A'), key, std::nullopt, DecryptFailure::kBadLength},
+      {"no room for the prefix", EncryptTextWithPrefix("", "", key), key, std::nullopt,
+       DecryptFailure::kNoRoomForPrefix},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(TryDecryptTextWithKey(c.transport, c.key), c.plain);
-    EXPECT_EQ(Ciphertext(c.transport).TryDecrypt(c.key), c.plain);
+    for (const Decrypted& result :
+         {TryDecryptTextWithKey(c.transport, c.key), Ciphertext(c.transport).TryDecrypt(c.key)}) {
+      EXPECT_EQ(result.text, c.plain);
+      EXPECT_EQ(result.failure, c.failure);
+    }
   }
   EXPECT_NE(EncryptText("hola", "clave"), EncryptText("hola", "clave")) << "the random prefix";
 }

@@ -17,7 +17,7 @@ using testing::ServerAddress;
 
 enum Request { kCheck, kExists, kCreate, kSend };
 
-// One request as the program makes it; whether it succeeded (the check: its sound says so).
+// One request as the program makes it; whether it succeeded (the check: its sound agrees).
 bool Ask(Request request, const ServerAddress& at, testing::RecordingUi& ui) {
   const testing::ScopedCaBundle ca(at.ca);
   const Settings settings{.user_name = "", .server_name = at.server};
@@ -26,10 +26,13 @@ bool Ask(Request request, const ServerAddress& at, testing::RecordingUi& ui) {
   Message nobody;  // who has no mailbox
   nobody.usuario_receptor_msj = "Nadie_1";
   nobody.password_msj = "clave";
-  if (request == kCheck)
-    client.CheckServer();
-  return request == kCheck    ? ui.sounds == std::vector{EventSound::kServerCheckOk}
-         : request == kExists ? client.MailboxExists("Hannah_desert")
+  if (request == kCheck) {
+    const bool ok = client.CheckServer();
+    EXPECT_EQ(ui.sounds,
+              std::vector{ok ? EventSound::kServerCheckOk : EventSound::kServerCheckFailed});
+    return ok;
+  }
+  return request == kExists ? client.MailboxExists("Hannah_desert")
          : request == kCreate
              ? client.CreateMailbox("Hannah_desert") == MailboxClient::Creation::kCreated
              : client.SendEncryptedMessage(nobody);
