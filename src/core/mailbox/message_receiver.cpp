@@ -365,19 +365,8 @@ bool MessageReceiver::ReceiveMessages() {
   // their folder or process, and each starts from the counter the one before it stored.
   FileLock run_lock(RunLockPath(settings_store_.database().path()), FileLock::Target::kLockFile);
   const FileLock::Guard run(run_lock, kRunLockWait);
-  if (!run.ok() && run_lock.open_error() == 0) {
-    ui.LogTerminal(
-        Ansi("Otro proceso de Velkorant está recibiendo mensajes de este "
-             "usuario; esta recepción no se hace."));
-    return false;
-  }
   if (!run.ok()) {
-    // Where the lock cannot be made, the counter beside it cannot be written either.
-    LogTerminalLines(ui, Ansi("Error. No se puede escribir en la configuración; no se "
-                              "reciben mensajes, para no guardar dos veces los mismos.\n") +
-                             Utf8ToAnsi(run_lock.path().string()) + ": " +
-                             Utf8ToAnsi(std::strerror(run_lock.open_error())));
-    ui.SetStatusIcon(StatusIcon::kError);
+    ReportRunNotLocked(run_lock);
     return false;
   }
   left_out_.clear();
@@ -388,69 +377,101 @@ bool MessageReceiver::ReceiveMessages() {
   ui.LogTerminal("Comprobando mensajes para " + settings_.user_name);
 
   stats_ = {};
-  KeyCache keys(passwords_, stats_);
   const std::int32_t start = settings_.received_counter;
-  Counts fresh;
   Counts committed;
-  bool fetch_failed = false;
-  bool store_failed = false;
+  const RunEnd end = FetchAndStore(start, committed);
+  // Numbers left out past a batch that failed are fetched again next time.
+  std::erase_if(left_out_, [&](std::int32_t n) { return n > start + committed.fetched; });
+  Report(committed, end.fetch_failed, end.store_failed);
+  return !end.fetch_failed && !end.store_failed;
+}
+
+void MessageReceiver::ReportRunNotLocked(const FileLock& run_lock) {
+  UiServices& ui = client_.ui();
+  if (run_lock.open_error() == 0) {
+    ui.LogTerminal(
+        Ansi("Otro proceso de Velkorant está recibiendo mensajes de este "
+             "usuario; esta recepción no se hace."));
+    return;
+  }
+  // Where the lock cannot be made, the counter beside it cannot be written either.
+  LogTerminalLines(ui, Ansi("Error. No se puede escribir en la configuración; no se "
+                            "reciben mensajes, para no guardar dos veces los mismos.\n") +
+                           Utf8ToAnsi(run_lock.path().string()) + ": " +
+                           Utf8ToAnsi(std::strerror(run_lock.open_error())));
+  ui.SetStatusIcon(StatusIcon::kError);
+}
+
+MessageReceiver::RunEnd MessageReceiver::FetchAndStore(std::int32_t start, Counts& committed) {
+  UiServices& ui = client_.ui();
+  KeyCache keys(passwords_, stats_);
+  Counts fresh;
+  RunEnd end;
   auto batch_started = Clock::now();
   MessageFetcher fetcher(
       client_.downloader(),
       "https://" + settings_.server_name + MailboxFolderName(settings_.user_name) + "/msj_", start,
       kMaxMessagesPerRun, fetch_limits_, kMaxMessageBytes);
   ui.ShowReceiveProgress(0);
-  while (!store_failed && !fetcher.done()) {
+  while (!end.store_failed && !fetcher.done()) {
     MessageFetcher::Item item = fetcher.Next();
-    if (item.kind == FileAnswer::kAbsent)
+    if (!TakeAnswer(item, fetcher, keys, fresh, end))
       break;
-    if (item.kind == FileAnswer::kFailed) {
-      ui.LogTerminal(FailureText(RequestKind::kMessageFile, item.answer.code,
-                                 FailureReason(item.answer.failure, item.answer.http_status)));
-      ui.LogTerminal(Ansi("La recepción se ha detenido en el mensaje ") +
-                     std::to_string(item.number) +
-                     Ansi("; se pedirá otra vez en la próxima recepción."));
-      fetch_failed = true;
-      break;
+    ++fresh.fetched;
+    ++stats_.fetched;
+    ui.ShowReceiveProgress(fresh.fetched);
+    if (fresh.fetched - committed.fetched >= kBatchSize ||
+        Clock::now() - batch_started >= kBatchTime) {
+      end.store_failed = !CommitBatch(start + fresh.fetched);
+      if (!end.store_failed)
+        committed = fresh;
+      batch_started = Clock::now();
     }
-    if (item.kind == FileAnswer::kJunk) {
+  }
+  if (!end.store_failed && fresh.fetched > committed.fetched) {
+    end.store_failed = !CommitBatch(start + fresh.fetched);
+    if (!end.store_failed)
+      committed = fresh;
+  }
+  batch_.clear();
+  // A run that ended early may have a window on its way; the next run asks for it again.
+  fetcher.Stop();
+  stats_.download = fetcher.waited();
+  return end;
+}
+
+bool MessageReceiver::TakeAnswer(MessageFetcher::Item& item, MessageFetcher& fetcher,
+                                 KeyCache& keys, Counts& fresh, RunEnd& end) {
+  UiServices& ui = client_.ui();
+  switch (item.kind) {
+    case FileAnswer::kAbsent:
+      return false;
+    case FileAnswer::kMessage:
+      TakeMessage(item.number, std::move(item.answer.body), keys, fresh);
+      return true;
+    case FileAnswer::kJunk:
       // Skipped only with a message after it: so the mailbox's own junk cannot stop receiving
       // for ever, and a host's page for every number never moves the counter.
       if (!fetcher.MessageFollows(kJunkLookahead)) {
         ui.LogTerminal(Ansi("El servidor no da un mensaje válido en el número ") +
                        std::to_string(item.number) +
                        Ansi("; se mirará otra vez en la próxima recepción."));
-        break;
+        return false;
       }
       ui.LogTerminal("Mensaje " + std::to_string(item.number) +
                      (item.answer.failure == DownloadFailure::kTooLong
                           ? Ansi(" descartado: es más largo que cualquier mensaje válido")
                           : Ansi(" descartado: no es un mensaje válido")));
-    } else {
-      TakeMessage(item.number, std::move(item.answer.body), keys, fresh);
-    }
-    ++fresh.fetched;
-    ++stats_.fetched;
-    ui.ShowReceiveProgress(fresh.fetched);
-    if (fresh.fetched - committed.fetched >= kBatchSize ||
-        Clock::now() - batch_started >= kBatchTime) {
-      store_failed = !CommitBatch(start + fresh.fetched);
-      if (!store_failed)
-        committed = fresh;
-      batch_started = Clock::now();
-    }
+      return true;
+    default:
+      ui.LogTerminal(FailureText(RequestKind::kMessageFile, item.answer.code,
+                                 FailureReason(item.answer.failure, item.answer.http_status)));
+      ui.LogTerminal(Ansi("La recepción se ha detenido en el mensaje ") +
+                     std::to_string(item.number) +
+                     Ansi("; se pedirá otra vez en la próxima recepción."));
+      end.fetch_failed = true;
+      return false;
   }
-  if (!store_failed && fresh.fetched > committed.fetched) {
-    store_failed = !CommitBatch(start + fresh.fetched);
-    if (!store_failed)
-      committed = fresh;
-  }
-  batch_.clear();
-  stats_.download = fetcher.waited();
-  // Numbers left out past a batch that failed are fetched again next time.
-  std::erase_if(left_out_, [&](std::int32_t n) { return n > start + committed.fetched; });
-  Report(committed, fetch_failed, store_failed);
-  return !fetch_failed && !store_failed;
 }
 
 bool MessageReceiver::RetryUndecryptedMessages() {
