@@ -157,32 +157,7 @@ IniDocument::Line IniDocument::AddLine(std::string_view text, Eol eol) {
 IniDocument IniDocument::Parse(std::string bytes) {
   IniDocument document;
   if (bytes.starts_with("\xFF\xFE")) {
-    document.utf16_ = true;
-    std::u16string& wide = document.raw_;
-    wide.reserve(bytes.size() / 2);
-    for (std::size_t i = 2; i + 1 < bytes.size(); i += 2) {
-      wide.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                           (static_cast<unsigned char>(bytes[i + 1]) << 8)));
-    }
-    // One byte per character, remembering where each came from in the file, so that a line the
-    // program never edits is written back with the characters Windows-1252 cannot hold.
-    document.text_.reserve(wide.size());
-    document.raw_offsets_.reserve(wide.size() + 1);
-    for (std::size_t i = 0; i < wide.size();) {
-      char32_t code_point = wide[i];
-      std::size_t units = 1;
-      if (code_point >= 0xD800 && code_point <= 0xDFFF) {
-        const bool paired = code_point < 0xDC00 && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 &&
-                            wide[i + 1] <= 0xDFFF;
-        code_point =
-            paired ? 0x10000 + ((code_point - 0xD800) << 10) + (wide[i + 1] - 0xDC00) : 0xFFFD;
-        units = paired ? 2 : 1;
-      }
-      document.raw_offsets_.push_back(static_cast<std::uint32_t>(i));
-      document.text_.push_back(static_cast<char>(UnicodeToAnsi(code_point)));
-      i += units;
-    }
-    document.raw_offsets_.push_back(static_cast<std::uint32_t>(wide.size()));
+    document.DecodeUtf16(bytes);
   } else {
     if (bytes.starts_with("\xEF\xBB\xBF")) {
       document.prefix_ = bytes.substr(0, 3);
@@ -191,9 +166,43 @@ IniDocument IniDocument::Parse(std::string bytes) {
     document.text_ = std::move(bytes);
   }
   document.parsed_size_ = document.text_.size();
+  document.SplitLines();
+  document.RebuildIndex();
+  return document;
+}
 
-  const std::string_view text = document.text_;
-  document.lines_.reserve(text.size() / 24);
+void IniDocument::DecodeUtf16(std::string_view bytes) {
+  utf16_ = true;
+  std::u16string& wide = raw_;
+  wide.reserve(bytes.size() / 2);
+  for (std::size_t i = 2; i + 1 < bytes.size(); i += 2) {
+    wide.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                         (static_cast<unsigned char>(bytes[i + 1]) << 8)));
+  }
+  // One byte per character, remembering where each came from in the file, so that a line the
+  // program never edits is written back with the characters Windows-1252 cannot hold.
+  text_.reserve(wide.size());
+  raw_offsets_.reserve(wide.size() + 1);
+  for (std::size_t i = 0; i < wide.size();) {
+    char32_t code_point = wide[i];
+    std::size_t units = 1;
+    if (code_point >= 0xD800 && code_point <= 0xDFFF) {
+      const bool paired = code_point < 0xDC00 && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 &&
+                          wide[i + 1] <= 0xDFFF;
+      code_point =
+          paired ? 0x10000 + ((code_point - 0xD800) << 10) + (wide[i + 1] - 0xDC00) : 0xFFFD;
+      units = paired ? 2 : 1;
+    }
+    raw_offsets_.push_back(static_cast<std::uint32_t>(i));
+    text_.push_back(static_cast<char>(UnicodeToAnsi(code_point)));
+    i += units;
+  }
+  raw_offsets_.push_back(static_cast<std::uint32_t>(wide.size()));
+}
+
+void IniDocument::SplitLines() {
+  const std::string_view text = text_;
+  lines_.reserve(text.size() / 24);
   // The next CR and LF are looked up with memchr and remembered until passed: most lines end in
   // CR LF, and a byte-by-byte scan would cost most of the parse.
   const auto next_of = [&text](char c, std::size_t from) {
@@ -223,19 +232,17 @@ IniDocument IniDocument::Parse(std::string bytes) {
       eol = Eol::kCr;
       next = end + 1;
     }
-    const Line line = document.Classify(pos, end - pos, eol);
+    const Line line = Classify(pos, end - pos, eol);
     if (line.kind == Kind::kHeader) {
-      if (!document.sections_.empty())
-        document.sections_.back().end = document.lines_.size();
-      document.sections_.push_back(Section{document.lines_.size(), 0});
+      if (!sections_.empty())
+        sections_.back().end = lines_.size();
+      sections_.push_back(Section{lines_.size(), 0});
     }
-    document.lines_.push_back(line);
+    lines_.push_back(line);
     pos = next;
   }
-  if (!document.sections_.empty())
-    document.sections_.back().end = document.lines_.size();
-  document.RebuildIndex();
-  return document;
+  if (!sections_.empty())
+    sections_.back().end = lines_.size();
 }
 
 std::string IniDocument::Serialize() const {

@@ -103,6 +103,10 @@ class IniDocument {
   std::string_view Text(const Line& line) const;
   std::string_view Name(const Line& line) const;
   Line Classify(std::size_t offset, std::size_t length, Eol eol) const;
+  // A UTF-16LE file (with its byte-order mark) into text_, one byte per character.
+  void DecodeUtf16(std::string_view bytes);
+  // text_ into lines and sections.
+  void SplitLines();
   Line AddLine(std::string_view text, Eol eol);
   void InsertLine(std::size_t position, const Line& line);
   std::string_view EntryValue(const Line& line) const;
