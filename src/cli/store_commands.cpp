@@ -1,5 +1,6 @@
 // list, show: the message store of the working directory, as the message list shows it.
 
+#include <charconv>
 #include <optional>
 #include <ostream>
 
@@ -48,13 +49,11 @@ std::optional<std::pair<bool, std::uint32_t>> ParseCode(std::string_view code) {
   const std::string_view digits = code.substr(1);
   if (digits.size() > 10)
     return std::nullopt;
+  // Unsigned: a sign is refused like any other character that is not a digit.
   std::uint64_t numero = 0;
-  for (const char c : digits) {
-    if (c < '0' || c > '9')
-      return std::nullopt;
-    numero = numero * 10 + static_cast<std::uint64_t>(c - '0');
-  }
-  if (numero == 0 || numero > MessageStore::kHighestNumero)
+  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), numero);
+  if (error != std::errc() || end != digits.data() + digits.size() || numero == 0 ||
+      numero > MessageStore::kHighestNumero)
     return std::nullopt;
   return std::pair(code.front() == 'e', static_cast<std::uint32_t>(numero));
 }

@@ -1,6 +1,7 @@
 #include "store/message_store.h"
 
 #include <algorithm>
+#include <charconv>
 #include <optional>
 #include <utility>
 
@@ -26,13 +27,11 @@ std::optional<std::uint32_t> SectionNumber(std::string_view name, std::string_vi
   const std::string_view digits = name.substr(prefix.size());
   if (digits.front() == '0' || digits.size() > 10)
     return std::nullopt;
+  // Unsigned: a sign is refused like any other character that is not a digit.
   std::uint64_t value = 0;
-  for (const char c : digits) {
-    if (c < '0' || c > '9')
-      return std::nullopt;
-    value = value * 10 + static_cast<std::uint64_t>(c - '0');
-  }
-  if (value > MessageStore::kHighestNumero)
+  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+  if (error != std::errc() || end != digits.data() + digits.size() ||
+      value > MessageStore::kHighestNumero)
     return std::nullopt;
   return static_cast<std::uint32_t>(value);
 }
