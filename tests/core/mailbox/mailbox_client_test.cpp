@@ -1,8 +1,13 @@
 #include "mailbox/mailbox_client.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <string>
 
 #include "mailbox/message_actions.h"
 #include "platform/ansi_text.h"
@@ -16,6 +21,7 @@ namespace {
 using testing::ServerAddress;
 
 enum Request { kCheck, kExists, kCreate, kSend };
+constexpr const char* kRequestNames[] = {"check", "exists", "create", "send"};
 
 // One request as the program makes it; whether it succeeded (the check: its sound agrees).
 bool Ask(Request request, const ServerAddress& at, testing::RecordingUi& ui) {
@@ -117,7 +123,7 @@ TEST(MailboxClientTest, AnswersAndFailures) {
         "SRV: Error: no existe el buzon"}},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.at.server + " " + std::to_string(c.request));
+    SCOPED_TRACE(c.at.server + " " + kRequestNames[c.request]);
     testing::RecordingUi ui;
     EXPECT_EQ(Ask(c.request, c.at, ui), c.yes);
     std::vector<std::string> lines = c.lines;
@@ -132,9 +138,23 @@ TEST(MailboxClientTest, AnswersAndFailures) {
   }
 }
 
-// The outcomes and reasons that no answer of a mailbox server shows to the flows: a name no
-// resolver knows, a certificate nobody vouches for, plain HTTP where TLS is due, an address that
-// is not https, and an answer that trickles on for ever (ended at the total time-out).
+// A loopback port nobody listens on: taken from the system, then given back.
+std::string ClosedLoopbackPort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof address;
+  EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), size), 0);
+  EXPECT_EQ(::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size), 0);
+  ::close(fd);
+  return std::to_string(ntohs(address.sin_port));
+}
+
+// The outcomes and reasons that no answer of a mailbox server shows to the flows: a port nobody
+// listens on (no name lookup: tests stay off the network), a certificate nobody vouches for, plain
+// HTTP where TLS is due, an address that is not https, and an answer that trickles on for ever
+// (ended at the total time-out).
 TEST(UrlDownloadTest, OutcomeCodes) {
   const ServerAddress local = testing::LocalMailboxServer();
   ASSERT_FALSE(local.server.empty()) << "the mailbox_server fixture did not run";
@@ -149,8 +169,8 @@ TEST(UrlDownloadTest, OutcomeCodes) {
     std::string reason;
   };
   const Case cases[] = {
-      {"https://no-such-host.invalid/x.php", local.ca, kResourceNotFound,
-       "no se encuentra ningún servidor con ese nombre"},
+      {"https://127.0.0.1:" + ClosedLoopbackPort() + "/x.php", local.ca, kResourceNotFound,
+       "el servidor no acepta la conexión"},
       {check, "", kInvalidCertificate, "el certificado del servidor no es de confianza"},
       {"https://" + plain.address().server, "", kSecurityProblem,
        "no se ha podido establecer la conexión segura (TLS)"},
@@ -183,6 +203,8 @@ TEST(FlowRules, FailureTextsAndReplySubject) {
             "Error de conexión. Código de error: 800C000B");
   EXPECT_EQ(AnsiToUtf8(FailureText(RequestKind::kSend, kConnectionTimeout)),
             "No se ha podido enviar el mensaje. Código de error: 800C000B");
+  EXPECT_EQ(AnsiToUtf8(FailureReason(DownloadFailure::kHostNotFound, 0)),
+            "no se encuentra ningún servidor con ese nombre");
   EXPECT_EQ(ReplySubject("Fwd: Re: Hola"), "Fwd: Re: Hola");
 }
 

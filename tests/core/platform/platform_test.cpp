@@ -131,19 +131,21 @@ TEST(IniFile, RefusesWhatItMustNotReplace) {
   const fs::path path = "f.ini", real = "real.ini";
   const auto put = [](const fs::path& file) { std::ofstream(file) << "[s]\r\nk=1\r\n"; };
   struct Case {
+    const char* name;
     std::function<void()> make;
     std::int64_t limit;
     std::string value;
     const char* reason;  // nullptr: written
   } const cases[] = {
-      {[&] { fs::create_symlink(real, path); }, IniFile::kMaxFileSize, "2", "enlace"},
-      {[&] { fs::create_directory(path); }, IniFile::kMaxFileSize, "2", "no se puede leer"},
-      {[&] { put(path); }, 10, "2", "demasiado grande"},
-      {[&] { put(path); }, 11, "22", "demasiado grande"},
-      {[&] { put(path); }, 11, "2", nullptr},
+      {"a link", [&] { fs::create_symlink(real, path); }, IniFile::kMaxFileSize, "2", "enlace"},
+      {"a folder", [&] { fs::create_directory(path); }, IniFile::kMaxFileSize, "2",
+       "no se puede leer"},
+      {"too big to read", [&] { put(path); }, 10, "2", "demasiado grande"},
+      {"too big once written", [&] { put(path); }, 11, "22", "demasiado grande"},
+      {"at the limit once written", [&] { put(path); }, 11, "2", nullptr},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(&c - cases);
+    SCOPED_TRACE(c.name);
     fs::remove_all(path);
     put(real);
     c.make();
