@@ -375,7 +375,7 @@ ReceiveResult RunReceive(const ServerAddress& address, const Mailbox& box, const
     profile.name = name;
     profile.password =
         p == kProfiles ? std::string(kRightPassword) : "clave equivocada " + std::to_string(p);
-    profile.comment1 = "perfil de prueba";
+    profile.comments[0] = "perfil de prueba";
     if (!velkorant::WriteProfile(settings_store, name, profile))
       throw std::runtime_error("cannot write profile " + std::string(name));
   }
