@@ -585,61 +585,60 @@ const IniDocument& IniFile::Read() {
   return document_;
 }
 
-bool IniFile::Modify(const std::function<bool(IniDocument&)>& edit) {
+FileOutcome IniFile::Modify(const std::function<bool(IniDocument&)>& edit) {
   Revalidate();
   if (state_ == FileState::kUnreadable) {
-    last_error_ = stamp_.size >= max_size_ ? Ansi("es demasiado grande")
-                                           : "no se puede leer (o no es un archivo)";
-    return false;
+    return FileOutcome::Failed(stamp_.size >= max_size_ ? Ansi("es demasiado grande")
+                                                        : "no se puede leer (o no es un archivo)");
   }
-  last_error_.clear();
   // Until the new content is on disk the cache may hold edits the file lacks: on any way out
   // but success it is read again.
   cached_ = false;
   if (!edit(document_))
-    return false;
+    return FileOutcome::Failed({});
   if (document_.changed())
     ++generation_;
   if (holding_) {
     held_changes_ = held_changes_ || document_.changed();
     cached_ = true;
-    return true;
+    return {};
   }
-  if (document_.changed() && !WriteDocument())
-    return false;
+  if (document_.changed()) {
+    FileOutcome written = WriteDocument();
+    if (!written)
+      return written;
+  }
   cached_ = true;
-  return true;
+  return {};
 }
 
-bool IniFile::WriteDocument() {
+FileOutcome IniFile::WriteDocument() {
   const std::string bytes = document_.Serialize();
-  if (static_cast<std::int64_t>(bytes.size()) >= max_size_) {
-    last_error_ = Ansi("se haría demasiado grande para leerlo");
-    return false;
-  }
+  if (static_cast<std::int64_t>(bytes.size()) >= max_size_)
+    return FileOutcome::Failed(Ansi("se haría demasiado grande para leerlo"));
   FileStamp written;
-  if (!writer_.Write(path_, bytes, &written)) {
-    last_error_ = writer_.last_error();
-    return false;
-  }
+  FileOutcome outcome = writer_.Write(path_, bytes, &written);
+  if (!outcome)
+    return outcome;
   document_.changed_ = false;
   state_ = FileState::kPresent;
   stamp_ = written;
-  return true;
+  return {};
 }
 
 void IniFile::HoldWrites() {
   holding_ = true;
 }
 
-bool IniFile::Flush() {
+FileOutcome IniFile::Flush() {
   holding_ = false;
   if (!held_changes_)
-    return true;
+    return {};
   held_changes_ = false;
   // On failure the cache is read again from the file: the held edits are gone.
-  cached_ = WriteDocument();
-  return cached_;
+  FileOutcome outcome = WriteDocument();
+  cached_ = outcome.ok;
+  return outcome;
 }
 
 void IniFile::DiscardHeld() {
@@ -655,15 +654,16 @@ std::string IniFile::GetString(std::string_view section, std::string_view key,
   return Read().GetString(section, key, default_value);
 }
 
-bool IniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
+FileOutcome IniFile::WriteString(std::string_view section, std::string_view key,
+                                 std::string_view value) {
   return Modify([&](IniDocument& document) { return document.WriteString(section, key, value); });
 }
 
-bool IniFile::DeleteKey(std::string_view section, std::string_view key) {
+FileOutcome IniFile::DeleteKey(std::string_view section, std::string_view key) {
   return Modify([&](IniDocument& document) { return document.DeleteKey(section, key); });
 }
 
-bool IniFile::DeleteSection(std::string_view section) {
+FileOutcome IniFile::DeleteSection(std::string_view section) {
   return Modify([&](IniDocument& document) { return document.DeleteSection(section); });
 }
 

@@ -160,17 +160,15 @@ class IniFile {
   // written when the edit changes nothing. False when `edit` refused, when the file exists but
   // could not be read (writing would lose its content) or when writing failed; the file on disk
   // is then as it was.
-  bool Modify(const std::function<bool(IniDocument&)>& edit);
+  FileOutcome Modify(const std::function<bool(IniDocument&)>& edit);
 
   std::string GetString(std::string_view section, std::string_view key,
                         std::string_view default_value);
-  bool WriteString(std::string_view section, std::string_view key, std::string_view value);
-  bool DeleteKey(std::string_view section, std::string_view key);
-  bool DeleteSection(std::string_view section);
+  FileOutcome WriteString(std::string_view section, std::string_view key, std::string_view value);
+  FileOutcome DeleteKey(std::string_view section, std::string_view key);
+  FileOutcome DeleteSection(std::string_view section);
 
   AtomicFileWriter& writer() { return writer_; }
-  // Why the last Modify or Flush failed (Windows-1252, in the user's language).
-  const std::string& last_error() const { return last_error_; }
   // Changes whenever the content does (an edit, or the file read again): lets callers keep what
   // they derived from it.
   std::uint64_t generation() const { return generation_; }
@@ -180,15 +178,15 @@ class IniFile {
   // before the flush leaves the file as it was before the first held edit.
   void HoldWrites();
   // Writes the held edits and stops holding. On failure the edits are dropped, the file stays as
-  // it was, and false is returned.
-  bool Flush();
+  // it was.
+  FileOutcome Flush();
   // Drops the held edits and stops holding; the file stays as it was.
   void DiscardHeld();
 
  private:
   void Revalidate();
   // Writes the cached content over the file, atomically.
-  bool WriteDocument();
+  FileOutcome WriteDocument();
 
   std::filesystem::path path_;
   std::int64_t max_size_;
@@ -200,7 +198,6 @@ class IniFile {
   bool holding_ = false;
   bool held_changes_ = false;
   std::uint64_t generation_ = 0;
-  std::string last_error_;
 };
 
 }  // namespace velkorant

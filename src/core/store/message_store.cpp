@@ -217,7 +217,7 @@ std::uint32_t MessageStore::SaveMessage(Message message) {
   // Saving many messages must not rescan the whole file for its highest number each time.
   const std::uint32_t highest = HighestNumberInFile(enviado);
   const std::uint64_t before = file(enviado).generation();
-  const bool written = file(enviado).Modify([&](IniDocument& document) {
+  const FileOutcome written = file(enviado).Modify([&](IniDocument& document) {
     const bool is_new = document.FindSection(section) == IniDocument::npos;
     const auto write = [&document, &section](std::string_view key, std::string_view value) {
       return document.WriteString(section, key, value);
@@ -268,14 +268,13 @@ bool MessageStore::DeleteMessage(bool enviado, std::uint32_t numero) {
   return Note(file(enviado).DeleteSection(SectionName(enviado, numero)), enviado);
 }
 
-bool MessageStore::Note(bool ok, bool enviado) {
-  batch_failed_ = batch_failed_ || !ok;
-  if (!ok) {
-    const std::string& reason = file(enviado).last_error();
+bool MessageStore::Note(const FileOutcome& outcome, bool enviado) {
+  batch_failed_ = batch_failed_ || !outcome.ok;
+  if (!outcome.ok) {
     last_error_ = std::string(enviado ? kSentMessagesFile : kReceivedMessagesFile) + ": " +
-                  (reason.empty() ? "el mensaje ya no existe" : reason);
+                  (outcome.error.empty() ? "el mensaje ya no existe" : outcome.error);
   }
-  return ok;
+  return outcome.ok;
 }
 
 bool MessageStore::NoteLockFailure() {
@@ -313,13 +312,13 @@ bool MessageStore::EndBatch() {
   bool ok = true;
   for (const bool enviado : {true, false}) {
     IniFile& changed = file(enviado);
-    const bool flushed = changed.Flush();
-    const bool synced = changed.writer().Sync();
+    const FileOutcome flushed = changed.Flush();
+    const FileOutcome synced = changed.writer().Sync();
     changed.writer().SetDeferredSync(false);
     if (!flushed || !synced) {
       ok = false;
       last_error_ = std::string(enviado ? kSentMessagesFile : kReceivedMessagesFile) + ": " +
-                    (flushed ? changed.writer().last_error() : changed.last_error());
+                    (flushed ? synced.error : flushed.error);
     }
   }
   batch_lock_.reset();

@@ -87,7 +87,7 @@ class MessageStore {
   void LoadFile(bool enviado, std::size_t& count);
   std::uint32_t HighestNumberInFile(bool enviado);
   // Records the outcome of a change of the file of `enviado`.
-  bool Note(bool ok, bool enviado);
+  bool Note(const FileOutcome& outcome, bool enviado);
   bool NoteLockFailure();
   // Takes the folder's lock; the first time, also removes what writers killed half-way left.
   FileLock::Guard Lock(std::chrono::milliseconds wait);

@@ -1,13 +1,8 @@
 #include "mailbox/mailbox_client.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <chrono>
-#include <string>
 
 #include "mailbox/message_actions.h"
 #include "platform/ansi_text.h"
@@ -32,12 +27,8 @@ bool Ask(Request request, const ServerAddress& at, testing::RecordingUi& ui) {
   Message nobody;  // who has no mailbox
   nobody.usuario_receptor_msj = "Nadie_1";
   nobody.password_msj = "clave";
-  if (request == kCheck) {
-    const bool ok = client.CheckServer();
-    EXPECT_EQ(ui.sounds,
-              std::vector{ok ? EventSound::kServerCheckOk : EventSound::kServerCheckFailed});
-    return ok;
-  }
+  if (request == kCheck)
+    return client.CheckServer() && ui.sounds == std::vector{EventSound::kServerCheckOk};
   return request == kExists ? client.MailboxExists("Hannah_desert")
          : request == kCreate
              ? client.CreateMailbox("Hannah_desert") == MailboxClient::Creation::kCreated
@@ -138,23 +129,10 @@ TEST(MailboxClientTest, AnswersAndFailures) {
   }
 }
 
-// A loopback port nobody listens on: taken from the system, then given back.
-std::string ClosedLoopbackPort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof address;
-  EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), size), 0);
-  EXPECT_EQ(::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size), 0);
-  ::close(fd);
-  return std::to_string(ntohs(address.sin_port));
-}
-
-// The outcomes and reasons that no answer of a mailbox server shows to the flows: a port nobody
-// listens on (no name lookup: tests stay off the network), a certificate nobody vouches for, plain
-// HTTP where TLS is due, an address that is not https, and an answer that trickles on for ever
-// (ended at the total time-out).
+// The outcomes and reasons that no answer of a mailbox server shows to the flows: a loopback
+// port nobody listens on (no name lookup: tests stay off the network), a certificate nobody vouches
+// for, plain HTTP where TLS is due, an address that is not https, and an answer that trickles on
+// for ever (ended at the total time-out).
 TEST(UrlDownloadTest, OutcomeCodes) {
   const ServerAddress local = testing::LocalMailboxServer();
   ASSERT_FALSE(local.server.empty()) << "the mailbox_server fixture did not run";
@@ -169,7 +147,7 @@ TEST(UrlDownloadTest, OutcomeCodes) {
     std::string reason;
   };
   const Case cases[] = {
-      {"https://127.0.0.1:" + ClosedLoopbackPort() + "/x.php", local.ca, kResourceNotFound,
+      {"https://127.0.0.1:1/x.php", local.ca, kResourceNotFound,
        "el servidor no acepta la conexión"},
       {check, "", kInvalidCertificate, "el certificado del servidor no es de confianza"},
       {"https://" + plain.address().server, "", kSecurityProblem,
@@ -203,6 +181,7 @@ TEST(FlowRules, FailureTextsAndReplySubject) {
             "Error de conexión. Código de error: 800C000B");
   EXPECT_EQ(AnsiToUtf8(FailureText(RequestKind::kSend, kConnectionTimeout)),
             "No se ha podido enviar el mensaje. Código de error: 800C000B");
+  // Told from curl's own code, which no test can cause without a name lookup.
   EXPECT_EQ(AnsiToUtf8(FailureReason(DownloadFailure::kHostNotFound, 0)),
             "no se encuentra ningún servidor con ese nombre");
   EXPECT_EQ(ReplySubject("Fwd: Re: Hola"), "Fwd: Re: Hola");

@@ -152,8 +152,9 @@ TEST(IniFile, RefusesWhatItMustNotReplace) {
     const auto type = fs::symlink_status(path).type();
     const std::string before = Bytes(path);
     IniFile file(path, c.limit);
-    EXPECT_EQ(file.WriteString("s", "k", c.value), c.reason == nullptr);
-    EXPECT_THAT(file.last_error(), ::testing::HasSubstr(c.reason ? c.reason : ""));
+    const FileOutcome written = file.WriteString("s", "k", c.value);
+    EXPECT_EQ(written.ok, c.reason == nullptr);
+    EXPECT_THAT(written.error, ::testing::HasSubstr(c.reason ? c.reason : ""));
     EXPECT_EQ(std::tuple(fs::symlink_status(path).type(), Bytes(path), Bytes(real)),
               std::tuple(type, c.reason ? before : "[s]\r\nk=2\r\n", "[s]\r\nk=1\r\n"));
   }
