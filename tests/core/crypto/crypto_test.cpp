@@ -31,6 +31,7 @@ TEST(Crypto, WhatDecrypts) {
   // The last byte of the second block turned so that the padding (15 bytes of 0F) ends in 00.
   std::string zero = right;
   zero[63] = "FEDCBA9876543210"[std::stoi(zero.substr(63, 1), nullptr, 16)];
+  using enum DecryptFailure;
   struct Case {
     const char* name;
     std::string transport;
@@ -38,15 +39,13 @@ TEST(Crypto, WhatDecrypts) {
     std::optional<std::string> plain;
     DecryptFailure failure;
   } const cases[] = {
-      {"right password", right, key, "mensaje de prueba", DecryptFailure::kNone},
-      {"empty plain text", EncryptTextWithPrefix("abcdefgh12345678", "", key), key, "",
-       DecryptFailure::kNone},
-      {"wrong password", right, wrong, std::nullopt, DecryptFailure::kBadPadding},
-      {"padding of zero", zero, key, std::nullopt, DecryptFailure::kBadPadding},
-      {"empty", "", key, std::nullopt, DecryptFailure::kBadLength},
-      {"not whole blocks", std::string(40, 'A'), key, std::nullopt, DecryptFailure::kBadLength},
-      {"no room for the prefix", EncryptTextWithPrefix("", "", key), key, std::nullopt,
-       DecryptFailure::kNoRoomForPrefix},
+      {"right password", right, key, "mensaje de prueba", kNone},
+      {"empty plain text", EncryptTextWithPrefix("abcdefgh12345678", "", key), key, "", kNone},
+      {"wrong password", right, wrong, std::nullopt, kBadPadding},
+      {"padding of zero", zero, key, std::nullopt, kBadPadding},
+      {"empty", "", key, std::nullopt, kBadLength},
+      {"not whole blocks", std::string(40, 'A'), key, std::nullopt, kBadLength},
+      {"prefix missing", EncryptTextWithPrefix("", "", key), key, std::nullopt, kNoRoomForPrefix},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
