@@ -16,7 +16,8 @@
 // - The key derivations: a run that needs a password's key derives the keys of the next few
 //   passwords beside it, one std::thread each (MessageReceiver::KeyCache::Key), and joins them
 //   before that key is used.
-// Nothing else in the core runs on a thread of its own; the desktop's worker thread calls in.
+// Nothing else in the core starts a thread (the libraries' own, such as libcurl's resolver or
+// GDBus's worker, aside); the desktop calls in from its one worker thread.
 
 #include <chrono>
 #include <cstdint>
