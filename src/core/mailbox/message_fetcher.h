@@ -17,7 +17,7 @@
 //   passwords beside it, one std::thread each (MessageReceiver::KeyCache::Key), and joins them
 //   before that key is used.
 // Nothing else in the core starts a thread (the libraries' own, such as libcurl's resolver or
-// GDBus's worker, aside); the desktop calls in from its one worker thread.
+// GDBus's worker, aside); the programs call in from threads of their own.
 
 #include <chrono>
 #include <cstdint>
