@@ -31,12 +31,12 @@
 #include <string_view>
 #include <vector>
 
+#include "common/ui_services.h"
 #include "crypto/digests.h"
 #include "crypto/message_cipher.h"
 #include "delay_proxy.h"
 #include "mailbox/mailbox_client.h"
 #include "mailbox/message_receiver.h"
-#include "mailbox/ui_services.h"
 #include "platform/url_download.h"
 #include "settings/password_profiles.h"
 #include "settings/settings_store.h"
@@ -156,6 +156,8 @@ class QuietUi : public velkorant::UiServices {
   }
   void SetStatusIcon(velkorant::StatusIcon) override {}
   void PlayEventSound(velkorant::EventSound) override {}
+  // Nine wrong passwords per message: their padding errors would flood standard output.
+  void ReportDecryptFailure(std::string_view) override {}
   int ShowMessageBox(std::string_view text, std::string_view caption, unsigned) override {
     lines.push_back("box " + std::string(caption) + ": " + std::string(text));
     return velkorant::kAnswerOk;
@@ -373,7 +375,7 @@ ReceiveResult RunReceive(const ServerAddress& address, const Mailbox& box, const
     profile.name = name;
     profile.password =
         p == kProfiles ? std::string(kRightPassword) : "clave equivocada " + std::to_string(p);
-    profile.comment1 = "perfil de prueba";
+    profile.comments[0] = "perfil de prueba";
     if (!velkorant::WriteProfile(settings_store, name, profile))
       throw std::runtime_error("cannot write profile " + std::string(name));
   }
@@ -604,8 +606,6 @@ int Run(int repetitions) {
     LocalServer server(VELKORANT_SOURCE_DIR, root / "server");
     const ServerAddress& address = server.address();
     ::setenv("CURL_CA_BUNDLE", address.ca.c_str(), 1);
-    // Nine wrong passwords per message: their padding errors would flood standard output.
-    velkorant::SetCipherDiagnosticSink([](std::string_view) {});
 
     const velkorant::DerivedKey key = velkorant::DeriveKeyAndIv(kRightPassword);
     const std::string tag = std::to_string(::getpid());

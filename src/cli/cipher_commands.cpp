@@ -11,12 +11,6 @@
 namespace velkorant::cli {
 namespace {
 
-std::string g_last_cipher_error;
-
-void RememberCipherError(std::string_view text) {
-  g_last_cipher_error = text;
-}
-
 // The password of --password-file; nullopt after a message, with `status` the exit status: a
 // wrong command line, or a file that cannot give a password.
 std::optional<std::string> PasswordFromOptions(const std::vector<std::string>& args, Streams& io,
@@ -62,25 +56,22 @@ int Decrypt(const std::vector<std::string>& args, Streams& io) {
   if (!password)
     return status;
   // Standard output carries the plain text only; the library's reason goes into our message.
-  g_last_cipher_error.clear();
-  SetCipherDiagnosticSink(&RememberCipherError);
-  const auto plain = TryDecryptTextWithKey(ReadAll(io.in), DeriveKeyAndIv(*password));
-  SetCipherDiagnosticSink(nullptr);
-  if (!plain) {
+  const Decrypted plain = TryDecryptTextWithKey(ReadAll(io.in), DeriveKeyAndIv(*password));
+  if (!plain.ok()) {
     std::string message =
         "no se ha podido desencriptar: la contraseña no es la del texto o el "
         "texto está dañado";
     // The library's reasons a user can meet, in the language of the rest of the line.
-    if (g_last_cipher_error.find("multiple of block size") != std::string::npos)
+    if (plain.failure == DecryptFailure::kBadLength)
       message += " (su longitud no es múltiplo de 16 bytes)";
-    else if (g_last_cipher_error.find("padding") != std::string::npos)
+    else if (plain.failure == DecryptFailure::kBadPadding)
       message += " (su relleno final no es válido)";
-    else if (!g_last_cipher_error.empty())
-      message += " (" + g_last_cipher_error + ")";
+    else if (!plain.library_text.empty())
+      message += " (" + plain.library_text + ")";
     return Fail(io, message);
   }
   // Byte for byte into a pipe or a file; on a terminal its controls are shown, not obeyed.
-  io.out << (io.out_is_terminal ? Printable(AnsiToUtf8(*plain)) : AnsiToUtf8(*plain));
+  io.out << (io.out_is_terminal ? Printable(AnsiToUtf8(*plain.text)) : AnsiToUtf8(*plain.text));
   return kExitOk;
 }
 

@@ -13,6 +13,7 @@
 
 #include "platform/ansi_text.h"
 #include "platform/secure_text.h"
+#include "platform/unique_fd.h"
 
 namespace velkorant::cli {
 
@@ -118,16 +119,13 @@ std::string ReadAll(std::istream& in) {
 
 std::optional<std::string> ReadPasswordFile(const std::string& path, Streams& io) {
   // Not blocking, so that opening a FIFO does not wait for a writer before it is refused.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   struct stat info {};
-  if (fd < 0 || ::fstat(fd, &info) != 0) {
-    if (fd >= 0)
-      ::close(fd);
+  if (!fd.valid() || ::fstat(fd.get(), &info) != 0) {
     Fail(io, "no se puede leer el archivo de contraseña " + path);
     return std::nullopt;
   }
   if (!S_ISREG(info.st_mode)) {
-    ::close(fd);
     const char* what = S_ISDIR(info.st_mode)                            ? "una carpeta"
                        : S_ISFIFO(info.st_mode)                         ? "una tubería"
                        : S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode) ? "un dispositivo"
@@ -140,7 +138,7 @@ std::optional<std::string> ReadPasswordFile(const std::string& path, Streams& io
   std::size_t size = 0;
   bool failed = false;
   while (size < content.size()) {
-    const ssize_t got = ::read(fd, content.data() + size, content.size() - size);
+    const ssize_t got = ::read(fd.get(), content.data() + size, content.size() - size);
     if (got < 0 && errno == EINTR)
       continue;
     failed = got < 0;
@@ -148,7 +146,6 @@ std::optional<std::string> ReadPasswordFile(const std::string& path, Streams& io
       break;
     size += static_cast<std::size_t>(got);
   }
-  ::close(fd);
   if (failed) {
     Fail(io, "no se puede leer el archivo de contraseña " + path);
     return std::nullopt;

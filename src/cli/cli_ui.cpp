@@ -13,7 +13,6 @@ void CliUi::LogTerminal(std::string_view text, std::string_view suffix) {
 }
 
 int CliUi::ShowMessageBox(std::string_view text, std::string_view caption, unsigned type) {
-  ++boxes_shown_;
   io_.err << Printable(AnsiToUtf8(caption)) << ": " << Printable(AnsiToUtf8(text)) << '\n';
   return type == kBoxYesNoQuestion ? kAnswerNo : kAnswerOk;
 }

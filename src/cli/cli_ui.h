@@ -4,10 +4,9 @@
 // desktop program's terminal shows them, message boxes as "caption: text" on standard error.
 
 #include <functional>
-#include <optional>
 
 #include "cli/cli.h"
-#include "mailbox/ui_services.h"
+#include "common/ui_services.h"
 
 namespace velkorant::cli {
 
@@ -16,8 +15,9 @@ class CliUi : public UiServices {
   explicit CliUi(Streams& io) : io_(io) {}
 
   void LogTerminal(std::string_view text, std::string_view suffix = {}) override;
-  void SetStatusIcon(StatusIcon state) override { status_ = state; }
-  void PlayEventSound(EventSound sound) override { last_sound_ = sound; }
+  // A terminal has no envelope and no sounds; commands take their exit status from the results.
+  void SetStatusIcon(StatusIcon) override {}
+  void PlayEventSound(EventSound) override {}
   // Confirmations are answered No: nothing is done that the user did not ask for.
   int ShowMessageBox(std::string_view text, std::string_view caption, unsigned type) override;
   void ReloadMessages() override {
@@ -25,17 +25,14 @@ class CliUi : public UiServices {
       reload_();
   }
 
+  // Standard output carries the terminal lines; wrong passwords are expected while receiving.
+  void ReportDecryptFailure(std::string_view) override {}
+
   void set_reload(std::function<void()> reload) { reload_ = std::move(reload); }
-  std::optional<StatusIcon> status() const { return status_; }
-  std::optional<EventSound> last_sound() const { return last_sound_; }
-  int boxes_shown() const { return boxes_shown_; }
 
  private:
   Streams& io_;
   std::function<void()> reload_;
-  std::optional<StatusIcon> status_;
-  std::optional<EventSound> last_sound_;
-  int boxes_shown_ = 0;
 };
 
 }  // namespace velkorant::cli

@@ -7,7 +7,6 @@
 #include "cli/cli.h"
 #include "cli/cli_support.h"
 #include "cli/cli_ui.h"
-#include "crypto/message_cipher.h"
 #include "mailbox/mailbox_client.h"
 #include "mailbox/message_actions.h"
 #include "mailbox/message_receiver.h"
@@ -19,10 +18,6 @@
 
 namespace velkorant::cli {
 namespace {
-
-// Standard output carries the terminal lines; the cipher's failures of wrong passwords are
-// expected while receiving and say nothing to the user.
-void Discard(std::string_view) {}
 
 // Everything one network command works with, as the desktop program holds it. Check ok()
 // first: with settings that cannot be read, nothing may act on defaults in their place.
@@ -39,9 +34,7 @@ struct Session {
       settings = *loaded;
     store.LoadMessageStore();
     ui.set_reload([this] { store.LoadMessageStore(); });
-    SetCipherDiagnosticSink(&Discard);
   }
-  ~Session() { SetCipherDiagnosticSink(nullptr); }
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 
@@ -107,8 +100,7 @@ int CheckServer(const std::vector<std::string>& args, Streams& io) {
   Session session(io);
   if (!session.ok())
     return session.SettingsFailure(io);
-  session.client.CheckServer();
-  return session.ui.status() == StatusIcon::kIdle ? kExitOk : kExitFailure;
+  return session.client.CheckServer() ? kExitOk : kExitFailure;
 }
 
 int Register(const std::vector<std::string>& args, Streams& io) {
@@ -204,7 +196,7 @@ int Send(const std::vector<std::string>& args, Streams& io) {
   for (const auto& [label, text, limit] :
        {std::tuple{"Usuario receptor", &receiver, kReceiverLimit},
         std::tuple{"Asunto", &subject, kSubjectLimit}, std::tuple{"Mensaje", &body, kBodyLimit}}) {
-    if (const auto refused = CheckFieldLength(Utf8ToAnsi(label), *text, limit)) {
+    if (const auto refused = CheckFieldLength(Ansi(label), *text, limit)) {
       return session.Box(*refused);
     }
   }
@@ -226,11 +218,7 @@ int Receive(const std::vector<std::string>& args, Streams& io) {
   Session session(io);
   if (!session.ok())
     return session.SettingsFailure(io);
-  const bool done = session.receiver.ReceiveMessages();
-  const auto status = session.ui.status();
-  return done && (status == StatusIcon::kNewMessages || status == StatusIcon::kNoNewMessages)
-             ? kExitOk
-             : kExitFailure;
+  return session.receiver.ReceiveMessages() ? kExitOk : kExitFailure;
 }
 
 int Retry(const std::vector<std::string>& args, Streams& io) {

@@ -68,11 +68,9 @@ int AddProfile(const std::vector<std::string>& args, Streams& io) {
   if (profile.password.size() > kMaxPasswordLength) {
     return Fail(io, TooLong("la contraseña", kMaxPasswordLength));
   }
-  std::string* const lines[] = {&profile.comment1, &profile.comment2, &profile.comment3,
-                                &profile.comment4};
   for (std::size_t i = 0; i < comments.size(); ++i) {
-    *lines[i] = Utf8ToAnsi(comments[i]);
-    if (lines[i]->size() > kMaxCommentLength) {
+    profile.comments[i] = Utf8ToAnsi(comments[i]);
+    if (profile.comments[i].size() > kMaxCommentLength) {
       return Fail(io, TooLong("el comentario", kMaxCommentLength));
     }
   }

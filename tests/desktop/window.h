@@ -26,8 +26,8 @@
 
 #include "app/main_frame.h"
 #include "app/msjprv_app.h"
+#include "common/ui_services.h"
 #include "dialogs/dialog_fields.h"
-#include "mailbox/ui_services.h"
 #include "platform/ini_file.h"
 #include "settings/password_profiles.h"
 #include "store/message_store.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "mailbox/ui_services.h"
+#include "common/ui_services.h"
 #include "platform/ansi_text.h"
 
 namespace velkorant::testing {
@@ -32,6 +32,7 @@ class RecordingUi : public UiServices {
   void BringToFront() override { ++brought_to_front; }
   void ResetFilters() override { ++filters_reset; }
   void ReloadMessages() override { ++reloads; }
+  void ReportDecryptFailure(std::string_view) override {}  // wrong passwords are expected
 
   void Clear() { *this = RecordingUi(); }
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "mailbox/ui_services.h"
+#include "common/ui_services.h"
 #include "settings/settings_store.h"
 #include "store/message.h"
 #include "store/message_store.h"

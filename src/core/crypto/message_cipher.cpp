@@ -9,17 +9,10 @@
 #include <cryptopp/sha.h>
 
 #include <array>
-#include <atomic>
 #include <cstdio>
 
 namespace velkorant {
 namespace {
-
-void WriteToStandardOutput(std::string_view text) {
-  std::fwrite(text.data(), 1, text.size(), stdout);
-}
-
-std::atomic<CipherDiagnosticSink> g_diagnostic_sink{&WriteToStandardOutput};
 
 const CryptoPP::byte* Bytes(std::string_view text) {
   return reinterpret_cast<const CryptoPP::byte*>(text.data());
@@ -40,10 +33,6 @@ const std::array<char, 256>& PrefixAlphabet() {
 }
 
 }  // namespace
-
-void SetCipherDiagnosticSink(CipherDiagnosticSink sink) {
-  g_diagnostic_sink.store(sink ? sink : &WriteToStandardOutput);
-}
 
 DerivedKey DeriveKeyAndIv(std::string_view password) {
   CryptoPP::SecByteBlock salt(CryptoPP::SHA512::DIGESTSIZE);
@@ -92,37 +81,25 @@ std::string EncryptTextWithPrefix(std::string_view prefix, std::string_view plai
   return transport;
 }
 
-std::optional<std::string> TryDecryptTextWithKey(std::string_view transport_text,
-                                                 const DerivedKey& key) {
-  std::string decrypted;
-  try {
-    CryptoPP::AES::Decryption aes(key.key, key.key.size());
-    CryptoPP::CBC_Mode_ExternalCipher::Decryption cbc(aes, key.iv);
-    CryptoPP::StringSource pump(Bytes(transport_text), transport_text.size(), true,
-                                new CryptoPP::HexDecoder(new CryptoPP::StreamTransformationFilter(
-                                    cbc, new CryptoPP::StringSink(decrypted),
-                                    CryptoPP::StreamTransformationFilter::PKCS_PADDING)));
-  } catch (const CryptoPP::Exception& e) {
-    g_diagnostic_sink.load()(e.what());
-    return std::nullopt;
-  }
-  if (decrypted.size() < kRandomPrefixLength)
-    return std::nullopt;
-  decrypted.erase(0, kRandomPrefixLength);
-  return decrypted;
-}
-
-std::string DecryptTextWithKey(std::string_view transport_text, const DerivedKey& key) {
-  return TryDecryptTextWithKey(transport_text, key).value_or(std::string());
-}
-
 namespace {
 
-// What the library says of the same failures, so both paths report alike.
+// What the library says of the failures a user meets, so both decryption paths report alike.
 constexpr std::string_view kBadLength =
     "StreamTransformationFilter: ciphertext length is not a multiple of block size";
 constexpr std::string_view kBadPadding =
     "StreamTransformationFilter: invalid PKCS #7 block padding found";
+
+Decrypted Failed(DecryptFailure failure, std::string library_text) {
+  return {std::nullopt, failure, std::move(library_text)};
+}
+
+// The plain text after its random prefix.
+Decrypted WithoutPrefix(std::string decrypted) {
+  if (decrypted.size() < kRandomPrefixLength)
+    return Failed(DecryptFailure::kNoRoomForPrefix, {});
+  decrypted.erase(0, kRandomPrefixLength);
+  return {std::move(decrypted), DecryptFailure::kNone, {}};
+}
 
 int HexValue(char c) {
   if (c >= '0' && c <= '9')
@@ -135,6 +112,31 @@ int HexValue(char c) {
 }
 
 }  // namespace
+
+Decrypted TryDecryptTextWithKey(std::string_view transport_text, const DerivedKey& key) {
+  std::string decrypted;
+  try {
+    CryptoPP::AES::Decryption aes(key.key, key.key.size());
+    CryptoPP::CBC_Mode_ExternalCipher::Decryption cbc(aes, key.iv);
+    CryptoPP::StringSource pump(Bytes(transport_text), transport_text.size(), true,
+                                new CryptoPP::HexDecoder(new CryptoPP::StreamTransformationFilter(
+                                    cbc, new CryptoPP::StringSink(decrypted),
+                                    CryptoPP::StreamTransformationFilter::PKCS_PADDING)));
+  } catch (const CryptoPP::Exception& e) {
+    const std::string_view what = e.what();
+    return Failed(what.find("multiple of block size") != what.npos ? DecryptFailure::kBadLength
+                  : what.find("padding") != what.npos              ? DecryptFailure::kBadPadding
+                                                                   : DecryptFailure::kOther,
+                  std::string(what));
+  }
+  return WithoutPrefix(std::move(decrypted));
+}
+
+std::string DecryptTextWithKey(std::string_view transport_text, const DerivedKey& key) {
+  Decrypted result = TryDecryptTextWithKey(transport_text, key);
+  std::fwrite(result.library_text.data(), 1, result.library_text.size(), stdout);
+  return std::move(result.text).value_or(std::string());
+}
 
 bool CanBeTransportText(std::string_view text) {
   if (text.size() > kMaxTransportTextLength)
@@ -166,12 +168,11 @@ Ciphertext::Ciphertext(std::string_view transport_text) {
   }
 }
 
-std::optional<std::string> Ciphertext::TryDecrypt(const DerivedKey& key) const {
+Decrypted Ciphertext::TryDecrypt(const DerivedKey& key) const {
   constexpr std::size_t kBlock = CryptoPP::AES::BLOCKSIZE;
   const std::size_t size = bytes_.size();
   if (size == 0 || size % kBlock != 0) {
-    g_diagnostic_sink.load()(kBadLength);
-    return std::nullopt;
+    return Failed(DecryptFailure::kBadLength, std::string(kBadLength));
   }
   const auto* data = reinterpret_cast<const CryptoPP::byte*>(bytes_.data());
   CryptoPP::AES::Decryption aes(key.key, key.key.size());
@@ -188,18 +189,14 @@ std::optional<std::string> Ciphertext::TryDecrypt(const DerivedKey& key) const {
     padded = last[i] == padding;
   }
   if (!padded) {
-    g_diagnostic_sink.load()(kBadPadding);
-    return std::nullopt;
+    return Failed(DecryptFailure::kBadPadding, std::string(kBadPadding));
   }
 
   std::string plain(size, '\0');
   CryptoPP::CBC_Mode_ExternalCipher::Decryption cbc(aes, key.iv);
   cbc.ProcessData(reinterpret_cast<CryptoPP::byte*>(plain.data()), data, size);
   plain.resize(size - padding);
-  if (plain.size() < kRandomPrefixLength)
-    return std::nullopt;
-  plain.erase(0, kRandomPrefixLength);
-  return plain;
+  return WithoutPrefix(std::move(plain));
 }
 
 std::string EncryptText(std::string plain_text, std::string password) {

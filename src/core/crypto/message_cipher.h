@@ -27,8 +27,21 @@ std::string MakeRandomPrefix();
 // Never fails: every password and plain text has a transport text.
 std::string EncryptText(std::string plain_text, std::string password);
 // The plain text, or "" when the transport text does not decrypt with this password (the
-// library's error text then goes to the diagnostic sink).
+// library's error text is then written to standard output, without a line end).
 std::string DecryptText(std::string transport_text, std::string password);
+
+// Why a transport text did not decrypt. Both padding and length are the library's words for a
+// wrong password or a damaged text; a wrong password nearly always shows as bad padding.
+enum class DecryptFailure { kNone, kBadLength, kBadPadding, kNoRoomForPrefix, kOther };
+
+// A decryption's outcome: the plain text, or why there is none with the library's own text.
+struct Decrypted {
+  std::optional<std::string> text;
+  DecryptFailure failure = DecryptFailure::kNone;
+  std::string library_text;  // empty where the library said nothing (kNoRoomForPrefix)
+
+  bool ok() const { return text.has_value(); }
+};
 
 // The same operations with a key derived beforehand, so that a receive run derives each
 // password's key once instead of once per message.
@@ -37,9 +50,8 @@ std::string EncryptTextWithKey(std::string_view plain_text, const DerivedKey& ke
 std::string EncryptTextWithPrefix(std::string_view prefix, std::string_view plain_text,
                                   const DerivedKey& key);
 std::string DecryptTextWithKey(std::string_view transport_text, const DerivedKey& key);
-// Tells a failure apart from an empty plain text, which DecryptText cannot.
-std::optional<std::string> TryDecryptTextWithKey(std::string_view transport_text,
-                                                 const DerivedKey& key);
+// Tells a failure apart from an empty plain text, which DecryptText cannot, and writes nothing.
+Decrypted TryDecryptTextWithKey(std::string_view transport_text, const DerivedKey& key);
 
 // The server takes messages of up to this many hexadecimal digits.
 inline constexpr std::size_t kMaxTransportTextLength = 64'000;
@@ -56,16 +68,10 @@ class Ciphertext {
   // Digits are read in pairs, upper and lower case alike; any other character is skipped.
   explicit Ciphertext(std::string_view transport_text);
   // The same result as TryDecryptTextWithKey on the transport text.
-  std::optional<std::string> TryDecrypt(const DerivedKey& key) const;
+  Decrypted TryDecrypt(const DerivedKey& key) const;
 
  private:
   std::string bytes_;
 };
-
-// Where decryption failures report the library's error text. By default it is written to
-// standard output without a line end; programs that use standard output for their own
-// lines redirect it.
-using CipherDiagnosticSink = void (*)(std::string_view);
-void SetCipherDiagnosticSink(CipherDiagnosticSink sink);
 
 }  // namespace velkorant

@@ -11,11 +11,6 @@
 namespace velkorant {
 namespace {
 
-// The texts are written here in UTF-8 and used as Windows-1252, as the user reads them.
-std::string T(std::string_view utf8) {
-  return Utf8ToAnsi(utf8);
-}
-
 bool StartsWith(const std::optional<std::string>& text, std::string_view prefix) {
   return text && text->starts_with(prefix);
 }
@@ -53,29 +48,29 @@ std::string FailureReason(DownloadFailure failure, long http_status) {
     case DownloadFailure::kNone:
       return {};
     case DownloadFailure::kInvalidAddress:
-      return T("la dirección del servidor no es válida");
+      return Ansi("la dirección del servidor no es válida");
     case DownloadFailure::kTransfer:
-      return T("se ha cortado la comunicación con el servidor");
+      return Ansi("se ha cortado la comunicación con el servidor");
     case DownloadFailure::kHostNotFound:
-      return T("no se encuentra ningún servidor con ese nombre");
+      return Ansi("no se encuentra ningún servidor con ese nombre");
     case DownloadFailure::kProxyNotFound:
-      return T("no se encuentra el proxy");
+      return Ansi("no se encuentra el proxy");
     case DownloadFailure::kRefused:
-      return T("el servidor no acepta la conexión");
+      return Ansi("el servidor no acepta la conexión");
     case DownloadFailure::kHttpNotFound:
-      return T("el servidor no encuentra lo pedido: HTTP 404");
+      return Ansi("el servidor no encuentra lo pedido: HTTP 404");
     case DownloadFailure::kHttpStatus:
       if (http_status == 429)
-        return T("el servidor recibe demasiadas peticiones: HTTP 429; espera un poco");
-      return T("el servidor responde con el código HTTP ") + std::to_string(http_status);
+        return Ansi("el servidor recibe demasiadas peticiones: HTTP 429; espera un poco");
+      return Ansi("el servidor responde con el código HTTP ") + std::to_string(http_status);
     case DownloadFailure::kTimeout:
-      return T("el servidor no responde a tiempo");
+      return Ansi("el servidor no responde a tiempo");
     case DownloadFailure::kTls:
-      return T("no se ha podido establecer la conexión segura (TLS)");
+      return Ansi("no se ha podido establecer la conexión segura (TLS)");
     case DownloadFailure::kTooLong:
-      return T("la respuesta del servidor es demasiado larga");
+      return Ansi("la respuesta del servidor es demasiado larga");
     case DownloadFailure::kUntrustedCertificate:
-      return T("el certificado del servidor no es de confianza");
+      return Ansi("el certificado del servidor no es de confianza");
   }
   return {};
 }
@@ -87,16 +82,16 @@ std::string FailureText(RequestKind kind, ResultCode code, std::string_view reas
     case ResultClass::kReached:
       return {};
     case ResultClass::kConnectionFailure:
-      text = T("Error de conexión. Comprueba tu conexión de Internet y tu cortafuegos");
+      text = Ansi("Error de conexión. Comprueba tu conexión de Internet y tu cortafuegos");
       break;
     case ResultClass::kNotFound:
       if (kind == RequestKind::kMessageFile)
         return {};
-      text = send ? T("No se ha podido enviar el mensaje") : T("Error de conexión.");
+      text = send ? Ansi("No se ha podido enviar el mensaje") : Ansi("Error de conexión.");
       break;
     case ResultClass::kCodedFailure:
-      text = (send ? T("No se ha podido enviar el mensaje.") : T("Error de conexión.")) +
-             T(" Código de error: ") + FormatResultCode(code);
+      text = (send ? Ansi("No se ha podido enviar el mensaje.") : Ansi("Error de conexión.")) +
+             Ansi(" Código de error: ") + FormatResultCode(code);
       break;
   }
   if (!reason.empty())
@@ -130,20 +125,20 @@ MailboxClient::Answer MailboxClient::Request(std::string_view script_and_query) 
 void MailboxClient::ReportFailure(RequestKind kind, ResultCode code) {
   const std::string text = FailureText(kind, code, FailureReason(downloader_));
   if (kind == RequestKind::kMailbox) {
-    ui_.ShowMessageBox(text, T("Error de conexión."), kBoxOkQuestion);
+    ui_.ShowMessageBox(text, Ansi("Error de conexión."), kBoxOkQuestion);
   }
   ui_.LogTerminal(text);
   ui_.SetStatusIcon(StatusIcon::kError);
 }
 
-void MailboxClient::CheckServer() {
+bool MailboxClient::CheckServer() {
   BusyGuard busy(*this);
-  ui_.LogTerminal(T("Conectando con servidor ") + settings_.server_name);
+  ui_.LogTerminal(Ansi("Conectando con servidor ") + settings_.server_name);
   const Answer answer = Request("comprobar_conexion_servidor.php");
   if (!answer.reached) {
     ReportFailure(RequestKind::kCheck, answer.code);
   } else {
-    ui_.LogTerminal(T("Conexión con servidor: OK"));
+    ui_.LogTerminal(Ansi("Conexión con servidor: OK"));
   }
   bool success = false;
   if (answer.text) {
@@ -158,6 +153,7 @@ void MailboxClient::CheckServer() {
     }
   }
   ui_.PlayEventSound(success ? EventSound::kServerCheckOk : EventSound::kServerCheckFailed);
+  return success;
 }
 
 bool MailboxClient::MailboxExists(std::string user_name) {
@@ -169,7 +165,7 @@ bool MailboxClient::MailboxExists(std::string user_name) {
   if (!answer.reached)
     ReportFailure(RequestKind::kMailbox, answer.code);
   if (StartsWith(answer.text, "no")) {
-    ui_.ShowMessageBox(T("Error. No se ha podido enviar el mensaje\nNo existe el usuario ") +
+    ui_.ShowMessageBox(Ansi("Error. No se ha podido enviar el mensaje\nNo existe el usuario ") +
                            user_name + " en el servidor.",
                        "No existe el usuario", kBoxOkQuestion);
     ui_.LogTerminal("Error. No existe el usuario " + user_name);
@@ -188,7 +184,7 @@ MailboxClient::Creation MailboxClient::CreateMailbox(std::string user_name) {
     if (!answer.refusal.empty())
       ui_.LogTerminal("SRV: " + answer.refusal);
   } else {
-    ui_.LogTerminal(T("Creando buzón para usuario: ") + user_name);
+    ui_.LogTerminal(Ansi("Creando buzón para usuario: ") + user_name);
   }
   // Failures that leave the request undelivered, or answered.
   static constexpr DownloadFailure kNeverDelivered[] = {DownloadFailure::kInvalidAddress,
@@ -204,8 +200,9 @@ MailboxClient::Creation MailboxClient::CreateMailbox(std::string user_name) {
     // mailbox is there now (a name taken before would have been answered as such).
     const Answer check = Request("existe_buzon.php?folder=" + folder);
     if (!check.text || !(StartsWith(check.text, "si") || StartsWith(check.text, "no"))) {
-      ui_.LogTerminal(T("No se sabe si el servidor ha creado el buzón; el nombre de usuario ") +
-                      user_name + T(" se queda guardado, y la próxima recepción dirá si existe."));
+      ui_.LogTerminal(Ansi("No se sabe si el servidor ha creado el buzón; el nombre de usuario ") +
+                      user_name +
+                      Ansi(" se queda guardado, y la próxima recepción dirá si existe."));
       return Creation::kUnknown;
     }
     if (StartsWith(check.text, "no"))
@@ -218,7 +215,7 @@ MailboxClient::Creation MailboxClient::CreateMailbox(std::string user_name) {
     ui_.LogTerminal("Error. Ya existe el nombre de usuario: " + user_name);
     return Creation::kNotCreated;
   }
-  ui_.LogTerminal(T("Buzón creado correctamente"));
+  ui_.LogTerminal(Ansi("Buzón creado correctamente"));
   return Creation::kCreated;
 }
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "mailbox/ui_services.h"
+#include "common/ui_services.h"
 #include "platform/url_download.h"
 #include "settings/settings_store.h"
 #include "store/message.h"
@@ -39,7 +39,8 @@ class MailboxClient {
   // request, so a change in the preferences applies at once.
   MailboxClient(const Settings& settings, UiServices& ui, UrlDownloader& downloader);
 
-  void CheckServer();
+  // True when the server answered as a mailbox server does.
+  bool CheckServer();
   bool MailboxExists(std::string user_name);
   // kUnknown: no answer came, nor to the check made after it, so the server may have created the
   // mailbox: the name must stay with this installation, or it would be lost to its user.

@@ -1,17 +1,14 @@
 #include "mailbox/message_actions.h"
 
 #include "platform/ansi_text.h"
+#include "settings/preferences_rules.h"
 #include "store/message_text.h"
 
 namespace velkorant {
 namespace {
 
-std::string T(std::string_view utf8) {
-  return Utf8ToAnsi(utf8);
-}
-
 BoxText Box(std::string_view text, std::string_view caption) {
-  return {T(text), T(caption)};
+  return {Ansi(text), Ansi(caption)};
 }
 
 }  // namespace
@@ -73,16 +70,6 @@ std::optional<BoxText> ValidateMessage(std::string_view receiver, std::string_vi
   return std::nullopt;
 }
 
-std::optional<BoxText> CheckFieldLength(std::string_view field_label, std::string_view text,
-                                        std::size_t limit) {
-  if (text.size() <= limit)
-    return std::nullopt;
-  return BoxText{T("El campo '") + std::string(field_label) + T("' admite como máximo ") +
-                     std::to_string(limit) + T(" caracteres y ahora tiene ") +
-                     std::to_string(text.size()) + T(".\nAcórtalo antes de continuar."),
-                 T("Texto demasiado largo")};
-}
-
 std::string ReplySubject(std::string_view subject) {
   if (subject.find("Re: ") != std::string_view::npos)
     return std::string(subject);
@@ -110,14 +97,14 @@ bool SendStoredMessage(MailboxClient& client, MessageStore& store, const Message
   if (!client.MailboxExists(record.usuario_receptor_msj))
     return false;
   if (!client.SendEncryptedMessage(record)) {
-    client.ui().ShowMessageBox(
-        T("Error. No se ha podido enviar el mensaje.\nConsulta el terminal para más información."),
-        T("Error. No se ha podido enviar el mensaje"), kBoxOkQuestion);
+    client.ui().ShowMessageBox(Ansi("Error. No se ha podido enviar el mensaje.\nConsulta el "
+                                    "terminal para más información."),
+                               Ansi("Error. No se ha podido enviar el mensaje"), kBoxOkQuestion);
     return false;
   }
   if (!store.WriteMessageKey(true, record.numero, "flag_msj_enviado_srv", "1")) {
     client.ui().LogTerminal(
-        T("El mensaje se ha enviado, pero no se ha podido marcar como enviado: ") +
+        Ansi("El mensaje se ha enviado, pero no se ha podido marcar como enviado: ") +
         store.last_error());
   }
   return true;
@@ -131,9 +118,9 @@ SendOutcome StoreAndSend(MailboxClient& client, MessageStore& store, Message rec
     // A message is never on the server without its copy here: the user could not see, edit or
     // forward it, nor tell that it went out.
     client.ui().ShowMessageBox(
-        T("No se ha podido guardar el mensaje, así que no se ha enviado.\n\nMotivo: ") +
+        Ansi("No se ha podido guardar el mensaje, así que no se ha enviado.\n\nMotivo: ") +
             store.last_error(),
-        T("Error. No se ha podido guardar el mensaje"), kBoxOkQuestion);
+        Ansi("Error. No se ha podido guardar el mensaje"), kBoxOkQuestion);
     return outcome;
   }
   record.numero = outcome.numero;

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/box_text.h"
 #include "mailbox/mailbox_client.h"
 #include "settings/password_profiles.h"
 #include "settings/settings_store.h"
@@ -16,16 +17,10 @@
 
 namespace velkorant {
 
-struct BoxText {
-  std::string text;
-  std::string caption;
-};
-
 // Field limits of the compose dialog, in characters (a line break counts two).
 inline constexpr std::size_t kReceiverLimit = 100;
 inline constexpr std::size_t kSubjectLimit = 100;
 inline constexpr std::size_t kBodyLimit = 800;
-inline constexpr std::size_t kMinimumUserNameLength = 8;
 
 // A user name, a server and a password profile must exist before a message can be written.
 std::optional<BoxText> CheckComposePreconditions(const Settings& settings,
@@ -35,10 +30,6 @@ std::optional<BoxText> CheckComposePreconditions(const Settings& settings,
 std::optional<BoxText> ValidateMessage(std::string_view receiver, std::string_view own_user_name,
                                        std::string_view subject, std::string_view body,
                                        std::string_view password);
-
-// A text over its field's limit (possible only through a preset or a script).
-std::optional<BoxText> CheckFieldLength(std::string_view field_label, std::string_view text,
-                                        std::size_t limit);
 
 // "Re: " in front of the subject, unless it already holds "Re: " somewhere.
 std::string ReplySubject(std::string_view subject);

@@ -51,8 +51,15 @@ MessageFetcher::MessageFetcher(UrlDownloader& downloader, std::string url_prefix
 
 MessageFetcher::~MessageFetcher() {
   // The window under way uses the downloader, which outlives this object only as the caller's.
-  if (next_.valid())
+  Stop();
+}
+
+void MessageFetcher::Stop() {
+  if (next_.valid()) {
     next_.wait();
+    next_ = {};
+  }
+  ahead_.clear();
 }
 
 void MessageFetcher::Ask() {
@@ -91,11 +98,7 @@ void MessageFetcher::TakeWindow() {
 }
 
 void MessageFetcher::AskAgainFrom(std::int32_t number) {
-  ahead_.clear();
-  if (next_.valid()) {
-    next_.wait();
-    next_ = {};
-  }
+  Stop();
   asked_ = number - 1;
 }
 
@@ -122,10 +125,8 @@ bool MessageFetcher::PauseForBusyServer(const UrlDownloader::FetchResult& answer
 MessageFetcher::Item MessageFetcher::Next() {
   for (;;) {
     if (ahead_.empty()) {
-      if (next_.valid() && downloader_.cancelled()) {
-        next_.wait();  // asked before the cancel: left for the next run, like the rest
-        next_ = {};
-      }
+      if (downloader_.cancelled())
+        Stop();  // asked before the cancel: left for the next run, like the rest
       if (!next_.valid())
         Ask();
       TakeWindow();

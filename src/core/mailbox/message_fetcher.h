@@ -6,9 +6,18 @@
 // message; a missing number ends the mailbox; a busy server (503, 429, a refused connection) is
 // waited out and asked again; a connection lost under a window is asked again once.
 //
-// Threads: while the receive run decrypts and stores one window, the next is fetched on a thread
-// of std::async that alone uses the downloader until Next() or MessageFollows() takes its
-// answers. The destructor waits for it.
+// The threads the core starts, all of them for a receive run, and each joined before the run
+// returns:
+// - The fetch ahead: while the run decrypts and stores one window, the next is fetched on a
+//   thread of std::async (MessageFetcher::Ask), which alone uses the downloader until Next() or
+//   MessageFollows() takes its answers. The run ends it with Stop(), which waits for the window
+//   under way (a downloader Cancel() from the program that quits cuts that wait short); the
+//   fetcher's destructor only stops a fetcher nobody stopped.
+// - The key derivations: a run that needs a password's key derives the keys of the next few
+//   passwords beside it, one std::thread each (MessageReceiver::KeyCache::Key), and joins them
+//   before that key is used.
+// Nothing else in the core starts a thread (the libraries' own, such as libcurl's resolver or
+// GDBus's worker, aside); the programs call in from threads of their own.
 
 #include <chrono>
 #include <cstdint>
@@ -68,6 +77,10 @@ class MessageFetcher {
   // Whether a message comes after the number Next() gave last, with only junk between, among the
   // next `numbers` numbers (as far as they were fetched, or are asked ahead already).
   bool MessageFollows(int numbers);
+
+  // Waits for the window asked ahead, if any; its answers are dropped and asked again by the next
+  // run. Next() must not be called after it.
+  void Stop();
 
   // Time spent waiting for answers (not for a busy server), for the run's statistics.
   std::chrono::nanoseconds waited() const { return waited_; }

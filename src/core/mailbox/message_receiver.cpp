@@ -107,7 +107,7 @@ std::optional<Message> MessageReceiver::Decrypt(std::string_view transport, KeyC
   std::optional<Ciphertext> ciphertext;
   for (std::size_t i = 0; i < entries.size(); ++i) {
     const DerivedKey& key = keys.Key(i);
-    std::optional<std::string> text;
+    Decrypted text;
     {
       Stopwatch time(stats_.decrypt);
       // Decoded once for all the passwords; each wrong one is mostly told by one block.
@@ -115,9 +115,11 @@ std::optional<Message> MessageReceiver::Decrypt(std::string_view transport, KeyC
         ciphertext.emplace(transport);
       text = ciphertext->TryDecrypt(key);
     }
-    if (!text || !IsAcceptableMessageText(*text))
+    if (!text.ok())
+      client_.ui().ReportDecryptFailure(text.library_text);
+    if (!text.ok() || !IsAcceptableMessageText(*text.text))
       continue;
-    Message record = MessageFromText(*text);
+    Message record = MessageFromText(*text.text);
     // A section without a date counts as missing when the stores are read, here and by the
     // Windows program: the message would be counted and never shown.
     if (record.fecha_msj.empty())
@@ -156,7 +158,7 @@ void MessageReceiver::TakeMessage(std::int32_t number, std::string transport, Ke
 }
 
 void MessageReceiver::ReportSettingsProblem(std::string_view what) {
-  LogTerminalLines(client_.ui(), Utf8ToAnsi(what) + "\n" + settings_store_.DescribeProblem("\n"));
+  LogTerminalLines(client_.ui(), Ansi(what) + "\n" + settings_store_.DescribeProblem("\n"));
   client_.ui().SetStatusIcon(StatusIcon::kError);
 }
 
@@ -174,7 +176,7 @@ bool MessageReceiver::CommitBatch(std::int32_t counter) {
   // The folder's lock is held only from here to the batch's end: other processes' changes wait
   // for a write, never for a download.
   if (!store_.BeginBatch()) {
-    ui.LogTerminal(Utf8ToAnsi("Error. No se pueden guardar mensajes: ") + store_.last_error());
+    ui.LogTerminal(Ansi("Error. No se pueden guardar mensajes: ") + store_.last_error());
     ui.SetStatusIcon(StatusIcon::kError);
     return false;
   }
@@ -204,9 +206,8 @@ bool MessageReceiver::CommitBatch(std::int32_t counter) {
   }
   if (!store_.EndBatch()) {
     // The messages are not on disk: leave the counter, so the next run fetches them again.
-    ui.LogTerminal(
-        Utf8ToAnsi("Error. No se han podido guardar los mensajes recibidos en el disco (") +
-        store_.last_error() + Utf8ToAnsi("); se recibirán la próxima vez."));
+    ui.LogTerminal(Ansi("Error. No se han podido guardar los mensajes recibidos en el disco (") +
+                   store_.last_error() + Ansi("); se recibirán la próxima vez."));
     ui.SetStatusIcon(StatusIcon::kError);
     settings_store_.WriteValues(options, {{kPendingBatch, std::monostate()}});
     return false;
@@ -228,21 +229,19 @@ bool MessageReceiver::AcceptReceiveFolder(const std::string& last, const std::st
   if (last.empty() || last == here || !std::filesystem::is_directory(last, error))
     return true;
   UiServices& ui = client_.ui();
-  ui.LogTerminal(Utf8ToAnsi("Aviso: la última recepción de este usuario fue en la carpeta ") +
-                 Utf8ToAnsi(last) + Utf8ToAnsi(", no en esta (") + Utf8ToAnsi(here) + ").");
+  ui.LogTerminal(Ansi("Aviso: la última recepción de este usuario fue en la carpeta ") +
+                 Utf8ToAnsi(last) + Ansi(", no en esta (") + Utf8ToAnsi(here) + ").");
   if (!ask_before_another_folder_)
     return true;
   const int answer = ui.ShowMessageBox(
-      Utf8ToAnsi("La última recepción de este usuario guardó los mensajes en la carpeta\n") +
-          Utf8ToAnsi(last) + Utf8ToAnsi("\n\nSi recibes ahora en esta carpeta\n") +
-          Utf8ToAnsi(here) +
-          Utf8ToAnsi("\nlos mensajes nuevos se guardarán sólo aquí, y no en aquella.\n\n"
-                     "¿ Recibir en esta carpeta ?"),
-      Utf8ToAnsi("Recibir en otra carpeta"), kBoxYesNoQuestion | kBoxDefaultSecond);
+      Ansi("La última recepción de este usuario guardó los mensajes en la carpeta\n") +
+          Utf8ToAnsi(last) + Ansi("\n\nSi recibes ahora en esta carpeta\n") + Utf8ToAnsi(here) +
+          Ansi("\nlos mensajes nuevos se guardarán sólo aquí, y no en aquella.\n\n"
+               "¿ Recibir en esta carpeta ?"),
+      Ansi("Recibir en otra carpeta"), kBoxYesNoQuestion | kBoxDefaultSecond);
   if (answer == kAnswerYes)
     return true;
-  ui.LogTerminal(
-      Utf8ToAnsi("Recepción cancelada; los mensajes nuevos siguen esperando en el servidor."));
+  ui.LogTerminal(Ansi("Recepción cancelada; los mensajes nuevos siguen esperando en el servidor."));
   return false;
 }
 
@@ -265,12 +264,12 @@ bool MessageReceiver::PrepareRun() {
   if (*counter < 0 || !stored || *stored != std::to_string(*counter)) {
     // Fetching from any number could store some of them twice.
     client_.ui().LogTerminal(
-        Utf8ToAnsi("Error. El contador de mensajes recibidos (MsjsRecibidos) vale ") +
+        Ansi("Error. El contador de mensajes recibidos (MsjsRecibidos) vale ") +
         stored.value_or(std::to_string(*counter)) +
-        Utf8ToAnsi(", que no es válido; no se reciben mensajes."));
+        Ansi(", que no es válido; no se reciben mensajes."));
     client_.ui().LogTerminal(
-        Utf8ToAnsi("Pon en él el número del último mensaje recibido del servidor: "
-                   "velkorant-cli received-counter NÚMERO"));
+        Ansi("Pon en él el número del último mensaje recibido del servidor: "
+             "velkorant-cli received-counter NÚMERO"));
     client_.ui().SetStatusIcon(StatusIcon::kError);
     return false;
   }
@@ -345,13 +344,12 @@ void MessageReceiver::Report(const Counts& committed, bool fetch_failed, bool st
     ui.LogTerminal("No hay nuevos mensajes");
   }
   if (!left_out_.empty()) {
-    ui.LogTerminal(Utf8ToAnsi("No se han guardado ") + std::to_string(left_out_.size()) +
-                   Utf8ToAnsi(" mensajes sin desencriptar: ya hay ") +
-                   std::to_string(kMaxUndecrypted) +
-                   Utf8ToAnsi(" mensajes (o 32 MB) sin desencriptar guardados."));
-    ui.LogTerminal(Utf8ToAnsi("Números no guardados: ") + NumberRanges(left_out_));
-    ui.LogTerminal(Utf8ToAnsi("Para pedirlos otra vez al servidor (con todos los que les siguen): "
-                              "velkorant-cli received-counter ") +
+    ui.LogTerminal(Ansi("No se han guardado ") + std::to_string(left_out_.size()) +
+                   Ansi(" mensajes sin desencriptar: ya hay ") + std::to_string(kMaxUndecrypted) +
+                   Ansi(" mensajes (o 32 MB) sin desencriptar guardados."));
+    ui.LogTerminal(Ansi("Números no guardados: ") + NumberRanges(left_out_));
+    ui.LogTerminal(Ansi("Para pedirlos otra vez al servidor (con todos los que les siguen): "
+                        "velkorant-cli received-counter ") +
                    std::to_string(left_out_.front() - 1));
   }
   if (fetch_failed)
@@ -367,19 +365,8 @@ bool MessageReceiver::ReceiveMessages() {
   // their folder or process, and each starts from the counter the one before it stored.
   FileLock run_lock(RunLockPath(settings_store_.database().path()), FileLock::Target::kLockFile);
   const FileLock::Guard run(run_lock, kRunLockWait);
-  if (!run.ok() && run_lock.open_error() == 0) {
-    ui.LogTerminal(
-        Utf8ToAnsi("Otro proceso de Velkorant está recibiendo mensajes de este "
-                   "usuario; esta recepción no se hace."));
-    return false;
-  }
   if (!run.ok()) {
-    // Where the lock cannot be made, the counter beside it cannot be written either.
-    LogTerminalLines(ui, Utf8ToAnsi("Error. No se puede escribir en la configuración; no se "
-                                    "reciben mensajes, para no guardar dos veces los mismos.\n") +
-                             Utf8ToAnsi(run_lock.path().string()) + ": " +
-                             Utf8ToAnsi(std::strerror(run_lock.open_error())));
-    ui.SetStatusIcon(StatusIcon::kError);
+    ReportRunNotLocked(run_lock);
     return false;
   }
   left_out_.clear();
@@ -390,69 +377,101 @@ bool MessageReceiver::ReceiveMessages() {
   ui.LogTerminal("Comprobando mensajes para " + settings_.user_name);
 
   stats_ = {};
-  KeyCache keys(passwords_, stats_);
   const std::int32_t start = settings_.received_counter;
-  Counts fresh;
   Counts committed;
-  bool fetch_failed = false;
-  bool store_failed = false;
+  const RunEnd end = FetchAndStore(start, committed);
+  // Numbers left out past a batch that failed are fetched again next time.
+  std::erase_if(left_out_, [&](std::int32_t n) { return n > start + committed.fetched; });
+  Report(committed, end.fetch_failed, end.store_failed);
+  return !end.fetch_failed && !end.store_failed;
+}
+
+void MessageReceiver::ReportRunNotLocked(const FileLock& run_lock) {
+  UiServices& ui = client_.ui();
+  if (run_lock.open_error() == 0) {
+    ui.LogTerminal(
+        Ansi("Otro proceso de Velkorant está recibiendo mensajes de este "
+             "usuario; esta recepción no se hace."));
+    return;
+  }
+  // Where the lock cannot be made, the counter beside it cannot be written either.
+  LogTerminalLines(ui, Ansi("Error. No se puede escribir en la configuración; no se "
+                            "reciben mensajes, para no guardar dos veces los mismos.\n") +
+                           Utf8ToAnsi(run_lock.path().string()) + ": " +
+                           Utf8ToAnsi(std::strerror(run_lock.open_error())));
+  ui.SetStatusIcon(StatusIcon::kError);
+}
+
+MessageReceiver::RunEnd MessageReceiver::FetchAndStore(std::int32_t start, Counts& committed) {
+  UiServices& ui = client_.ui();
+  KeyCache keys(passwords_, stats_);
+  Counts fresh;
+  RunEnd end;
   auto batch_started = Clock::now();
   MessageFetcher fetcher(
       client_.downloader(),
       "https://" + settings_.server_name + MailboxFolderName(settings_.user_name) + "/msj_", start,
       kMaxMessagesPerRun, fetch_limits_, kMaxMessageBytes);
   ui.ShowReceiveProgress(0);
-  while (!store_failed && !fetcher.done()) {
+  while (!end.store_failed && !fetcher.done()) {
     MessageFetcher::Item item = fetcher.Next();
-    if (item.kind == FileAnswer::kAbsent)
+    if (!TakeAnswer(item, fetcher, keys, fresh, end))
       break;
-    if (item.kind == FileAnswer::kFailed) {
-      ui.LogTerminal(FailureText(RequestKind::kMessageFile, item.answer.code,
-                                 FailureReason(item.answer.failure, item.answer.http_status)));
-      ui.LogTerminal(Utf8ToAnsi("La recepción se ha detenido en el mensaje ") +
-                     std::to_string(item.number) +
-                     Utf8ToAnsi("; se pedirá otra vez en la próxima recepción."));
-      fetch_failed = true;
-      break;
-    }
-    if (item.kind == FileAnswer::kJunk) {
-      // Skipped only with a message after it: so the mailbox's own junk cannot stop receiving
-      // for ever, and a host's page for every number never moves the counter.
-      if (!fetcher.MessageFollows(kJunkLookahead)) {
-        ui.LogTerminal(Utf8ToAnsi("El servidor no da un mensaje válido en el número ") +
-                       std::to_string(item.number) +
-                       Utf8ToAnsi("; se mirará otra vez en la próxima recepción."));
-        break;
-      }
-      ui.LogTerminal("Mensaje " + std::to_string(item.number) +
-                     (item.answer.failure == DownloadFailure::kTooLong
-                          ? Utf8ToAnsi(" descartado: es más largo que cualquier mensaje válido")
-                          : Utf8ToAnsi(" descartado: no es un mensaje válido")));
-    } else {
-      TakeMessage(item.number, std::move(item.answer.body), keys, fresh);
-    }
     ++fresh.fetched;
     ++stats_.fetched;
     ui.ShowReceiveProgress(fresh.fetched);
     if (fresh.fetched - committed.fetched >= kBatchSize ||
         Clock::now() - batch_started >= kBatchTime) {
-      store_failed = !CommitBatch(start + fresh.fetched);
-      if (!store_failed)
+      end.store_failed = !CommitBatch(start + fresh.fetched);
+      if (!end.store_failed)
         committed = fresh;
       batch_started = Clock::now();
     }
   }
-  if (!store_failed && fresh.fetched > committed.fetched) {
-    store_failed = !CommitBatch(start + fresh.fetched);
-    if (!store_failed)
+  if (!end.store_failed && fresh.fetched > committed.fetched) {
+    end.store_failed = !CommitBatch(start + fresh.fetched);
+    if (!end.store_failed)
       committed = fresh;
   }
   batch_.clear();
+  // A run that ended early may have a window on its way; the next run asks for it again.
+  fetcher.Stop();
   stats_.download = fetcher.waited();
-  // Numbers left out past a batch that failed are fetched again next time.
-  std::erase_if(left_out_, [&](std::int32_t n) { return n > start + committed.fetched; });
-  Report(committed, fetch_failed, store_failed);
-  return !fetch_failed && !store_failed;
+  return end;
+}
+
+bool MessageReceiver::TakeAnswer(MessageFetcher::Item& item, MessageFetcher& fetcher,
+                                 KeyCache& keys, Counts& fresh, RunEnd& end) {
+  UiServices& ui = client_.ui();
+  switch (item.kind) {
+    case FileAnswer::kAbsent:
+      return false;
+    case FileAnswer::kMessage:
+      TakeMessage(item.number, std::move(item.answer.body), keys, fresh);
+      return true;
+    case FileAnswer::kJunk:
+      // Skipped only with a message after it: so the mailbox's own junk cannot stop receiving
+      // for ever, and a host's page for every number never moves the counter.
+      if (!fetcher.MessageFollows(kJunkLookahead)) {
+        ui.LogTerminal(Ansi("El servidor no da un mensaje válido en el número ") +
+                       std::to_string(item.number) +
+                       Ansi("; se mirará otra vez en la próxima recepción."));
+        return false;
+      }
+      ui.LogTerminal("Mensaje " + std::to_string(item.number) +
+                     (item.answer.failure == DownloadFailure::kTooLong
+                          ? Ansi(" descartado: es más largo que cualquier mensaje válido")
+                          : Ansi(" descartado: no es un mensaje válido")));
+      return true;
+    default:
+      ui.LogTerminal(FailureText(RequestKind::kMessageFile, item.answer.code,
+                                 FailureReason(item.answer.failure, item.answer.http_status)));
+      ui.LogTerminal(Ansi("La recepción se ha detenido en el mensaje ") +
+                     std::to_string(item.number) +
+                     Ansi("; se pedirá otra vez en la próxima recepción."));
+      end.fetch_failed = true;
+      return false;
+  }
 }
 
 bool MessageReceiver::RetryUndecryptedMessages() {
@@ -483,8 +502,7 @@ bool MessageReceiver::RetryUndecryptedMessages() {
     return false;
   int count = 0;
   if (!store_.BeginBatch()) {
-    client_.ui().LogTerminal(Utf8ToAnsi("Error. No se pueden guardar mensajes: ") +
-                             store_.last_error());
+    client_.ui().LogTerminal(Ansi("Error. No se pueden guardar mensajes: ") + store_.last_error());
     return false;
   }
   for (Message& record : opened) {
@@ -497,7 +515,7 @@ bool MessageReceiver::RetryUndecryptedMessages() {
   }
   if (!store_.EndBatch()) {
     client_.ui().LogTerminal(
-        Utf8ToAnsi("Error. No se han podido guardar los mensajes desencriptados en el disco (") +
+        Ansi("Error. No se han podido guardar los mensajes desencriptados en el disco (") +
         store_.last_error() + ").");
     return false;
   }

@@ -115,6 +115,20 @@ class MessageReceiver {
     int undecrypted = 0;
   };
 
+  // How the loop over the mailbox ended.
+  struct RunEnd {
+    bool fetch_failed = false;
+    bool store_failed = false;
+  };
+
+  // Fetches from the counter `start` on and stores in batches; `committed` is what reached the
+  // disk with the counter moved past it.
+  RunEnd FetchAndStore(std::int32_t start, Counts& committed);
+  // One fetched number into the batch under way (or skipped, said in the terminal); false when
+  // the run stops before it, which the next run then asks for again.
+  bool TakeAnswer(MessageFetcher::Item& item, MessageFetcher& fetcher, KeyCache& keys,
+                  Counts& fresh, RunEnd& end);
+  void ReportRunNotLocked(const FileLock& run_lock);
   // The record of the first password whose decryption is an acceptable message text.
   std::optional<Message> Decrypt(std::string_view transport, KeyCache& keys);
   // Decrypts one message for the batch under way, or leaves it out when the store holds all the
@@ -144,8 +158,8 @@ class MessageReceiver {
   const PasswordList& passwords_;
   MessageFetcher::Limits fetch_limits_;
   bool ask_before_another_folder_ = false;
-  std::string receive_folder_;  // this store's folder, as remembered
-  std::vector<Message> batch_;  // taken, not written yet
+  std::string receive_folder_;             // this store's folder, as remembered
+  std::vector<Message> batch_;             // taken, not written yet
   std::optional<int> undecrypted_stored_;  // once counted
   std::size_t undecrypted_bytes_ = 0;
   std::vector<std::int32_t> left_out_;  // undecrypted numbers past the bounds

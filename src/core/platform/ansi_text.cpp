@@ -1,6 +1,7 @@
 #include "platform/ansi_text.h"
 
 #include <array>
+#include <cassert>
 #include <cstdint>
 
 namespace velkorant {
@@ -174,6 +175,12 @@ std::optional<std::string> Utf8ToAnsiExact(std::string_view utf8) {
     out += static_cast<char>(byte);
   }
   return out;
+}
+
+std::string Ansi(std::string_view utf8) {
+  std::optional<std::string> exact = Utf8ToAnsiExact(utf8);
+  assert(exact && "a text of the program's own that Windows-1252 cannot hold");
+  return exact ? std::move(*exact) : Utf8ToAnsi(utf8);
 }
 
 std::u16string AnsiToUtf16(std::string_view ansi) {

@@ -26,6 +26,12 @@ std::string Utf8ToAnsi(std::string_view utf8);
 // malformed or holds a character that Windows-1252 has no byte for.
 std::optional<std::string> Utf8ToAnsiExact(std::string_view utf8);
 
+// The program's own texts: written in the sources as UTF-8, used as the Windows-1252 bytes the
+// user reads (Ansi("Conexión con servidor: OK")). Every character of one has a Windows-1252 byte;
+// a debug build stops at one that has not. Text from elsewhere (a path, an argument) goes
+// through Utf8ToAnsi.
+std::string Ansi(std::string_view utf8);
+
 std::u16string AnsiToUtf16(std::string_view ansi);
 // Unpaired surrogates become '?'.
 std::string Utf16ToAnsi(std::u16string_view utf16);

@@ -10,32 +10,12 @@
 #include <vector>
 
 #include "platform/ansi_text.h"
+#include "platform/unique_fd.h"
 
 namespace velkorant {
 namespace {
 
 namespace fs = std::filesystem;
-
-class UniqueFd {
- public:
-  explicit UniqueFd(int fd = -1) : fd_(fd) {}
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-  ~UniqueFd() {
-    if (fd_ >= 0)
-      ::close(fd_);
-  }
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
-  // Closes now and reports the result: some file systems only report write errors here.
-  bool Close() {
-    const int fd = std::exchange(fd_, -1);
-    return fd < 0 || ::close(fd) == 0;
-  }
-
- private:
-  int fd_;
-};
 
 FileStamp StampOf(const struct stat& st) {
   FileStamp stamp;
@@ -71,24 +51,19 @@ std::string DescribeFileError(int error) {
   switch (error) {
     case ENOSPC:
     case EDQUOT:
-      return Utf8ToAnsi("el disco está lleno");
+      return Ansi("el disco está lleno");
     case EROFS:
-      return Utf8ToAnsi("el disco es de sólo lectura");
+      return Ansi("el disco es de sólo lectura");
     case EACCES:
     case EPERM:
-      return Utf8ToAnsi("no hay permiso para escribir en la carpeta");
+      return Ansi("no hay permiso para escribir en la carpeta");
     case EISDIR:
       return "es una carpeta, no un archivo";
     case EIO:
-      return Utf8ToAnsi("error de entrada/salida del disco");
+      return Ansi("error de entrada/salida del disco");
     default:
       return Utf8ToAnsi(std::strerror(error));
   }
-}
-
-bool AtomicFileWriter::Fail(std::string reason) {
-  last_error_ = std::move(reason);
-  return false;
 }
 
 FileStatus StatFile(const fs::path& path) {
@@ -142,25 +117,25 @@ void AtomicFileWriter::SetWriteCall(WriteCall call) {
   write_call_ = std::move(call);
 }
 
-bool AtomicFileWriter::Write(const fs::path& path, std::string_view bytes, FileStamp* written) {
-  last_error_.clear();
+FileOutcome AtomicFileWriter::Write(const fs::path& path, std::string_view bytes,
+                                    FileStamp* written) {
   const fs::path folder = FolderOf(path);
   struct stat old {};
   const bool exists = ::lstat(path.c_str(), &old) == 0;
   if (exists && S_ISLNK(old.st_mode))
-    return Fail(Utf8ToAnsi("es un enlace simbólico; no se escribe a través de él"));
+    return FileOutcome::Failed(Ansi("es un enlace simbólico; no se escribe a través de él"));
   if (exists && S_ISDIR(old.st_mode))
-    return Fail(DescribeFileError(EISDIR));
+    return FileOutcome::Failed(DescribeFileError(EISDIR));
   if (exists && !S_ISREG(old.st_mode))
-    return Fail("no es un archivo normal");
+    return FileOutcome::Failed("no es un archivo normal");
   // Mode bits, not access(2): a root process could write anyway, and would undo the user's choice.
   if (exists && (old.st_mode & 0222) == 0)
-    return Fail(Utf8ToAnsi("es de sólo lectura"));
+    return FileOutcome::Failed(Ansi("es de sólo lectura"));
 
   std::string name = (folder / ("." + path.filename().string() + ".tmp-XXXXXX")).string();
   UniqueFd fd(::mkostemp(name.data(), O_CLOEXEC));
   if (!fd.valid())
-    return Fail(DescribeFileError(errno));
+    return FileOutcome::Failed(DescribeFileError(errno));
   const fs::path temporary(name);
   struct Cleanup {
     const fs::path& file;
@@ -174,7 +149,7 @@ bool AtomicFileWriter::Write(const fs::path& path, std::string_view bytes, FileS
   // mkostemp's 0600 is cut by the umask; set it exactly, or take over the old file's mode.
   const mode_t mode = exists ? (old.st_mode & 07777) : 0600;
   if (::fchmod(fd.get(), mode) != 0)
-    return Fail(DescribeFileError(errno));
+    return FileOutcome::Failed(DescribeFileError(errno));
 
   std::size_t done = 0;
   while (done < bytes.size()) {
@@ -182,14 +157,14 @@ bool AtomicFileWriter::Write(const fs::path& path, std::string_view bytes, FileS
     if (put < 0 && errno == EINTR)
       continue;
     if (put <= 0)
-      return Fail(DescribeFileError(put == 0 ? ENOSPC : errno));
+      return FileOutcome::Failed(DescribeFileError(put == 0 ? ENOSPC : errno));
     done += static_cast<std::size_t>(put);
   }
   if (!deferred_ && ::fsync(fd.get()) != 0)
-    return Fail(DescribeFileError(errno));
+    return FileOutcome::Failed(DescribeFileError(errno));
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0 || !fd.Close() || ::rename(temporary.c_str(), path.c_str()) != 0)
-    return Fail(DescribeFileError(errno));
+    return FileOutcome::Failed(DescribeFileError(errno));
   cleanup.armed = false;
 
   if (deferred_) {
@@ -201,7 +176,7 @@ bool AtomicFileWriter::Write(const fs::path& path, std::string_view bytes, FileS
   }
   if (written != nullptr)
     *written = StampOf(st);
-  return true;
+  return {};
 }
 
 void AtomicFileWriter::SetDeferredSync(bool deferred) {
@@ -210,7 +185,7 @@ void AtomicFileWriter::SetDeferredSync(bool deferred) {
   deferred_ = deferred;
 }
 
-bool AtomicFileWriter::Sync() {
+FileOutcome AtomicFileWriter::Sync() {
   bool ok = true;
   for (const fs::path& file : pending_files_)
     ok = SyncPath(file, false) && ok;
@@ -218,7 +193,7 @@ bool AtomicFileWriter::Sync() {
     ok = SyncPath(folder, true) && ok;
   pending_files_.clear();
   pending_folders_.clear();
-  return ok || Fail(DescribeFileError(errno));
+  return ok ? FileOutcome() : FileOutcome::Failed(DescribeFileError(errno));
 }
 
 }  // namespace velkorant

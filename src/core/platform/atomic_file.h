@@ -44,6 +44,16 @@ std::string DescribeFileError(int error);
 // The stamp belongs to the bytes returned: it is taken from the open file before reading.
 FileContent ReadFileContent(const std::filesystem::path& path);
 
+// What a file operation came to: ok, or why not, in the user's language (Windows-1252). An edit
+// that refused fails without a reason of the file's.
+struct FileOutcome {
+  bool ok = true;
+  std::string error;
+
+  static FileOutcome Failed(std::string error) { return {false, std::move(error)}; }
+  explicit operator bool() const { return ok; }
+};
+
 class AtomicFileWriter {
  public:
   // Puts bytes into the temporary file, with write(2)'s contract; tests swap it for one that
@@ -56,27 +66,22 @@ class AtomicFileWriter {
   // mode. A symbolic link, something other than a file, or a file nobody may write is refused
   // and left alone: replacing it would write where the user did not mean to, or undo a choice.
   // On success `written` (if given) receives the new file's stamp. On failure the old file is
-  // untouched, no temporary file is left, and last_error() says why.
-  bool Write(const std::filesystem::path& path, std::string_view bytes,
-             FileStamp* written = nullptr);
-  // Why the last Write or Sync failed, in the user's language (Windows-1252); empty after success.
-  const std::string& last_error() const { return last_error_; }
+  // untouched and no temporary file is left.
+  FileOutcome Write(const std::filesystem::path& path, std::string_view bytes,
+                    FileStamp* written = nullptr);
 
   // Deferred: writes are still atomic for other processes and against a crash of this one, but
   // reach the disk only at Sync(); a flow making many rewrites flushes once at its end.
   // Turning deferral off syncs what is pending.
   void SetDeferredSync(bool deferred);
   bool deferred_sync() const { return deferred_; }
-  // Flushes every file and folder written since the last sync. False if any flush failed.
-  bool Sync();
+  // Flushes every file and folder written since the last sync; fails if any flush failed.
+  FileOutcome Sync();
 
   void SetWriteCall(WriteCall call);
 
  private:
-  bool Fail(std::string reason);
-
   WriteCall write_call_;
-  std::string last_error_;
   bool deferred_ = false;
   std::set<std::filesystem::path> pending_files_;
   std::set<std::filesystem::path> pending_folders_;

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <thread>
@@ -12,10 +11,7 @@ namespace velkorant {
 FileLock::FileLock(std::filesystem::path path, Target target)
     : path_(std::move(path)), target_(target) {}
 
-FileLock::~FileLock() {
-  if (fd_ >= 0)
-    ::close(fd_);  // closing the descriptor drops the lock
-}
+FileLock::~FileLock() = default;
 
 bool FileLock::Acquire(std::chrono::milliseconds wait) {
   if (depth_ > 0) {
@@ -23,25 +19,24 @@ bool FileLock::Acquire(std::chrono::milliseconds wait) {
     return true;
   }
   open_error_ = 0;
-  if (fd_ < 0) {
+  if (!fd_.valid()) {
     // A link at the lock file's name is not followed: it could make the lock create a file
     // anywhere its target points.
-    fd_ = target_ == Target::kFolder
-              ? ::open(path_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)
-              : ::open(path_.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd_ < 0) {
+    fd_.Reset(target_ == Target::kFolder
+                  ? ::open(path_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)
+                  : ::open(path_.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!fd_.valid()) {
       open_error_ = errno;
       return false;
     }
   }
   const auto deadline = std::chrono::steady_clock::now() + wait;
-  while (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+  while (::flock(fd_.get(), LOCK_EX | LOCK_NB) != 0) {
     if (errno != EWOULDBLOCK && errno != EINTR) {
       open_error_ = errno;
       return false;
     }
-    if (std::chrono::steady_clock::now() >= deadline ||
-        (cancelled_ && cancelled_()))
+    if (std::chrono::steady_clock::now() >= deadline || (cancelled_ && cancelled_()))
       return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
@@ -53,7 +48,7 @@ void FileLock::Release() {
   if (depth_ == 0)
     return;
   if (--depth_ == 0)
-    ::flock(fd_, LOCK_UN);
+    ::flock(fd_.get(), LOCK_UN);
 }
 
 }  // namespace velkorant

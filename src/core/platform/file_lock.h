@@ -10,6 +10,9 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <utility>
+
+#include "platform/unique_fd.h"
 
 namespace velkorant {
 
@@ -37,27 +40,28 @@ class FileLock {
   void SetCancelCheck(std::function<bool()> cancelled) { cancelled_ = std::move(cancelled); }
   const std::filesystem::path& path() const { return path_; }
 
-  // Holds the lock for a scope; check ok() before writing.
+  // Holds the lock for a scope, or hands it on by a move (to a batch that spans calls); check
+  // ok() before writing.
   class Guard {
    public:
-    Guard(FileLock& lock, std::chrono::milliseconds wait) : lock_(lock), ok_(lock.Acquire(wait)) {}
+    Guard(FileLock& lock, std::chrono::milliseconds wait) : lock_(&lock), ok_(lock.Acquire(wait)) {}
+    Guard(Guard&& other) noexcept : lock_(std::exchange(other.lock_, nullptr)), ok_(other.ok_) {}
+    Guard& operator=(Guard&&) = delete;
     ~Guard() {
-      if (ok_)
-        lock_.Release();
+      if (ok())
+        lock_->Release();
     }
-    Guard(const Guard&) = delete;
-    Guard& operator=(const Guard&) = delete;
-    bool ok() const { return ok_; }
+    bool ok() const { return ok_ && lock_ != nullptr; }
 
    private:
-    FileLock& lock_;
+    FileLock* lock_;
     bool ok_;
   };
 
  private:
   std::filesystem::path path_;
   Target target_;
-  int fd_ = -1;
+  UniqueFd fd_;  // closing it drops the lock
   int depth_ = 0;
   int open_error_ = 0;
   std::function<bool()> cancelled_;

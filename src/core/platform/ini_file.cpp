@@ -157,32 +157,7 @@ IniDocument::Line IniDocument::AddLine(std::string_view text, Eol eol) {
 IniDocument IniDocument::Parse(std::string bytes) {
   IniDocument document;
   if (bytes.starts_with("\xFF\xFE")) {
-    document.utf16_ = true;
-    std::u16string& wide = document.raw_;
-    wide.reserve(bytes.size() / 2);
-    for (std::size_t i = 2; i + 1 < bytes.size(); i += 2) {
-      wide.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                           (static_cast<unsigned char>(bytes[i + 1]) << 8)));
-    }
-    // One byte per character, remembering where each came from in the file, so that a line the
-    // program never edits is written back with the characters Windows-1252 cannot hold.
-    document.text_.reserve(wide.size());
-    document.raw_offsets_.reserve(wide.size() + 1);
-    for (std::size_t i = 0; i < wide.size();) {
-      char32_t code_point = wide[i];
-      std::size_t units = 1;
-      if (code_point >= 0xD800 && code_point <= 0xDFFF) {
-        const bool paired = code_point < 0xDC00 && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 &&
-                            wide[i + 1] <= 0xDFFF;
-        code_point =
-            paired ? 0x10000 + ((code_point - 0xD800) << 10) + (wide[i + 1] - 0xDC00) : 0xFFFD;
-        units = paired ? 2 : 1;
-      }
-      document.raw_offsets_.push_back(static_cast<std::uint32_t>(i));
-      document.text_.push_back(static_cast<char>(UnicodeToAnsi(code_point)));
-      i += units;
-    }
-    document.raw_offsets_.push_back(static_cast<std::uint32_t>(wide.size()));
+    document.DecodeUtf16(bytes);
   } else {
     if (bytes.starts_with("\xEF\xBB\xBF")) {
       document.prefix_ = bytes.substr(0, 3);
@@ -191,9 +166,43 @@ IniDocument IniDocument::Parse(std::string bytes) {
     document.text_ = std::move(bytes);
   }
   document.parsed_size_ = document.text_.size();
+  document.SplitLines();
+  document.RebuildIndex();
+  return document;
+}
 
-  const std::string_view text = document.text_;
-  document.lines_.reserve(text.size() / 24);
+void IniDocument::DecodeUtf16(std::string_view bytes) {
+  utf16_ = true;
+  std::u16string& wide = raw_;
+  wide.reserve(bytes.size() / 2);
+  for (std::size_t i = 2; i + 1 < bytes.size(); i += 2) {
+    wide.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                         (static_cast<unsigned char>(bytes[i + 1]) << 8)));
+  }
+  // One byte per character, remembering where each came from in the file, so that a line the
+  // program never edits is written back with the characters Windows-1252 cannot hold.
+  text_.reserve(wide.size());
+  raw_offsets_.reserve(wide.size() + 1);
+  for (std::size_t i = 0; i < wide.size();) {
+    char32_t code_point = wide[i];
+    std::size_t units = 1;
+    if (code_point >= 0xD800 && code_point <= 0xDFFF) {
+      const bool paired = code_point < 0xDC00 && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 &&
+                          wide[i + 1] <= 0xDFFF;
+      code_point =
+          paired ? 0x10000 + ((code_point - 0xD800) << 10) + (wide[i + 1] - 0xDC00) : 0xFFFD;
+      units = paired ? 2 : 1;
+    }
+    raw_offsets_.push_back(static_cast<std::uint32_t>(i));
+    text_.push_back(static_cast<char>(UnicodeToAnsi(code_point)));
+    i += units;
+  }
+  raw_offsets_.push_back(static_cast<std::uint32_t>(wide.size()));
+}
+
+void IniDocument::SplitLines() {
+  const std::string_view text = text_;
+  lines_.reserve(text.size() / 24);
   // The next CR and LF are looked up with memchr and remembered until passed: most lines end in
   // CR LF, and a byte-by-byte scan would cost most of the parse.
   const auto next_of = [&text](char c, std::size_t from) {
@@ -223,19 +232,17 @@ IniDocument IniDocument::Parse(std::string bytes) {
       eol = Eol::kCr;
       next = end + 1;
     }
-    const Line line = document.Classify(pos, end - pos, eol);
+    const Line line = Classify(pos, end - pos, eol);
     if (line.kind == Kind::kHeader) {
-      if (!document.sections_.empty())
-        document.sections_.back().end = document.lines_.size();
-      document.sections_.push_back(Section{document.lines_.size(), 0});
+      if (!sections_.empty())
+        sections_.back().end = lines_.size();
+      sections_.push_back(Section{lines_.size(), 0});
     }
-    document.lines_.push_back(line);
+    lines_.push_back(line);
     pos = next;
   }
-  if (!document.sections_.empty())
-    document.sections_.back().end = document.lines_.size();
-  document.RebuildIndex();
-  return document;
+  if (!sections_.empty())
+    sections_.back().end = lines_.size();
 }
 
 std::string IniDocument::Serialize() const {
@@ -578,61 +585,60 @@ const IniDocument& IniFile::Read() {
   return document_;
 }
 
-bool IniFile::Modify(const std::function<bool(IniDocument&)>& edit) {
+FileOutcome IniFile::Modify(const std::function<bool(IniDocument&)>& edit) {
   Revalidate();
   if (state_ == FileState::kUnreadable) {
-    last_error_ = stamp_.size >= max_size_ ? Utf8ToAnsi("es demasiado grande")
-                                           : "no se puede leer (o no es un archivo)";
-    return false;
+    return FileOutcome::Failed(stamp_.size >= max_size_ ? Ansi("es demasiado grande")
+                                                        : "no se puede leer (o no es un archivo)");
   }
-  last_error_.clear();
   // Until the new content is on disk the cache may hold edits the file lacks: on any way out
   // but success it is read again.
   cached_ = false;
   if (!edit(document_))
-    return false;
+    return FileOutcome::Failed({});
   if (document_.changed())
     ++generation_;
   if (holding_) {
     held_changes_ = held_changes_ || document_.changed();
     cached_ = true;
-    return true;
+    return {};
   }
-  if (document_.changed() && !WriteDocument())
-    return false;
+  if (document_.changed()) {
+    FileOutcome written = WriteDocument();
+    if (!written)
+      return written;
+  }
   cached_ = true;
-  return true;
+  return {};
 }
 
-bool IniFile::WriteDocument() {
+FileOutcome IniFile::WriteDocument() {
   const std::string bytes = document_.Serialize();
-  if (static_cast<std::int64_t>(bytes.size()) >= max_size_) {
-    last_error_ = Utf8ToAnsi("se haría demasiado grande para leerlo");
-    return false;
-  }
+  if (static_cast<std::int64_t>(bytes.size()) >= max_size_)
+    return FileOutcome::Failed(Ansi("se haría demasiado grande para leerlo"));
   FileStamp written;
-  if (!writer_.Write(path_, bytes, &written)) {
-    last_error_ = writer_.last_error();
-    return false;
-  }
+  FileOutcome outcome = writer_.Write(path_, bytes, &written);
+  if (!outcome)
+    return outcome;
   document_.changed_ = false;
   state_ = FileState::kPresent;
   stamp_ = written;
-  return true;
+  return {};
 }
 
 void IniFile::HoldWrites() {
   holding_ = true;
 }
 
-bool IniFile::Flush() {
+FileOutcome IniFile::Flush() {
   holding_ = false;
   if (!held_changes_)
-    return true;
+    return {};
   held_changes_ = false;
   // On failure the cache is read again from the file: the held edits are gone.
-  cached_ = WriteDocument();
-  return cached_;
+  FileOutcome outcome = WriteDocument();
+  cached_ = outcome.ok;
+  return outcome;
 }
 
 void IniFile::DiscardHeld() {
@@ -648,15 +654,16 @@ std::string IniFile::GetString(std::string_view section, std::string_view key,
   return Read().GetString(section, key, default_value);
 }
 
-bool IniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
+FileOutcome IniFile::WriteString(std::string_view section, std::string_view key,
+                                 std::string_view value) {
   return Modify([&](IniDocument& document) { return document.WriteString(section, key, value); });
 }
 
-bool IniFile::DeleteKey(std::string_view section, std::string_view key) {
+FileOutcome IniFile::DeleteKey(std::string_view section, std::string_view key) {
   return Modify([&](IniDocument& document) { return document.DeleteKey(section, key); });
 }
 
-bool IniFile::DeleteSection(std::string_view section) {
+FileOutcome IniFile::DeleteSection(std::string_view section) {
   return Modify([&](IniDocument& document) { return document.DeleteSection(section); });
 }
 

@@ -103,6 +103,10 @@ class IniDocument {
   std::string_view Text(const Line& line) const;
   std::string_view Name(const Line& line) const;
   Line Classify(std::size_t offset, std::size_t length, Eol eol) const;
+  // A UTF-16LE file (with its byte-order mark) into text_, one byte per character.
+  void DecodeUtf16(std::string_view bytes);
+  // text_ into lines and sections.
+  void SplitLines();
   Line AddLine(std::string_view text, Eol eol);
   void InsertLine(std::size_t position, const Line& line);
   std::string_view EntryValue(const Line& line) const;
@@ -127,6 +131,9 @@ class IniDocument {
   std::vector<Line> lines_;
   std::vector<Section> sections_;
   // Open addressing over the first section of each name: section index + 1, 0 for a free slot.
+  // Kept over std::unordered_map with a case-folding hash: bench_store loads the two files of
+  // 10 000 messages in 80-83 ms with this index and in 85-89 ms with the map (median of 21,
+  // three runs each), which copies every section name into a node of its own.
   std::vector<std::uint32_t> slots_;
   std::size_t indexed_ = 0;
   bool changed_ = false;
@@ -153,17 +160,15 @@ class IniFile {
   // written when the edit changes nothing. False when `edit` refused, when the file exists but
   // could not be read (writing would lose its content) or when writing failed; the file on disk
   // is then as it was.
-  bool Modify(const std::function<bool(IniDocument&)>& edit);
+  FileOutcome Modify(const std::function<bool(IniDocument&)>& edit);
 
   std::string GetString(std::string_view section, std::string_view key,
                         std::string_view default_value);
-  bool WriteString(std::string_view section, std::string_view key, std::string_view value);
-  bool DeleteKey(std::string_view section, std::string_view key);
-  bool DeleteSection(std::string_view section);
+  FileOutcome WriteString(std::string_view section, std::string_view key, std::string_view value);
+  FileOutcome DeleteKey(std::string_view section, std::string_view key);
+  FileOutcome DeleteSection(std::string_view section);
 
   AtomicFileWriter& writer() { return writer_; }
-  // Why the last Modify or Flush failed (Windows-1252, in the user's language).
-  const std::string& last_error() const { return last_error_; }
   // Changes whenever the content does (an edit, or the file read again): lets callers keep what
   // they derived from it.
   std::uint64_t generation() const { return generation_; }
@@ -173,15 +178,15 @@ class IniFile {
   // before the flush leaves the file as it was before the first held edit.
   void HoldWrites();
   // Writes the held edits and stops holding. On failure the edits are dropped, the file stays as
-  // it was, and false is returned.
-  bool Flush();
+  // it was.
+  FileOutcome Flush();
   // Drops the held edits and stops holding; the file stays as it was.
   void DiscardHeld();
 
  private:
   void Revalidate();
   // Writes the cached content over the file, atomically.
-  bool WriteDocument();
+  FileOutcome WriteDocument();
 
   std::filesystem::path path_;
   std::int64_t max_size_;
@@ -193,7 +198,6 @@ class IniFile {
   bool holding_ = false;
   bool held_changes_ = false;
   std::uint64_t generation_ = 0;
-  std::string last_error_;
 };
 
 }  // namespace velkorant

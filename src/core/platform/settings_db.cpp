@@ -1,51 +1,29 @@
 #include "platform/settings_db.h"
 
-#include <fcntl.h>
-#include <pwd.h>
 #include <sqlite3.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <array>
-#include <cerrno>
 #include <climits>
-#include <cstdlib>
-#include <cstring>
 
 #include "platform/ansi_text.h"
+#include "platform/settings_db_statement.h"
 
 namespace velkorant {
 namespace {
 
 namespace fs = std::filesystem;
+using settings_db::ColumnBytes;
+using settings_db::StatementUse;
 
 // The registry's limits on names, and a bound on values well above anything this program keeps.
 constexpr std::size_t kMaxKeyName = 255;
 constexpr std::size_t kMaxValueName = 16383;
 constexpr std::size_t kMaxTextValue = 1 << 20;
 
-constexpr int kSchemaVersion = 1;
 constexpr std::int64_t kRootKey = 1;
 // The registry's type numbers, so that a look into the file explains itself.
 constexpr int kTextType = 1;     // REG_SZ
 constexpr int kIntegerType = 4;  // REG_DWORD
-
-constexpr const char* kSchema =
-    "CREATE TABLE IF NOT EXISTS keys("
-    "  id INTEGER PRIMARY KEY,"
-    "  parent INTEGER REFERENCES keys(id),"
-    "  name BLOB NOT NULL,"
-    "  folded BLOB NOT NULL,"
-    "  UNIQUE(parent, folded));"
-    "CREATE TABLE IF NOT EXISTS vals("
-    "  key INTEGER NOT NULL REFERENCES keys(id),"
-    "  name BLOB NOT NULL,"
-    "  folded BLOB NOT NULL,"
-    "  type INTEGER NOT NULL,"
-    "  data,"
-    "  PRIMARY KEY(key, folded)) WITHOUT ROWID;"
-    "INSERT OR IGNORE INTO keys(id, parent, name, folded) VALUES(1, NULL, x'', x'');"
-    "PRAGMA user_version = 1;";
 
 constexpr const char* kFindKey = "SELECT id FROM keys WHERE parent = ?1 AND folded = ?2";
 constexpr const char* kInsertKey = "INSERT INTO keys(parent, name, folded) VALUES(?1, ?2, ?3)";
@@ -131,134 +109,6 @@ void BindBytes(sqlite3_stmt* statement, int index, std::string_view bytes) {
   }
 }
 
-std::string ColumnBytes(sqlite3_stmt* statement, int column) {
-  const void* data = sqlite3_column_blob(statement, column);
-  const int size = sqlite3_column_bytes(statement, column);
-  if (data == nullptr || size <= 0)
-    return {};
-  return std::string(static_cast<const char*>(data), static_cast<std::size_t>(size));
-}
-
-// Leaves the statement ready for its next use, whatever happened to this one.
-class StatementUse {
- public:
-  explicit StatementUse(sqlite3_stmt* statement) : statement_(statement) {}
-  ~StatementUse() {
-    sqlite3_reset(statement_);
-    sqlite3_clear_bindings(statement_);
-  }
-  StatementUse(const StatementUse&) = delete;
-  StatementUse& operator=(const StatementUse&) = delete;
-
- private:
-  sqlite3_stmt* statement_;
-};
-
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0)
-      ::close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
-SettingsProblem ProblemOfErrno(int error) {
-  switch (error) {
-    case EACCES:
-    case EPERM:
-    case EROFS:
-      return SettingsProblem::kNoAccess;
-    case ENOSPC:
-    case EDQUOT:
-      return SettingsProblem::kDiskFull;
-    default:
-      return SettingsProblem::kOther;
-  }
-}
-
-SettingsProblem ProblemOfSqlite(int code) {
-  switch (code & 0xFF) {
-    case SQLITE_BUSY:
-    case SQLITE_LOCKED:
-      return SettingsProblem::kLocked;
-    case SQLITE_CORRUPT:
-    case SQLITE_NOTADB:
-      return SettingsProblem::kDamaged;
-    case SQLITE_READONLY:
-    case SQLITE_PERM:
-    case SQLITE_CANTOPEN:
-    case SQLITE_AUTH:
-      return SettingsProblem::kNoAccess;
-    case SQLITE_FULL:
-      return SettingsProblem::kDiskFull;
-    default:
-      return SettingsProblem::kOther;
-  }
-}
-
-// Creates the missing folders of `folder` with mode 0700.
-bool CreatePrivateFolders(const fs::path& folder, std::string& error) {
-  fs::path prefix;
-  for (const fs::path& part : folder) {
-    prefix /= part;
-    if (::mkdir(prefix.c_str(), 0700) == 0) {
-      ::chmod(prefix.c_str(), 0700);  // whatever the umask
-    } else if (errno != EEXIST) {
-      error = "cannot create the folder " + prefix.string() + ": " + std::strerror(errno);
-      return false;
-    }
-  }
-  return true;
-}
-
-// An empty file is an empty SQLite database; creating it ourselves fixes its mode, and SQLite
-// gives its journal the same mode.
-bool CreatePrivateFile(const fs::path& path, std::string& error) {
-  if (!CreatePrivateFolders(path.parent_path(), error))
-    return false;
-  const FileDescriptor fd(
-      ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
-  if (fd.get() < 0) {
-    if (errno == EEXIST)
-      return true;  // another process was quicker
-    error = "cannot create " + path.string() + ": " + std::strerror(errno);
-    return false;
-  }
-  ::fchmod(fd.get(), 0600);
-  return true;
-}
-
-// What tells one file's content from another's cheaply: device, inode, size, modification time.
-std::array<std::int64_t, 5> FileIdentity(const fs::path& path) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0)
-    return {};
-  return {static_cast<std::int64_t>(st.st_dev), static_cast<std::int64_t>(st.st_ino),
-          static_cast<std::int64_t>(st.st_size), static_cast<std::int64_t>(st.st_mtim.tv_sec),
-          static_cast<std::int64_t>(st.st_mtim.tv_nsec)};
-}
-
-std::string HomeFolder() {
-  if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0')
-    return home;
-  long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
-  std::vector<char> buffer(size > 0 ? static_cast<std::size_t>(size) : 16384);
-  passwd entry{};
-  passwd* found = nullptr;
-  if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 &&
-      found != nullptr && found->pw_dir != nullptr) {
-    return found->pw_dir;
-  }
-  return {};
-}
-
 }  // namespace
 
 std::u16string UpperCaseName(std::string_view name) {
@@ -273,15 +123,6 @@ bool NamesEqualIgnoringCase(std::string_view a, std::string_view b) {
   return a.size() == b.size() && UpperCaseName(a) == UpperCaseName(b);
 }
 
-// close_v2 waits for statements still alive instead of failing and leaking the connection.
-void SettingsDatabase::ConnectionCloser::operator()(sqlite3* db) const {
-  sqlite3_close_v2(db);
-}
-
-void SettingsDatabase::StatementFinalizer::operator()(sqlite3_stmt* statement) const {
-  sqlite3_finalize(statement);
-}
-
 // BEGIN IMMEDIATE takes the write lock at once (waiting out other writers), so a transaction
 // never fails half-way for want of it; anything not committed is rolled back.
 class SettingsDatabase::Transaction {
@@ -290,7 +131,7 @@ class SettingsDatabase::Transaction {
     begun_ =
         sqlite3_exec(owner_.db_.get(), "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK;
     if (!begun_)
-      owner_.Failed("cannot lock the settings database");
+      owner_.Failed();
   }
   ~Transaction() {
     if (begun_ && !committed_ && owner_.db_) {
@@ -306,7 +147,7 @@ class SettingsDatabase::Transaction {
       return false;
     committed_ = sqlite3_exec(owner_.db_.get(), "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK;
     if (!committed_)
-      owner_.Failed("cannot write the settings database");
+      owner_.Failed();
     return committed_;
   }
 
@@ -315,210 +156,6 @@ class SettingsDatabase::Transaction {
   bool begun_ = false;
   bool committed_ = false;
 };
-
-fs::path SettingsDatabase::DefaultPath() {
-  fs::path base;
-  const char* config_home = std::getenv("XDG_CONFIG_HOME");
-  if (config_home != nullptr && *config_home != '\0' && fs::path(config_home).is_absolute()) {
-    base = config_home;
-  } else {
-    const std::string home = HomeFolder();
-    if (home.empty())
-      return {};
-    base = fs::path(home) / ".config";
-  }
-  return base / "KRWTN_Software" / "VLKRNTS" / "settings.sqlite3";
-}
-
-SettingsDatabase::SettingsDatabase(fs::path path, std::chrono::milliseconds busy_timeout)
-    : path_(std::move(path)), busy_timeout_(busy_timeout) {}
-
-SettingsDatabase::~SettingsDatabase() {
-  Close();
-}
-
-void SettingsDatabase::Close() {
-  statements_.clear();
-  db_.reset();
-  schema_ready_ = false;
-}
-
-void SettingsDatabase::Succeeded() {
-  if (status_ == SettingsDatabaseStatus::kCorrupt)
-    return;
-  status_ = SettingsDatabaseStatus::kOk;
-  problem_ = SettingsProblem::kNone;
-  status_message_.clear();
-}
-
-void SettingsDatabase::Failed(std::string_view what, SettingsProblem without_connection) {
-  if (status_ == SettingsDatabaseStatus::kCorrupt)
-    return;
-  status_message_ = std::string(what) + " " + path_.string();
-  problem_ = without_connection;
-  if (db_) {
-    const int code = sqlite3_errcode(db_.get());
-    status_message_ += ": ";
-    status_message_ += sqlite3_errmsg(db_.get());
-    problem_ = ProblemOfSqlite(code);
-    if (problem_ == SettingsProblem::kDamaged) {
-      // Closed by the next Connection(): callers may still hold statements of this one.
-      status_ = SettingsDatabaseStatus::kCorrupt;
-      corrupt_file_ = FileIdentity(path_);
-      return;
-    }
-  }
-  status_ = SettingsDatabaseStatus::kUnavailable;
-}
-
-void SettingsDatabase::MarkUnusable(SettingsProblem problem, std::string message) {
-  status_ = SettingsDatabaseStatus::kCorrupt;
-  corrupt_file_ = FileIdentity(path_);
-  problem_ = problem;
-  status_message_ = std::move(message);
-}
-
-bool SettingsDatabase::Open(bool create) {
-  if (path_.empty()) {
-    Failed("no home folder for the settings database");
-    return false;
-  }
-  std::error_code error;
-  // A link at its name is not followed: the settings would be written into whatever it names.
-  const fs::file_status status = fs::symlink_status(path_, error);
-  const bool exists = fs::exists(status);
-  if (error && status.type() != fs::file_type::not_found) {
-    Failed("cannot reach the settings database (" + error.message() + ")",
-           ProblemOfErrno(error.value()));
-    return false;
-  }
-  if (exists && !fs::is_regular_file(status)) {
-    Failed("the settings database is not a file:", SettingsProblem::kNotAFile);
-    return false;
-  }
-  // A file its owner made read-only is read, never written (not even by root).
-  const bool read_only =
-      exists && (status.permissions() & fs::perms::owner_write) == fs::perms::none;
-  if (!exists) {
-    if (!create)
-      return false;  // nothing stored yet, which is no failure
-    std::string reason;
-    if (!CreatePrivateFile(path_, reason)) {
-      Failed(reason + "; settings database", ProblemOfErrno(errno));
-      return false;
-    }
-  }
-
-  sqlite3* raw = nullptr;
-  // (No SQLITE_OPEN_NOFOLLOW: it refuses a link anywhere in the path, and a configuration
-  // folder linked elsewhere is common.)
-  const int opened = sqlite3_open_v2(
-      path_.c_str(), &raw, read_only ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE, nullptr);
-  db_.reset(raw);  // a failed open still hands out a handle to close
-  if (opened != SQLITE_OK) {
-    Failed("cannot open the settings database");
-    Close();
-    return false;
-  }
-  sqlite3_busy_timeout(db_.get(), static_cast<int>(busy_timeout_.count()));
-
-  // Reading the header and checking the pages finds a damaged or foreign file before anything
-  // is written to it.
-  std::optional<std::string> verdict;
-  {
-    sqlite3_stmt* raw_check = nullptr;
-    sqlite3_prepare_v2(db_.get(), "PRAGMA quick_check", -1, &raw_check, nullptr);
-    const Statement check(raw_check);
-    if (check && sqlite3_step(check.get()) == SQLITE_ROW)
-      verdict = ColumnBytes(check.get(), 0);
-  }
-  if (!verdict) {
-    Failed("cannot read the settings database");
-  } else if (*verdict != "ok") {
-    MarkUnusable(SettingsProblem::kDamaged,
-                 "the settings database " + path_.string() + " is damaged; it is left as is");
-  }
-  if (verdict != "ok") {
-    Close();
-    return false;
-  }
-  return true;
-}
-
-// Version 0 is a file without our tables yet (we create the file empty); a later version is a
-// newer program's, which this one must not write into.
-bool SettingsDatabase::EnsureSchema() {
-  sqlite3_stmt* version_statement = Prepare("PRAGMA user_version");
-  if (version_statement == nullptr)
-    return false;
-  int version = -1;
-  {
-    const StatementUse use(version_statement);
-    if (sqlite3_step(version_statement) != SQLITE_ROW) {
-      Failed("cannot read the settings database");
-      return false;
-    }
-    version = sqlite3_column_int(version_statement, 0);
-  }
-  if (version > kSchemaVersion) {
-    MarkUnusable(SettingsProblem::kNewerVersion,
-                 "the settings database " + path_.string() +
-                     " comes from a newer version; it is left as is");
-    Close();
-    return false;
-  }
-  schema_ready_ = version == kSchemaVersion;
-  return true;
-}
-
-// Every public operation starts here, so the status tells of the latest one.
-sqlite3* SettingsDatabase::Connection(Access access) {
-  if (status_ == SettingsDatabaseStatus::kCorrupt) {
-    Close();
-    // Left alone until the file is another: restored from a backup, or moved away.
-    if (FileIdentity(path_) == corrupt_file_)
-      return nullptr;
-    status_ = SettingsDatabaseStatus::kOk;
-  }
-  Succeeded();
-  if (!db_ && !Open(access == Access::kWrite))
-    return nullptr;
-  if (!schema_ready_) {
-    if (!EnsureSchema())
-      return nullptr;
-    if (!schema_ready_) {
-      if (access == Access::kRead)
-        return nullptr;  // an empty file: nothing stored yet
-      if (sqlite3_exec(db_.get(), "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) {
-        Failed("cannot lock the settings database");
-        return nullptr;
-      }
-      if (sqlite3_exec(db_.get(), kSchema, nullptr, nullptr, nullptr) != SQLITE_OK ||
-          sqlite3_exec(db_.get(), "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
-        Failed("cannot prepare the settings database");
-        if (db_)
-          sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
-        return nullptr;
-      }
-      schema_ready_ = true;
-    }
-  }
-  return db_.get();
-}
-
-sqlite3_stmt* SettingsDatabase::Prepare(const char* sql) {
-  if (const auto cached = statements_.find(sql); cached != statements_.end()) {
-    return cached->second.get();
-  }
-  sqlite3_stmt* raw = nullptr;
-  if (sqlite3_prepare_v3(db_.get(), sql, -1, SQLITE_PREPARE_PERSISTENT, &raw, nullptr) !=
-      SQLITE_OK) {
-    sqlite3_finalize(raw);
-    Failed("cannot read the settings database");
-    return nullptr;
-  }
-  return statements_.emplace(sql, Statement(raw)).first->second.get();
-}
 
 std::optional<std::int64_t> SettingsDatabase::FindKey(std::string_view key_path) {
   const auto parts = SplitKeyPath(key_path);
@@ -535,7 +172,7 @@ std::optional<std::int64_t> SettingsDatabase::FindKey(std::string_view key_path)
     const int stepped = sqlite3_step(find);
     if (stepped != SQLITE_ROW) {
       if (stepped != SQLITE_DONE)
-        Failed("cannot read the settings database");
+        Failed();
       return std::nullopt;
     }
     key = sqlite3_column_int64(find, 0);
@@ -564,7 +201,7 @@ std::optional<std::int64_t> SettingsDatabase::FindOrCreateKey(std::string_view k
         continue;
       }
       if (stepped != SQLITE_DONE) {
-        Failed("cannot read the settings database");
+        Failed();
         return std::nullopt;
       }
     }
@@ -573,7 +210,7 @@ std::optional<std::int64_t> SettingsDatabase::FindOrCreateKey(std::string_view k
     BindBytes(insert, 2, part);
     BindBytes(insert, 3, folded);
     if (sqlite3_step(insert) != SQLITE_DONE) {
-      Failed("cannot write the settings database");
+      Failed();
       return std::nullopt;
     }
     key = sqlite3_last_insert_rowid(db_.get());
@@ -602,7 +239,7 @@ bool SettingsDatabase::WriteValue(std::int64_t key, const ValueWrite& write) {
     }
   }
   if (sqlite3_step(statement) != SQLITE_DONE) {
-    Failed("cannot write the settings database");
+    Failed();
     return false;
   }
   return true;
@@ -624,7 +261,7 @@ std::optional<std::variant<std::string, std::int64_t>> SettingsDatabase::ReadVal
   const int stepped = sqlite3_step(statement);
   if (stepped != SQLITE_ROW) {
     if (stepped != SQLITE_DONE)
-      Failed("cannot read the settings database");
+      Failed();
     return std::nullopt;
   }
   if (sqlite3_column_int(statement, 0) == kIntegerType)
@@ -674,7 +311,7 @@ std::optional<std::vector<std::string>> SettingsDatabase::SubkeyNames(std::strin
     names.push_back(ColumnBytes(statement, 0));
   }
   if (stepped != SQLITE_DONE) {
-    Failed("cannot read the settings database");
+    Failed();
     return std::nullopt;
   }
   return names;
@@ -772,7 +409,7 @@ DeleteKeyResult SettingsDatabase::DeleteKey(std::string_view key_path) {
     if (stepped == SQLITE_ROW)
       return DeleteKeyResult::kHasSubkeys;
     if (stepped != SQLITE_DONE) {
-      Failed("cannot read the settings database");
+      Failed();
       return DeleteKeyResult::kFailed;
     }
   }
@@ -780,7 +417,7 @@ DeleteKeyResult SettingsDatabase::DeleteKey(std::string_view key_path) {
     const StatementUse use(statement);
     sqlite3_bind_int64(statement, 1, *key);
     if (sqlite3_step(statement) != SQLITE_DONE) {
-      Failed("cannot write the settings database");
+      Failed();
       return DeleteKeyResult::kFailed;
     }
   }

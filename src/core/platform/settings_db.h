@@ -11,7 +11,6 @@
 // path is another one (restored, or moved away). Several processes may use the same file at
 // once.
 
-#include <array>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -23,6 +22,8 @@
 #include <unordered_map>
 #include <variant>
 #include <vector>
+
+#include "platform/atomic_file.h"
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -81,8 +82,6 @@ class SettingsDatabase {
   const std::filesystem::path& path() const { return path_; }
   SettingsDatabaseStatus status() const { return status_; }
   SettingsProblem problem() const { return problem_; }
-  // What went wrong last, for a log line; empty while the status is kOk.
-  const std::string& status_message() const { return status_message_; }
 
   // A text value. An integer value reads as its decimal text, since a caller asking for text
   // can show that; nullopt when the key or value is absent or the database cannot be read.
@@ -127,8 +126,8 @@ class SettingsDatabase {
   void Close();
   sqlite3_stmt* Prepare(const char* sql);
   // Records a failure of SQLite; damage marks the database corrupt and closes it.
-  void Failed(std::string_view what, SettingsProblem without_connection = SettingsProblem::kOther);
-  void MarkUnusable(SettingsProblem problem, std::string message);
+  void Failed(SettingsProblem without_connection = SettingsProblem::kOther);
+  void MarkUnusable(SettingsProblem problem);
   void Succeeded();
 
   std::optional<std::int64_t> FindKey(std::string_view key_path);
@@ -145,9 +144,8 @@ class SettingsDatabase {
   std::unordered_map<const char*, Statement> statements_;
   bool schema_ready_ = false;
   SettingsDatabaseStatus status_ = SettingsDatabaseStatus::kOk;
-  std::array<std::int64_t, 5> corrupt_file_{};  // the damaged file's identity
+  FileStamp corrupt_file_;  // the damaged file's identity
   SettingsProblem problem_ = SettingsProblem::kNone;
-  std::string status_message_;
 };
 
 }  // namespace velkorant

@@ -148,13 +148,83 @@ UrlDownloader::UrlDownloader(DownloadLimits limits)
 
 UrlDownloader::~UrlDownloader() = default;
 
+namespace {
+
+// Sets one request up as every request of the program is made.
+void Configure(CURL* curl, Request& request, const std::string& url, const DownloadLimits& limits,
+               std::size_t max_bytes, std::atomic<bool>& cancelled) {
+  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(curl, CURLOPT_PRIVATE, &request);
+  curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "https");
+  curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "https");
+  curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 5L);
+  curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
+  curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
+  if (const char* bundle = std::getenv("CURL_CA_BUNDLE"); bundle != nullptr && *bundle != '\0')
+    curl_easy_setopt(curl, CURLOPT_CAINFO, bundle);
+  // Many requests on one TLS connection; each waits for the first to learn whether the server
+  // multiplexes rather than opening a connection of its own.
+  curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_2TLS));
+  curl_easy_setopt(curl, CURLOPT_PIPEWAIT, 1L);
+  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS,
+                   static_cast<long>(limits.connect_timeout.count()));
+  curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(limits.total_timeout.count()));
+  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME,
+                   std::max(1L, static_cast<long>(limits.stall_timeout.count() / 1000)));
+  curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(max_bytes));
+  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &WriteBody);
+  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &request);
+  curl_easy_setopt(curl, CURLOPT_USERAGENT, "Velkorant/1.1");
+  curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &CheckCancelled);
+  curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &cancelled);
+}
+
+// What a finished (or never finished) request gives its caller.
+UrlDownloader::FetchResult ResultOf(Request& request) {
+  UrlDownloader::FetchResult result;
+  if (request.done && request.easy) {
+    curl_easy_getinfo(request.easy.get(), CURLINFO_RESPONSE_CODE, &result.http_status);
+    curl_off_t retry_after = 0;
+    if (curl_easy_getinfo(request.easy.get(), CURLINFO_RETRY_AFTER, &retry_after) == CURLE_OK &&
+        retry_after > 0)
+      result.retry_after = std::chrono::seconds(retry_after);
+  }
+  // The status line came, with an error status: that decides, however the body ended.
+  const bool error_status = result.http_status >= 300 && result.http_status != 0;
+  const bool cut = request.too_large || request.code == CURLE_FILESIZE_EXCEEDED;
+  if (!request.done)
+    result.failure = DownloadFailure::kTransfer;  // never started, or cancelled
+  else if (error_status && cut)
+    result.failure =
+        result.http_status == 404 ? DownloadFailure::kHttpNotFound : DownloadFailure::kHttpStatus;
+  else if (request.too_large)
+    result.failure = DownloadFailure::kTooLong;
+  else if (request.code != CURLE_OK)
+    result.failure = FromCurl(request.code);
+  else if (result.http_status == 404)
+    result.failure = DownloadFailure::kHttpNotFound;
+  else if (result.http_status < 200 || result.http_status >= 300)
+    result.failure = DownloadFailure::kHttpStatus;
+  result.code = ResultCodeOf(result.failure);
+  // An error status's body is the server's word on it; anything cut short is nobody's answer.
+  if (!cut && (result.code == kResultOk || result.code == kDataNotAvailable ||
+               result.code == kObjectNotFound))
+    result.body = std::move(request.body);
+  return result;
+}
+
+}  // namespace
+
 std::vector<UrlDownloader::FetchResult> UrlDownloader::FetchAll(
     const std::vector<std::string>& urls, std::size_t max_bytes) {
   if (max_bytes == 0)
     max_bytes = limits_.max_answer_bytes;
   CURLM* multi = pool_->multi.get();
   std::vector<Request> requests(urls.size());
-  const char* bundle = std::getenv("CURL_CA_BUNDLE");
   for (std::size_t i = 0; i < urls.size() && multi != nullptr && !cancelled_; ++i) {
     Request& request = requests[i];
     request.limit = max_bytes;
@@ -162,34 +232,7 @@ std::vector<UrlDownloader::FetchResult> UrlDownloader::FetchAll(
     CURL* curl = request.easy.get();
     if (curl == nullptr)
       continue;
-    curl_easy_setopt(curl, CURLOPT_URL, urls[i].c_str());
-    curl_easy_setopt(curl, CURLOPT_PRIVATE, &request);
-    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "https");
-    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "https");
-    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 5L);
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
-    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
-    if (bundle != nullptr && *bundle != '\0')
-      curl_easy_setopt(curl, CURLOPT_CAINFO, bundle);
-    // Many requests on one TLS connection; each waits for the first to learn whether the server
-    // multiplexes rather than opening a connection of its own.
-    curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_2TLS));
-    curl_easy_setopt(curl, CURLOPT_PIPEWAIT, 1L);
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS,
-                     static_cast<long>(limits_.connect_timeout.count()));
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(limits_.total_timeout.count()));
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME,
-                     std::max(1L, static_cast<long>(limits_.stall_timeout.count() / 1000)));
-    curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(max_bytes));
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &WriteBody);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &request);
-    curl_easy_setopt(curl, CURLOPT_USERAGENT, "Velkorant/1.1");
-    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &CheckCancelled);
-    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &cancelled_);
+    Configure(curl, request, urls[i], limits_, max_bytes, cancelled_);
     if (curl_multi_add_handle(multi, curl) == CURLM_OK)
       request.multi = multi;
   }
@@ -213,39 +256,10 @@ std::vector<UrlDownloader::FetchResult> UrlDownloader::FetchAll(
       break;
   }
 
-  std::vector<FetchResult> results(urls.size());
-  for (std::size_t i = 0; i < urls.size(); ++i) {
-    Request& request = requests[i];
-    FetchResult& result = results[i];
-    if (request.done && request.easy) {
-      curl_easy_getinfo(request.easy.get(), CURLINFO_RESPONSE_CODE, &result.http_status);
-      curl_off_t retry_after = 0;
-      if (curl_easy_getinfo(request.easy.get(), CURLINFO_RETRY_AFTER, &retry_after) == CURLE_OK &&
-          retry_after > 0)
-        result.retry_after = std::chrono::seconds(retry_after);
-    }
-    // The status line came, with an error status: that decides, however the body ended.
-    const bool error_status = result.http_status >= 300 && result.http_status != 0;
-    const bool cut = request.too_large || request.code == CURLE_FILESIZE_EXCEEDED;
-    if (!request.done)
-      result.failure = DownloadFailure::kTransfer;  // never started, or cancelled
-    else if (error_status && cut)
-      result.failure =
-          result.http_status == 404 ? DownloadFailure::kHttpNotFound : DownloadFailure::kHttpStatus;
-    else if (request.too_large)
-      result.failure = DownloadFailure::kTooLong;
-    else if (request.code != CURLE_OK)
-      result.failure = FromCurl(request.code);
-    else if (result.http_status == 404)
-      result.failure = DownloadFailure::kHttpNotFound;
-    else if (result.http_status < 200 || result.http_status >= 300)
-      result.failure = DownloadFailure::kHttpStatus;
-    result.code = ResultCodeOf(result.failure);
-    // An error status's body is the server's word on it; anything cut short is nobody's answer.
-    if (!cut && (result.code == kResultOk || result.code == kDataNotAvailable ||
-                 result.code == kObjectNotFound))
-      result.body = std::move(request.body);
-  }
+  std::vector<FetchResult> results;
+  results.reserve(urls.size());
+  for (Request& request : requests)
+    results.push_back(ResultOf(request));
   return results;
 }
 

@@ -9,10 +9,8 @@ namespace {
 
 constexpr std::string_view kProfileName = "PerfilNombre";
 constexpr std::string_view kPassword = "Password";
-constexpr std::string_view kComment1 = "Comentario1";
-constexpr std::string_view kComment2 = "Comentario2";
-constexpr std::string_view kComment3 = "Comentario3";
-constexpr std::string_view kComment4 = "Comentario4";
+constexpr std::array<std::string_view, 4> kComments = {"Comentario1", "Comentario2", "Comentario3",
+                                                       "Comentario4"};
 constexpr std::string_view kInKeyring = "PasswordEnLlavero";
 
 // Names were read into a 50-byte buffer: one that did not fit ended the enumeration.
@@ -117,12 +115,12 @@ std::optional<std::vector<std::string>> EnumerateProfiles(SettingsStore& store) 
 
 std::optional<std::string> ProfileNameProblem(std::string_view name) {
   if (NamesEqualIgnoringCase(name, kReservedProfileName)) {
-    return Utf8ToAnsi(
+    return Ansi(
         "El nombre Seleccion, en mayúsculas o en minúsculas, está reservado: elige otro nombre "
         "para el perfil.");
   }
   if (name.find('\\') != std::string_view::npos) {
-    return Utf8ToAnsi(
+    return Ansi(
         "El nombre del perfil no puede llevar barras inversas (\\): elige otro nombre para el "
         "perfil.");
   }
@@ -136,14 +134,17 @@ std::optional<PasswordProfile> ReadProfile(SettingsStore& store, std::string_vie
     *password_missing = false;
   const std::string section = ProfileSection(name);
   PasswordProfile profile;
-  for (const auto& [entry, into] :
-       {std::pair{kProfileName, &profile.name}, std::pair{kComment1, &profile.comment1},
-        std::pair{kComment2, &profile.comment2}, std::pair{kComment3, &profile.comment3},
-        std::pair{kComment4, &profile.comment4}}) {
+  const auto read = [&store, &section](std::string_view entry, std::string& into) {
     auto value = store.ReadText(section, entry);
-    if (!value)
+    if (value)
+      into = std::move(*value);
+    return value.has_value();
+  };
+  if (!read(kProfileName, profile.name))
+    return std::nullopt;
+  for (std::size_t i = 0; i < kComments.size(); ++i) {
+    if (!read(kComments[i], profile.comments[i]))
       return std::nullopt;
-    *into = std::move(*value);
   }
   if (!ReadPassword(store, name, profile.password, password_missing))
     return std::nullopt;
@@ -174,15 +175,15 @@ bool WriteProfile(SettingsStore& store, std::string_view name, const PasswordPro
       return false;
     }
   }
-  const bool written = store.WriteValues(
-      ProfileSection(name), {{kProfileName, profile.name},
-                             {kPassword, in_keyring ? Value(std::monostate{})
-                                                    : Value(std::string_view(profile.password))},
-                             {kComment1, profile.comment1},
-                             {kComment2, profile.comment2},
-                             {kComment3, profile.comment3},
-                             {kComment4, profile.comment4},
-                             {kInKeyring, in_keyring ? Value(1) : Value(std::monostate{})}});
+  // In this order, as the profiles have always been written.
+  std::vector<SettingsStore::Entry> values = {
+      {kProfileName, profile.name},
+      {kPassword,
+       in_keyring ? Value(std::monostate{}) : Value(std::string_view(profile.password))}};
+  for (std::size_t i = 0; i < kComments.size(); ++i)
+    values.push_back({kComments[i], profile.comments[i]});
+  values.push_back({kInKeyring, in_keyring ? Value(1) : Value(std::monostate{})});
+  const bool written = store.WriteValues(ProfileSection(name), values);
   if (!written && uses_keyring)
     previous ? keyring.Store(key, KeyringLabel(name), *previous) : keyring.Remove(key);
   if (previous)
@@ -236,9 +237,9 @@ PasswordPlace MovePasswordsToKeyring(SettingsStore& store) {
 }
 
 std::string PasswordsInDatabaseNotice(SettingsStore& store) {
-  return Utf8ToAnsi("Las contraseñas de los perfiles se guardan en claro en ") +
+  return Ansi("Las contraseñas de los perfiles se guardan en claro en ") +
          Utf8ToAnsi(store.database().path().string()) +
-         Utf8ToAnsi(": no responde ningún llavero del escritorio (servicio de secretos).");
+         Ansi(": no responde ningún llavero del escritorio (servicio de secretos).");
 }
 
 PasswordList::~PasswordList() {

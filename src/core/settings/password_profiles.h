@@ -9,6 +9,7 @@
 // one, passwords stay in the section in clear, as they always were. Reads that need the keyring
 // and cannot have it fail (the store tells why); they never give an empty password instead.
 
+#include <array>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -24,10 +25,7 @@ inline constexpr std::string_view kReservedProfileName = "Seleccion";
 struct PasswordProfile {
   std::string name;  // PerfilNombre: the name as typed when saved
   std::string password;
-  std::string comment1;
-  std::string comment2;
-  std::string comment3;
-  std::string comment4;
+  std::array<std::string, 4> comments;  // Comentario1..4
 
   bool operator==(const PasswordProfile&) const = default;
 };

@@ -5,13 +5,14 @@
 #include <optional>
 #include <string>
 
-#include "mailbox/message_actions.h"
+#include "common/box_text.h"
 #include "settings/settings_store.h"
 
 namespace velkorant {
 
 // Field limits of the preferences dialog, in characters.
 inline constexpr std::size_t kUserNameLimit = 40;
+inline constexpr std::size_t kMinimumUserNameLength = 8;
 inline constexpr std::size_t kPreferencesTextLimit = 100;  // comment, server, description
 
 // The fields' lengths, in the dialog's order: the first one over its limit gives its box.

@@ -135,8 +135,8 @@ std::string SettingsStore::DescribeProblem(std::string_view between) const {
       break;
     case KeyringStatus::kMissing:
       // One piece: what the user has to do is in it.
-      return Utf8ToAnsi("La contraseña del perfil ") + keyring_problem_profile_ +
-             Utf8ToAnsi(" no está en el llavero; vuelve a escribirla en Perfiles de contraseñas.");
+      return Ansi("La contraseña del perfil ") + keyring_problem_profile_ +
+             Ansi(" no está en el llavero; vuelve a escribirla en Perfiles de contraseñas.");
     case KeyringStatus::kCancelled:
       reason =
           "Las contraseñas de los perfiles no están disponibles: se ha cancelado la consulta al "
@@ -164,10 +164,10 @@ std::string SettingsStore::DescribeProblem(std::string_view between) const {
       break;
   }
   if (!reason.empty()) {
-    std::string text = Utf8ToAnsi(reason);
+    std::string text = Ansi(reason);
     if (!keyring_.error().empty())
       text += " (" + Utf8ToAnsi(keyring_.error()) + ")";
-    return text + std::string(between) + Utf8ToAnsi(advice);
+    return text + std::string(between) + Ansi(advice);
   }
   switch (database_.problem()) {
     case SettingsProblem::kNone:
@@ -204,8 +204,8 @@ std::string SettingsStore::DescribeProblem(std::string_view between) const {
       advice = "Comprueba el archivo y el disco.";
       break;
   }
-  return Utf8ToAnsi(database_.path().string()) + ": " + Utf8ToAnsi(reason) + std::string(between) +
-         Utf8ToAnsi(advice);
+  return Utf8ToAnsi(database_.path().string()) + ": " + Ansi(reason) + std::string(between) +
+         Ansi(advice);
 }
 
 bool SettingsStore::SectionExists(std::string_view section) {

@@ -1,6 +1,7 @@
 #include "store/message_store.h"
 
 #include <algorithm>
+#include <charconv>
 #include <optional>
 #include <utility>
 
@@ -26,13 +27,11 @@ std::optional<std::uint32_t> SectionNumber(std::string_view name, std::string_vi
   const std::string_view digits = name.substr(prefix.size());
   if (digits.front() == '0' || digits.size() > 10)
     return std::nullopt;
+  // Unsigned: a sign is refused like any other character that is not a digit.
   std::uint64_t value = 0;
-  for (const char c : digits) {
-    if (c < '0' || c > '9')
-      return std::nullopt;
-    value = value * 10 + static_cast<std::uint64_t>(c - '0');
-  }
-  if (value > MessageStore::kHighestNumero)
+  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+  if (error != std::errc() || end != digits.data() + digits.size() ||
+      value > MessageStore::kHighestNumero)
     return std::nullopt;
   return static_cast<std::uint32_t>(value);
 }
@@ -67,27 +66,9 @@ MessageStore::MessageStore(const std::filesystem::path& folder)
       sent_(folder / kSentMessagesFile),
       received_(folder / kReceivedMessagesFile) {}
 
-// One change under the folder's lock.
-class MessageStore::LockedChange {
- public:
-  explicit LockedChange(MessageStore& store) : store_(store), ok_(store.Lock(store.lock_wait_)) {}
-  ~LockedChange() {
-    if (ok_)
-      store_.lock_.Release();
-  }
-  LockedChange(const LockedChange&) = delete;
-  LockedChange& operator=(const LockedChange&) = delete;
-  bool ok() const { return ok_; }
-
- private:
-  MessageStore& store_;
-  bool ok_;
-};
-
-bool MessageStore::Lock(std::chrono::milliseconds wait) {
-  if (!lock_.Acquire(wait))
-    return false;
-  if (!swept_) {
+FileLock::Guard MessageStore::Lock(std::chrono::milliseconds wait) {
+  FileLock::Guard guard(lock_, wait);
+  if (guard.ok() && !swept_) {
     swept_ = true;
     // With the lock held no other process is writing, so a temporary file of a store is what a
     // killed writer left behind.
@@ -102,7 +83,7 @@ bool MessageStore::Lock(std::chrono::milliseconds wait) {
       }
     }
   }
-  return true;
+  return guard;
 }
 
 std::string MessageStore::SectionName(bool enviado, std::uint32_t numero) {
@@ -219,7 +200,7 @@ std::uint32_t MessageStore::NextMessageNumber(bool enviado) {
 }
 
 std::uint32_t MessageStore::SaveMessage(Message message) {
-  const LockedChange change(*this);
+  const FileLock::Guard change = Lock(lock_wait_);
   if (!change.ok()) {
     NoteLockFailure();
     return 0;
@@ -228,7 +209,7 @@ std::uint32_t MessageStore::SaveMessage(Message message) {
   const std::uint32_t numero = message.numero != 0 ? message.numero : NextMessageNumber(enviado);
   if (numero == 0 || numero > kHighestNumero) {
     batch_failed_ = true;
-    last_error_ = Utf8ToAnsi("no quedan números de mensaje libres");
+    last_error_ = Ansi("no quedan números de mensaje libres");
     return 0;
   }
   const std::string section = SectionName(enviado, numero);
@@ -236,7 +217,7 @@ std::uint32_t MessageStore::SaveMessage(Message message) {
   // Saving many messages must not rescan the whole file for its highest number each time.
   const std::uint32_t highest = HighestNumberInFile(enviado);
   const std::uint64_t before = file(enviado).generation();
-  const bool written = file(enviado).Modify([&](IniDocument& document) {
+  const FileOutcome written = file(enviado).Modify([&](IniDocument& document) {
     const bool is_new = document.FindSection(section) == IniDocument::npos;
     const auto write = [&document, &section](std::string_view key, std::string_view value) {
       return document.WriteString(section, key, value);
@@ -266,7 +247,7 @@ bool MessageStore::WriteMessageKey(bool enviado, std::uint32_t numero, std::stri
                                    std::string_view value) {
   if (numero == 0)
     return false;
-  const LockedChange change(*this);
+  const FileLock::Guard change = Lock(lock_wait_);
   if (!change.ok())
     return NoteLockFailure();
   const std::string section = SectionName(enviado, numero);
@@ -281,25 +262,24 @@ bool MessageStore::WriteMessageKey(bool enviado, std::uint32_t numero, std::stri
 bool MessageStore::DeleteMessage(bool enviado, std::uint32_t numero) {
   if (numero == 0)
     return false;
-  const LockedChange change(*this);
+  const FileLock::Guard change = Lock(lock_wait_);
   if (!change.ok())
     return NoteLockFailure();
   return Note(file(enviado).DeleteSection(SectionName(enviado, numero)), enviado);
 }
 
-bool MessageStore::Note(bool ok, bool enviado) {
-  batch_failed_ = batch_failed_ || !ok;
-  if (!ok) {
-    const std::string& reason = file(enviado).last_error();
+bool MessageStore::Note(const FileOutcome& outcome, bool enviado) {
+  batch_failed_ = batch_failed_ || !outcome.ok;
+  if (!outcome.ok) {
     last_error_ = std::string(enviado ? kSentMessagesFile : kReceivedMessagesFile) + ": " +
-                  (reason.empty() ? "el mensaje ya no existe" : reason);
+                  (outcome.error.empty() ? "el mensaje ya no existe" : outcome.error);
   }
-  return ok;
+  return outcome.ok;
 }
 
 bool MessageStore::NoteLockFailure() {
   batch_failed_ = true;
-  last_error_ = Utf8ToAnsi(
+  last_error_ = Ansi(
       "otro proceso de Velkorant lleva demasiado tiempo cambiando los mensajes de esta carpeta");
   return false;
 }
@@ -307,8 +287,10 @@ bool MessageStore::NoteLockFailure() {
 bool MessageStore::BeginBatch() {
   if (in_batch_)
     return false;
-  if (!Lock(lock_wait_))
+  FileLock::Guard lock = Lock(lock_wait_);
+  if (!lock.ok())
     return NoteLockFailure();
+  batch_lock_.emplace(std::move(lock));
   in_batch_ = true;
   batch_failed_ = false;
   sent_.writer().SetDeferredSync(true);
@@ -330,16 +312,16 @@ bool MessageStore::EndBatch() {
   bool ok = true;
   for (const bool enviado : {true, false}) {
     IniFile& changed = file(enviado);
-    const bool flushed = changed.Flush();
-    const bool synced = changed.writer().Sync();
+    const FileOutcome flushed = changed.Flush();
+    const FileOutcome synced = changed.writer().Sync();
     changed.writer().SetDeferredSync(false);
     if (!flushed || !synced) {
       ok = false;
       last_error_ = std::string(enviado ? kSentMessagesFile : kReceivedMessagesFile) + ": " +
-                    (flushed ? changed.writer().last_error() : changed.last_error());
+                    (flushed ? synced.error : flushed.error);
     }
   }
-  lock_.Release();
+  batch_lock_.reset();
   return ok;
 }
 
@@ -352,7 +334,7 @@ void MessageStore::AbandonBatch() {
     file->writer().SetDeferredSync(false);
   }
   batch_failed_ = false;
-  lock_.Release();
+  batch_lock_.reset();
 }
 
 }  // namespace velkorant

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -86,12 +87,10 @@ class MessageStore {
   void LoadFile(bool enviado, std::size_t& count);
   std::uint32_t HighestNumberInFile(bool enviado);
   // Records the outcome of a change of the file of `enviado`.
-  bool Note(bool ok, bool enviado);
+  bool Note(const FileOutcome& outcome, bool enviado);
   bool NoteLockFailure();
   // Takes the folder's lock; the first time, also removes what writers killed half-way left.
-  bool Lock(std::chrono::milliseconds wait);
-
-  class LockedChange;
+  FileLock::Guard Lock(std::chrono::milliseconds wait);
 
   // The highest section number of each file (received, sent), for the file's content of the
   // given generation.
@@ -103,6 +102,7 @@ class MessageStore {
 
   std::filesystem::path folder_;
   FileLock lock_;
+  std::optional<FileLock::Guard> batch_lock_;  // from BeginBatch to its end
   std::chrono::milliseconds lock_wait_ = kLockWait;
   bool swept_ = false;
   bool in_batch_ = false;

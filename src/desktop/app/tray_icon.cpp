@@ -10,7 +10,7 @@
 
 #include "app/desktop_notification.h"
 #include "app/main_frame.h"
-#include "mailbox/ui_services.h"
+#include "common/ui_services.h"
 #include "store/message_store.h"
 #include "ui/pictures.h"
 #include "view/flow_runner.h"

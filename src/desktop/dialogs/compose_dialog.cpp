@@ -8,8 +8,8 @@
 #include <QStringList>
 #include <algorithm>
 
+#include "common/ui_services.h"
 #include "mailbox/message_actions.h"
-#include "mailbox/ui_services.h"
 #include "platform/ansi_text.h"
 #include "ui/dialog_runner.h"
 #include "ui/qt_text.h"

@@ -15,8 +15,8 @@
 #include <QValidator>
 #include <algorithm>
 
+#include "common/ui_services.h"
 #include "mailbox/message_actions.h"
-#include "mailbox/ui_services.h"
 #include "platform/ansi_text.h"
 #include "settings/settings_store.h"
 #include "ui/dialog_runner.h"

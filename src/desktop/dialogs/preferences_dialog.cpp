@@ -4,7 +4,7 @@
 #include <QLabel>
 #include <QPushButton>
 
-#include "mailbox/ui_services.h"
+#include "common/ui_services.h"
 #include "settings/preferences_rules.h"
 #include "ui/dialog_runner.h"
 #include "ui/qt_text.h"

@@ -7,7 +7,7 @@
 #include <QPushButton>
 #include <QStringList>
 
-#include "mailbox/ui_services.h"
+#include "common/ui_services.h"
 #include "settings/settings_store.h"
 #include "ui/dialog_runner.h"
 #include "ui/qt_text.h"
@@ -78,10 +78,10 @@ CFtpConnect::CFtpConnect(StoredProfiles profiles, ProfileChanger changer, Dialog
   PlaceLabel(*this, kIdProfileCommentsLabel, QStringLiteral("Comentarios:"), {11, 46, 42, 9},
              right);
   // The comment lines appear on screen in the order 1, 3, 4, 2.
-  comment1_ = PlaceField(*this, kIdProfileComment1, kCommentLimit, {11, 55, 176, 13});
-  comment3_ = PlaceField(*this, kIdProfileComment3, kCommentLimit, {11, 73, 176, 13});
-  comment4_ = PlaceField(*this, kIdProfileComment4, kCommentLimit, {11, 91, 176, 13});
-  comment2_ = PlaceField(*this, kIdProfileComment2, kCommentLimit, {12, 109, 175, 13});
+  comments_[0] = PlaceField(*this, kIdProfileComment1, kCommentLimit, {11, 55, 176, 13});
+  comments_[2] = PlaceField(*this, kIdProfileComment3, kCommentLimit, {11, 73, 176, 13});
+  comments_[3] = PlaceField(*this, kIdProfileComment4, kCommentLimit, {11, 91, 176, 13});
+  comments_[1] = PlaceField(*this, kIdProfileComment2, kCommentLimit, {12, 109, 175, 13});
   QPushButton* remove =
       PlaceButton(*this, kIdProfileDelete, QStringLiteral("Eliminar perfil"), {7, 133, 57, 14});
   QPushButton* ok = PlaceButton(*this, kDialogOk, QStringLiteral("OK"), {83, 133, 42, 14});
@@ -110,10 +110,8 @@ void CFtpConnect::PutFields(const StoredProfiles::Entry& entry, bool with_name) 
   if (with_name)
     name_->SetFieldText(StoredText(profile.name));
   password_->SetFieldText(StoredText(profile.password));
-  comment1_->SetFieldText(StoredText(profile.comment1));
-  comment2_->SetFieldText(StoredText(profile.comment2));
-  comment3_->SetFieldText(StoredText(profile.comment3));
-  comment4_->SetFieldText(StoredText(profile.comment4));
+  for (std::size_t i = 0; i < comments_.size(); ++i)
+    comments_[i]->SetFieldText(StoredText(profile.comments[i]));
   if (entry.password_missing) {
     // Shown once the dialog is up, over it.
     QMetaObject::invokeMethod(
@@ -135,11 +133,10 @@ bool CFtpConnect::TakeFields() {
   PasswordProfile taken;
   FieldTaker taker(runner_, *this);
   taker.Take(*name_box_, "Perfil", ToAnsi(name_->text()), kNameLimit, taken.name)
-      .Take(*password_, "Contraseña", ToAnsi(password_->text()), kPasswordLimit, taken.password)
-      .Take(*comment1_, "Comentarios", ToAnsi(comment1_->text()), kCommentLimit, taken.comment1)
-      .Take(*comment2_, "Comentarios", ToAnsi(comment2_->text()), kCommentLimit, taken.comment2)
-      .Take(*comment3_, "Comentarios", ToAnsi(comment3_->text()), kCommentLimit, taken.comment3)
-      .Take(*comment4_, "Comentarios", ToAnsi(comment4_->text()), kCommentLimit, taken.comment4);
+      .Take(*password_, "Contraseña", ToAnsi(password_->text()), kPasswordLimit, taken.password);
+  for (std::size_t i = 0; i < comments_.size(); ++i)
+    taker.Take(*comments_[i], "Comentarios", ToAnsi(comments_[i]->text()), kCommentLimit,
+               taken.comments[i]);
   if (!taker.ok())
     return false;
   fields_ = std::move(taken);

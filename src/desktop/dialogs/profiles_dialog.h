@@ -4,6 +4,7 @@
 // delete a profile. It opens on the profile saved last (the reserved copy "Seleccion") and keeps
 // that copy up to date.
 
+#include <array>
 #include <functional>
 #include <optional>
 #include <string>
@@ -91,10 +92,7 @@ class CFtpConnect : public TemplateDialog {
   LimitedLineEdit* name_;
   LimitedLineEdit* password_;
   QCheckBox* show_password_;
-  LimitedLineEdit* comment1_;
-  LimitedLineEdit* comment2_;
-  LimitedLineEdit* comment3_;
-  LimitedLineEdit* comment4_;
+  std::array<LimitedLineEdit*, 4> comments_;  // Comentario1..4, by number
 };
 
 }  // namespace velkorant

@@ -9,7 +9,7 @@
 #include <QScreen>
 #include <algorithm>
 
-#include "mailbox/ui_services.h"
+#include "common/ui_services.h"
 #include "ui/dialog_units.h"
 
 namespace velkorant {

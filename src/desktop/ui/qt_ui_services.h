@@ -6,7 +6,7 @@
 
 #include <QWidget>
 
-#include "mailbox/ui_services.h"
+#include "common/ui_services.h"
 #include "settings/settings_store.h"
 
 namespace velkorant {

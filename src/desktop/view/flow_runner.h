@@ -29,9 +29,9 @@
 #include <mutex>
 #include <thread>
 
+#include "common/ui_services.h"
 #include "mailbox/mailbox_client.h"
 #include "mailbox/message_receiver.h"
-#include "mailbox/ui_services.h"
 #include "platform/url_download.h"
 #include "settings/password_profiles.h"
 #include "settings/settings_store.h"

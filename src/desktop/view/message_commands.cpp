@@ -5,10 +5,10 @@
 #include <memory>
 #include <optional>
 
+#include "common/ui_services.h"
 #include "dialogs/dialog_fields.h"
 #include "mailbox/mailbox_client.h"
 #include "mailbox/message_actions.h"
-#include "mailbox/ui_services.h"
 #include "settings/password_profiles.h"
 #include "settings/settings_store.h"
 #include "store/message.h"

@@ -5,7 +5,7 @@
 #include <QKeyEvent>
 #include <QListWidget>
 
-#include "mailbox/ui_services.h"
+#include "common/ui_services.h"
 #include "ui/qt_text.h"
 
 namespace velkorant {

@@ -31,24 +31,29 @@ TEST(Crypto, WhatDecrypts) {
   // The last byte of the second block turned so that the padding (15 bytes of 0F) ends in 00.
   std::string zero = right;
   zero[63] = "FEDCBA9876543210"[std::stoi(zero.substr(63, 1), nullptr, 16)];
+  using enum DecryptFailure;
   struct Case {
     const char* name;
     std::string transport;
     const DerivedKey& key;
     std::optional<std::string> plain;
+    DecryptFailure failure;
   } const cases[] = {
-      {"right password", right, key, "mensaje de prueba"},
-      {"empty plain text", EncryptTextWithPrefix("abcdefgh12345678", "", key), key, ""},
-      {"wrong password", right, wrong, std::nullopt},
-      {"padding of zero", zero, key, std::nullopt},
-      {"empty", "", key, std::nullopt},
-      {"not whole blocks", std::string(40, 'A'), key, std::nullopt},
-      {"no room for the prefix", EncryptTextWithPrefix("", "", key), key, std::nullopt},
+      {"right password", right, key, "mensaje de prueba", kNone},
+      {"empty plain text", EncryptTextWithPrefix("abcdefgh12345678", "", key), key, "", kNone},
+      {"wrong password", right, wrong, std::nullopt, kBadPadding},
+      {"padding of zero", zero, key, std::nullopt, kBadPadding},
+      {"empty", "", key, std::nullopt, kBadLength},
+      {"not whole blocks", std::string(40, 'A'), key, std::nullopt, kBadLength},
+      {"prefix missing", EncryptTextWithPrefix("", "", key), key, std::nullopt, kNoRoomForPrefix},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(TryDecryptTextWithKey(c.transport, c.key), c.plain);
-    EXPECT_EQ(Ciphertext(c.transport).TryDecrypt(c.key), c.plain);
+    for (const Decrypted& result :
+         {TryDecryptTextWithKey(c.transport, c.key), Ciphertext(c.transport).TryDecrypt(c.key)}) {
+      EXPECT_EQ(result.text, c.plain);
+      EXPECT_EQ(result.failure, c.failure);
+    }
   }
   EXPECT_NE(EncryptText("hola", "clave"), EncryptText("hola", "clave")) << "the random prefix";
 }

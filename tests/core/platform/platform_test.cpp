@@ -131,27 +131,30 @@ TEST(IniFile, RefusesWhatItMustNotReplace) {
   const fs::path path = "f.ini", real = "real.ini";
   const auto put = [](const fs::path& file) { std::ofstream(file) << "[s]\r\nk=1\r\n"; };
   struct Case {
+    const char* name;
     std::function<void()> make;
     std::int64_t limit;
     std::string value;
     const char* reason;  // nullptr: written
   } const cases[] = {
-      {[&] { fs::create_symlink(real, path); }, IniFile::kMaxFileSize, "2", "enlace"},
-      {[&] { fs::create_directory(path); }, IniFile::kMaxFileSize, "2", "no se puede leer"},
-      {[&] { put(path); }, 10, "2", "demasiado grande"},
-      {[&] { put(path); }, 11, "22", "demasiado grande"},
-      {[&] { put(path); }, 11, "2", nullptr},
+      {"a link", [&] { fs::create_symlink(real, path); }, IniFile::kMaxFileSize, "2", "enlace"},
+      {"a folder", [&] { fs::create_directory(path); }, IniFile::kMaxFileSize, "2",
+       "no se puede leer"},
+      {"too big to read", [&] { put(path); }, 10, "2", "demasiado grande"},
+      {"too big once written", [&] { put(path); }, 11, "22", "demasiado grande"},
+      {"at the limit once written", [&] { put(path); }, 11, "2", nullptr},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(&c - cases);
+    SCOPED_TRACE(c.name);
     fs::remove_all(path);
     put(real);
     c.make();
     const auto type = fs::symlink_status(path).type();
     const std::string before = Bytes(path);
     IniFile file(path, c.limit);
-    EXPECT_EQ(file.WriteString("s", "k", c.value), c.reason == nullptr);
-    EXPECT_THAT(file.last_error(), ::testing::HasSubstr(c.reason ? c.reason : ""));
+    const FileOutcome written = file.WriteString("s", "k", c.value);
+    EXPECT_EQ(written.ok, c.reason == nullptr);
+    EXPECT_THAT(written.error, ::testing::HasSubstr(c.reason ? c.reason : ""));
     EXPECT_EQ(std::tuple(fs::symlink_status(path).type(), Bytes(path), Bytes(real)),
               std::tuple(type, c.reason ? before : "[s]\r\nk=2\r\n", "[s]\r\nk=1\r\n"));
   }

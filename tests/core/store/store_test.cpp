@@ -74,8 +74,9 @@ TEST(MessageStore, LoadRules) {
   const auto hand = load("a_mano"), broken = load("roto"), large = load("valor_largo");
   const auto flags = [&hand](std::size_t i) {
     const Message& m = hand.at(i);
-    return std::string() + "01"[m.flag_msj_enviado_srv] + "01"[m.flag_msj_leido] +
-           "01"[m.flag_msj_desencriptado] + "01"[m.flag_msj_respondido];
+    return std::string("enviado_srv=") + "01"[m.flag_msj_enviado_srv] +
+           " leido=" + "01"[m.flag_msj_leido] + " desencriptado=" + "01"[m.flag_msj_desencriptado] +
+           " respondido=" + "01"[m.flag_msj_respondido];
   };
   struct Case {
     const char* rule;
@@ -91,8 +92,14 @@ TEST(MessageStore, LoadRules) {
            hand.at(2).cuerpo_msj + hand.at(2).password_msj,
        "error_env_dato2error_env_dato3error_env_dato4error_env_dato5error_env_dato5b"},
       // "1", "01", "yes" and none; a message's own flags only.
-      {"flags", flags(0) + flags(1) + flags(2) + flags(4), "1000000000000010"},
-      {"broken headers, lone CRs", Numbers(broken) + "|" + broken.at(0).fecha_msj, " r5|solo CR"},
+      {"flags written 1", flags(0), "enviado_srv=1 leido=0 desencriptado=0 respondido=0"},
+      {"flags written 01", flags(1), "enviado_srv=0 leido=0 desencriptado=0 respondido=0"},
+      {"flags written yes", flags(2), "enviado_srv=0 leido=0 desencriptado=0 respondido=0"},
+      {"flags of a received message", flags(4),
+       "enviado_srv=0 leido=0 desencriptado=1 respondido=0"},
+      // Numbers with a sign, a space, or past the highest are no message's.
+      {"broken headers, odd numbers, lone CRs", Numbers(broken) + "|" + broken.at(0).fecha_msj,
+       " r5|solo CR"},
       {"a decrypted body is cut", large.at(0).cuerpo_msj, std::string(4095, 'x')},
       {"the cut counts UTF-8 bytes", large.at(1).asunto_msj, std::string(4094, 'a') + "?"},
       {"an undecrypted body is whole", std::to_string(large.at(2).cuerpo_msj.size()), "5184"},
@@ -138,23 +145,26 @@ TEST(MessageStore, AFailedSaveChangesNothing) {
   std::optional<FileLock> other;  // another process's hold on the folder
   const std::string file = std::string(kSentMessagesFile) + ": ";
   struct Case {
+    const char* name;
     std::function<void(const Disk&)> spoil;
     std::function<bool(MessageStore&)> change;
     std::string error;
   } const cases[] = {
-      {[](const Disk&) {}, save, file + "el disco est\xE1 lleno"},
-      {[](const Disk&) {}, batch, file + "el disco est\xE1 lleno"},
-      {[](const Disk& disk) {
+      {"full disk, one save", [](const Disk&) {}, save, file + "el disco est\xE1 lleno"},
+      {"full disk, a batch", [](const Disk&) {}, batch, file + "el disco est\xE1 lleno"},
+      {"read-only file",
+       [](const Disk& disk) {
          fs::permissions(disk.path() / kSentMessagesFile, fs::perms::owner_read);
        },
        save, file + "es de s\xF3lo lectura"},
-      {[](const Disk& disk) { disk.MakeReadOnly(); }, save,
+      {"read-only disk", [](const Disk& disk) { disk.MakeReadOnly(); }, save,
        file + "el disco es de s\xF3lo lectura"},
-      {[&other](const Disk& disk) { other.emplace(disk.path()).Acquire({}); }, batch,
+      {"folder locked by another process",
+       [&other](const Disk& disk) { other.emplace(disk.path()).Acquire({}); }, batch,
        "otro proceso de Velkorant lleva demasiado tiempo cambiando los mensajes de esta carpeta"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(&c - cases);
+    SCOPED_TRACE(c.name);
     const Disk disk(256 * 1024);
     if (!disk.ok())
       GTEST_SKIP() << disk.SkipReason();

@@ -63,6 +63,9 @@ class UiServices {
   virtual void ReloadMessages() {}
   // How many message numbers a receive run has fetched so far: 0 as it starts, then after each.
   virtual void ShowReceiveProgress(int /*fetched*/) {}
+  // A password that did not open a received message: the library's reason, written to standard
+  // output without a line end unless the program uses standard output for its own lines.
+  virtual void ReportDecryptFailure(std::string_view library_text);
 };
 
 }  // namespace velkorant

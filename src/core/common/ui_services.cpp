@@ -1,4 +1,6 @@
-#include "mailbox/ui_services.h"
+#include "common/ui_services.h"
+
+#include <cstdio>
 
 namespace velkorant {
 
@@ -22,6 +24,10 @@ void LogTerminalLines(UiServices& ui, std::string_view text) {
       return;
     start = end + 1;
   }
+}
+
+void UiServices::ReportDecryptFailure(std::string_view library_text) {
+  std::fwrite(library_text.data(), 1, library_text.size(), stdout);
 }
 
 }  // namespace velkorant
