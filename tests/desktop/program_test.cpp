@@ -9,7 +9,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
-#include <QTemporaryDir>
 
 #include "app/program_start.h"
 #include "app/single_instance.h"
@@ -75,10 +74,8 @@ class Notifications : public QDBusVirtualObject {
 // Without a tray (as offscreen), through a stand-in service on a private session bus.
 TEST_F(WindowTest, NewMessagesInTheBackgroundAreAnnounced) {
   // One that starts nothing on demand: no keyring of the machine's comes up in the program.
-  const QTemporaryDir dir;
-  WriteBareBusConfig(dir.filePath("bus.conf").toStdString(), dir.path().toStdString());
-  const pid_t bus = StartBus(dir.filePath("bus.conf").toStdString());
-  if (bus <= 0)
+  const PrivateBus bus("notifications");
+  if (bus.bus <= 0)
     GTEST_SKIP() << "no private session bus: dbus-daemon (Debian's package dbus-daemon) is missing";
   Notifications service;
   QDBusConnection connection =
@@ -96,7 +93,6 @@ TEST_F(WindowTest, NewMessagesInTheBackgroundAreAnnounced) {
   EXPECT_EQ(service.calls,
             QStringList{"Notify: Velkorant: mensajes nuevos | Tienes 1 mensaje sin leer."});
   QDBusConnection::disconnectFromBus("service");
-  ::kill(bus, SIGKILL);
 }
 
 // Against a server whose answer never ends, the run would wait a minute; a send asked for
