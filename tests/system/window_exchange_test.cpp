@@ -19,7 +19,9 @@ namespace {
 
 class ExchangeTest : public WindowTest {
  protected:
-  void SetUp() override { ASSERT_FALSE(server_.server.empty()) << "no mailbox_server fixture"; }
+  void SetUp() override {
+    ASSERT_FALSE(local_.address.server.empty()) << "no mailbox_server fixture";
+  }
   // Starts the program of `side`, with a tray icon whose notifications are kept.
   void Open(const Installation& side) {
     tray_.reset();
@@ -41,13 +43,7 @@ class ExchangeTest : public WindowTest {
         << Terminal().toStdString();
     EXPECT_TRUE(Get(kIdEnvelopeNews)->isVisibleTo(view()));  // the envelope of new messages
   }
-  // The files of a user's mailbox on the server.
-  static QString Mailbox(const QString& user) {
-    return QString(VELKORANT_BINARY_DIR "/mailbox-server-state/data/") +
-           MailboxFolderName(user.toStdString()).c_str();
-  }
-  ServerAddress server_ = LocalMailboxServer();
-  ScopedCaBundle ca_{server_.ca};
+  LocalServer local_;
   std::unique_ptr<TrayIcon> tray_;
   QStringList notes_;
 };
@@ -62,7 +58,8 @@ TEST_F(ExchangeTest, TwoInstallationsTalkThroughTheirWindows) {
     runner_.steps.push_back([](QDialog& legal_notice) { Click(legal_notice, 1); });
     Open(*side);
     EXPECT_FALSE(Get(kIdReceive)->isEnabled());
-    Fill(kCommandPreferences, {{kIdUserName, name}, {kIdServerName, server_.server.c_str()}});
+    Fill(kCommandPreferences,
+         {{kIdUserName, name}, {kIdServerName, local_.address.server.c_str()}});
     EXPECT_TRUE(Get(kIdReceive)->isEnabled());
     Fill(kIdProfiles, {{kIdProfileName, club}, {kIdProfilePassword, U("contraseña del club")}});
     // Kept as the one saved last too, which the dialog opens on next time.
@@ -75,7 +72,8 @@ TEST_F(ExchangeTest, TwoInstallationsTalkThroughTheirWindows) {
                     {kIdSubject, U("¿Cenamos?")},
                     {kIdBody, U("El viernes.\nTraigo el libro.")},
                     {kIdComposeProfile, "Club"}});
-  ASSERT_EQ(QDir(Mailbox(bruno_name)).entryList(QDir::Files), QStringList{"msj_1_datos.cry"});
+  const auto mailbox = ServerDataRoot() / MailboxFolderName(bruno_name.toStdString());
+  ASSERT_EQ(QDir(mailbox).entryList(QDir::Files), QStringList{"msj_1_datos.cry"});
 
   // Bruno receives in the background, reads it and answers.
   Open(bruno);
