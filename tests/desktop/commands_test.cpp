@@ -5,7 +5,6 @@
 #include <tuple>
 
 #include "support/child_process.h"
-#include "support/mailbox_server.h"
 #include "view/message_commands.h"
 #include "window.h"
 
@@ -27,7 +26,7 @@ TEST_F(CommandsTest, EachCommandPresetsTheComposeDialog) {
   Message unknown = Msg('r', "Carlos_ruiz", "RE: x", "2024-03-03");
   unknown.password_msj = "una clave que nadie tiene";
   StartWith({Msg('a', "Jos\xE9_Mar\xEDn", "Fotos", "2024-03-01"),
-             Msg('n', "Luisa_sanz", "Borrador", "2024-03-01"),
+             Msg('n', "Luisa", "Borrador", "2024-03-01"),
              Msg('r', "Ana_garcia", "Re: Cena", "2024-03-02"), unknown});
   // "Aaa" is listed before "Amigos" but, holding only a nested profile, has no password: the
   // profile is found by name, not by its place in the list.
@@ -43,29 +42,15 @@ TEST_F(CommandsTest, EachCommandPresetsTheComposeDialog) {
     bool says_reply;     // "Respuesta"
     int typing_starts;
   };
-  const QString hola = "Hola,\nun saludo.";
+  const QString hola = "Hola,\nun saludo.", jose = U("José_Marín");
   const Case cases[] = {
       {"compose", "r1", kIdCompose, {"", "", "", "", ""}, false, kIdReceiver},
       {"reply", "r1", kIdReply, {"Ana_garcia", "Re: Cena", "", "Amigos", kPassword}, true, kIdBody},
-      {"reply, no profile",
-       "r2",
-       kIdReply,
-       {"Carlos_ruiz", "Re: RE: x", "", "", ""},
-       true,
-       kIdBody},
+      {"no profile", "r2", kIdReply, {"Carlos_ruiz", "Re: RE: x", "", "", ""}, true, kIdBody},
       {"new", "r1", kIdNewToSender, {"Ana_garcia", "", "", "Amigos", kPassword}, false, kIdSubject},
-      {"forward",
-       "e1",
-       kIdForward,
-       {U("José_Marín"), "Fotos", hola, "Amigos", kPassword},
-       false,
-       kIdBody},
-      {"edit",
-       "e2",
-       kIdEdit,
-       {"Luisa_sanz", "Borrador", hola, "Amigos", kPassword},
-       false,
-       kIdBody}};
+      {"forward", "e1", kIdForward, {jose, "Fotos", hola, "Amigos", kPassword}, false, kIdBody},
+      {"edit", "e2", kIdEdit, {"Luisa", "Borrador", hola, "Amigos", kPassword}, false, kIdBody},
+  };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     ClickRow(c.code);
@@ -115,8 +100,7 @@ TEST_F(CommandsTest, SavedRepliesEditsAndFailedSendsStayHereUnsent) {
 
 // Another process holds the message files: the window does not wait for it. A message read
 // shows read at once and is marked when the files are free; a reply waits 10 s for its copy, then
-// stays open with its text and marks nothing answered; a copy stored after a short wait goes out,
-// and quitting while it is sent ends at once, leaving it stored, unsent.
+// stays open with its text and marks nothing answered; a copy stored after a short wait goes out.
 TEST_F(CommandsTest, AnotherProcessHoldingTheFilesNeverHoldsTheWindow) {
   StartWith({Msg('u', "Ana_garcia", "Cena", "2024-03-02")});
   const auto hold = [](const char* seconds) {
@@ -150,9 +134,6 @@ TEST_F(CommandsTest, AnotherProcessHoldingTheFilesNeverHoldsTheWindow) {
   WaitForFlows();
   EXPECT_EQ(Key(false, 1, "flag_msj_leido"), "1");
 
-  const HostileServer endless("endless");  // its answers never end
-  const ScopedCaBundle ca(endless.address().ca);
-  view()->settings().server_name = endless.address().server;
   holder = hold("1");
   ASSERT_EQ(holder->ReadSettings(1).size(), 1u);
   runner_.steps.push_back([](QDialog& compose) {
@@ -160,13 +141,10 @@ TEST_F(CommandsTest, AnotherProcessHoldingTheFilesNeverHoldsTheWindow) {
     Click(compose, kDialogOk);
   });
   OnMessageCommand(view()->commands(), kIdReply);
+  WaitForFlows();
   EXPECT_EQ(std::tuple(Key(true, 1, "cuerpo_msj"), Key(false, 1, "flag_msj_respondido")),
             std::tuple("Vale", "1"));
-  ASSERT_TRUE(view()->flows().busy());  // sending
-  clock.restart();
-  frame()->close();
-  EXPECT_LT(clock.elapsed(), 2000);
-  EXPECT_EQ(Key(true, 1, "flag_msj_enviado_srv"), "0");
+  EXPECT_FALSE(NoRequest());  // sent (the closed server refused it)
 }
 
 TEST_F(CommandsTest, DeleteRemovesTheMessageAskedAbout) {

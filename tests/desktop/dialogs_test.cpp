@@ -1,5 +1,6 @@
-// The profiles, preferences and compose dialogs, worked through their controls: the checks made
-// when they are confirmed, the limits of their fields, what they store, and saves that fail.
+// The profiles, preferences and compose dialogs, worked through their controls: their group
+// frames, the checks made when they are confirmed, the limits of their fields, what they store,
+// and saves that fail.
 
 #include <QAccessible>
 #include <QClipboard>
@@ -75,7 +76,7 @@ TEST_F(DialogTest, ConfirmChecksTheFieldsInTheirOrder) {
       {kComposeDialogId, kIdComposeProfile, "A", kComposeSaveOnly, nullptr}};
   for (const auto& [dialog, field, text, button, box] : cases) {
     if (dialog_ == nullptr || dialog_->objectName().toInt() != dialog)
-      Open(dialog);
+      ExpectFramesThroughCaptions(Open(dialog));
     runner_.events.clear();
     Type(*dialog_, field, U(text));
     Click(*dialog_, button);
@@ -169,11 +170,6 @@ TEST_F(DialogTest, ComposeAsksBeforeLosingOrChangingWhatWasTyped) {
     EXPECT_TRUE(runner_.events.empty() || runner_.events[0].second.contains(U(shown)));
     EXPECT_EQ(dialog_->isVisible() ? Text(*dialog_, field) : "", *caption ? U(text) : "");
   }
-}
-
-TEST_F(DialogTest, GroupFramesRunThroughTheirCaptions) {
-  for (const int dialog : {kPreferencesDialogId, kComposeDialogId})
-    ExpectFramesThroughCaptions(Open(dialog));
 }
 
 // A box is as wide as its longest line needs, up to the screen's width, and its default button

@@ -66,14 +66,13 @@ TEST_F(WindowTest, EachKindOfMessageHasItsButtonsAndRowColour) {
     QColor row_text;  // before it is read
     QColor fields;    // their colour in the reading pane
   };
-  const Case cases[] = {{"", {kIdReceive}, {}, {}},
-                        {"e1", {kIdForward, kIdDelete, kIdReceive}, Qt::black, Qt::white},
-                        {"e2", {kIdEdit, kIdDelete, kIdReceive}, Qt::black, Qt::white},
-                        {"r1",
-                         {kIdReply, kIdNewToSender, kIdDelete, kIdReceive},
-                         Qt::white,
-                         QColor(0x65, 0xB9, 0xC1)},
-                        {"r2", {kIdDelete, kIdReceive}, Qt::red, QColor(0xCB, 0x45, 0x45)}};
+  const Case cases[] = {
+      {"", {kIdReceive}, {}, {}},
+      {"e1", {kIdForward, kIdDelete, kIdReceive}, Qt::black, Qt::white},
+      {"e2", {kIdEdit, kIdDelete, kIdReceive}, Qt::black, Qt::white},
+      {"r1", {kIdReply, kIdNewToSender, kIdDelete, kIdReceive}, Qt::white, QColor(0x65B9C1)},
+      {"r2", {kIdDelete, kIdReceive}, Qt::red, QColor(0xCB4545)},
+  };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.code.toStdString());
     const QModelIndex cell = list().model().index(static_cast<int>(Column().indexOf(c.code)), 2);

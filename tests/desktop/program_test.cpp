@@ -1,15 +1,11 @@
 // One program per folder: a later start brings the open window to the front, and --receive asks
-// it to receive; new messages in the background are announced by the desktop; a run waiting on
-// the server leaves the window free and ends when the program does. (The other
-// options are tried on the installed program by install_test.sh.)
+// it to receive; a run waiting on the server leaves the window free and ends when the program
+// does. (The other options are tried on the installed program by install_test.sh; the desktop's
+// notifications, by the window exchange.)
 
-#include <QDBusConnection>
-#include <QDBusMessage>
-#include <QDBusVirtualObject>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
-#include <QTemporaryDir>
 
 #include "app/program_start.h"
 #include "app/single_instance.h"
@@ -58,45 +54,6 @@ TEST_F(WindowTest, LaterStartsInTheFolderAskTheOpenWindow) {
   view()->ReloadSettings();
   EXPECT_TRUE(RunProgram(work, {"--receive"}).second.contains("no user name"));
   EXPECT_EQ(runner_.events.size(), 1u);
-}
-
-// The desktop's notification service, as it is called.
-class Notifications : public QDBusVirtualObject {
- public:
-  QString introspect(const QString&) const override { return {}; }
-  bool handleMessage(const QDBusMessage& call, const QDBusConnection& bus) override {
-    calls << call.member() + ": " + call.arguments().value(3).toString() + " | " +
-                 call.arguments().value(4).toString();
-    return bus.send(call.createReply(1u));
-  }
-  QStringList calls;
-};
-
-// Without a tray (as offscreen), through a stand-in service on a private session bus.
-TEST_F(WindowTest, NewMessagesInTheBackgroundAreAnnounced) {
-  // One that starts nothing on demand: no keyring of the machine's comes up in the program.
-  const QTemporaryDir dir;
-  WriteBareBusConfig(dir.filePath("bus.conf").toStdString(), dir.path().toStdString());
-  const pid_t bus = StartBus(dir.filePath("bus.conf").toStdString());
-  if (bus <= 0)
-    GTEST_SKIP() << "no private session bus: dbus-daemon (Debian's package dbus-daemon) is missing";
-  Notifications service;
-  QDBusConnection connection =
-      QDBusConnection::connectToBus(qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS"), "service");
-  ASSERT_TRUE(connection.registerVirtualObject("/org/freedesktop/Notifications", &service) &&
-              connection.registerService("org.freedesktop.Notifications"));
-  StartWith({Msg('u', "Ana", "nuevo", "2024-03-01")});
-  QWidget elsewhere;
-  ASSERT_TRUE(Activate(elsewhere));
-  view()->SetStatusIcon(static_cast<int>(StatusIcon::kNewMessages));  // as a receive run ends
-  view()->ui_services().BringToFront();
-  // It asks for attention; the focus stays where the user works.
-  EXPECT_FALSE(QTest::qWaitFor([&] { return QApplication::activeWindow() != &elsewhere; }, 500));
-  EXPECT_TRUE(QTest::qWaitFor([&] { return !service.calls.empty(); }, 5000));
-  EXPECT_EQ(service.calls,
-            QStringList{"Notify: Velkorant: mensajes nuevos | Tienes 1 mensaje sin leer."});
-  QDBusConnection::disconnectFromBus("service");
-  ::kill(bus, SIGKILL);
 }
 
 // Against a server whose answer never ends, the run would wait a minute; a send asked for

@@ -79,17 +79,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
             except FileNotFoundError:
                 return self.answer(404, b"")
         folder = urllib.parse.unquote(self.path.split("?")[0]).split("/")[-2]
-        body = folder.encode("latin-1") if mode not in ("huge", "endless", "plain") else b""
-        body = b"A" * (10 << 20) if mode == "huge" else body
+        if mode != "endless":
+            body = b"A" * (10 << 20) if mode == "huge" else b"" if mode == "plain" else folder.encode("latin-1")
+            return self.answer(200, body)
         self.send_response(200)
-        if mode == "endless":
-            self.send_header("Transfer-Encoding", "chunked")
-        else:
-            self.send_header("Content-Length", str(len(body)))
+        self.send_header("Transfer-Encoding", "chunked")
         self.end_headers()
         try:
-            self.wfile.write(body)
-            for _ in range(600 if mode == "endless" else 0):
+            for _ in range(600):
                 self.wfile.write(b"1\r\nA\r\n")
                 self.wfile.flush()
                 time.sleep(1)

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -31,43 +32,49 @@ inline std::string Output(const std::string& command) {
   return text;
 }
 
-// A session bus configuration listening in `dir` that starts no service on demand, unless
-// `extra` elements say otherwise.
-inline void WriteBareBusConfig(const std::filesystem::path& file, const std::filesystem::path& dir,
-                               const std::string& extra = "") {
-  std::ofstream(file) << "<busconfig><type>session</type><listen>unix:dir=" << dir.string()
-                      << "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
-                         "<allow send_destination=\"*\" eavesdrop=\"true\"/>"
-                         "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy>"
-                      << extra << "</busconfig>\n";
-}
+// A private session bus: its configuration in a folder of its own, where it listens, the
+// environment pointed at it, and nothing started on demand unless the configuration elements
+// that `extra` gives (after making what they name in the folder) say otherwise. The bus is
+// stopped by its PID, and the folder removed.
+struct PrivateBus {
+  explicit PrivateBus(const std::string& label,
+                      const std::function<std::string(const std::filesystem::path&)>& extra = {}) {
+    std::string pattern = "/tmp/velkorant-" + label + "-XXXXXX";
+    dir = ::mkdtemp(pattern.data());
+    std::ofstream(dir / "bus.conf")
+        << "<busconfig><type>session</type><listen>unix:dir=" << dir.string()
+        << "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
+           "<allow send_destination=\"*\" eavesdrop=\"true\"/>"
+           "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy>"
+        << (extra ? extra(dir) : "") << "</busconfig>\n";
+    std::string address;
+    std::istringstream(
+        Output("env -u DISPLAY -u WAYLAND_DISPLAY dbus-daemon --fork --print-pid=1 "
+               "--print-address=1 --config-file=" +
+               (dir / "bus.conf").string())) >>
+        address >> bus;
+    ::setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
+  }
+  ~PrivateBus() {
+    if (bus > 0)
+      ::kill(bus, SIGKILL);
+    std::filesystem::remove_all(dir);
+  }
+  PrivateBus(const PrivateBus&) = delete;
+  PrivateBus& operator=(const PrivateBus&) = delete;
 
-// Starts a private session bus with that configuration, points the environment at it and gives
-// its PID.
-inline pid_t StartBus(const std::filesystem::path& config) {
-  std::string address;
-  pid_t pid = 0;
-  std::istringstream(
-      Output("env -u DISPLAY -u WAYLAND_DISPLAY dbus-daemon --fork --print-pid=1 "
-             "--print-address=1 --config-file=" +
-             config.string())) >>
-      address >> pid;
-  ::setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
-  return pid;
-}
+  std::filesystem::path dir;
+  pid_t bus = 0;
+};
 
-struct PrivateKeyring {
-  PrivateKeyring() {
-    char pattern[] = "/tmp/velkorant-keyring-XXXXXX";
-    dir = ::mkdtemp(pattern);
+struct PrivateKeyring : PrivateBus {
+  PrivateKeyring() : PrivateBus("keyring") {
     // Each folder is named after its variable.
     for (const char* name : {"HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR", "XDG_CONFIG_HOME"}) {
       std::filesystem::create_directory(dir / name);
       ::setenv(name, (dir / name).c_str(), 1);
     }
     std::filesystem::permissions(dir / "XDG_RUNTIME_DIR", std::filesystem::perms::owner_all);
-    WriteBareBusConfig(dir / "bus.conf", dir);
-    bus = StartBus(dir / "bus.conf");
     // Started, and then its PID once it answers on the bus: "(uint32 PID,)".
     std::sscanf(Output("printf 'test password' | gnome-keyring-daemon --daemonize --unlock "
                        "--components=secrets >/dev/null 2>&1; for i in $(seq 100); do gdbus call "
@@ -77,12 +84,7 @@ struct PrivateKeyring {
                     .c_str(),
                 "(uint32 %d", &keyring);
   }
-  ~PrivateKeyring() {
-    StopKeyring();
-    if (bus > 0)
-      ::kill(bus, SIGKILL);
-    std::filesystem::remove_all(dir);
-  }
+  ~PrivateKeyring() { StopKeyring(); }
   void StopKeyring() {
     if (keyring > 0)
       ::kill(std::exchange(keyring, 0), SIGKILL);
@@ -95,8 +97,6 @@ struct PrivateKeyring {
         "\"['/org/freedesktop/secrets/collection/login']\" >/dev/null 2>&1");
   }
 
-  std::filesystem::path dir;
-  pid_t bus = 0;
   pid_t keyring = 0;
 };
 
@@ -108,18 +108,16 @@ struct PrivateKeyring {
 //   ... make keyring calls: each one hangs; silent.started() once the bus waits on the service
 // The bus and the program it started are stopped by their PIDs (the program also ends by itself
 // within a second of the bus). One per process, as PrivateKeyring.
-struct SilentKeyring {
-  SilentKeyring() {
-    char pattern[] = "/tmp/velkorant-silent-XXXXXX";
-    dir = ::mkdtemp(pattern);
-    std::filesystem::create_directory(dir / "services");
-    std::ofstream(dir / "services" / "org.freedesktop.secrets.service")
-        << "[D-BUS Service]\nName=org.freedesktop.secrets\nExec=" << (dir / "silent").string()
-        << "\n";
-    WriteBareBusConfig(dir / "bus.conf", dir,
-                       "<servicedir>" + (dir / "services").string() +
-                           "</servicedir><limit name=\"service_start_timeout\">600000</limit>");
-    bus = StartBus(dir / "bus.conf");
+struct SilentKeyring : PrivateBus {
+  SilentKeyring()
+      : PrivateBus("silent", [](const std::filesystem::path& folder) {
+          std::filesystem::create_directory(folder / "services");
+          std::ofstream(folder / "services" / "org.freedesktop.secrets.service")
+              << "[D-BUS Service]\nName=org.freedesktop.secrets\nExec="
+              << (folder / "silent").string() << "\n";
+          return "<servicedir>" + (folder / "services").string() +
+                 "</servicedir><limit name=\"service_start_timeout\">600000</limit>";
+        }) {
     // It leaves its PID to be stopped by, and waits, bounded, while the bus is there.
     std::ofstream(dir / "silent") << "#!/bin/sh\necho $$ > " << (dir / "silent.pid").string()
                                   << "\ni=0\nwhile [ $i -lt 600 ] && kill -0 " << bus
@@ -129,9 +127,6 @@ struct SilentKeyring {
   ~SilentKeyring() {
     if (const pid_t pid = started(); pid > 0)
       ::kill(pid, SIGKILL);
-    if (bus > 0)
-      ::kill(bus, SIGKILL);
-    std::filesystem::remove_all(dir);
   }
   // The PID of the program the bus started for a call, 0 before.
   pid_t started() const {
@@ -139,9 +134,6 @@ struct SilentKeyring {
     std::ifstream(dir / "silent.pid") >> pid;
     return pid;
   }
-
-  std::filesystem::path dir;
-  pid_t bus = 0;
 };
 
 }  // namespace velkorant::testing

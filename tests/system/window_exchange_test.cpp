@@ -1,55 +1,75 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Two installations of the program talk through the local mailbox server over TLS, every step
 // done through the main window and its dialogs as two people would: register, agree on a
-// profile, write, receive (the tray icon telling while another window is in front), read and
+// profile, write, receive (the desktop told while another window is in front), read and
 // answer; a message under a profile the receiver lacks opens once it is added. The stores, the
 // settings database and the server's files are checked where they hold what matters.
 
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVirtualObject>
 #include <QDir>
 #include <QRegularExpression>
 
 #include "app/tray_icon.h"
 #include "crypto/digests.h"
 #include "support/mailbox_server.h"
+#include "support/private_keyring.h"
 #include "view/message_commands.h"
 #include "window.h"
 
 namespace velkorant::testing {
 namespace {
 
+// The desktop's notification service, as it is called.
+class Notifications : public QDBusVirtualObject {
+ public:
+  QString introspect(const QString&) const override { return {}; }
+  bool handleMessage(const QDBusMessage& call, const QDBusConnection& bus) override {
+    calls << call.member() + ": " + call.arguments().value(3).toString() + " | " +
+                 call.arguments().value(4).toString();
+    return bus.send(call.createReply(1u));
+  }
+  QStringList calls;
+};
+
 class ExchangeTest : public WindowTest {
  protected:
-  void SetUp() override { ASSERT_FALSE(server_.server.empty()) << "no mailbox_server fixture"; }
-  // Starts the program of `side`, with a tray icon whose notifications are kept.
+  // The notification service is a stand-in on a private session bus.
+  void SetUp() override {
+    ASSERT_FALSE(local_.address.server.empty()) << "no mailbox_server fixture";
+    ASSERT_GT(bus_.bus, 0) << "no private session bus: dbus-daemon is missing";
+    QDBusConnection connection =
+        QDBusConnection::connectToBus(qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS"), "service");
+    ASSERT_TRUE(connection.registerVirtualObject("/org/freedesktop/Notifications", &notes_) &&
+                connection.registerService("org.freedesktop.Notifications"));
+  }
+  void TearDown() override {
+    WindowTest::TearDown();
+    QDBusConnection::disconnectFromBus("service");
+  }
+  // Starts the program of `side`.
   void Open(const Installation& side) {
-    tray_.reset();
     side.Use();
     Start();
-    tray_ = std::make_unique<TrayIcon>(*frame());
-    QObject::connect(tray_.get(), &TrayIcon::notified,
-                     [this](const QString&, const QString& text) { notes_ << text; });
   }
-  // Receives while this window or another one is in front.
+  // Receives while this window or another one is in front, which keeps the focus.
   void Receive(bool in_front) {
     QWidget elsewhere;
     ASSERT_TRUE(Activate(in_front ? *static_cast<QWidget*>(frame()) : elsewhere));
-    notes_.clear();
+    notes_.calls.clear();
     Press(kIdReceive);
     // The run's lines, from the worker, in the order it wrote them.
     EXPECT_TRUE(Terminal().contains(
         QRegularExpression("Comprobando mensajes para .*\\n.* nuevos mensajes.*$")))
         << Terminal().toStdString();
     EXPECT_TRUE(Get(kIdEnvelopeNews)->isVisibleTo(view()));  // the envelope of new messages
+    EXPECT_FALSE(QTest::qWaitFor(
+        [&] { return !in_front && QApplication::activeWindow() != &elsewhere; }, 500));
   }
-  // The files of a user's mailbox on the server.
-  static QString Mailbox(const QString& user) {
-    return QString(VELKORANT_BINARY_DIR "/mailbox-server-state/data/") +
-           MailboxFolderName(user.toStdString()).c_str();
-  }
-  ServerAddress server_ = LocalMailboxServer();
-  ScopedCaBundle ca_{server_.ca};
-  std::unique_ptr<TrayIcon> tray_;
-  QStringList notes_;
+  LocalServer local_;
+  const PrivateBus bus_{"exchange"};
+  Notifications notes_;
 };
 
 TEST_F(ExchangeTest, TwoInstallationsTalkThroughTheirWindows) {
@@ -62,7 +82,8 @@ TEST_F(ExchangeTest, TwoInstallationsTalkThroughTheirWindows) {
     runner_.steps.push_back([](QDialog& legal_notice) { Click(legal_notice, 1); });
     Open(*side);
     EXPECT_FALSE(Get(kIdReceive)->isEnabled());
-    Fill(kCommandPreferences, {{kIdUserName, name}, {kIdServerName, server_.server.c_str()}});
+    Fill(kCommandPreferences,
+         {{kIdUserName, name}, {kIdServerName, local_.address.server.c_str()}});
     EXPECT_TRUE(Get(kIdReceive)->isEnabled());
     Fill(kIdProfiles, {{kIdProfileName, club}, {kIdProfilePassword, U("contraseña del club")}});
     // Kept as the one saved last too, which the dialog opens on next time.
@@ -75,19 +96,21 @@ TEST_F(ExchangeTest, TwoInstallationsTalkThroughTheirWindows) {
                     {kIdSubject, U("¿Cenamos?")},
                     {kIdBody, U("El viernes.\nTraigo el libro.")},
                     {kIdComposeProfile, "Club"}});
-  ASSERT_EQ(QDir(Mailbox(bruno_name)).entryList(QDir::Files), QStringList{"msj_1_datos.cry"});
+  const auto mailbox = ServerDataRoot() / MailboxFolderName(bruno_name.toStdString());
+  ASSERT_EQ(QDir(mailbox).entryList(QDir::Files), QStringList{"msj_1_datos.cry"});
 
   // Bruno receives in the background, reads it and answers.
   Open(bruno);
   Receive(false);
-  EXPECT_EQ(notes_, QStringList{"Tienes 1 mensaje sin leer."});
-  EXPECT_EQ(tray_->toolTip(), "Velkorant: 1 mensaje sin leer");
+  const QString told = "Notify: Velkorant: mensajes nuevos | ";
+  EXPECT_EQ(notes_.calls, QStringList{told + "Tienes 1 mensaje sin leer."});
+  EXPECT_EQ(app_->tray_icon()->toolTip(), "Velkorant: 1 mensaje sin leer");
   EXPECT_EQ(Column(kColumnSubject) + Column(kColumnSender),
             QStringList({U("¿Cenamos?"), ana_name}));
   EXPECT_EQ(Colour("r1"), RowColour::kUnread);
   ClickRow("r1");
   EXPECT_TRUE(Pane().contains("Traigo el libro.")) << Pane().toStdString();
-  EXPECT_EQ(tray_->toolTip(), "Velkorant: no hay mensajes sin leer");
+  EXPECT_EQ(app_->tray_icon()->toolTip(), "Velkorant: no hay mensajes sin leer");
   runner_.steps.push_back([&](QDialog& compose) {
     EXPECT_EQ(Text(compose, kIdReceiver) + "|" + Text(compose, kIdSubject) + "|" +
                   Text(compose, kIdComposeProfile),
@@ -101,7 +124,7 @@ TEST_F(ExchangeTest, TwoInstallationsTalkThroughTheirWindows) {
   // Ana, at her window, receives the answer: no notification.
   Open(ana);
   Receive(true);
-  EXPECT_EQ(notes_, QStringList{});
+  EXPECT_EQ(notes_.calls, QStringList{});
   ClickRow("r1");
   EXPECT_TRUE(Pane().contains(U("Perfecto, allí estaré.")));
   // A message under a profile Bruno does not have yet opens once he adds it.
@@ -112,8 +135,10 @@ TEST_F(ExchangeTest, TwoInstallationsTalkThroughTheirWindows) {
                     {kIdComposeProfile, "Solo"}});
   Open(bruno);
   Receive(false);
-  EXPECT_EQ(notes_, QStringList{"Han llegado mensajes que no se han podido desencriptar."});
-  EXPECT_EQ(tray_->toolTip(), "Velkorant: no hay mensajes sin leer");  // none it could open
+  EXPECT_EQ(notes_.calls,
+            QStringList{told + "Han llegado mensajes que no se han podido desencriptar."});
+  EXPECT_EQ(app_->tray_icon()->toolTip(),
+            "Velkorant: no hay mensajes sin leer");  // none it could open
   EXPECT_EQ(Cell("r2", kColumnSubject), "<sin desencriptar>");
   EXPECT_EQ(Colour("r2"), RowColour::kUndecrypted);
   Fill(kIdProfiles, {{kIdProfileName, secret}, {kIdProfilePassword, "otra clave secreta"}});
