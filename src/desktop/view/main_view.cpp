@@ -227,9 +227,9 @@ void CMainView::ReadProfiles(bool move_to_keyring) {
             read->move_problem = flow.settings_store.DescribeProblem(move.outcome);
         }
         read->names = EnumerateProfiles(flow.settings_store);
-        if (!read->names)
-          read->loaded = ProfileOutcome::Failed();
-        else if (!(read->loaded = flow.passwords.LoadPasswordList(flow.settings_store)))
+        read->loaded = read->names ? flow.passwords.LoadPasswordList(flow.settings_store)
+                                   : ProfileOutcome::Failed();
+        if (!read->loaded)
           read->names.reset();
       },
       [this, read](FlowRunner::Flow& flow) {
