@@ -277,7 +277,7 @@ bool CMainView::RequireProfiles() {
 }
 
 void CMainView::MarkRead(std::uint32_t numero) {
-  auto written = std::make_shared<bool>(false);
+  auto written = std::make_shared<FileOutcome>(FileOutcome::Failed({}));
   local_.Start(
       settings_, FlowRunner::WhenBusy::kQueue,
       [numero, written](FlowRunner::Flow& flow) {
@@ -289,7 +289,7 @@ void CMainView::MarkRead(std::uint32_t numero) {
         if (!*written && flow.store.file(false).Read().FindSection(
                              MessageStore::SectionName(false, numero)) != IniDocument::npos) {
           LogTerminal(Utf8ToAnsi("No se ha podido marcar como leído el mensaje r") +
-                      std::to_string(numero) + ": " + flow.store.last_error());
+                      std::to_string(numero) + ": " + written->error);
         }
       });
 }
