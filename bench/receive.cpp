@@ -473,7 +473,7 @@ fs::path MakePrefilledStore(const fs::path& dir, int count) {
     Message m = SampleMessage("bench_receptor", n);
     m.flag_msj_desencriptado = true;
     m.flag_msj_leido = true;
-    if (store.SaveMessage(std::move(m)) == 0)
+    if (store.SaveMessage(std::move(m)).numero == 0)
       throw std::runtime_error("prefill: SaveMessage failed");
   }
   if (!store.EndBatch())

@@ -136,12 +136,13 @@ int main(int argc, char** argv) {
   int n = 20000;
   std::uint32_t numero = 0;
   const double save = velkorant::bench::MedianMs(
-      rounds, [&] { numero = store.SaveMessage(SampleMessage(true, ++n)); });
+      rounds, [&] { numero = store.SaveMessage(SampleMessage(true, ++n)).numero; });
   store.BeginBatch();
   const double save_held = velkorant::bench::MedianMs(
-      rounds, [&] { numero = store.SaveMessage(SampleMessage(true, ++n)); });
+      rounds, [&] { numero = store.SaveMessage(SampleMessage(true, ++n)).numero; });
   bool batch_written = false;
-  const double end_batch = velkorant::bench::MedianMs(1, [&] { batch_written = store.EndBatch(); });
+  const double end_batch =
+      velkorant::bench::MedianMs(1, [&] { batch_written = store.EndBatch().ok; });
   if (!batch_written || numero == 0) {
     std::fprintf(stderr, "saving failed\n");
     return 1;

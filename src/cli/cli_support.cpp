@@ -72,14 +72,14 @@ int Fail(Streams& io, std::string_view message, int status) {
 }
 
 PasswordPlace MovePasswords(SettingsStore& store, Streams& io) {
-  const PasswordPlace place = MovePasswordsToKeyring(store);
+  const PasswordMove move = MovePasswordsToKeyring(store);
   // A database that cannot be used is told by the command itself, once.
-  if (place == PasswordPlace::kUnavailable && store.ok()) {
+  if (move.place == PasswordPlace::kUnavailable && store.ok()) {
     io.err << "velkorant-cli: no se han podido pasar las contraseñas de los perfiles al llavero "
               "del escritorio: "
-           << AnsiToUtf8(store.DescribeProblem()) << '\n';
+           << AnsiToUtf8(store.DescribeProblem(move.outcome)) << '\n';
   }
-  return place;
+  return move.place;
 }
 
 std::string NoSuchProfile(std::string_view name) {

@@ -29,7 +29,9 @@ struct Session {
     const auto loaded = LoadSettings(settings_store);
     if (loaded)
       MovePasswords(settings_store, io);
-    loaded_ = loaded.has_value() && passwords.LoadPasswordList(settings_store);
+    if (loaded)
+      passwords_loaded_ = passwords.LoadPasswordList(settings_store);
+    loaded_ = loaded.has_value() && passwords_loaded_;
     if (loaded)
       settings = *loaded;
     store.LoadMessageStore();
@@ -40,8 +42,8 @@ struct Session {
 
   bool ok() const { return loaded_; }
   int SettingsFailure(Streams& io) {
-    return Fail(
-        io, "no se puede leer la configuración: " + AnsiToUtf8(settings_store.DescribeProblem()));
+    return Fail(io, "no se puede leer la configuración: " +
+                        AnsiToUtf8(settings_store.DescribeProblem(passwords_loaded_)));
   }
 
   int Box(const BoxText& box) {
@@ -60,6 +62,7 @@ struct Session {
 
  private:
   bool loaded_ = false;
+  ProfileOutcome passwords_loaded_;
 };
 
 bool NoArguments(const std::vector<std::string>& args, Streams& io) {

@@ -23,8 +23,9 @@ constexpr std::size_t kMaxCommentLength = 100;
 constexpr std::size_t kMinPasswordLength = 8;
 constexpr std::size_t kCommentLines = 4;
 
-int StoreProblem(const SettingsStore& store, Streams& io) {
-  return Fail(io, "no se puede usar la configuración: " + AnsiToUtf8(store.DescribeProblem()));
+int StoreProblem(const SettingsStore& store, Streams& io, const ProfileOutcome& outcome = {}) {
+  return Fail(io,
+              "no se puede usar la configuración: " + AnsiToUtf8(store.DescribeProblem(outcome)));
 }
 
 std::string TooLong(std::string_view what, std::size_t limit) {
@@ -78,10 +79,11 @@ int AddProfile(const std::vector<std::string>& args, Streams& io) {
   // As the profiles dialog's OK: the reserved copy first, then the profile itself.
   SettingsStore store;
   MovePasswords(store, io);
-  if (!WriteProfile(store, kReservedProfileName, profile) ||
-      !WriteProfile(store, profile.name, profile)) {
-    return Fail(io, "no se ha guardado el perfil: " + AnsiToUtf8(store.DescribeProblem()));
-  }
+  ProfileOutcome written = WriteProfile(store, kReservedProfileName, profile);
+  if (written)
+    written = WriteProfile(store, profile.name, profile);
+  if (!written)
+    return Fail(io, "no se ha guardado el perfil: " + AnsiToUtf8(store.DescribeProblem(written)));
   return kExitOk;
 }
 
@@ -93,8 +95,10 @@ int ListProfiles(const std::vector<std::string>& args, Streams& io) {
   const auto names = EnumerateProfiles(store);
   // Every listed profile's password can be had: one the keyring lost is named here, and not
   // first when a message is sent or received.
-  if (!names || !PasswordList().LoadPasswordList(store))
+  if (!names)
     return StoreProblem(store, io);
+  if (const ProfileOutcome loaded = PasswordList().LoadPasswordList(store); !loaded)
+    return StoreProblem(store, io, loaded);
   if (place == PasswordPlace::kDatabase)
     io.err << "velkorant-cli: " << AnsiToUtf8(PasswordsInDatabaseNotice(store)) << '\n';
   for (const std::string& name : *names)
@@ -138,8 +142,11 @@ int RemoveProfile(const std::vector<std::string>& args, Streams& io) {
                         ": elimina antes los perfiles que tiene dentro");
   }
   // As the profiles dialog's delete: the reserved copy becomes six empty values.
-  if (!DeleteProfile(store, name) || !WriteProfile(store, kReservedProfileName, PasswordProfile{}))
-    return StoreProblem(store, io);
+  ProfileOutcome removed = DeleteProfile(store, name);
+  if (removed)
+    removed = WriteProfile(store, kReservedProfileName, PasswordProfile{});
+  if (!removed)
+    return StoreProblem(store, io, removed);
   return kExitOk;
 }
 

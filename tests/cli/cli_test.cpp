@@ -174,16 +174,16 @@ TEST_F(CliTest, Profiles) {
       {1, "ningún perfil de contraseña llamado Nadie", {"profile", "remove", "Nadie"}},
       {1, "ningún perfil de contraseña llamado Seleccion", {"profile", "remove", "Seleccion"}},
   });
-  EXPECT_EQ(ReadProfile(store, "A\xF1o").value(),
+  EXPECT_EQ(ReadProfile(store, "A\xF1o").profile.value(),
             (PasswordProfile{"A\xF1o", Utf8ToAnsi("contraseña"), Utf8ToAnsi("primera línea"),
                              "segunda", "", ""}));
-  EXPECT_EQ(ReadProfile(store, forty).value().password, std::string(40, '\xF1'));
-  EXPECT_EQ(ReadProfile(store, "Seleccion").value().name, "Trabajo");
+  EXPECT_EQ(ReadProfile(store, forty).profile.value().password, std::string(40, '\xF1'));
+  EXPECT_EQ(ReadProfile(store, "Seleccion").profile.value().name, "Trabajo");
   Expect({{1, "elimina antes los perfiles que tiene dentro", {"profile", "remove", "Trabajo"}},
           {0, "", {"profile", "remove", "TRABAJO\\ana"}},
           {0, "", {"profile", "remove", "trabajo"}},
           {0, "", {"profile", "list"}, "Año\n" + forty + "\n"}});
-  EXPECT_EQ(ReadProfile(store, "Seleccion").value(), PasswordProfile{});
+  EXPECT_EQ(ReadProfile(store, "Seleccion").profile.value(), PasswordProfile{});
   EXPECT_TRUE(store.SectionExists("PerfilPass\\Seleccion"));
 }
 

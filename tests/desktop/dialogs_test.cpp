@@ -84,9 +84,9 @@ TEST_F(DialogTest, ConfirmChecksTheFieldsInTheirOrder) {
     EXPECT_EQ(dialog_->result(), box ? 0 : button);
   }
   // A first name's count starts over. (The name and server kept are used by the window exchange.)
-  EXPECT_EQ(
-      std::tuple(LoadSettings(store_)->received_counter, ReadProfile(store_, "Amigos")->password),
-      std::tuple(0, "12345678"));
+  EXPECT_EQ(std::tuple(LoadSettings(store_)->received_counter,
+                       ReadProfile(store_, "Amigos").profile->password),
+            std::tuple(0, "12345678"));
 }
 
 // Typing and pasting stop at each field's limit; a single-line field takes only the first line

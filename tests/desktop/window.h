@@ -170,7 +170,7 @@ class GuiTest : public ::testing::Test {
   static void Store(const std::vector<Message>& messages) {
     MessageStore store(".");
     for (const Message& message : messages)
-      EXPECT_NE(store.SaveMessage(message), 0u) << store.last_error();
+      EXPECT_NE(store.SaveMessage(message).numero, 0u);
   }
   // A key of a stored message as its file in the working folder holds it ("-" when absent).
   static std::string Key(bool sent, int numero, std::string_view key) {

@@ -87,7 +87,8 @@ TEST_F(ExchangeTest, TwoInstallationsTalkThroughTheirWindows) {
     EXPECT_TRUE(Get(kIdReceive)->isEnabled());
     Fill(kIdProfiles, {{kIdProfileName, club}, {kIdProfilePassword, U("contraseña del club")}});
     // Kept as the one saved last too, which the dialog opens on next time.
-    EXPECT_EQ(ReadProfile(view()->settings_store(), kReservedProfileName)->name, ToAnsi(club));
+    EXPECT_EQ(ReadProfile(view()->settings_store(), kReservedProfileName).profile->name,
+              ToAnsi(club));
   }
 
   // Ana writes.

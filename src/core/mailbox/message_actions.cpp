@@ -102,10 +102,12 @@ bool SendStoredMessage(MailboxClient& client, MessageStore& store, const Message
                                Ansi("Error. No se ha podido enviar el mensaje"), kBoxOkQuestion);
     return false;
   }
-  if (!store.WriteMessageKey(true, record.numero, "flag_msj_enviado_srv", "1")) {
+  if (const FileOutcome marked =
+          store.WriteMessageKey(true, record.numero, "flag_msj_enviado_srv", "1");
+      !marked) {
     client.ui().LogTerminal(
         Ansi("El mensaje se ha enviado, pero no se ha podido marcar como enviado: ") +
-        store.last_error());
+        marked.error);
   }
   return true;
 }
@@ -113,13 +115,14 @@ bool SendStoredMessage(MailboxClient& client, MessageStore& store, const Message
 SendOutcome StoreAndSend(MailboxClient& client, MessageStore& store, Message record, bool send) {
   MailboxClient::BusyGuard busy(client);
   SendOutcome outcome;
-  outcome.numero = store.SaveMessage(record);
+  const SavedMessage saved = store.SaveMessage(record);
+  outcome.numero = saved.numero;
   if (outcome.numero == 0) {
     // A message is never on the server without its copy here: the user could not see, edit or
     // forward it, nor tell that it went out.
     client.ui().ShowMessageBox(
         Ansi("No se ha podido guardar el mensaje, así que no se ha enviado.\n\nMotivo: ") +
-            store.last_error(),
+            saved.outcome.error,
         Ansi("Error. No se ha podido guardar el mensaje"), kBoxOkQuestion);
     return outcome;
   }

@@ -175,15 +175,15 @@ bool MessageReceiver::CommitBatch(std::int32_t counter) {
   UiServices& ui = client_.ui();
   // The folder's lock is held only from here to the batch's end: other processes' changes wait
   // for a write, never for a download.
-  if (!store_.BeginBatch()) {
-    ui.LogTerminal(Ansi("Error. No se pueden guardar mensajes: ") + store_.last_error());
+  if (const FileOutcome begun = store_.BeginBatch(); !begun) {
+    ui.LogTerminal(Ansi("Error. No se pueden guardar mensajes: ") + begun.error);
     ui.SetStatusIcon(StatusIcon::kError);
     return false;
   }
   std::uint32_t first = 0;
   std::uint32_t last = 0;
   for (Message& record : batch_) {
-    const std::uint32_t numero = store_.SaveMessage(std::move(record));
+    const std::uint32_t numero = store_.SaveMessage(std::move(record)).numero;
     if (numero != 0) {
       first = first == 0 ? numero : first;
       last = numero;
@@ -204,10 +204,10 @@ bool MessageReceiver::CommitBatch(std::int32_t counter) {
       return false;
     }
   }
-  if (!store_.EndBatch()) {
+  if (const FileOutcome ended = store_.EndBatch(); !ended) {
     // The messages are not on disk: leave the counter, so the next run fetches them again.
     ui.LogTerminal(Ansi("Error. No se han podido guardar los mensajes recibidos en el disco (") +
-                   store_.last_error() + Ansi("); se recibirán la próxima vez."));
+                   ended.error + Ansi("); se recibirán la próxima vez."));
     ui.SetStatusIcon(StatusIcon::kError);
     settings_store_.WriteValues(options, {{kPendingBatch, std::monostate()}});
     return false;
@@ -501,8 +501,8 @@ bool MessageReceiver::RetryUndecryptedMessages() {
   if (opened.empty())
     return false;
   int count = 0;
-  if (!store_.BeginBatch()) {
-    client_.ui().LogTerminal(Ansi("Error. No se pueden guardar mensajes: ") + store_.last_error());
+  if (const FileOutcome begun = store_.BeginBatch(); !begun) {
+    client_.ui().LogTerminal(Ansi("Error. No se pueden guardar mensajes: ") + begun.error);
     return false;
   }
   for (Message& record : opened) {
@@ -510,13 +510,13 @@ bool MessageReceiver::RetryUndecryptedMessages() {
     const std::string section = MessageStore::SectionName(false, record.numero);
     if (store_.file(false).Read().FindSection(section) == IniDocument::npos)
       continue;
-    if (store_.SaveMessage(std::move(record)) != 0)
+    if (store_.SaveMessage(std::move(record)).numero != 0)
       ++count;
   }
-  if (!store_.EndBatch()) {
+  if (const FileOutcome ended = store_.EndBatch(); !ended) {
     client_.ui().LogTerminal(
         Ansi("Error. No se han podido guardar los mensajes desencriptados en el disco (") +
-        store_.last_error() + ").");
+        ended.error + ").");
     return false;
   }
   if (count == 0)

@@ -31,52 +31,51 @@ std::string KeyringLabel(std::string_view name) {
   return "Velkorant: perfil " + AnsiToUtf8(name);
 }
 
-// The password of a profile's section from wherever it is kept; false when it cannot be had.
-// One the keyring should hold and does not is never taken for empty: it is noted by the
-// profile's name and fails the read, or with `missing` reads as empty with *missing set.
-bool ReadPassword(SettingsStore& store, std::string_view name, std::string& password,
-                  bool* missing = nullptr) {
+// The password of a profile's section from wherever it is kept; failed when it cannot be had.
+// One the keyring should hold and does not is never taken for empty: it fails the read by the
+// profile's name, or with `missing` reads as empty with *missing set.
+ProfileOutcome ReadPassword(SettingsStore& store, std::string_view name, std::string& password,
+                            bool* missing = nullptr) {
   const std::string section = ProfileSection(name);
   const auto in_keyring = store.ReadInt(section, kInKeyring, 0);
   if (!in_keyring)
-    return false;
+    return ProfileOutcome::Failed();
   if (*in_keyring == 0) {
     auto value = store.ReadText(section, kPassword);
-    if (value)
-      password.swap(*value);
-    return value.has_value();
+    if (!value)
+      return ProfileOutcome::Failed();
+    password.swap(*value);
+    return {};
   }
   std::optional<std::string> secret;
   const KeyringStatus status = store.keyring().Lookup(KeyringKey(name), secret);
-  store.NoteKeyringProblem(status);
   if (status != KeyringStatus::kOk)
-    return false;
+    return ProfileOutcome::Failed(status);
   if (!secret) {
-    store.NoteKeyringProblem(KeyringStatus::kMissing, name);
-    if (missing != nullptr)
-      *missing = true;
-    return missing != nullptr;
+    if (missing == nullptr)
+      return ProfileOutcome::Failed(KeyringStatus::kMissing, std::string(name));
+    *missing = true;
+    return {};
   }
   password = Utf8ToAnsi(*secret);
   Wipe(*secret);
-  return true;
+  return {};
 }
 
 // One section's clear password into the keyring, then out of the database.
-bool MovePassword(SettingsStore& store, std::string_view name) {
+ProfileOutcome MovePassword(SettingsStore& store, std::string_view name) {
   const std::string section = ProfileSection(name);
   auto password = store.ReadText(section, kPassword);
   if (!password)
-    return false;
+    return ProfileOutcome::Failed();
   if (password->empty())
-    return true;  // nothing secret: an empty password stays as it is
+    return {};  // nothing secret: an empty password stays as it is
   std::string secret = AnsiToUtf8(*password);
   const KeyringStatus status = store.keyring().Store(KeyringKey(name), KeyringLabel(name), secret);
   Wipe(secret);
-  store.NoteKeyringProblem(status);
   if (status != KeyringStatus::kOk) {
     Wipe(*password);
-    return false;
+    return ProfileOutcome::Failed(status);
   }
   // Another program without a keyring may have saved a new password meanwhile: that one stays
   // for the next move rather than be removed unseen.
@@ -85,8 +84,10 @@ bool MovePassword(SettingsStore& store, std::string_view name) {
   Wipe(*password);
   if (now)
     Wipe(*now);
-  return now && (!unchanged ||
-                 store.WriteValues(section, {{kPassword, std::monostate{}}, {kInKeyring, 1}}));
+  if (now &&
+      (!unchanged || store.WriteValues(section, {{kPassword, std::monostate{}}, {kInKeyring, 1}})))
+    return {};
+  return ProfileOutcome::Failed();
 }
 
 }  // namespace
@@ -127,12 +128,11 @@ std::optional<std::string> ProfileNameProblem(std::string_view name) {
   return std::nullopt;
 }
 
-std::optional<PasswordProfile> ReadProfile(SettingsStore& store, std::string_view name,
-                                           bool* password_missing) {
-  store.NoteKeyringProblem(KeyringStatus::kOk);
+ProfileRead ReadProfile(SettingsStore& store, std::string_view name, bool* password_missing) {
   if (password_missing != nullptr)
     *password_missing = false;
   const std::string section = ProfileSection(name);
+  ProfileRead result;
   PasswordProfile profile;
   const auto read = [&store, &section](std::string_view entry, std::string& into) {
     auto value = store.ReadText(section, entry);
@@ -141,18 +141,19 @@ std::optional<PasswordProfile> ReadProfile(SettingsStore& store, std::string_vie
     return value.has_value();
   };
   if (!read(kProfileName, profile.name))
-    return std::nullopt;
+    return {std::nullopt, ProfileOutcome::Failed()};
   for (std::size_t i = 0; i < kComments.size(); ++i) {
     if (!read(kComments[i], profile.comments[i]))
-      return std::nullopt;
+      return {std::nullopt, ProfileOutcome::Failed()};
   }
-  if (!ReadPassword(store, name, profile.password, password_missing))
-    return std::nullopt;
-  return profile;
+  result.outcome = ReadPassword(store, name, profile.password, password_missing);
+  if (result.outcome)
+    result.profile = std::move(profile);
+  return result;
 }
 
-bool WriteProfile(SettingsStore& store, std::string_view name, const PasswordProfile& profile) {
-  store.NoteKeyringProblem(KeyringStatus::kOk);
+ProfileOutcome WriteProfile(SettingsStore& store, std::string_view name,
+                            const PasswordProfile& profile) {
   Keyring& keyring = store.keyring();
   const std::string key = KeyringKey(name);
   KeyringStatus status = keyring.Connect();
@@ -168,11 +169,10 @@ bool WriteProfile(SettingsStore& store, std::string_view name, const PasswordPro
     if (status == KeyringStatus::kOk)
       status = in_keyring ? keyring.Store(key, KeyringLabel(name), secret) : keyring.Remove(key);
     Wipe(secret);
-    store.NoteKeyringProblem(status);
     if (status != KeyringStatus::kOk) {
       if (previous)
         Wipe(*previous);
-      return false;
+      return ProfileOutcome::Failed(status);
     }
   }
   // In this order, as the profiles have always been written.
@@ -188,37 +188,35 @@ bool WriteProfile(SettingsStore& store, std::string_view name, const PasswordPro
     previous ? keyring.Store(key, KeyringLabel(name), *previous) : keyring.Remove(key);
   if (previous)
     Wipe(*previous);
-  return written;
+  return written ? ProfileOutcome{} : ProfileOutcome::Failed();
 }
 
-bool DeleteProfile(SettingsStore& store, std::string_view name) {
-  store.NoteKeyringProblem(KeyringStatus::kOk);
+ProfileOutcome DeleteProfile(SettingsStore& store, std::string_view name) {
   const std::string section = ProfileSection(name);
   const auto nested = store.ListSubsections(section);
   if (!nested)
-    return false;
+    return ProfileOutcome::Failed();
   // A section with subsections is kept, and its password with it.
   if (nested->empty()) {
     const auto in_keyring = store.ReadInt(section, kInKeyring, 0);
     if (!in_keyring)
-      return false;
+      return ProfileOutcome::Failed();
     KeyringStatus status = store.keyring().Connect();
     if (status == KeyringStatus::kOk)
       status = store.keyring().Remove(KeyringKey(name));
     // Without a keyring, a profile whose password is in one is kept until the keyring answers:
     // deleting it now would leave the password behind for good.
-    if (status != KeyringStatus::kOk && (status != KeyringStatus::kNoService || *in_keyring)) {
-      store.NoteKeyringProblem(status);
-      return false;
-    }
+    if (status != KeyringStatus::kOk && (status != KeyringStatus::kNoService || *in_keyring))
+      return ProfileOutcome::Failed(status);
   }
-  return store.DeleteSection(section) != DeleteKeyResult::kFailed;
+  if (store.DeleteSection(section) == DeleteKeyResult::kFailed)
+    return ProfileOutcome::Failed();
+  return {};
 }
 
-PasswordPlace MovePasswordsToKeyring(SettingsStore& store) {
-  store.NoteKeyringProblem(KeyringStatus::kOk);
+PasswordMove MovePasswordsToKeyring(SettingsStore& store) {
   if (store.keyring().Connect() != KeyringStatus::kOk)
-    return PasswordPlace::kDatabase;
+    return {PasswordPlace::kDatabase, {}};
   // Every section below PerfilPass, by its path below it.
   std::vector<std::string> pending = {""};
   while (!pending.empty()) {
@@ -227,13 +225,16 @@ PasswordPlace MovePasswordsToKeyring(SettingsStore& store) {
     const auto nested =
         store.ListSubsections(name.empty() ? std::string(kProfilesSection) : ProfileSection(name));
     if (!nested)
-      return PasswordPlace::kUnavailable;
+      return {PasswordPlace::kUnavailable, ProfileOutcome::Failed()};
     for (const std::string& child : *nested)
       pending.push_back(name.empty() ? child : name + '\\' + child);
-    if (!name.empty() && !MovePassword(store, name))
-      return PasswordPlace::kUnavailable;
+    if (name.empty())
+      continue;
+    ProfileOutcome moved = MovePassword(store, name);
+    if (!moved)
+      return {PasswordPlace::kUnavailable, std::move(moved)};
   }
-  return PasswordPlace::kKeyring;
+  return {PasswordPlace::kKeyring, {}};
 }
 
 std::string PasswordsInDatabaseNotice(SettingsStore& store) {
@@ -252,25 +253,25 @@ void PasswordList::Clear() {
   entries_.clear();
 }
 
-bool PasswordList::LoadPasswordList(SettingsStore& store) {
+ProfileOutcome PasswordList::LoadPasswordList(SettingsStore& store) {
   Clear();
-  store.NoteKeyringProblem(KeyringStatus::kOk);
   const auto names = EnumerateProfiles(store);
   if (!names)
-    return false;
+    return ProfileOutcome::Failed();
   // Reserved up front: a reallocation would leave copies of short passwords behind.
   entries_.reserve(names->size());
   std::string password;
   for (const std::string& name : *names) {
-    if (!ReadPassword(store, name, password)) {
+    ProfileOutcome read = ReadPassword(store, name, password);
+    if (!read) {
       Clear();
-      return false;
+      return read;
     }
     if (!password.empty())
       entries_.push_back({password, Crc32Hex(password), name});
     Wipe(password);
   }
-  return true;
+  return {};
 }
 
 int PasswordList::FindProfileByFingerprint(std::string_view fingerprint) const {

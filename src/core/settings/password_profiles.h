@@ -7,7 +7,7 @@
 // Where the desktop has a keyring, a profile's password is kept there, labelled "Velkorant:
 // perfil NAME", and its section holds "PasswordEnLlavero" = 1 in place of "Password". Without
 // one, passwords stay in the section in clear, as they always were. Reads that need the keyring
-// and cannot have it fail (the store tells why); they never give an empty password instead.
+// and cannot have it fail (their outcome tells why); they never give an empty password instead.
 
 #include <array>
 #include <optional>
@@ -42,30 +42,39 @@ std::optional<std::vector<std::string>> EnumerateProfiles(SettingsStore& store);
 // inside another. An empty name is left to the caller's own check, which comes first.
 std::optional<std::string> ProfileNameProblem(std::string_view name);
 
-// Missing values read as empty; nullopt when the store or the keyring cannot be read. A password
-// the keyring should hold and does not fails the read as well (the store's DescribeProblem names
-// the profile), unless `password_missing` is given: then the profile comes back with an empty
+struct ProfileRead {
+  std::optional<PasswordProfile> profile;
+  ProfileOutcome outcome;
+};
+// Missing values read as empty; no profile when the store or the keyring cannot be read. A
+// password the keyring should hold and does not fails the read as well (the outcome names the
+// profile), unless `password_missing` is given: then the profile comes back with an empty
 // password and *password_missing true, so that the user can type the password again.
-std::optional<PasswordProfile> ReadProfile(SettingsStore& store, std::string_view name,
-                                           bool* password_missing = nullptr);
+ProfileRead ReadProfile(SettingsStore& store, std::string_view name,
+                        bool* password_missing = nullptr);
 // PerfilNombre, Password, Comentario1..4 in this order; the section is created when absent. The
 // password goes to the keyring first, when there is one: the database changes only after the
 // keyring took it.
-bool WriteProfile(SettingsStore& store, std::string_view name, const PasswordProfile& profile);
-// Whether the profile's key could be had: true also when there was no such profile, and when
-// the key was kept because it has subkeys. False only when the store could not be used, or the
+ProfileOutcome WriteProfile(SettingsStore& store, std::string_view name,
+                            const PasswordProfile& profile);
+// Whether the profile's key could be had: ok also when there was no such profile, and when the
+// key was kept because it has subkeys. Failed only when the store could not be used, or the
 // keyring holding its password could not delete it.
-bool DeleteProfile(SettingsStore& store, std::string_view name);
+ProfileOutcome DeleteProfile(SettingsStore& store, std::string_view name);
 
 enum class PasswordPlace {
   kKeyring,      // a keyring answers: every password is in it
   kDatabase,     // no keyring answers: passwords stay in the database, in clear
-  kUnavailable,  // the keyring or the database failed: the store tells why
+  kUnavailable,  // the keyring or the database failed: the outcome tells why
+};
+struct PasswordMove {
+  PasswordPlace place = PasswordPlace::kKeyring;
+  ProfileOutcome outcome;
 };
 // Moves every password still in clear in the database (nested and reserved sections too) into
 // the keyring. Each is removed from the database only after the keyring confirmed it, so a move
 // cut short anywhere loses nothing and the next one finishes it.
-PasswordPlace MovePasswordsToKeyring(SettingsStore& store);
+PasswordMove MovePasswordsToKeyring(SettingsStore& store);
 // The one line that says where passwords are kept when no keyring answers (Windows-1252).
 std::string PasswordsInDatabaseNotice(SettingsStore& store);
 
@@ -86,9 +95,9 @@ class PasswordList {
   // Hands a list read on another thread over without copying a password.
   void swap(PasswordList& other) noexcept { entries_.swap(other.entries_); }
 
-  // False, with an empty list, when the store or the keyring cannot be read, or the keyring has
+  // Failed, with an empty list, when the store or the keyring cannot be read, or the keyring has
   // lost a profile's password.
-  bool LoadPasswordList(SettingsStore& store);
+  ProfileOutcome LoadPasswordList(SettingsStore& store);
   // The index of the first entry whose fingerprint equals `fingerprint` exactly, or -1.
   int FindProfileByFingerprint(std::string_view fingerprint) const;
 

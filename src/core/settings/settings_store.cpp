@@ -127,15 +127,16 @@ std::optional<std::vector<std::string>> SettingsStore::ListSubsections(std::stri
   return names;
 }
 
-std::string SettingsStore::DescribeProblem(std::string_view between) const {
+std::string SettingsStore::DescribeProblem(const ProfileOutcome& outcome,
+                                           std::string_view between) const {
   std::string_view reason;
   std::string_view advice;
-  switch (keyring_problem_) {
+  switch (outcome.keyring) {
     case KeyringStatus::kOk:
-      break;
+      return DescribeProblem(between);
     case KeyringStatus::kMissing:
       // One piece: what the user has to do is in it.
-      return Ansi("La contraseña del perfil ") + keyring_problem_profile_ +
+      return Ansi("La contraseña del perfil ") + outcome.profile +
              Ansi(" no está en el llavero; vuelve a escribirla en Perfiles de contraseñas.");
     case KeyringStatus::kCancelled:
       reason =
@@ -163,12 +164,15 @@ std::string SettingsStore::DescribeProblem(std::string_view between) const {
       advice = "Comprueba el llavero y vuelve a intentarlo.";
       break;
   }
-  if (!reason.empty()) {
-    std::string text = Ansi(reason);
-    if (!keyring_.error().empty())
-      text += " (" + Utf8ToAnsi(keyring_.error()) + ")";
-    return text + std::string(between) + Ansi(advice);
-  }
+  std::string text = Ansi(reason);
+  if (!keyring_.error().empty())
+    text += " (" + Utf8ToAnsi(keyring_.error()) + ")";
+  return text + std::string(between) + Ansi(advice);
+}
+
+std::string SettingsStore::DescribeProblem(std::string_view between) const {
+  std::string_view reason;
+  std::string_view advice;
   switch (database_.problem()) {
     case SettingsProblem::kNone:
       return {};

@@ -49,6 +49,20 @@ struct Preferences {
   std::int32_t play_sounds = 1;
 };
 
+// What a profile operation came to: ok, or why not. `keyring` says why when the keyring was the
+// cause; otherwise the database's problem does.
+struct ProfileOutcome {
+  bool ok = true;
+  KeyringStatus keyring = KeyringStatus::kOk;
+  std::string profile;  // for kMissing: whose password the keyring lost (Windows-1252)
+
+  static ProfileOutcome Failed(KeyringStatus keyring = KeyringStatus::kOk,
+                               std::string profile = {}) {
+    return {false, keyring, std::move(profile)};
+  }
+  explicit operator bool() const { return ok; }
+};
+
 // Sections below the application's root; nested sections are written "A\\B". Section and
 // entry names match without regard to letter case.
 class SettingsStore {
@@ -89,18 +103,14 @@ class SettingsStore {
   // Whether the last operation worked.
   bool ok() const { return database_.status() == SettingsDatabaseStatus::kOk; }
   // "FILE: what went wrong." + `between` + "What the user can do about it.", in Spanish
-  // (Windows-1252); about the keyring instead while a keyring problem is noted.
+  // (Windows-1252).
   std::string DescribeProblem(std::string_view between = " ") const;
+  // The same about the keyring when it was the profile operation's cause.
+  std::string DescribeProblem(const ProfileOutcome& outcome, std::string_view between = " ") const;
 
   // Where the profiles' passwords are kept when the desktop has a keyring. Its calls read (and
   // once write) this store's database, on the thread that makes them.
   Keyring& keyring() { return keyring_; }
-  // Why the last profile operation could not use the keyring, with the profile it was about
-  // (Windows-1252) for kMissing; kOk clears it.
-  void NoteKeyringProblem(KeyringStatus status, std::string_view profile = {}) {
-    keyring_problem_ = status;
-    keyring_problem_profile_ = profile;
-  }
 
  private:
   // The identifier the keyring's items carry in place of the database's path.
@@ -108,8 +118,6 @@ class SettingsStore {
 
   SettingsDatabase database_;
   Keyring keyring_;
-  KeyringStatus keyring_problem_ = KeyringStatus::kOk;
-  std::string keyring_problem_profile_;
 };
 
 // nullopt when the store cannot be read: then nothing may be taken for the user's settings.

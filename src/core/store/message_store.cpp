@@ -199,19 +199,14 @@ std::uint32_t MessageStore::NextMessageNumber(bool enviado) {
   return highest >= kHighestNumero ? 0 : highest + 1;
 }
 
-std::uint32_t MessageStore::SaveMessage(Message message) {
+SavedMessage MessageStore::SaveMessage(Message message) {
   const FileLock::Guard change = Lock(lock_wait_);
-  if (!change.ok()) {
-    NoteLockFailure();
-    return 0;
-  }
+  if (!change.ok())
+    return {0, NoteLockFailure()};
   const bool enviado = message.enviado;
   const std::uint32_t numero = message.numero != 0 ? message.numero : NextMessageNumber(enviado);
-  if (numero == 0 || numero > kHighestNumero) {
-    batch_failed_ = true;
-    last_error_ = Ansi("no quedan números de mensaje libres");
-    return 0;
-  }
+  if (numero == 0 || numero > kHighestNumero)
+    return {0, NoteFailure(Ansi("no quedan números de mensaje libres"))};
   const std::string section = SectionName(enviado, numero);
 
   // Saving many messages must not rescan the whole file for its highest number each time.
@@ -240,13 +235,14 @@ std::uint32_t MessageStore::SaveMessage(Message message) {
   // Only this save's edit happened in between: the file was not read again meanwhile.
   if (written && file(enviado).generation() == before + 1)
     highest_[enviado ? 1 : 0] = {file(enviado).generation(), std::max(highest, numero)};
-  return Note(written, enviado) ? numero : 0;
+  FileOutcome noted = Note(written, enviado);
+  return {noted ? numero : 0, std::move(noted)};
 }
 
-bool MessageStore::WriteMessageKey(bool enviado, std::uint32_t numero, std::string_view key,
-                                   std::string_view value) {
+FileOutcome MessageStore::WriteMessageKey(bool enviado, std::uint32_t numero, std::string_view key,
+                                          std::string_view value) {
   if (numero == 0)
-    return false;
+    return FileOutcome::Failed({});
   const FileLock::Guard change = Lock(lock_wait_);
   if (!change.ok())
     return NoteLockFailure();
@@ -259,70 +255,72 @@ bool MessageStore::WriteMessageKey(bool enviado, std::uint32_t numero, std::stri
               enviado);
 }
 
-bool MessageStore::DeleteMessage(bool enviado, std::uint32_t numero) {
+FileOutcome MessageStore::DeleteMessage(bool enviado, std::uint32_t numero) {
   if (numero == 0)
-    return false;
+    return FileOutcome::Failed({});
   const FileLock::Guard change = Lock(lock_wait_);
   if (!change.ok())
     return NoteLockFailure();
   return Note(file(enviado).DeleteSection(SectionName(enviado, numero)), enviado);
 }
 
-bool MessageStore::Note(const FileOutcome& outcome, bool enviado) {
-  batch_failed_ = batch_failed_ || !outcome.ok;
-  if (!outcome.ok) {
-    last_error_ = std::string(enviado ? kSentMessagesFile : kReceivedMessagesFile) + ": " +
-                  (outcome.error.empty() ? "el mensaje ya no existe" : outcome.error);
-  }
-  return outcome.ok;
+FileOutcome MessageStore::Note(const FileOutcome& outcome, bool enviado) {
+  if (outcome)
+    return outcome;
+  return NoteFailure(std::string(enviado ? kSentMessagesFile : kReceivedMessagesFile) + ": " +
+                     (outcome.error.empty() ? "el mensaje ya no existe" : outcome.error));
 }
 
-bool MessageStore::NoteLockFailure() {
+FileOutcome MessageStore::NoteFailure(std::string error) {
   batch_failed_ = true;
-  last_error_ = Ansi(
-      "otro proceso de Velkorant lleva demasiado tiempo cambiando los mensajes de esta carpeta");
-  return false;
+  batch_error_ = error;
+  return FileOutcome::Failed(std::move(error));
 }
 
-bool MessageStore::BeginBatch() {
+FileOutcome MessageStore::NoteLockFailure() {
+  return NoteFailure(Ansi(
+      "otro proceso de Velkorant lleva demasiado tiempo cambiando los mensajes de esta carpeta"));
+}
+
+FileOutcome MessageStore::BeginBatch() {
   if (in_batch_)
-    return false;
+    return FileOutcome::Failed({});
   FileLock::Guard lock = Lock(lock_wait_);
   if (!lock.ok())
     return NoteLockFailure();
   batch_lock_.emplace(std::move(lock));
   in_batch_ = true;
   batch_failed_ = false;
+  batch_error_.clear();
   sent_.writer().SetDeferredSync(true);
   received_.writer().SetDeferredSync(true);
   sent_.HoldWrites();
   received_.HoldWrites();
-  return true;
+  return {};
 }
 
-bool MessageStore::EndBatch() {
+FileOutcome MessageStore::EndBatch() {
   if (!in_batch_)
-    return false;
+    return FileOutcome::Failed({});
   if (batch_failed_) {
     // Part of it is missing: writing the rest could store a message twice or skip one.
     AbandonBatch();
-    return false;
+    return FileOutcome::Failed(batch_error_);
   }
   in_batch_ = false;
-  bool ok = true;
+  FileOutcome ended;
   for (const bool enviado : {true, false}) {
     IniFile& changed = file(enviado);
     const FileOutcome flushed = changed.Flush();
     const FileOutcome synced = changed.writer().Sync();
     changed.writer().SetDeferredSync(false);
     if (!flushed || !synced) {
-      ok = false;
-      last_error_ = std::string(enviado ? kSentMessagesFile : kReceivedMessagesFile) + ": " +
-                    (flushed ? synced.error : flushed.error);
+      ended = FileOutcome::Failed(std::string(enviado ? kSentMessagesFile : kReceivedMessagesFile) +
+                                  ": " + (flushed ? synced.error : flushed.error));
     }
   }
   batch_lock_.reset();
-  return ok;
+  return ended;
 }
 
 void MessageStore::AbandonBatch() {

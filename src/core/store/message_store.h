@@ -19,6 +19,14 @@ namespace velkorant {
 inline constexpr std::string_view kSentMessagesFile = "mensajes_enviados.ini";
 inline constexpr std::string_view kReceivedMessagesFile = "mensajes_recibidos.ini";
 
+// A save's numero, 0 when nothing could be written, and why.
+struct SavedMessage {
+  std::uint32_t numero = 0;
+  FileOutcome outcome;
+};
+
+// A change that failed says why (Windows-1252, in the user's language): which file (or that the
+// folder was busy) and what went wrong.
 class MessageStore {
  public:
   // Numbers are written with "%d", so they stay within a signed 32-bit value.
@@ -36,16 +44,16 @@ class MessageStore {
 
   // Writes the record as one atomic rewrite of its file: a record with numero 0 gets
   // NextMessageNumber and a new section, followed by an empty line; otherwise the keys of its
-  // section are overwritten. Returns the numero written, or 0 when nothing could be written.
-  std::uint32_t SaveMessage(Message message);
+  // section are overwritten.
+  SavedMessage SaveMessage(Message message);
 
-  // Writes one key of an existing message as it is (no UTF-8 step). False when the message's
+  // Writes one key of an existing message as it is (no UTF-8 step). Failed when the message's
   // section does not exist or the file could not be written.
-  bool WriteMessageKey(bool enviado, std::uint32_t numero, std::string_view key,
-                       std::string_view value);
+  FileOutcome WriteMessageKey(bool enviado, std::uint32_t numero, std::string_view key,
+                              std::string_view value);
 
   // Removes the message's whole section; other messages keep their numbers.
-  bool DeleteMessage(bool enviado, std::uint32_t numero);
+  FileOutcome DeleteMessage(bool enviado, std::uint32_t numero);
 
   // One past the highest number of that kind in the message list and in the file, so a section
   // that exists is never handed out again. 0 when the numbers are used up.
@@ -60,19 +68,15 @@ class MessageStore {
 
   // Many saves, one write: between the two calls changes are held in memory (loads see them),
   // and EndBatch writes each changed file once, atomically, and flushes it to disk. A crash
-  // before EndBatch leaves the files as they were before BeginBatch. EndBatch is false when a
-  // change of the batch failed (nothing of the batch is then written) or a file's write did
-  // (that file stays as it was).
-  // BeginBatch also takes the folder's lock until EndBatch; false (and no batch) when another
+  // before EndBatch leaves the files as they were before BeginBatch. EndBatch fails when a
+  // change of the batch failed (nothing of the batch is then written; the last failure's reason
+  // is given) or a file's write did (that file stays as it was).
+  // BeginBatch also takes the folder's lock until EndBatch; failed (and no batch) when another
   // process kept it longer than the lock wait.
-  bool BeginBatch();
-  bool EndBatch();
+  FileOutcome BeginBatch();
+  FileOutcome EndBatch();
   // Ends a batch without writing anything of it.
   void AbandonBatch();
-
-  // Why the last change that failed did (Windows-1252, in the user's language): which file (or
-  // that the folder was busy) and what went wrong.
-  const std::string& last_error() const { return last_error_; }
 
   // Every change takes this lock, shared with the other processes of the program, for as long as
   // the change takes and never across a download: others wait only for short writes.
@@ -86,9 +90,10 @@ class MessageStore {
  private:
   void LoadFile(bool enviado, std::size_t& count);
   std::uint32_t HighestNumberInFile(bool enviado);
-  // Records the outcome of a change of the file of `enviado`.
-  bool Note(const FileOutcome& outcome, bool enviado);
-  bool NoteLockFailure();
+  // A change's outcome, its reason naming the file of `enviado`; a failure fails the batch.
+  FileOutcome Note(const FileOutcome& outcome, bool enviado);
+  FileOutcome NoteFailure(std::string error);
+  FileOutcome NoteLockFailure();
   // Takes the folder's lock; the first time, also removes what writers killed half-way left.
   FileLock::Guard Lock(std::chrono::milliseconds wait);
 
@@ -110,7 +115,7 @@ class MessageStore {
   IniFile received_;
   std::vector<Message> messages_;
   bool batch_failed_ = false;
-  std::string last_error_;
+  std::string batch_error_;  // the last failure's reason, for EndBatch
 };
 
 }  // namespace velkorant

@@ -22,41 +22,50 @@ constexpr std::size_t kMinimumPasswordLength = 8;
 
 }  // namespace
 
-std::optional<StoredProfiles> StoredProfiles::Read(SettingsStore& store) {
+std::optional<StoredProfiles> StoredProfiles::Read(SettingsStore& store, std::string* problem) {
+  const auto failed = [&store, problem](const ProfileOutcome& outcome) {
+    if (problem != nullptr)
+      *problem = store.DescribeProblem(outcome);
+    return std::nullopt;
+  };
   const auto names = EnumerateProfiles(store);
   if (!names)
-    return std::nullopt;
+    return failed(ProfileOutcome::Failed());
   StoredProfiles read;
   for (const std::string& name : *names) {
     Entry entry{name, {}, false};
-    auto profile = ReadProfile(store, name, &entry.password_missing);
-    if (!profile)
-      return std::nullopt;
-    entry.profile = std::move(*profile);
+    ProfileRead profile = ReadProfile(store, name, &entry.password_missing);
+    if (!profile.profile)
+      return failed(profile.outcome);
+    entry.profile = std::move(*profile.profile);
     read.entries.push_back(std::move(entry));
   }
-  auto last = ReadProfile(store, kReservedProfileName, &read.last_saved.password_missing);
-  if (!last)
-    return std::nullopt;
+  ProfileRead last = ReadProfile(store, kReservedProfileName, &read.last_saved.password_missing);
+  if (!last.profile)
+    return failed(last.outcome);
   read.last_saved.name = std::string(kReservedProfileName);
-  read.last_saved.profile = std::move(*last);
+  read.last_saved.profile = std::move(*last.profile);
   return read;
 }
 
 ProfileChangeOutcome ApplyProfileChange(SettingsStore& store, const ProfileChange& change) {
   ProfileChangeOutcome outcome;
+  ProfileOutcome written;
   if (change.remove) {
-    outcome.made = DeleteProfile(store, change.fields.name);
+    written = DeleteProfile(store, change.fields.name);
+    outcome.made = written.ok;
     // The copy of the one saved last goes with it.
-    if (outcome.made && WriteProfile(store, kReservedProfileName, PasswordProfile{}))
+    if (outcome.made && (written = WriteProfile(store, kReservedProfileName, PasswordProfile{})))
       return outcome;
   } else {
-    outcome.made = WriteProfile(store, kReservedProfileName, change.fields) &&
-                   WriteProfile(store, change.fields.name, change.fields);
+    written = WriteProfile(store, kReservedProfileName, change.fields);
+    if (written)
+      written = WriteProfile(store, change.fields.name, change.fields);
+    outcome.made = written.ok;
     if (outcome.made)
       return outcome;
   }
-  outcome.problem = store.DescribeProblem();
+  outcome.problem = store.DescribeProblem(written);
   return outcome;
 }
 

@@ -33,8 +33,8 @@ struct StoredProfiles {
   std::vector<Entry> entries;
   Entry last_saved;  // the reserved copy "Seleccion"
 
-  // nullopt when the settings or the keyring cannot give them (the store says why).
-  static std::optional<StoredProfiles> Read(SettingsStore& store);
+  // nullopt when the settings or the keyring cannot give them; `problem` (if given) then says why.
+  static std::optional<StoredProfiles> Read(SettingsStore& store, std::string* problem = nullptr);
 };
 
 // A change the dialog confirmed, written on a worker; `finished` reports, on the GUI thread,

@@ -97,10 +97,11 @@ FlowRunner::Flow::Flow(QObject& target, UiServices& gui,
 }
 
 bool FlowRunner::Flow::LoadPasswords() {
-  if (passwords.LoadPasswordList(settings_store))
+  const ProfileOutcome loaded = passwords.LoadPasswordList(settings_store);
+  if (loaded)
     return true;
   LogTerminalLines(ui, Utf8ToAnsi("Error. No se pueden leer los perfiles de contraseñas.\n") +
-                           settings_store.DescribeProblem("\n"));
+                           settings_store.DescribeProblem(loaded, "\n"));
   ui.SetStatusIcon(StatusIcon::kError);
   return false;
 }

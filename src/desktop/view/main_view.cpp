@@ -214,18 +214,22 @@ void CMainView::ReadProfiles(bool move_to_keyring) {
     PasswordPlace place = PasswordPlace::kKeyring;
     std::string move_problem;
     std::optional<std::vector<std::string>> names;
+    ProfileOutcome loaded;
   };
   auto read = std::make_shared<Read>();
   local_.Start(
       settings_, FlowRunner::WhenBusy::kQueue,
       [read, move_to_keyring](FlowRunner::Flow& flow) {
         if (move_to_keyring) {
-          read->place = MovePasswordsToKeyring(flow.settings_store);
+          const PasswordMove move = MovePasswordsToKeyring(flow.settings_store);
+          read->place = move.place;
           if (read->place == PasswordPlace::kUnavailable)
-            read->move_problem = flow.settings_store.DescribeProblem();
+            read->move_problem = flow.settings_store.DescribeProblem(move.outcome);
         }
         read->names = EnumerateProfiles(flow.settings_store);
-        if (read->names && !flow.passwords.LoadPasswordList(flow.settings_store))
+        read->loaded = read->names ? flow.passwords.LoadPasswordList(flow.settings_store)
+                                   : ProfileOutcome::Failed();
+        if (!read->loaded)
           read->names.reset();
       },
       [this, read](FlowRunner::Flow& flow) {
@@ -241,11 +245,11 @@ void CMainView::ReadProfiles(bool move_to_keyring) {
           profile_names_ = std::move(*read->names);
           profiles_ = Profiles::kReady;
         } else {
-          profiles_problem_ = flow.settings_store.DescribeProblem();
+          profiles_problem_ = flow.settings_store.DescribeProblem(read->loaded);
           profiles_ = Profiles::kFailed;
           LogTerminalLines(ui_,
                            Utf8ToAnsi("Error. No se pueden leer los perfiles de contraseñas.\n") +
-                               flow.settings_store.DescribeProblem("\n"));
+                               flow.settings_store.DescribeProblem(read->loaded, "\n"));
         }
       });
 }
@@ -273,7 +277,7 @@ bool CMainView::RequireProfiles() {
 }
 
 void CMainView::MarkRead(std::uint32_t numero) {
-  auto written = std::make_shared<bool>(false);
+  auto written = std::make_shared<FileOutcome>(FileOutcome::Failed({}));
   local_.Start(
       settings_, FlowRunner::WhenBusy::kQueue,
       [numero, written](FlowRunner::Flow& flow) {
@@ -285,7 +289,7 @@ void CMainView::MarkRead(std::uint32_t numero) {
         if (!*written && flow.store.file(false).Read().FindSection(
                              MessageStore::SectionName(false, numero)) != IniDocument::npos) {
           LogTerminal(Utf8ToAnsi("No se ha podido marcar como leído el mensaje r") +
-                      std::to_string(numero) + ": " + flow.store.last_error());
+                      std::to_string(numero) + ": " + written->error);
         }
       });
 }

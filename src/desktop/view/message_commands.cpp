@@ -98,24 +98,24 @@ void OnMessageCommand(CommandContext& context, int command) {
           stored->numero = current->numero;
         const std::optional<Message> replied_to =
             command == kIdReply ? current : std::optional<Message>();
-        auto numero = std::make_shared<std::uint32_t>(0);
+        auto saved = std::make_shared<SavedMessage>();
         context.local.Start(
             context.user.settings(), FlowRunner::WhenBusy::kQueue,
-            [record = *stored, replied_to, numero, abandoned](FlowRunner::Flow& flow) {
+            [record = *stored, replied_to, saved, abandoned](FlowRunner::Flow& flow) {
               flow.store.SetLockWait(kComposeStoreWait);
               flow.store.lock().SetCancelCheck(
                   [&flow, abandoned] { return flow.cancelled || *abandoned; });
-              *numero = flow.store.SaveMessage(record);
+              *saved = flow.store.SaveMessage(record);
               // Answered only once the answer is kept.
-              if (*numero != 0 && replied_to) {
+              if (saved->numero != 0 && replied_to) {
                 flow.store.WriteMessageKey(replied_to->enviado, replied_to->numero,
                                            "flag_msj_respondido", "1");
               }
             },
-            [stored, numero, finished = std::move(finished)](FlowRunner::Flow& flow) {
-              stored->numero = *numero;
-              finished(*numero != 0 ? std::nullopt
-                                    : std::optional(ToQString(flow.store.last_error())));
+            [stored, saved, finished = std::move(finished)](FlowRunner::Flow&) {
+              stored->numero = saved->numero;
+              finished(saved->numero != 0 ? std::nullopt
+                                          : std::optional(ToQString(saved->outcome.error)));
             });
       },
       [abandoned] { *abandoned = true; });
@@ -144,13 +144,13 @@ void OnMessageCommand(CommandContext& context, int command) {
 namespace {
 
 // The store's change, on the local worker: the window never waits for the folder's lock.
-void ChangeStore(CommandContext& context, std::function<bool(MessageStore&)> change,
+void ChangeStore(CommandContext& context, std::function<FileOutcome(MessageStore&)> change,
                  std::function<void(bool ok, const std::string& error)> done) {
-  auto ok = std::make_shared<bool>(false);
+  auto changed = std::make_shared<FileOutcome>(FileOutcome::Failed({}));
   context.local.Start(
       context.user.settings(), FlowRunner::WhenBusy::kQueue,
-      [change, ok](FlowRunner::Flow& flow) { *ok = change(flow.store); },
-      [done, ok](FlowRunner::Flow& flow) { done(*ok, flow.store.last_error()); });
+      [change, changed](FlowRunner::Flow& flow) { *changed = change(flow.store); },
+      [done, changed](FlowRunner::Flow&) { done(changed->ok, changed->error); });
 }
 
 }  // namespace

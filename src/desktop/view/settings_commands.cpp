@@ -75,9 +75,7 @@ void OnPasswordProfiles(CommandContext& context) {
   context.local.Start(
       context.user.settings(), FlowRunner::WhenBusy::kQueue,
       [read](FlowRunner::Flow& flow) {
-        read->profiles = StoredProfiles::Read(flow.settings_store);
-        if (!read->profiles)
-          read->problem = flow.settings_store.DescribeProblem();
+        read->profiles = StoredProfiles::Read(flow.settings_store, &read->problem);
       },
       [&context, read](FlowRunner::Flow&) {
         // Not inside the runner's step: the dialog's own loop runs on its own turn.

@@ -160,7 +160,7 @@ TEST_F(ReceiverTest, ReceivesFromTheMailboxAndRetries) {
   Message seventh;
   seventh.fecha_msj = "2024-03-07 09:05:00";
   seventh.asunto_msj = "asunto 7";
-  ASSERT_EQ(other.SaveMessage(seventh), 6u);
+  ASSERT_EQ(other.SaveMessage(seventh).numero, 6u);
   ASSERT_TRUE(settings_store_.WriteText(kOptionsSection, "RecepcionPendiente", "7 6 6"));
   EXPECT_TRUE(receiver_.ReceiveMessages());
   EXPECT_EQ(Counter(), 7);
@@ -385,7 +385,7 @@ TEST_F(ReceiverTest, UndecryptedMessagesCannotFillTheStore) {
   kept.cuerpo_msj = std::string(64, '0');
   ASSERT_TRUE(store_.BeginBatch());
   for (int n = 1; n < MessageReceiver::kMaxUndecrypted; ++n)
-    ASSERT_NE(store_.SaveMessage(kept), 0u);
+    ASSERT_NE(store_.SaveMessage(kept).numero, 0u);
   ASSERT_TRUE(store_.EndBatch());
   for (const int n : {1, 2, 4})
     Put(n, std::string(64, 'E'));

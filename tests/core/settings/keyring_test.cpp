@@ -79,7 +79,7 @@ TEST_F(KeyringTest, ProfilesKeepTheirPasswordsInTheKeyring) {
     std::istringstream lines(items);
     for (std::string line; std::getline(lines, line);) {
       const auto colon = line.find(':');
-      EXPECT_EQ(ReadProfile(store_, Utf8ToAnsi(line.substr(0, colon))).value().password,
+      EXPECT_EQ(ReadProfile(store_, Utf8ToAnsi(line.substr(0, colon))).profile.value().password,
                 Utf8ToAnsi(line.substr(colon + 1)));
     }
   }
@@ -112,7 +112,8 @@ TEST_F(KeyringTest, ClearPasswordsMoveIntoTheKeyringEvenWhenKilledMidway) {
                                     [&](const auto& p) { return InDump(dump, p.second); });
     midway += left > 0 && left < static_cast<long>(passwords.size());
     for (const auto& [name, password] : passwords)
-      ASSERT_EQ(ReadProfile(store_, name).value().password, password) << name << " at " << ms;
+      ASSERT_EQ(ReadProfile(store_, name).profile.value().password, password)
+          << name << " at " << ms;
     if (status == "0\n") {
       EXPECT_EQ(left, 0);
       break;
@@ -126,7 +127,7 @@ TEST_F(KeyringTest, ClearPasswordsMoveIntoTheKeyringEvenWhenKilledMidway) {
 // is saved in the database, as always.
 TEST_F(KeyringTest, PasswordsOfALockedOrMissingKeyringAreNotAvailable) {
   ASSERT_TRUE(WriteProfile(store_, "Amigos", {"Amigos", "clave de amigos"}));
-  const std::pair<const char*, bool (*)(SettingsStore&)> cases[] = {
+  const std::pair<const char*, ProfileOutcome (*)(SettingsStore&)> cases[] = {
       {"the password list", [](SettingsStore& s) { return PasswordList().LoadPasswordList(s); }},
       {"deleting", [](SettingsStore& s) { return DeleteProfile(s, "Amigos"); }},
       {"saving another", [](SettingsStore& s) {
@@ -138,9 +139,9 @@ TEST_F(KeyringTest, PasswordsOfALockedOrMissingKeyringAreNotAvailable) {
       SCOPED_TRACE(std::string(what) + ": " + state);
       SettingsStore store;
       // Without a keyring a new profile goes to the database, as always.
-      const bool saved = act(store);
-      EXPECT_EQ(saved, state[0] == 'n' && what[0] == 's');
-      EXPECT_THAT(store.DescribeProblem(), ::testing::HasSubstr(saved ? "" : state));
+      const ProfileOutcome saved = act(store);
+      EXPECT_EQ(saved.ok, state[0] == 'n' && what[0] == 's');
+      EXPECT_THAT(store.DescribeProblem(saved), ::testing::HasSubstr(saved ? "" : state));
       EXPECT_EQ(EnumerateProfiles(store).value().size(), saved ? 2u : 1u);
       EXPECT_TRUE(!saved || DeleteProfile(store, "Otro"));
     }
@@ -166,9 +167,10 @@ TEST_F(KeyringTest, AProfileWhosePasswordTheKeyringLostIsNamed) {
                                                  "llavero; vuelve a escribirla"));
   }
   bool missing = false;
-  EXPECT_EQ(ReadProfile(store_, "Amigos", &missing), (PasswordProfile{"Amigos", "", "comentario"}));
+  EXPECT_EQ(ReadProfile(store_, "Amigos", &missing).profile,
+            (PasswordProfile{"Amigos", "", "comentario"}));
   EXPECT_TRUE(missing);
-  EXPECT_FALSE(ReadProfile(store_, "Amigos"));
+  EXPECT_FALSE(ReadProfile(store_, "Amigos").profile);
   ASSERT_TRUE(WriteProfile(store_, "Amigos", {"Amigos", "clave nueva"}));
   EXPECT_EQ(RunCliCommand({"profile", "list"}).out, "Amigos\nFamilia\n");
 }
@@ -197,8 +199,8 @@ TEST_F(KeyringTest, PasswordsFollowTheSettingsFolder) {
     SCOPED_TRACE(where);
     Output("cd " + root.string() + " && " + command);
     SettingsStore store(place / "settings.sqlite3");
-    EXPECT_EQ(ReadProfile(store, "Viejo").value().password, "clave vieja");
-    EXPECT_EQ(ReadProfile(store, "Nuevo").value().password, nuevo);
+    EXPECT_EQ(ReadProfile(store, "Viejo").profile.value().password, "clave vieja");
+    EXPECT_EQ(ReadProfile(store, "Nuevo").profile.value().password, nuevo);
     EXPECT_EQ(Items(), "Nuevo:" + nuevo + "\nViejo:clave vieja\n");  // moved, not copied
     nuevo = std::string("clave ") + where;  // saved here, read at the next place
     ASSERT_TRUE(WriteProfile(store, "Nuevo", {"Nuevo", nuevo}));

@@ -61,10 +61,10 @@ void ExpectUse(SettingsStore& store, bool readable, bool writable, const char* r
                 settings->first_run && settings->play_sounds,
             readable);
   EXPECT_EQ(std::tuple(LoadPreferences(store).has_value(), EnumerateProfiles(store).has_value(),
-                       ReadProfile(store, "Amigo").has_value()),
+                       ReadProfile(store, "Amigo").profile.has_value()),
             std::tuple(readable, readable, readable));
-  EXPECT_EQ(std::tuple(SavePreferences(store, {}, 3), WriteProfile(store, "Otro", {}),
-                       DeleteProfile(store, "Amigo")),
+  EXPECT_EQ(std::tuple(SavePreferences(store, {}, 3), WriteProfile(store, "Otro", {}).ok,
+                       DeleteProfile(store, "Amigo").ok),
             std::tuple(writable, writable, writable));
   if (reason == nullptr)
     return;

@@ -43,21 +43,21 @@ const fs::path kData = fs::path(VELKORANT_SOURCE_DIR) / "tests/data/store";
 TEST(MessageStore, SavesEditsAndDeletesGiveExactBytes) {
   const Installation folder;
   MessageStore store(".");
-  ASSERT_EQ(store.SaveMessage(Sample(true)) + store.SaveMessage(Sample(true)), 3u);
+  ASSERT_EQ(store.SaveMessage(Sample(true)).numero + store.SaveMessage(Sample(true)).numero, 3u);
   // An edit rewrites a message's lines in place; a value that would not read back as written
   // gets an extra pair of quotes.
   Message edited = Sample(true);
   edited.numero = 2;
   edited.asunto_msj = "\"Hola\"";
   edited.password_msj = "";
-  ASSERT_EQ(store.SaveMessage(edited), 2u);
+  ASSERT_EQ(store.SaveMessage(edited).numero, 2u);
   ASSERT_TRUE(store.WriteMessageKey(true, 2, "flag_msj_enviado_srv", "1"));
   ASSERT_TRUE(store.DeleteMessage(true, 1));
   // Saved again once its section is gone (another process deleted it), a message comes back at
   // the end with the blank line a new one gets; saved once more, it gets no second one.
   Message again = Sample(true);
   again.numero = 1;
-  ASSERT_EQ(store.SaveMessage(again) + store.SaveMessage(again), 2u);
+  ASSERT_EQ(store.SaveMessage(again).numero + store.SaveMessage(again).numero, 2u);
   EXPECT_EQ(Installation::Bytes(kSentMessagesFile),
             Installation::Bytes(kData / "guardado" / kSentMessagesFile));
   // Messages are private: readable by their owner only.
@@ -115,7 +115,7 @@ TEST(MessageStore, NumbersAreNeverHandedOutTwice) {
   std::ofstream(".mensajes_enviados.ini.tmp-AbC123") << "[mensaje_enviado_9]\r\nfecha_msj=a medias";
   MessageStore store(".");
   for (std::uint32_t numero = 1; numero <= 6; ++numero)
-    ASSERT_EQ(store.SaveMessage(Sample(true)), numero);
+    ASSERT_EQ(store.SaveMessage(Sample(true)).numero, numero);
   EXPECT_FALSE(fs::exists(".mensajes_enviados.ini.tmp-AbC123")) << "a killed writer's leftover";
   ASSERT_TRUE(store.DeleteMessage(true, 3) && store.DeleteMessage(true, 4));
   EXPECT_FALSE(store.WriteMessageKey(true, 3, "flag_msj_leido", "1")) << "a deleted one came back";
@@ -129,25 +129,28 @@ TEST(MessageStore, NumbersAreNeverHandedOutTwice) {
   EXPECT_EQ(store.NextMessageNumber(true), 6u);
   // Past the highest number there is none left, rather than one wrapped round.
   ASSERT_TRUE(store.file(true).WriteString("mensaje_enviado_2147483647", "fecha_msj", "x"));
-  EXPECT_EQ(store.SaveMessage(Sample(true)), 0u);
+  EXPECT_EQ(store.SaveMessage(Sample(true)).numero, 0u);
 }
 
 // On a small disk of its own, holding one message and a long comment: a change that cannot be
 // written says which file and why, and leaves the file and the folder as they were.
 TEST(MessageStore, AFailedSaveChangesNothing) {
   using Disk = testing::ScratchMount;
-  const auto save = [](MessageStore& store) { return store.SaveMessage(Sample(true)) != 0; };
+  const auto save = [](MessageStore& store) { return store.SaveMessage(Sample(true)).outcome; };
   const auto batch = [](MessageStore& store) {
     store.SetLockWait(std::chrono::milliseconds(50));
-    return store.BeginBatch() && store.SaveMessage(Sample(true)) &&
-           store.SaveMessage(Sample(true)) && store.EndBatch();
+    if (FileOutcome begun = store.BeginBatch(); !begun)
+      return begun;
+    store.SaveMessage(Sample(true));
+    store.SaveMessage(Sample(true));
+    return store.EndBatch();
   };
   std::optional<FileLock> other;  // another process's hold on the folder
   const std::string file = std::string(kSentMessagesFile) + ": ";
   struct Case {
     const char* name;
     std::function<void(const Disk&)> spoil;
-    std::function<bool(MessageStore&)> change;
+    std::function<FileOutcome(MessageStore&)> change;
     std::string error;
   } const cases[] = {
       {"full disk, one save", [](const Disk&) {}, save, file + "el disco est\xE1 lleno"},
@@ -173,8 +176,8 @@ TEST(MessageStore, AFailedSaveChangesNothing) {
     std::ofstream(disk.path() / kSentMessagesFile) << before;
     MessageStore store(disk.path());
     c.spoil(disk);
-    EXPECT_FALSE(c.change(store));
-    EXPECT_EQ(store.last_error(), c.error);
+    const FileOutcome outcome = c.change(store);
+    EXPECT_EQ(std::tuple(outcome.ok, outcome.error), std::tuple(false, c.error));
     EXPECT_EQ(Installation::Bytes(disk.path() / kSentMessagesFile), before);
     EXPECT_EQ(std::distance(fs::directory_iterator(disk.path()), {}), 1);
     other.reset();
@@ -189,7 +192,7 @@ TEST(MessageStore, AFailedSaveChangesNothing) {
     Message m = Sample(index % 3 != 0);
     m.fecha_msj += " " + std::to_string(index);
     m.cuerpo_msj += std::string(index % 997, 'x');
-    const std::uint32_t numero = store.SaveMessage(m);
+    const std::uint32_t numero = store.SaveMessage(m).numero;
     const std::string line =
         (m.enviado ? "e " : "r ") + std::to_string(numero) + " " + m.fecha_msj + "\n";
     if (numero == 0 || ::write(fd, line.data(), line.size()) < 0)
