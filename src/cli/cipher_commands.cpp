@@ -2,8 +2,8 @@
 
 #include <ostream>
 
-#include "cli/cli.h"
-#include "cli/cli_support.h"
+#include "cli.h"
+#include "cli_support.h"
 #include "crypto/digests.h"
 #include "crypto/message_cipher.h"
 #include "platform/ansi_text.h"

@@ -1,8 +1,8 @@
-#include "cli/cli.h"
+#include "cli.h"
 
 #include <ostream>
 
-#include "cli/cli_support.h"
+#include "cli_support.h"
 
 namespace velkorant::cli {
 namespace {

@@ -1,4 +1,4 @@
-#include "cli/cli_support.h"
+#include "cli_support.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "cli/cli.h"
+#include "cli.h"
 #include "settings/password_profiles.h"
 
 namespace velkorant::cli {

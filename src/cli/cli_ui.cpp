@@ -1,8 +1,8 @@
-#include "cli/cli_ui.h"
+#include "cli_ui.h"
 
 #include <ostream>
 
-#include "cli/cli_support.h"
+#include "cli_support.h"
 #include "platform/ansi_text.h"
 
 namespace velkorant::cli {

@@ -5,7 +5,7 @@
 
 #include <functional>
 
-#include "cli/cli.h"
+#include "cli.h"
 #include "common/ui_services.h"
 
 namespace velkorant::cli {

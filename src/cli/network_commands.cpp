@@ -4,9 +4,9 @@
 #include <optional>
 #include <ostream>
 
-#include "cli/cli.h"
-#include "cli/cli_support.h"
-#include "cli/cli_ui.h"
+#include "cli.h"
+#include "cli_support.h"
+#include "cli_ui.h"
 #include "mailbox/mailbox_client.h"
 #include "mailbox/message_actions.h"
 #include "mailbox/message_receiver.h"

@@ -6,8 +6,8 @@
 #include <optional>
 #include <ostream>
 
-#include "cli/cli.h"
-#include "cli/cli_support.h"
+#include "cli.h"
+#include "cli_support.h"
 #include "platform/ansi_text.h"
 #include "settings/password_profiles.h"
 #include "settings/settings_store.h"

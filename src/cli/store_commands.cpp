@@ -3,8 +3,8 @@
 #include <optional>
 #include <ostream>
 
-#include "cli/cli.h"
-#include "cli/cli_support.h"
+#include "cli.h"
+#include "cli_support.h"
 #include "platform/ansi_text.h"
 #include "store/message_id.h"
 #include "store/message_store.h"

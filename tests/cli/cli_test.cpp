@@ -1,4 +1,4 @@
-#include "cli/cli.h"
+#include "cli.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
