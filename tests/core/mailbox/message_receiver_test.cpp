@@ -150,22 +150,12 @@ TEST_F(ReceiverTest, ReceivesFromTheMailboxAndRetries) {
   EXPECT_EQ(ui_.reloads, 1);
 
   // A run killed before it moved the counter left a marker: the next run fetches its messages
-  // again when they never reached the disk, and skips them when they did.
+  // again when they never reached the disk. (That it skips those that did, the kill test shows.)
   Post(5);
   ASSERT_TRUE(settings_store_.WriteText(kOptionsSection, "RecepcionPendiente", "5 4 4"));
   EXPECT_TRUE(receiver_.ReceiveMessages());
-  Post(7);
-  MessageStore other(".");
-  other.LoadMessageStore();
-  Message seventh;
-  seventh.fecha_msj = "2024-03-07 09:05:00";
-  seventh.asunto_msj = "asunto 7";
-  ASSERT_EQ(other.SaveMessage(seventh).numero, 6u);
-  ASSERT_TRUE(settings_store_.WriteText(kOptionsSection, "RecepcionPendiente", "7 6 6"));
-  EXPECT_TRUE(receiver_.ReceiveMessages());
-  EXPECT_EQ(Counter(), 7);
-  EXPECT_THAT(Subjects(),
-              ElementsAre("asunto 1", "asunto 2", "asunto 4", "asunto 5", "asunto 6", "asunto 7"));
+  EXPECT_EQ(Counter(), 6);
+  EXPECT_THAT(Subjects(), ElementsAre("asunto 1", "asunto 2", "asunto 4", "asunto 5", "asunto 6"));
 }
 
 // The counter never runs ahead of what is on disk, and the summary counts only stored messages;
@@ -385,7 +375,7 @@ TEST_F(ReceiverTest, UndecryptedMessagesCannotFillTheStore) {
   kept.cuerpo_msj = std::string(64, '0');
   ASSERT_TRUE(store_.BeginBatch());
   for (int n = 1; n < MessageReceiver::kMaxUndecrypted; ++n)
-    ASSERT_NE(store_.SaveMessage(kept).numero, 0u);
+    ASSERT_NE(store_.SaveMessage(kept), 0u);
   ASSERT_TRUE(store_.EndBatch());
   for (const int n : {1, 2, 4})
     Put(n, std::string(64, 'E'));
