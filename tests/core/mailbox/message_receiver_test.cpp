@@ -375,7 +375,7 @@ TEST_F(ReceiverTest, UndecryptedMessagesCannotFillTheStore) {
   kept.cuerpo_msj = std::string(64, '0');
   ASSERT_TRUE(store_.BeginBatch());
   for (int n = 1; n < MessageReceiver::kMaxUndecrypted; ++n)
-    ASSERT_NE(store_.SaveMessage(kept), 0u);
+    ASSERT_NE(store_.SaveMessage(kept).numero, 0u);
   ASSERT_TRUE(store_.EndBatch());
   for (const int n : {1, 2, 4})
     Put(n, std::string(64, 'E'));
