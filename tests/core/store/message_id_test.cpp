@@ -8,38 +8,26 @@ namespace velkorant {
 namespace {
 
 TEST(MessageIdTest, CodesReadBackOnlyAsTheListWritesThem) {
-  struct Case {
-    const char* code;
-    std::optional<MessageId> id;
+  const std::pair<const char*, MessageId> codes[] = {
+      {"e12", {true, 12}},
+      {"r3", {false, 3}},
+      {"r2147483647", {false, 2147483647}},
+      {"e0000000007", {true, 7}},  // ten digits
   };
-  const Case cases[] = {
-      {"e12", MessageId{true, 12}},
-      {"r3", MessageId{false, 3}},
-      {"r2147483647", MessageId{false, 2147483647}},
-      {"e0000000007", MessageId{true, 7}},  // ten digits
-      {"e00000000007", std::nullopt},       // eleven
-      {"r2147483648", std::nullopt},        // past the highest number a file holds
-      {"r4294967297", std::nullopt},        // wraps to 1 in 32 bits
-      {"e0", std::nullopt},
-      {"e", std::nullopt},
-      {"E1", std::nullopt},
-      {"x1", std::nullopt},
-      {"e+1", std::nullopt},
-      {"e-1", std::nullopt},
-      {"e 1", std::nullopt},
-      {"e1 ", std::nullopt},
-      {"e1r2", std::nullopt},
-      {"", std::nullopt},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.code);
-    EXPECT_EQ(MessageId::Parse(c.code), c.id);
-    if (c.id) {
-      EXPECT_EQ(MessageId::Parse(c.id->Code()), c.id);
-    }
+  for (const auto& [code, id] : codes) {
+    SCOPED_TRACE(code);
+    EXPECT_EQ(MessageId::Parse(code), id);
+    EXPECT_EQ(MessageId::Parse(id.Code()), id);
   }
   EXPECT_EQ((MessageId{true, 12}.Code()), "e12");
   EXPECT_EQ((MessageId{false, 3}.Code()), "r3");
+  // Eleven digits; past the highest number a file holds; wrapping to 1 in 32 bits; no number;
+  // another letter or case; a sign, a blank or a second code.
+  for (const char* refused : {"e00000000007", "r2147483648", "r4294967297", "e0", "e", "", "E1",
+                              "x1", "e+1", "e-1", "e 1", "e1 ", "e1r2"}) {
+    SCOPED_TRACE(refused);
+    EXPECT_EQ(MessageId::Parse(refused), std::nullopt);
+  }
 }
 
 TEST(MessageIdTest, FlagAndPlaceFollowTheMessage) {
