@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // A loopback TCP relay that holds every chunk for a fixed one-way time in each direction, so a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Times key derivation and a whole encrypt + decrypt of an 800-character message against
 // OpenSSL's PBKDF2-HMAC-SHA-512 with the same inputs, and checks both derive the same bytes.
 

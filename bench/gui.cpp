@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Start-up of the desktop program to its window shown, and one ReloadMessages, with 10 000
 // stored messages against the same with an empty store, in one run. Also counts how often the
 // message list paints for one reload (it should be once).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Times one receive run (MessageReceiver::ReceiveMessages) against the local mailbox server over
 // TLS, against a baseline measured in the same run: the same message files fetched with one
 // reused plain libcurl handle, each stored with a write and an atomic rename, and flushed to disk

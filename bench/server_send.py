@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """The mailbox server under load, for each store: files (one node), PostgreSQL with one node and
 with two. Each runs on a run-local of its own (free port, temporary state folder) and is driven
 over a pool of keep-alive HTTPS connections. Prints per store:

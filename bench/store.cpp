@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Times LoadMessageStore on stores of 1 000 and 10 000 messages per file (the load must grow
 // linearly: it runs after every received message), and one SaveMessage into the big store against
 // a plain copy of its file (a save rewrites the whole file, so a copy is its floor).

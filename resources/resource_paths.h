@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Paths of the pictures and event sounds compiled into the program (see README.md here).
 #include <QString>

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Synthesises the program's seven event sounds as PCM mono 8-bit WAV files.
 
 Standard library only (math, struct) and fully deterministic: running it again writes the same bytes.

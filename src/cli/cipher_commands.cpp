@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // encrypt, decrypt, folder, fingerprint: the cipher and digests on the terminal.
 
 #include <ostream>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // velkorant-cli: the command-line companion. It reads and writes the same stores as the desktop

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The server flows' user interface on a terminal: terminal lines on standard output as the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // server, check-server, register, send, receive, retry: the mailbox server's flows on the
 // terminal, on the same settings and message stores as the desktop program.
 

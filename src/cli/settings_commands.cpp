@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // profile add/list/remove, settings: the password profiles and settings on the terminal. They
 // go through the same store operations as the desktop program, so each sees what the other
 // wrote.

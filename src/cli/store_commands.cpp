@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // list, show: the message store of the working directory, as the message list shows it.
 
 #include <optional>

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Receiving survives SIGKILL at any moment: no message is lost, none is stored twice.
 #
 # `velkorant-cli receive` is killed again and again: at a random moment of its start-up and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's message commands and its preferences command, worked through the real
 // dialogs. The server is a closed local port: any request leaves lines in the terminal.
 

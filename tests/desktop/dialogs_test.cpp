@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The profiles, preferences and compose dialogs, worked through their controls: their group
 // frames, the checks made when they are confirmed, the limits of their fields, what they store,
 // and saves that fail.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One QApplication for all tests of the executable, offscreen unless told otherwise. No test may
 // hang on a window that does not close: a dialog or box still open after a few seconds fails the
 // running test and is closed, which also ends the modal loop waiting for it.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # cmake --install of a finished build into a staging folder, then what landed there: the two
 # programs alone in bin, the launcher entry (whose Exec line is run, as the launcher would, with
 # the smoke test), the icons at their sizes and the AppStream metadata under the one application

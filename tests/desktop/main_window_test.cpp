@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window: the place of its controls, what each kind of message allows, the list's
 // filters, every command with its keys, and a start whose settings cannot be read.
 
@@ -263,7 +264,7 @@ TEST_F(WindowTest, UnreadableSettingsStopEverythingThatNeedsThem) {
   EXPECT_TRUE(runner_.events[0].second.contains(home_.settings_file().c_str()));
   EXPECT_TRUE(Get(kIdEnvelopeIdle)->isVisibleTo(view()) &&
               !Get(kIdReceive)->isEnabled());  // idle, no receiving
-  ASSERT_TRUE(Activate(*frame()));  // so that F5 reaches its shortcut
+  ASSERT_TRUE(Activate(*frame()));             // so that F5 reaches its shortcut
   QTest::keyClick(frame(), Qt::Key_F5);
   for (int command :
        {kCommandPreferences, kCommandProfiles, kCommandCheckServer, kIdCompose, kIdProfiles})

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One program per folder: a later start brings the open window to the front, and --receive asks
 // it to receive; a run waiting on the server leaves the window free and ends when the program
 // does. (The other options are tried on the installed program by install_test.sh; the desktop's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The desktop program as its tests drive it: a private installation, the windows worked through

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "common/box_text.h"
 
 #include "platform/ansi_text.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Message boxes that the checks of the flows and dialogs return, for the caller to show through

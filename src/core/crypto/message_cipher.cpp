@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "crypto/message_cipher.h"
 
 #include <cryptopp/aes.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Password-based AES-256-CBC for message texts. The transport text is the ciphertext as upper-case

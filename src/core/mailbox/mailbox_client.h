@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The requests of the program to its mailbox server: the server check, whether a mailbox

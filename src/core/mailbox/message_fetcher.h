@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The message files of the own mailbox, fetched ahead: many numbers per round trip, in windows

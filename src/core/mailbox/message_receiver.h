@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Receiving: the messages of the own mailbox are taken one number after the other from the

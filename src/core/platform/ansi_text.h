@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The program's 8-bit texts are Windows-1252 bytes, as on the system the message format comes

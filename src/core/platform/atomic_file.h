@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Whole-file reads and all-or-nothing rewrites. A rewrite goes to a temporary file in the target's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // INI files as Windows' private-profile functions read and write them, over 8-bit bytes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/settings_db.h"
 
 #include <sqlite3.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The per-user settings database: a small registry kept in SQLite. Keys nest with "\\" below a

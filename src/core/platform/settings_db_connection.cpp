@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The settings database's connection: where the file is, opening it (and creating it private),
 // the checks that find it damaged or newer, the schema, and what a failure of SQLite means.
 

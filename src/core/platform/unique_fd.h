@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The one owner of a file descriptor: closed when it goes, so that no early return leaks one.

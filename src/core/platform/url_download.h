@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Downloads a URL, reporting the outcome as a 32-bit result code in the form of the Windows URL

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The user's settings: who the user is on the mailbox server, where that server is, three

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The plain text of a message before encryption: six tagged lines, each ending in "\n".

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The per-user folder the desktop launcher starts the program in, so that the message stores

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The application identifier the build gives the desktop file, the icons and the AppStream

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Desktop notifications through the freedesktop notification service on the session bus, which

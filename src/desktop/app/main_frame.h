@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The main window: fixed size and place, the menu bar and the status bar with its three panes;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The program on the desktop: in the system tray, the status envelope's picture with the number

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The compose dialog (template 132, "Redactar mensaje"): receiver, subject, body and the password

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // What the program's own dialogs share: controls placed at their dialog-unit positions with

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The preferences dialog (template 131, "Preferencias"): the user name, chosen once, with a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The password profiles dialog (template 130, "Perfiles de contraseñas"): choose, create, edit or

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The identifiers of the windows, their controls and the menu commands, named once. A control's

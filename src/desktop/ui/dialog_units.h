@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Forms are laid out in dialog units, which scale with the dialog font: a horizontal unit is a

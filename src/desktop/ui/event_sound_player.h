@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The event sounds (":/sounds/<id>.wav"), played without waiting; a new sound cuts the one still

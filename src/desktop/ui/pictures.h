@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The program's pictures, drawn as SVG into the resources (":/pictures/<id>.svg") and rendered

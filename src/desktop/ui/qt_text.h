@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The widget boundary: core texts are Windows-1252 bytes, widgets hold UTF-16; colours in the

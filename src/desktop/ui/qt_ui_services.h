@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The server flows' user interface in the desktop program: the main view's terminal, envelope

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // What the main view's commands (message_commands, settings_commands) work with, handed to them

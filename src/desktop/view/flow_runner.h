@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Work that may wait runs on a worker thread, one flow after the other, so the window keeps

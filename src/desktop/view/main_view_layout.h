@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The controls of the main form, placed at their dialog-unit positions; each control's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The rows of the message list. Each row owns its texts, copied from its record when the rows

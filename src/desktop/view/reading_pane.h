@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The reading pane: the shown message as bold coloured runs on a dark background.

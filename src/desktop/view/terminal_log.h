@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The terminal: a list box, one time-stamped line per event, newest at the bottom. It is the

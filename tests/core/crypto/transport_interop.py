@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The transport format against an independent implementation: the reference side is written from
 # the format's description with Python's `cryptography` package (PBKDF2HMAC, AES-CBC, PKCS #7);
 # the other side is velkorant-cli. Every case goes both ways.

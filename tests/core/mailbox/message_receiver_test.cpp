@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "mailbox/message_receiver.h"
 
 #include <gmock/gmock.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Password profiles against a real Secret Service (gnome-keyring on a private session bus).
 // What the keyring holds is read back with another client, secret-tool; what the database holds,
 // with sqlite3's own dump.

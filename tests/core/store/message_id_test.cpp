@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A message's code: what the list shows and `velkorant-cli show` takes, and the list's "R" flag.
 
 #include "store/message_id.h"
