@@ -87,7 +87,6 @@ TEST_F(CliTest, CommandsRefuseWhatTheProgramRefuses) {
       {1, "tiene más de 1024 bytes", {"fingerprint", "--password-file", File(kilobyte + "\n")}},
       {0, "", {"fingerprint", "--password-file", File(kilobyte)}, Crc32Hex(kilobyte) + "\n"},
       {1, "está vacío", {"encrypt", "--password-file", File("\n")}, "", "x"},
-      {1, "está vacío", {"decrypt", "--password-file", File("")}, "", transport},
       {1, "está vacío", {"fingerprint", "--password-file", File("")}},
       {1, "Seleccion, en mayúsculas o en minúsculas, está reservado", add("SELECCION", eight)},
       {1, "no puede llevar barras inversas", add("Club\\Sub", eight)},

@@ -94,9 +94,7 @@ TEST_F(DialogTest, ConfirmChecksTheFieldsInTheirOrder) {
 // of a pasted text. A longer text the program put in stays whole until confirming refuses it.
 TEST_F(DialogTest, FieldsKeepToTheirLimits) {
   struct Case {
-    int dialog;
-    int field;
-    int limit;
+    int dialog, field, limit;
     int longer;  // the length of a longer text the program put in, or 0
   };
   const Case cases[] = {{kProfilesDialogId, kIdProfileName, 40, 0},

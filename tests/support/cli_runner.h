@@ -13,8 +13,7 @@ namespace velkorant::testing {
 
 struct CliResult {
   int status;
-  std::string out;
-  std::string err;
+  std::string out, err;
 };
 
 inline CliResult RunCliCommand(const std::vector<std::string>& args,

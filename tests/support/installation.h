@@ -64,8 +64,7 @@ class Installation {
   }
 
  private:
-  std::filesystem::path root_;
-  std::filesystem::path old_directory_;
+  std::filesystem::path root_, old_directory_;
   std::optional<std::string> old_config_;
 };
 

@@ -143,8 +143,7 @@ TEST(UrlDownloadTest, OutcomeCodes) {
   const std::string check = "https://" + local.server + "comprobar_conexion_servidor.php";
   const std::string bad_address = "la dirección del servidor no es válida";
   struct Case {
-    std::string url;
-    std::string ca;
+    std::string url, ca;
     ResultCode code;
     std::string reason;
   };
