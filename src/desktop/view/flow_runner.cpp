@@ -120,10 +120,7 @@ FlowRunner::FlowRunner(UiServices& gui, std::filesystem::path settings_database,
 }
 
 FlowRunner::~FlowRunner() {
-  // A done step run by Stop may start another flow, which runs at once, cancelled: waited for too.
-  do {
-    Stop();
-  } while (busy());
+  Stop();
   // Posted rather than thread_.quit(): the loop ends only after anything still queued to it ran.
   QMetaObject::invokeMethod(
       worker_, [] { QThread::currentThread()->quit(); }, Qt::QueuedConnection);
@@ -191,22 +188,23 @@ void FlowRunner::Stop() {
     for (Queued& queued : flows_)
       Cancel(*queued.flow);
   }
-  if (flows_.empty())
-    return;
-  if (order_ == Order::kAtOnce) {
-    for (Queued& queued : flows_) {
-      if (queued.thread.joinable())
-        queued.thread.join();
+  // A done step run here may start another flow, which runs at once, cancelled: waited for too.
+  while (!flows_.empty()) {
+    if (order_ == Order::kAtOnce) {
+      for (Queued& queued : flows_) {
+        if (queued.thread.joinable())
+          queued.thread.join();
+      }
+    } else {
+      // Posted after the flows: they have all run, and failed fast, when it has.
+      std::promise<void> drained;
+      QMetaObject::invokeMethod(
+          worker_, [&drained] { drained.set_value(); }, Qt::QueuedConnection);
+      drained.get_future().wait();
     }
-  } else {
-    // Posted after the flows: they have all run, and failed fast, when it has.
-    std::promise<void> drained;
-    QMetaObject::invokeMethod(
-        worker_, [&drained] { drained.set_value(); }, Qt::QueuedConnection);
-    drained.get_future().wait();
+    // Their terminal lines and done steps, in their order.
+    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
   }
-  // Their terminal lines and done steps, in their order.
-  QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
 }
 
 }  // namespace velkorant

@@ -142,20 +142,6 @@ void OnMessageCommand(CommandContext& context, int command) {
       [show](FlowRunner::Flow&) { show(); });
 }
 
-namespace {
-
-// The store's change, on the local worker: the window never waits for the folder's lock.
-void ChangeStore(CommandContext& context, std::function<FileOutcome(MessageStore&)> change,
-                 std::function<void(bool ok, const std::string& error)> done) {
-  auto changed = std::make_shared<FileOutcome>(FileOutcome::Failed({}));
-  context.local.Start(
-      context.user.settings(), FlowRunner::WhenBusy::kQueue,
-      [change, changed](FlowRunner::Flow& flow) { *changed = change(flow.store); },
-      [done, changed](FlowRunner::Flow&) { done(changed->ok, changed->error); });
-}
-
-}  // namespace
-
 void DeleteCurrentMessage(CommandContext& context) {
   const Message* current = context.list.current_message();
   if (current == nullptr)
@@ -170,14 +156,17 @@ void DeleteCurrentMessage(CommandContext& context) {
                                      kBoxYesNoQuestion | kBoxDefaultSecond) != kAnswerYes) {
     return;
   }
-  ChangeStore(
-      context, [=](MessageStore& store) { return store.DeleteMessage(enviado, numero); },
-      [&context](bool ok, const std::string& error) {
-        if (!ok) {
+  // On the local worker: the window never waits for the folder's lock.
+  auto deleted = std::make_shared<FileOutcome>(FileOutcome::Failed({}));
+  context.local.Start(
+      context.user.settings(), FlowRunner::WhenBusy::kQueue,
+      [=](FlowRunner::Flow& flow) { *deleted = flow.store.DeleteMessage(enviado, numero); },
+      [&context, deleted](FlowRunner::Flow&) {
+        if (!*deleted) {
           context.dialogs.ShowMessageBox(
               context.window(),
               QStringLiteral("No se ha podido eliminar el mensaje.\n\nMotivo: %1")
-                  .arg(ToQString(error)),
+                  .arg(ToQString(deleted->error)),
               QStringLiteral("Eliminar mensaje"), kBoxOkQuestion);
           return;
         }
