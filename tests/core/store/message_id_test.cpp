@@ -46,10 +46,11 @@ TEST(MessageIdTest, FlagAndPlaceFollowTheMessage) {
   std::vector<Message> messages;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const Message message{.numero = 4,
-                          .enviado = c.enviado,
-                          .flag_msj_enviado_srv = c.on_server,
-                          .flag_msj_respondido = c.answered};
+    Message message;
+    message.numero = 4;
+    message.enviado = c.enviado;
+    message.flag_msj_enviado_srv = c.on_server;
+    message.flag_msj_respondido = c.answered;
     EXPECT_EQ(ListFlag(message), c.flag);
     messages.push_back(message);
   }
