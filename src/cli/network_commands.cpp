@@ -27,14 +27,12 @@ struct Session {
       : ui(io),
         client(settings, ui, downloader),
         receiver(client, settings, settings_store, store, passwords) {
-    const auto loaded = LoadSettings(settings_store);
-    if (loaded)
+    if (const auto loaded = LoadSettings(settings_store)) {
       MovePasswords(settings_store, io);
-    if (loaded)
       passwords_loaded_ = passwords.LoadPasswordList(settings_store);
-    loaded_ = loaded.has_value() && passwords_loaded_;
-    if (loaded)
+      loaded_ = passwords_loaded_.ok;
       settings = *loaded;
+    }
     store.LoadMessageStore();
     ui.set_reload([this] { store.LoadMessageStore(); });
   }

@@ -116,9 +116,11 @@ std::optional<Message> MessageReceiver::Decrypt(std::string_view transport, KeyC
         ciphertext.emplace(transport);
       text = ciphertext->TryDecrypt(key);
     }
-    if (!text.ok())
+    if (!text.ok()) {
       client_.ui().ReportDecryptFailure(text.library_text);
-    if (!text.ok() || !IsAcceptableMessageText(*text.text))
+      continue;
+    }
+    if (!IsAcceptableMessageText(*text.text))
       continue;
     Message record = MessageFromText(*text.text);
     // A section without a date counts as missing when the stores are read, here and by the

@@ -12,8 +12,6 @@ namespace velkorant {
 FileLock::FileLock(std::filesystem::path path, Target target)
     : path_(std::move(path)), target_(target) {}
 
-FileLock::~FileLock() = default;
-
 bool FileLock::Acquire(std::chrono::milliseconds wait) {
   if (depth_ > 0) {
     ++depth_;

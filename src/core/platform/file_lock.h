@@ -25,7 +25,6 @@ class FileLock {
   };
 
   explicit FileLock(std::filesystem::path path, Target target = Target::kFolder);
-  ~FileLock();
   FileLock(const FileLock&) = delete;
   FileLock& operator=(const FileLock&) = delete;
 

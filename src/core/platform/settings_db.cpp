@@ -3,7 +3,6 @@
 
 #include <sqlite3.h>
 
-#include <array>
 #include <climits>
 
 #include "platform/ansi_text.h"

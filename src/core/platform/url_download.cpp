@@ -152,8 +152,9 @@ UrlDownloader::~UrlDownloader() = default;
 namespace {
 
 // Sets one request up as every request of the program is made.
+// `ca_bundle`: the CA file to trust instead of the system's, or null.
 void Configure(CURL* curl, Request& request, const std::string& url, const DownloadLimits& limits,
-               std::size_t max_bytes, std::atomic<bool>& cancelled) {
+               std::size_t max_bytes, std::atomic<bool>& cancelled, const char* ca_bundle) {
   curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
   curl_easy_setopt(curl, CURLOPT_PRIVATE, &request);
   curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "https");
@@ -163,8 +164,8 @@ void Configure(CURL* curl, Request& request, const std::string& url, const Downl
   curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
   curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
-  if (const char* bundle = std::getenv("CURL_CA_BUNDLE"); bundle != nullptr && *bundle != '\0')
-    curl_easy_setopt(curl, CURLOPT_CAINFO, bundle);
+  if (ca_bundle != nullptr)
+    curl_easy_setopt(curl, CURLOPT_CAINFO, ca_bundle);
   // Many requests on one TLS connection; each waits for the first to learn whether the server
   // multiplexes rather than opening a connection of its own.
   curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_2TLS));
@@ -226,6 +227,9 @@ std::vector<UrlDownloader::FetchResult> UrlDownloader::FetchAll(
     max_bytes = limits_.max_answer_bytes;
   CURLM* multi = pool_->multi.get();
   std::vector<Request> requests(urls.size());
+  const char* ca_bundle = std::getenv("CURL_CA_BUNDLE");
+  if (ca_bundle != nullptr && *ca_bundle == '\0')
+    ca_bundle = nullptr;
   for (std::size_t i = 0; i < urls.size() && multi != nullptr && !cancelled_; ++i) {
     Request& request = requests[i];
     request.limit = max_bytes;
@@ -233,7 +237,7 @@ std::vector<UrlDownloader::FetchResult> UrlDownloader::FetchAll(
     CURL* curl = request.easy.get();
     if (curl == nullptr)
       continue;
-    Configure(curl, request, urls[i], limits_, max_bytes, cancelled_);
+    Configure(curl, request, urls[i], limits_, max_bytes, cancelled_, ca_bundle);
     if (curl_multi_add_handle(multi, curl) == CURLM_OK)
       request.multi = multi;
   }

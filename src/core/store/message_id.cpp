@@ -2,7 +2,6 @@
 #include "store/message_id.h"
 
 #include <algorithm>
-#include <charconv>
 
 #include "store/message_store.h"
 
@@ -11,8 +10,6 @@ namespace {
 
 constexpr char kSentLetter = 'e';
 constexpr char kReceivedLetter = 'r';
-// The widest number a code holds, 2147483647.
-constexpr std::size_t kMaxDigits = 10;
 
 }  // namespace
 
@@ -23,17 +20,10 @@ std::string MessageId::Code() const {
 std::optional<MessageId> MessageId::Parse(std::string_view code) {
   if (code.empty() || (code.front() != kSentLetter && code.front() != kReceivedLetter))
     return std::nullopt;
-  const std::string_view digits = code.substr(1);
-  // from_chars takes no sign and no space for an unsigned number; the length is ours to bound.
-  if (digits.size() > kMaxDigits)
+  const auto numero = MessageStore::ParseNumero(code.substr(1));
+  if (!numero || *numero == 0)
     return std::nullopt;
-  std::uint32_t numero = 0;
-  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), numero);
-  if (error != std::errc() || end != digits.data() + digits.size() || numero == 0 ||
-      numero > MessageStore::kHighestNumero) {
-    return std::nullopt;
-  }
-  return MessageId{code.front() == kSentLetter, numero};
+  return MessageId{code.front() == kSentLetter, *numero};
 }
 
 std::optional<std::size_t> FindMessage(const std::vector<Message>& messages, MessageId id) {

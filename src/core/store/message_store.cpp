@@ -26,15 +26,9 @@ std::optional<std::uint32_t> SectionNumber(std::string_view name, std::string_vi
     return std::nullopt;
   }
   const std::string_view digits = name.substr(prefix.size());
-  if (digits.front() == '0' || digits.size() > 10)
+  if (digits.front() == '0')
     return std::nullopt;
-  // Unsigned: a sign is refused like any other character that is not a digit.
-  std::uint64_t value = 0;
-  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
-  if (error != std::errc() || end != digits.data() + digits.size() ||
-      value > MessageStore::kHighestNumero)
-    return std::nullopt;
-  return static_cast<std::uint32_t>(value);
+  return MessageStore::ParseNumero(digits);
 }
 
 const char* Flag(bool value) {
@@ -60,6 +54,18 @@ void AssignFromUtf8(std::string& target, std::string_view utf8) {
 }
 
 }  // namespace
+
+std::optional<std::uint32_t> MessageStore::ParseNumero(std::string_view digits) {
+  // The widest number, 2147483647, has 10 digits; a longer text could overflow from_chars' type.
+  if (digits.size() > 10)
+    return std::nullopt;
+  // Unsigned: a sign is refused like any other character that is not a digit.
+  std::uint64_t value = 0;
+  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+  if (error != std::errc() || end != digits.data() + digits.size() || value > kHighestNumero)
+    return std::nullopt;
+  return static_cast<std::uint32_t>(value);
+}
 
 MessageStore::MessageStore(const std::filesystem::path& folder)
     : folder_(folder),
@@ -284,13 +290,12 @@ FileOutcome MessageStore::NoteLockFailure() {
 }
 
 FileOutcome MessageStore::BeginBatch() {
-  if (in_batch_)
+  if (batch_lock_)
     return FileOutcome::Failed({});
   FileLock::Guard lock = Lock(lock_wait_);
   if (!lock.ok())
     return NoteLockFailure();
   batch_lock_.emplace(std::move(lock));
-  in_batch_ = true;
   batch_failed_ = false;
   batch_error_.clear();
   sent_.writer().SetDeferredSync(true);
@@ -301,14 +306,13 @@ FileOutcome MessageStore::BeginBatch() {
 }
 
 FileOutcome MessageStore::EndBatch() {
-  if (!in_batch_)
+  if (!batch_lock_)
     return FileOutcome::Failed({});
   if (batch_failed_) {
     // Part of it is missing: writing the rest could store a message twice or skip one.
     AbandonBatch();
     return FileOutcome::Failed(batch_error_);
   }
-  in_batch_ = false;
   FileOutcome ended;
   for (const bool enviado : {true, false}) {
     IniFile& changed = file(enviado);
@@ -325,9 +329,8 @@ FileOutcome MessageStore::EndBatch() {
 }
 
 void MessageStore::AbandonBatch() {
-  if (!in_batch_)
+  if (!batch_lock_)
     return;
-  in_batch_ = false;
   for (IniFile* file : {&sent_, &received_}) {
     file->DiscardHeld();
     file->writer().SetDeferredSync(false);

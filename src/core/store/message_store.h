@@ -32,6 +32,8 @@ class MessageStore {
  public:
   // Numbers are written with "%d", so they stay within a signed 32-bit value.
   static constexpr std::uint32_t kHighestNumero = 2147483647;
+  // Decimal digits only (no sign, no blank), at most 10 of them, up to kHighestNumero; 0 too.
+  static std::optional<std::uint32_t> ParseNumero(std::string_view digits);
 
   // How long a change waits for another process (the CLI, another window) to finish its own.
   static constexpr std::chrono::seconds kLockWait{30};
@@ -108,10 +110,9 @@ class MessageStore {
 
   std::filesystem::path folder_;
   FileLock lock_;
-  std::optional<FileLock::Guard> batch_lock_;  // from BeginBatch to its end
+  std::optional<FileLock::Guard> batch_lock_;  // held from BeginBatch to its end: in a batch
   std::chrono::milliseconds lock_wait_ = kLockWait;
   bool swept_ = false;
-  bool in_batch_ = false;
   IniFile sent_;
   IniFile received_;
   std::vector<Message> messages_;
