@@ -98,7 +98,6 @@ TEST_F(WindowTest, EachKindOfMessageHasItsButtonsAndRowColour) {
     }
     EXPECT_EQ(on, c.buttons_on);
   }
-  EXPECT_EQ(Colour("r1"), RowColour::kRead);  // read now
 }
 
 TEST_F(WindowTest, FiltersChooseTheRows) {

@@ -150,11 +150,13 @@ void DeleteCurrentMessage(CommandContext& context) {
     return;
   // The list may be reloaded while the question is open (a receive run): keep the messages'
   // identities, not pointers into the list.
-  const std::vector<MessageId> ids = context.list.SelectedIds();
-  const bool several = ids.size() > 1;
+  std::vector<MessageId> targets = context.list.SelectedIds();
+  const bool several = targets.size() > 1;
+  if (!several)
+    targets = {MessageId::Of(*current)};
   const QString question =
       several
-          ? QStringLiteral("¿ Eliminar estos %1 mensajes ?").arg(ids.size())
+          ? QStringLiteral("¿ Eliminar estos %1 mensajes ?").arg(targets.size())
           : QStringLiteral("¿ Eliminar este mensaje ?\n\n%1").arg(ToQString(current->asunto_msj));
   const QString caption =
       several ? QStringLiteral("Eliminar mensajes") : QStringLiteral("Eliminar mensaje");
@@ -162,7 +164,6 @@ void DeleteCurrentMessage(CommandContext& context) {
                                      kBoxYesNoQuestion | kBoxDefaultSecond) != kAnswerYes) {
     return;
   }
-  const std::vector<MessageId> targets = several ? ids : std::vector{MessageId::Of(*current)};
   // On the local worker: the window never waits for the folder's lock. One write for them all;
   // a message already gone fails the whole batch, so then one by one: only what really could
   // not go is left and named.
