@@ -104,7 +104,7 @@ TEST_F(ExchangeTest, TwoInstallationsTalkThroughTheirWindows) {
   Open(bruno);
   Receive(false);
   const QString told = "Notify: Velkorant: mensajes nuevos | ";
-  EXPECT_EQ(notes_.calls, QStringList{told + "Tienes 1 mensaje sin leer."});
+  EXPECT_EQ(notes_.calls, QStringList{told + "Tienes 1 mensaje sin leer.\nDe: " + ana_name + "."});
   EXPECT_EQ(app_->tray_icon()->toolTip(), "Velkorant: 1 mensaje sin leer");
   EXPECT_EQ(Column(kColumnSubject) + Column(kColumnSender),
             QStringList({U("¿Cenamos?"), ana_name}));

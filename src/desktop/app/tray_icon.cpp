@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QSystemTrayIcon>
 #include <QTimer>
+#include <algorithm>
 #include <array>
 
 #include "app/desktop_notification.h"
@@ -14,6 +15,7 @@
 #include "common/ui_services.h"
 #include "store/message_store.h"
 #include "ui/pictures.h"
+#include "ui/qt_text.h"
 #include "view/flow_runner.h"
 #include "view/main_view.h"
 #include "view/message_list_panel.h"
@@ -58,10 +60,13 @@ TrayIcon::TrayIcon(CMainFrame& frame, QObject* parent)
   connect(&view.list(), &MessageListPanel::currentMessageChanged, this, &TrayIcon::Refresh);
   // A run's new messages are counted once the run has stored and listed them.
   connect(&view.flows(), &FlowRunner::busyChanged, this, [this](bool busy) {
-    if (!busy && notify_pending_)
+    if (busy)
+      NoteKnownReceived();
+    else if (notify_pending_)
       Notify();
   });
   tray_->setIcon(EnvelopeIcon(status_));
+  NoteKnownReceived();
   Refresh();
 }
 
@@ -74,11 +79,39 @@ void TrayIcon::Show() {
     tray_->show();
 }
 
-int TrayIcon::UnreadCount() const {
-  int unread = 0;
-  for (const Message& message : frame_.view()->message_store().messages())
-    unread += !message.enviado && message.flag_msj_desencriptado && !message.flag_msj_leido;
-  return unread;
+void TrayIcon::NoteKnownReceived() {
+  known_received_ = 0;
+  for (const Message& message : frame_.view()->message_store().messages()) {
+    if (!message.enviado)
+      known_received_ = std::max(known_received_, message.numero);
+  }
+}
+
+QStringList TrayIcon::NewSenders() const {
+  QStringList senders;
+  const std::vector<Message>& messages = frame_.view()->message_store().messages();
+  for (auto message = messages.rbegin(); message != messages.rend(); ++message) {
+    if (!message->enviado && message->numero > known_received_ && message->flag_msj_desencriptado &&
+        !message->flag_msj_leido) {
+      const QString name = ToQString(message->usuario_emisor_msj);
+      if (!senders.contains(name))
+        senders << name;
+    }
+  }
+  return senders;
+}
+
+QString TrayIcon::PlainName(const QString& name) {
+  QString plain;
+  for (const QChar c : name) {
+    const QChar::Category category = c.category();
+    if (category != QChar::Other_Control && category != QChar::Other_Format &&
+        category != QChar::Separator_Line && category != QChar::Separator_Paragraph) {
+      plain.append(c);
+    }
+  }
+  // Cut before escaping, so that no escape is cut in half.
+  return plain.left(40).toHtmlEscaped();
 }
 
 QString TrayIcon::ToolTipFor(int unread) {
@@ -113,13 +146,24 @@ void TrayIcon::Notify() {
   notify_pending_ = false;
   Refresh();
   const QString title = QStringLiteral("Velkorant: mensajes nuevos");
-  const int unread = UnreadCount();
+  const int unread = frame_.view()->list().UnreadCount();
   QString text = QStringLiteral("Tienes %1 mensajes sin leer.").arg(unread);
   if (unread == 1) {
     text = QStringLiteral("Tienes 1 mensaje sin leer.");
   } else if (unread == 0) {
     // Every new message stayed undecrypted: no password profile fits them.
     text = QStringLiteral("Han llegado mensajes que no se han podido desencriptar.");
+  }
+  constexpr qsizetype kNamed = 3;
+  const QStringList senders = NewSenders();
+  if (!senders.isEmpty()) {
+    QStringList named;
+    for (const QString& sender : senders.mid(0, kNamed))
+      named << PlainName(sender);
+    text += QStringLiteral("\nDe: ") + named.join(QStringLiteral(", "));
+    if (senders.size() > kNamed)
+      text += QStringLiteral(" y %1 más").arg(senders.size() - kNamed);
+    text += QLatin1Char('.');
   }
   // The desktop's notification service where there is one, whatever the tray.
   if (!SendDesktopNotification(title, text) && QSystemTrayIcon::isSystemTrayAvailable())
@@ -128,7 +172,7 @@ void TrayIcon::Notify() {
 }
 
 void TrayIcon::Refresh() {
-  tray_->setToolTip(ToolTipFor(UnreadCount()));
+  tray_->setToolTip(ToolTipFor(frame_.view()->list().UnreadCount()));
 }
 
 }  // namespace velkorant

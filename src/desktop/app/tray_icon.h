@@ -9,6 +9,8 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
+#include <cstdint>
 
 class QMenu;
 class QSystemTrayIcon;
@@ -26,13 +28,14 @@ class TrayIcon : public QObject {
 
   // Puts the icon in the tray, where the desktop has one.
   void Show();
-  // Received messages that were decrypted and not read yet: the ones a selection marks read.
-  int UnreadCount() const;
   QString toolTip() const;
   int status() const { return status_; }
   QSystemTrayIcon& tray() { return *tray_; }
 
   static QString ToolTipFor(int unread);
+  // A stranger's name as a notification may show it: plain text (a desktop may read markup in
+  // it), no control or direction characters, at most 40 characters.
+  static QString PlainName(const QString& name);
 
  signals:
   // Every desktop notification, as shown.
@@ -43,6 +46,10 @@ class TrayIcon : public QObject {
   void Notify();
   void Refresh();
   bool ProgramActive() const;
+  // The senders of the decrypted unread messages that came after `known_received_`, newest
+  // first, each once.
+  QStringList NewSenders() const;
+  void NoteKnownReceived();
 
   CMainFrame& frame_;
   QSystemTrayIcon* tray_;
@@ -50,6 +57,8 @@ class TrayIcon : public QObject {
   int status_ = 1;
   // A receive run with new messages ended while the program was in the background.
   bool notify_pending_ = false;
+  // The highest received message's number before the last run: those above it are new.
+  std::uint32_t known_received_ = 0;
 };
 
 }  // namespace velkorant

@@ -62,6 +62,8 @@ CMainView::CMainView(SettingsStore& settings_store, DialogRunner& runner, QWidge
   connect(controls_.exit, &QPushButton::clicked, this, [this] { TopWindow()->close(); });
   connect(controls_.clear_terminal, &QPushButton::clicked, this, [this] { terminal_.Clear(); });
   connect(list_, &MessageListPanel::currentMessageChanged, this, &CMainView::UpdateActionButtons);
+  // Every reload and every message marked read passes through there.
+  connect(list_, &MessageListPanel::currentMessageChanged, this, &CMainView::ShowUnreadInTitle);
   connect(controls_.profiles, &QPushButton::clicked, this,
           [this] { OnPasswordProfiles(commands_); });
   for (const auto& [button, command] :
@@ -96,7 +98,7 @@ void CMainView::OnInitialUpdate(QWidget& progress_pane) {
   progress_->setTextVisible(false);
   progress_pane.layout()->addWidget(progress_);
   // The window's title.
-  TopWindow()->setWindowTitle(QStringLiteral("Velkorant"));
+  ShowUnreadInTitle();
   // The settings; until they can be read, nothing is written or asked of the server.
   settings_readable_ = ReloadSettings();
   // The message list, filled from both stores.
@@ -233,7 +235,7 @@ void CMainView::ReadProfiles(bool move_to_keyring) {
         if (!read->loaded)
           read->names.reset();
       },
-      [this, read](FlowRunner::Flow& flow) {
+      [this, read, move_to_keyring](FlowRunner::Flow& flow) {
         if (read->place == PasswordPlace::kDatabase)
           LogTerminal(PasswordsInDatabaseNotice(flow.settings_store));
         if (!read->move_problem.empty()) {
@@ -245,6 +247,8 @@ void CMainView::ReadProfiles(bool move_to_keyring) {
           passwords_.swap(flow.passwords);
           profile_names_ = std::move(*read->names);
           profiles_ = Profiles::kReady;
+          if (move_to_keyring && (settings_.user_name.empty() || profile_names_.empty()))
+            ShowFirstSteps();
         } else {
           profiles_problem_ = flow.settings_store.DescribeProblem(read->loaded);
           profiles_ = Profiles::kFailed;
@@ -293,6 +297,26 @@ void CMainView::MarkRead(std::uint32_t numero) {
                       std::to_string(numero) + ": " + written->error);
         }
       });
+}
+
+void CMainView::ShowUnreadInTitle() {
+  const int unread = list_->UnreadCount();
+  TopWindow()->setWindowTitle(unread == 0 ? QStringLiteral("Velkorant")
+                                          : QStringLiteral("Velkorant (%1 sin leer)").arg(unread));
+}
+
+void CMainView::ShowFirstSteps() {
+  LogTerminal(
+      Utf8ToAnsi("Para empezar: registra tu usuario en Configuración > Preferencias y "
+                 "después crea un perfil en Configuración > Perfiles de contraseñas."));
+  // Only into the pane as the start left it, never over a message being read.
+  if (list_->current_message() != nullptr)
+    return;
+  list_->reading_pane().Append(
+      QStringLiteral("\nPara empezar:\n1. Registra tu usuario en 'Preferencias'.\n2. Crea un "
+                     "perfil en 'Perfiles de contraseñas' con la contraseña que compartes con "
+                     "quien te escribe."),
+      kReadingWhite, kReadingBackground, true);
 }
 
 void CMainView::OnTimer(int id) {

@@ -109,6 +109,10 @@ class CMainView : public QWidget, public ViewHooks, public UserState {
   void StartReceive();
   void OnFlowsBusy(bool busy);
   void MarkRead(std::uint32_t numero);
+  // "Velkorant", with the unread messages counted when there are any.
+  void ShowUnreadInTitle();
+  // What a new user does first, while there is no user or no password profile.
+  void ShowFirstSteps();
 
   SettingsStore& settings_store_;
   DialogRunner& runner_;

@@ -5,6 +5,8 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
+#include <vector>
 
 #include "common/ui_services.h"
 #include "dialogs/dialog_fields.h"
@@ -146,32 +148,68 @@ void DeleteCurrentMessage(CommandContext& context) {
   const Message* current = context.list.current_message();
   if (current == nullptr)
     return;
-  // The list may be reloaded while the question is open (a receive run): keep the message's
-  // identity, not a pointer into the list.
-  const bool enviado = current->enviado;
-  const std::uint32_t numero = current->numero;
+  // The list may be reloaded while the question is open (a receive run): keep the messages'
+  // identities, not pointers into the list.
+  std::vector<MessageId> targets = context.list.SelectedIds();
+  const bool several = targets.size() > 1;
+  if (!several)
+    targets = {MessageId::Of(*current)};
   const QString question =
-      QStringLiteral("¿ Eliminar este mensaje ?\n\n%1").arg(ToQString(current->asunto_msj));
-  if (context.dialogs.ShowMessageBox(context.window(), question, QStringLiteral("Eliminar mensaje"),
+      several
+          ? QStringLiteral("¿ Eliminar estos %1 mensajes ?").arg(targets.size())
+          : QStringLiteral("¿ Eliminar este mensaje ?\n\n%1").arg(ToQString(current->asunto_msj));
+  const QString caption =
+      several ? QStringLiteral("Eliminar mensajes") : QStringLiteral("Eliminar mensaje");
+  if (context.dialogs.ShowMessageBox(context.window(), question, caption,
                                      kBoxYesNoQuestion | kBoxDefaultSecond) != kAnswerYes) {
     return;
   }
-  // On the local worker: the window never waits for the folder's lock.
-  auto deleted = std::make_shared<FileOutcome>(FileOutcome::Failed({}));
+  // On the local worker: the window never waits for the folder's lock. One write for them all;
+  // a message already gone fails the whole batch, so then one by one: only what really could
+  // not go is left and named.
+  auto failures = std::make_shared<std::vector<std::pair<MessageId, std::string>>>();
   context.local.Start(
       context.user.settings(), FlowRunner::WhenBusy::kQueue,
-      [=](FlowRunner::Flow& flow) { *deleted = flow.store.DeleteMessage(enviado, numero); },
-      [&context, deleted](FlowRunner::Flow&) {
-        if (!*deleted) {
-          context.dialogs.ShowMessageBox(
-              context.window(),
-              QStringLiteral("No se ha podido eliminar el mensaje.\n\nMotivo: %1")
-                  .arg(ToQString(deleted->error)),
-              QStringLiteral("Eliminar mensaje"), kBoxOkQuestion);
+      [targets, failures](FlowRunner::Flow& flow) {
+        MessageStore& store = flow.store;
+        const FileOutcome began = store.BeginBatch();
+        if (!began) {  // the folder stayed busy: nothing went
+          for (const MessageId& id : targets)
+            failures->emplace_back(id, began.error);
           return;
         }
+        for (const MessageId& id : targets)
+          store.DeleteMessage(id.enviado, id.numero);
+        if (store.EndBatch())
+          return;
+        for (const MessageId& id : targets) {
+          const FileOutcome deleted = store.DeleteMessage(id.enviado, id.numero);
+          // One deleted meanwhile by another process is gone, as asked.
+          if (!deleted && store.file(id.enviado)
+                                  .Read()
+                                  .FindSection(MessageStore::SectionName(id.enviado, id.numero)) !=
+                              IniDocument::npos) {
+            failures->emplace_back(id, deleted.error);
+          }
+        }
+      },
+      [&context, failures, several, caption](FlowRunner::Flow&) {
         context.list.ClearCurrentMessage();
         context.list.ReloadMessages();
+        if (failures->empty())
+          return;
+        QString text;
+        if (several) {
+          QStringList codes;
+          for (const auto& [id, error] : *failures)
+            codes << QString::fromStdString(id.Code());
+          text = QStringLiteral("No se han podido eliminar estos mensajes: %1.\n\nMotivo: %2")
+                     .arg(codes.join(QStringLiteral(", ")), ToQString(failures->back().second));
+        } else {
+          text = QStringLiteral("No se ha podido eliminar el mensaje.\n\nMotivo: %1")
+                     .arg(ToQString(failures->front().second));
+        }
+        context.dialogs.ShowMessageBox(context.window(), text, caption, kBoxOkQuestion);
       });
 }
 

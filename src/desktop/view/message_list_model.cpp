@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "view/message_list_model.h"
 
+#include <QFont>
+#include <QStringList>
 #include <algorithm>
 #include <numeric>
 
@@ -51,6 +53,20 @@ MessageRow MakeMessageRow(const Message& message) {
   return row;
 }
 
+QString RowStates(const MessageRow& row) {
+  QStringList states;
+  if (row.colour == RowColour::kUnread)
+    states << QStringLiteral("no leído");
+  if (row.colour == RowColour::kUndecrypted)
+    states << QStringLiteral("sin desencriptar");
+  const QChar flag = row.texts[kColumnReplied].front();
+  if (flag == u'n')
+    states << QStringLiteral("no enviado");
+  if (flag == u'R')
+    states << QStringLiteral("respondido");
+  return states.join(QStringLiteral(", "));
+}
+
 int CompareMessageRows(const MessageRow& a, const MessageRow& b, int key) {
   const int column = std::abs(key) - 1;
   if (column < 0 || column >= kMessageColumnCount)
@@ -87,6 +103,21 @@ QVariant MessageListModel::data(const QModelIndex& index, int role) const {
   switch (role) {
     case Qt::DisplayRole:
       return message_row.texts[static_cast<std::size_t>(index.column())];
+    // The row's first cell carries its states after its code; every cell describes them.
+    case Qt::AccessibleTextRole:
+      if (index.column() == kColumnCode && !RowStates(message_row).isEmpty())
+        return message_row.texts[kColumnCode] + QStringLiteral(", ") + RowStates(message_row);
+      return {};
+    case Qt::AccessibleDescriptionRole:
+      return RowStates(message_row);
+    case Qt::FontRole: {
+      if (message_row.colour != RowColour::kUnread)
+        return {};
+      // Only the weight: the view's own font gives the rest.
+      QFont bold;
+      bold.setBold(true);
+      return bold;
+    }
     case Qt::DecorationRole: {
       if (index.column() != kColumnCode)
         return {};

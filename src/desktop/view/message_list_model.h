@@ -4,7 +4,7 @@
 // The rows of the message list. Each row owns its texts, copied from its record when the rows
 // are built; the view asks for every cell when it paints and keeps no text of its own. Row
 // colours are decided at paint time from the row's colour (kRowColourRole), so marking a message
-// read changes that one value.
+// read changes that one value; so are the bold of unread rows and what a screen reader hears.
 
 #include <QAbstractTableModel>
 #include <QPixmap>
@@ -39,6 +39,9 @@ struct MessageRow {
 };
 
 MessageRow MakeMessageRow(const Message& message);
+// What the row's colours and its "R" column say, for those who cannot see them: "no leído",
+// "sin desencriptar", "no enviado", "respondido", joined by commas; empty for a read or sent one.
+QString RowStates(const MessageRow& row);
 
 // Sort key: column index + 1, negative for descending. Texts compare without regard to case;
 // keys outside 1..6 find every pair equal.

@@ -51,6 +51,18 @@ int CodeColumnWidth(const QTableView& list, int width) {
   return width;
 }
 
+// Without letter case or accents, so that "jose" finds "José" and "ÑANDÚ" finds "ñandú".
+QString Folded(const QString& text) {
+  const QString decomposed = text.normalized(QString::NormalizationForm_KD);
+  QString folded;
+  folded.reserve(decomposed.size());
+  for (const QChar c : decomposed) {
+    if (c.category() != QChar::Mark_NonSpacing)
+      folded.append(c);
+  }
+  return folded.toCaseFolded();
+}
+
 }  // namespace
 
 MessageListPanel::MessageListPanel(const MainViewControls& controls, MessageStore& store,
@@ -149,7 +161,7 @@ void MessageListPanel::UpdateFiltersFromControls() {
   user_filter_on_ = controls_.user_filter_on->isChecked();
   show_received_ = controls_.show_received->isChecked();
   show_sent_ = controls_.show_sent->isChecked();
-  search_text_ = ToAnsi(controls_.search->text().left(kFilterTextLimit));
+  search_text_ = Folded(controls_.search->text().left(kFilterTextLimit));
 }
 
 bool MessageListPanel::Skipped(const Message& message) const {
@@ -159,14 +171,14 @@ bool MessageListPanel::Skipped(const Message& message) const {
   }
   if (message.enviado ? !show_sent_ : !show_received_)
     return true;
-  return !search_text_.empty() && message.asunto_msj.find(search_text_) == std::string::npos &&
-         message.cuerpo_msj.find(search_text_) == std::string::npos;
+  return !search_text_.isEmpty() && !Folded(ToQString(message.asunto_msj)).contains(search_text_) &&
+         !Folded(ToQString(message.cuerpo_msj)).contains(search_text_);
 }
 
 void MessageListPanel::FillMessageList() {
   UpdateFiltersFromControls();
   list_filtered_ = (user_filter_on_ && !user_filter_.empty()) || !show_received_ || !show_sent_ ||
-                   !search_text_.empty();
+                   !search_text_.isEmpty();
   std::vector<MessageRow> rows;
   rows.reserve(store_.messages().size());
   for (const Message& message : store_.messages()) {
@@ -179,6 +191,12 @@ void MessageListPanel::FillMessageList() {
   model_->SetRows(std::move(rows));
   filling_ = false;
   reading_.Clear();
+  // Said where a screen reader finds it too: the search field describes its outcome.
+  const bool nothing_found = !search_text_.isEmpty() && model_->rowCount() == 0;
+  const QString outcome = nothing_found ? QStringLiteral("Sin resultados") : QString();
+  controls_.search->setAccessibleDescription(outcome);
+  if (nothing_found)
+    reading_.Append(outcome, kReadingWhite, kReadingBackground, false);
 }
 
 void MessageListPanel::SortByDateNewestFirst() {
@@ -281,6 +299,24 @@ void MessageListPanel::FillUserFilter() {
   box.setCurrentIndex(chosen.isEmpty() ? -1 : box.findText(chosen));
 }
 
+std::vector<MessageId> MessageListPanel::SelectedIds() const {
+  QModelIndexList rows = controls_.message_list->selectionModel()->selectedRows(kColumnCode);
+  std::sort(rows.begin(), rows.end(),
+            [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+  std::vector<MessageId> ids;
+  ids.reserve(static_cast<std::size_t>(rows.size()));
+  for (const QModelIndex& index : rows)
+    ids.push_back(model_->row(index.row()).id);
+  return ids;
+}
+
+int MessageListPanel::UnreadCount() const {
+  return static_cast<int>(
+      std::count_if(store_.messages().begin(), store_.messages().end(), [](const Message& m) {
+        return !m.enviado && m.flag_msj_desencriptado && !m.flag_msj_leido;
+      }));
+}
+
 const Message* MessageListPanel::current_message() const {
   if (current_index_ < 0 || static_cast<std::size_t>(current_index_) >= store_.messages().size())
     return nullptr;
@@ -357,14 +393,14 @@ void MessageListPanel::OnFilterControl() {
 
 void MessageListPanel::OnSearch() {
   UpdateFiltersFromControls();
-  if (search_text_.empty())
+  if (search_text_.isEmpty())
     return;
   ApplyFilters();
 }
 
 void MessageListPanel::OnClearSearch() {
   UpdateFiltersFromControls();
-  if (search_text_.empty())
+  if (search_text_.isEmpty())
     return;
   search_text_.clear();
   controls_.search->clear();

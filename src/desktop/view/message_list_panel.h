@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "view/main_view_layout.h"
 #include "view/message_list_model.h"
@@ -61,6 +62,10 @@ class MessageListPanel : public QObject {
   // A header click: sorts by that column, alternating direction whichever column it is.
   void OnColumnClick(int column);
 
+  // The selected rows' messages, top to bottom.
+  std::vector<MessageId> SelectedIds() const;
+  // Received messages that were decrypted and not read yet: the ones a selection marks read.
+  int UnreadCount() const;
   int current_index() const { return current_index_; }
   // The message last chosen in the list, kept while the list is rebuilt.
   const std::optional<MessageId>& current_id() const { return current_id_; }
@@ -107,7 +112,7 @@ class MessageListPanel : public QObject {
   bool user_filter_on_ = false;
   bool show_received_ = true;
   bool show_sent_ = true;
-  std::string search_text_;
+  QString search_text_;  // folded, as the texts it is looked for in
   // Whether the filters of the last refill hid messages.
   bool list_filtered_ = false;
 
