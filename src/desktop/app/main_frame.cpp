@@ -113,8 +113,6 @@ bool CMainFrame::Create() {
   if (!CreateStatusBar())
     return false;
 
-  // The last of the status bar's panes is empty: it gives way on a narrow window.
-  pane(2)->setMinimumWidth(0);
   auto* scroll = new QScrollArea(this);
   scroll->setFrameShape(QFrame::NoFrame);
   scroll->setWidgetResizable(true);
