@@ -13,7 +13,6 @@
 #include <QShortcut>
 #include <QStatusBar>
 #include <QStyleFactory>
-#include <algorithm>
 
 #include "app/window_geometry.h"
 #include "ui/dialog_units.h"

@@ -191,15 +191,15 @@ class FormAnchors final : public QObject {
       : QObject(&form),
         form_(form),
         reference_(u.X(kFormWidthUnits), u.Y(kFormHeightUnits)),
-        message_column_(u.X(362)),
-        under_list_(u.Y(196)),
+        message_column_(u.X(362)),  // between the list's frame and the message's
+        under_list_(u.Y(196)),      // the list's bottom edge
         banner_(*c.banner),
         banner_size_(c.banner->size()),
         message_group_(*c.message_group) {
     using enum Follow;
     const auto set = [this](QWidget* control, Follow left, Follow top, Follow right,
                             Follow bottom) {
-      anchors_.insert(control, {control->geometry(), left, top, right, bottom});
+      Remember(control, {control->geometry(), left, top, right, bottom});
     };
     set(c.list_group, kStay, kStay, kShare, kShare);
     set(c.message_list, kStay, kStay, kShare, kShare);
@@ -219,12 +219,20 @@ class FormAnchors final : public QObject {
   }
 
   bool eventFilter(QObject* watched, QEvent* event) override {
-    if (watched == &form_ && event->type() == QEvent::Resize)
+    // A control made after the form is placed once it is about to show.
+    if (watched == &form_ &&
+        (event->type() == QEvent::Resize || event->type() == QEvent::ChildPolished))
       Place();
     return false;
   }
 
  private:
+  QHash<QWidget*, Anchor>::iterator Remember(QWidget* control, const Anchor& anchor) {
+    // Another control may be made at the same address later.
+    connect(control, &QObject::destroyed, this, [this, control] { anchors_.remove(control); });
+    return anchors_.insert(control, anchor);
+  }
+
   // Any other control moves with the part it lies in: right of the list's frame with the message
   // column, under the list with the list's bottom edge.
   Anchor Default(const QRect& place) const {
@@ -243,11 +251,11 @@ class FormAnchors final : public QObject {
     const auto shift = [](Follow follow, int share, int all) {
       return follow == Follow::kStay ? 0 : follow == Follow::kShare ? share : all;
     };
-    // Controls made after the form are placed as at the template's size.
+    // Controls made after the form were placed as at the template's size.
     for (QWidget* control : form_.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
       auto anchor = anchors_.find(control);
       if (anchor == anchors_.end())
-        anchor = anchors_.insert(control, Default(control->geometry()));
+        anchor = Remember(control, Default(control->geometry()));
       const QRect& place = anchor->place;
       control->setGeometry(QRect(QPoint(place.left() + shift(anchor->left, share_x, dx),
                                         place.top() + shift(anchor->top, share_y, dy)),
@@ -255,9 +263,8 @@ class FormAnchors final : public QObject {
                                         place.bottom() + shift(anchor->bottom, share_y, dy))));
     }
     const int room = message_group_.geometry().right() + 1 - banner_.x();
-    if (room < banner_size_.width()) {
+    if (room < banner_size_.width())
       banner_.resize(room, banner_size_.height() * room / banner_size_.width());
-    }
   }
 
   QWidget& form_;
