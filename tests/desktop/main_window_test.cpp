@@ -5,19 +5,22 @@
 #include <QClipboard>
 #include <QScreen>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QStatusBar>
+#include <filesystem>
 #include <fstream>
 
+#include "app/window_geometry.h"
 #include "ui/event_sound_player.h"
 #include "window.h"
 
 namespace velkorant::testing {
 namespace {
 
-TEST_F(WindowTest, ControlsFitTheScreenAndTheForm) {
+TEST_F(WindowTest, TheFormFollowsTheWindowAndTheWindowItsLastPlace) {
   StartWith();
   // 1455 by 823 outside, at its place where the screen's free area holds it; otherwise moved,
-  // and cut where it is larger, so the form scrolls: onto a control that takes the focus.
+  // and cut to the free area where it is larger.
   const std::tuple<QRect, int, QRect> fits[] = {
       // the free area, the virtual screen's width, the window
       {{0, 0, 1920, 1040}, 1920, {100, 100, 1455, 823}},
@@ -29,33 +32,103 @@ TEST_F(WindowTest, ControlsFitTheScreenAndTheForm) {
   const QScreen& screen = *QGuiApplication::primaryScreen();
   EXPECT_EQ(frame()->frameGeometry(), CMainFrame::OuterGeometry(screen.availableGeometry(),
                                                                 screen.virtualGeometry().width()));
-  EXPECT_EQ(frame()->minimumSize(), frame()->maximumSize());
+  EXPECT_TRUE(frame()->statusBar()->isSizeGripEnabled());
+  // Under the form's minimum size the form scrolls: onto a control that takes the focus.
   ASSERT_TRUE(Activate(*frame()));
   Get(kIdClearTerminal)->setFocus();
-  const QWidget* port = frame()->findChild<QScrollArea*>()->viewport();
-  EXPECT_TRUE(port->rect().contains(
-      QRect(Get(kIdClearTerminal)->mapTo(port, QPoint()), Get(kIdClearTerminal)->size())));
+  const auto* scroll = frame()->findChild<QScrollArea*>();
+  const auto in_sight = [port = scroll->viewport()](const QWidget* control) {
+    return port->rect().contains(QRect(control->mapTo(port, QPoint()), control->size()));
+  };
+  EXPECT_TRUE(in_sight(Get(kIdClearTerminal)));
   // A horizontal unit is a quarter of the average character, a vertical one an eighth of the
   // font's height; each edge is rounded on its own.
   EXPECT_EQ(DialogUnits(9, 18).Rect(11, 3, 79, 14), QRect(25, 7, 178, 31));
-  const DialogUnits units(view()->font());
-  EXPECT_LE(units.base_x(), 9) << "a dialog font wider than the template's";
-  EXPECT_EQ(view()->size(), units.Rect(0, 0, 633, 307).size());
-  // No button, field or list covers another or leaves the form. (The envelope's pictures share
-  // one place, the banner lies behind the reading pane's frame, and the frames hold the rest.)
-  QList<QWidget*> controls;
-  for (QWidget* control : view()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
-    if (!control->inherits("QLabel") && !control->inherits("QGroupBox"))
-      controls << control;
-  }
-  EXPECT_TRUE(controls.contains(Get(kIdMessageList)) && controls.contains(Get(kIdClearTerminal)));
-  for (const QWidget* a : controls) {
-    EXPECT_TRUE(view()->rect().contains(a->geometry())) << a->objectName().toStdString();
-    for (const QWidget* b : controls)
-      EXPECT_FALSE(a < b && a->geometry().intersects(b->geometry()))
-          << a->objectName().toStdString() << " " << b->objectName().toStdString();
+  EXPECT_LE(DialogUnits(view()->font()).base_x(), 9) << "a dialog font wider than the template's";
+
+  // The template's size, maximised on 1920 by 1080, the free areas of 1366 by 768 and of 1920 by
+  // 1080 at 150 %: the list, the reading pane and the terminal take the change (the list's column
+  // never narrows); other controls keep their place beside theirs. The whole form is in sight.
+  frame()->resize(1920, 1040);
+  QApplication::processEvents();
+  const QSize chrome = frame()->size() - scroll->viewport()->size();  // menus, status bar
+  const QSize sizes[] = {DialogUnits(view()->font()).Rect(0, 0, 633, 307).size() + chrome,
+                         {1920, 1040},
+                         {1366, 728},
+                         {1216, 688}};
+  const std::tuple<int, int, bool, bool> beside[] = {
+      // a control, its part, corner right, bottom
+      {kIdReceive, kIdListGroup, false, false},      {kIdReply, kIdMessageList, false, true},
+      {kIdEnvelopeIdle, kIdMessageList, true, true}, {kIdShowSent, kIdMessageList, false, true},
+      {kIdBanner, kIdReadingPane, false, false},     {kIdClearTerminal, kIdTerminal, true, true}};
+  const auto offset = [this](int id, int part, bool right, bool bottom) {
+    const QRect p = Get(part)->geometry();
+    return Get(id)->pos() - QPoint(right ? p.right() : p.left(), bottom ? p.bottom() : p.top());
+  };
+  const auto sign = [](int change) { return (change > 0) - (change < 0); };
+  std::vector<QPoint> offsets;
+  std::vector<QSize> stretched;
+  for (const QSize& size : sizes) {
+    SCOPED_TRACE(size.width());
+    frame()->resize(size);
+    QApplication::processEvents();
+    EXPECT_FALSE(scroll->horizontalScrollBar()->isVisible() ||
+                 scroll->verticalScrollBar()->isVisible());
+    const QList<QWidget*> controls = view()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+    for (const QWidget* a : controls) {
+      EXPECT_TRUE(!a->isVisible() || in_sight(a)) << a->objectName().toStdString();
+      // No button, field or list covers another. (The envelope's pictures share one place, the
+      // banner lies behind the reading pane's frame, and the frames hold the rest.)
+      for (const QWidget* b : controls)
+        EXPECT_FALSE(a < b && !a->inherits("QLabel") && !a->inherits("QGroupBox") &&
+                     !b->inherits("QLabel") && !b->inherits("QGroupBox") &&
+                     a->geometry().intersects(b->geometry()))
+            << a->objectName().toStdString() << " " << b->objectName().toStdString();
+    }
+    for (std::size_t i = 0; i < std::size(beside); ++i) {
+      const auto [id, part, right, bottom] = beside[i];
+      if (offsets.size() < std::size(beside))
+        offsets.push_back(offset(id, part, right, bottom));
+      EXPECT_EQ(offset(id, part, right, bottom), offsets[i]) << id;
+    }
+    const QSize change = size - sizes[0];
+    const std::pair<int, int> grows[] = {{kIdMessageList, std::max(change.width(), 0)},
+                                         {kIdReadingPane, change.width()},
+                                         {kIdTerminal, change.width()}};
+    for (std::size_t i = 0; i < std::size(grows); ++i) {
+      const auto [id, width] = grows[i];
+      if (stretched.size() < std::size(grows))
+        stretched.push_back(Get(id)->size());
+      EXPECT_EQ(sign(Get(id)->width() - stretched[i].width()), sign(width)) << id;
+      EXPECT_EQ(sign(Get(id)->height() - stretched[i].height()), sign(change.height())) << id;
+    }
   }
   ExpectFramesThroughCaptions(*view());
+
+  // Opened again on the same screens where it was closed, onto their free area where it would
+  // lie outside it. The place is a preference of the user's, kept per screen configuration.
+  EXPECT_EQ(ScreenConfiguration({{1920, 0, 1366, 768}, {0, 0, 1920, 1080}}),
+            "1920x1080+0+0;1366x768+1920+0");
+  const WindowGeometryFile places;
+  const WindowPlace elsewhere{{1300, 20, 700, 500}, true};
+  ASSERT_TRUE(places.Write("1366x768+0+0;1920x1080+1366+0", elsewhere));
+  const QRect available = screen.availableGeometry();
+  for (const QRect& closed : {QRect(10, 20, 780, 560), QRect(5000, 4000, 1455, 823)}) {
+    frame()->setGeometry(closed);
+    frame()->close();
+    Start();
+    EXPECT_TRUE(available.contains(closed) ? frame()->geometry() == closed
+                                           : available.contains(frame()->frameGeometry()))
+        << closed.x();
+  }
+  EXPECT_EQ(places.Read("1366x768+0+0;1920x1080+1366+0"), elsewhere);
+  EXPECT_TRUE(places.path().startsWith(QString::fromStdString(home_.config().string())));
+  // Where it cannot be kept, the window still closes.
+  const std::filesystem::path folder = places.path().toStdString();
+  std::filesystem::remove_all(folder.parent_path());
+  std::ofstream(folder.parent_path()) << "no es una carpeta";
+  EXPECT_FALSE(places.Write("1366x768+0+0", elsewhere));
+  EXPECT_TRUE(frame()->close());
 }
 
 TEST_F(WindowTest, EachKindOfMessageHasItsButtonsAndRowColour) {

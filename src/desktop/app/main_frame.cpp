@@ -13,8 +13,8 @@
 #include <QShortcut>
 #include <QStatusBar>
 #include <QStyleFactory>
-#include <algorithm>
 
+#include "app/window_geometry.h"
 #include "ui/dialog_units.h"
 #include "view/flow_runner.h"
 #include "view/main_view.h"
@@ -50,14 +50,17 @@ class MenuBarStyle final : public QProxyStyle {
   }
 };
 
+QString CurrentScreenConfiguration() {
+  QList<QRect> screens;
+  for (const QScreen* screen : QGuiApplication::screens())
+    screens << screen->geometry();
+  return ScreenConfiguration(screens);
+}
+
 }  // namespace
 
 CMainFrame::CMainFrame(SettingsStore& settings_store, DialogRunner& runner)
-    : QMainWindow(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                               Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                               Qt::WindowCloseButtonHint),
-      settings_store_(settings_store),
-      runner_(runner) {}
+    : QMainWindow(nullptr), settings_store_(settings_store), runner_(runner) {}
 
 CMainFrame::~CMainFrame() {
   // The flows' last steps reach the window through its view: they end while both are whole.
@@ -70,14 +73,32 @@ int CMainFrame::InitialLeft(int virtual_screen_width) {
 }
 
 QRect CMainFrame::OuterGeometry(const QRect& available, int virtual_screen_width) {
-  QRect outer(QPoint(InitialLeft(virtual_screen_width), kFrameTop),
-              QSize(kFrameWidth, kFrameHeight).boundedTo(available.size()));
-  // Moved only as far as the free area's edges ask.
-  outer.moveRight(std::min(outer.right(), available.right()));
-  outer.moveBottom(std::min(outer.bottom(), available.bottom()));
-  outer.moveLeft(std::max(outer.left(), available.left()));
-  outer.moveTop(std::max(outer.top(), available.top()));
-  return outer;
+  return BroughtInto(QRect(InitialLeft(virtual_screen_width), kFrameTop, kFrameWidth, kFrameHeight),
+                     available);
+}
+
+QRect CMainFrame::FreeArea(const QRect& window) {
+  const QScreen* screen = QGuiApplication::screenAt(window.center());
+  screen = screen != nullptr ? screen : QGuiApplication::primaryScreen();
+  return screen != nullptr ? screen->availableGeometry() : window;
+}
+
+bool CMainFrame::RestoreGeometry() {
+  const std::optional<WindowPlace> saved = WindowGeometryFile().Read(CurrentScreenConfiguration());
+  if (!saved)
+    return false;
+  // Onto the free area: the same screens may have other panels now. Once the borders are known,
+  // the outside is brought onto it (see event()).
+  setGeometry(BroughtInto(saved->normal, FreeArea(saved->normal)));
+  if (saved->maximized)
+    setWindowState(Qt::WindowMaximized);
+  return true;
+}
+
+void CMainFrame::SaveGeometry() const {
+  // Only a preference: a folder that cannot be written keeps the next start at the usual place.
+  if (!WindowGeometryFile().Write(CurrentScreenConfiguration(), {normalGeometry(), isMaximized()}))
+    qWarning("Velkorant: cannot save the window's place");
 }
 
 bool CMainFrame::Create() {
@@ -85,10 +106,6 @@ bool CMainFrame::Create() {
   outer_ = screen != nullptr
                ? OuterGeometry(screen->availableGeometry(), screen->virtualGeometry().width())
                : QRect(InitialLeft(kNarrowScreen), kFrameTop, kFrameWidth, kFrameHeight);
-  // The borders are added once they are known (see event()); a window's position is its
-  // outside's.
-  setFixedSize(outer_.size());
-  move(outer_.topLeft());
   setFont(DialogFont());
 
   CreateMenu();
@@ -97,6 +114,7 @@ bool CMainFrame::Create() {
 
   auto* scroll = new QScrollArea(this);
   scroll->setFrameShape(QFrame::NoFrame);
+  scroll->setWidgetResizable(true);
   scroll->setFocusPolicy(Qt::NoFocus);
   view_ = new CMainView(settings_store_, runner_, scroll);
   scroll->setWidget(view_);
@@ -123,16 +141,30 @@ bool CMainFrame::Create() {
   });
   connect(view_, &CMainView::statusPanesChanged, this, &CMainFrame::UpdateStatusPanes);
   view_->OnInitialUpdate(*progress_pane());
+  restored_ = RestoreGeometry();
+  if (!restored_) {
+    // A window's position is its outside's; its size is its inside's until the borders are
+    // known (see event()).
+    resize(outer_.size());
+    move(outer_.topLeft());
+  }
   return true;
 }
 
 bool CMainFrame::event(QEvent* event) {
   // The title bar and borders are known once the window is shown, under some X11 window
   // managers only when it has moved into their frame: the inside gives way to them.
-  if (event->type() == QEvent::Show || event->type() == QEvent::Move) {
-    const QSize inside = outer_.size() - (frameGeometry().size() - size());
-    if (inside != size())
-      setFixedSize(inside);
+  if (fit_to_borders_ && (event->type() == QEvent::Show || event->type() == QEvent::Move)) {
+    const QSize borders = frameGeometry().size() - size();
+    if (!borders.isNull()) {
+      fit_to_borders_ = false;
+      const QRect outer =
+          restored_ ? BroughtInto(frameGeometry(), FreeArea(frameGeometry())) : outer_;
+      if (outer != frameGeometry() && windowState() == Qt::WindowNoState) {
+        resize(outer.size() - borders);
+        move(outer.topLeft());
+      }
+    }
   }
   return QMainWindow::event(event);
 }
@@ -142,6 +174,7 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
   // before the program does.
   if (view_ != nullptr)
     view_->StopFlows();
+  SaveGeometry();
   QMainWindow::closeEvent(event);
 }
 
@@ -181,7 +214,7 @@ bool CMainFrame::CreateStatusBar() {
   if (bar == nullptr)
     return false;
   bar->setObjectName(QStringLiteral("59393"));
-  bar->setSizeGripEnabled(false);
+  bar->setSizeGripEnabled(true);
   bar->setMinimumHeight(kStatusBarMinimumHeight);
   // "MS Shell Dlg 2", an 18-pixel cell, medium weight.
   bar->setFont(CellHeightFont(18, 500));

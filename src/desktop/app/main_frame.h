@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-// The main window: fixed size and place, the menu bar and the status bar with its three panes;
-// its client area is the main view, which scrolls where the screen is too small for the window.
-// Menu commands go to the view.
+// The main window: the menu bar, the status bar with its three panes, and the main view, which
+// follows the window's size down to its minimum and scrolls below it. The window opens where it
+// was last closed on the same screens, else at its usual size and place. Menu commands go to the
+// view.
 
 #include <QLabel>
 #include <QMainWindow>
@@ -38,9 +39,9 @@ class CMainFrame : public QMainWindow {
 
   // Left edge on a virtual screen of this width: screens under 1300 pixels start at 1.
   static int InitialLeft(int virtual_screen_width);
-  // The window's outer rectangle on a screen whose free area (without panels and docks) is
-  // `available`: 1455 by 823 at its usual place where that fits; otherwise moved, and cut to the
-  // free area where it is larger, so that every control can be reached by scrolling the form.
+  // The window's outer rectangle at a first start on a screen whose free area (without panels
+  // and docks) is `available`: 1455 by 823 at its usual place where that fits; otherwise moved,
+  // and cut to the free area where it is larger.
   static QRect OuterGeometry(const QRect& available, int virtual_screen_width);
 
   CMainView* view() const { return view_; }
@@ -61,12 +62,21 @@ class CMainFrame : public QMainWindow {
   void CreateMenu();
   bool CreateStatusBar();
   QAction* AddCommand(QMenu& menu, const QString& caption, int id);
+  // The place of the last close on these screens. False when there is none.
+  bool RestoreGeometry();
+  void SaveGeometry() const;
+  // The free area of the screen that holds the window's middle, or else of the first screen.
+  static QRect FreeArea(const QRect& window);
 
   SettingsStore& settings_store_;
   DialogRunner& runner_;
   CMainView* view_ = nullptr;
   std::array<QLabel*, 3> panes_{};
   QRect outer_;
+  // The window's outside is set once the borders are known: at a first start to `outer_`, else
+  // onto the free area.
+  bool fit_to_borders_ = true;
+  bool restored_ = false;
 };
 
 }  // namespace velkorant

@@ -48,7 +48,7 @@ CMainView::CMainView(SettingsStore& settings_store, DialogRunner& runner, QWidge
       commands_{*this, runner_, *this, settings_store_, flows_, local_, *list_, *sounds_},
       flows_(ui_, settings_store_.database().path(), FlowRunner::Order::kOneAtATime),
       local_(ui_, settings_store_.database().path(), FlowRunner::Order::kAtOnce) {
-  setFixedSize(units_.X(kFormWidthUnits), units_.Y(kFormHeightUnits));
+  MakeFormResizable(*this, controls_, units_);
   // The form's own data exchange shows both kinds of message from the start.
   controls_.show_received->setChecked(true);
   controls_.show_sent->setChecked(true);

@@ -3,7 +3,9 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QEvent>
 #include <QGroupBox>
+#include <QHash>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -164,6 +166,117 @@ void BuildTerminalGroup(QWidget& form, const DialogUnits& u, MainViewControls& c
                                                 {600, 280, 13, 11});
 }
 
+// How far an edge moves when the form is wider or higher than its template: not at all, by the
+// list's share of the change, or by the whole change.
+enum class Follow : std::uint8_t { kStay, kShare, kAll };
+
+struct Anchor {
+  QRect place;  // at the template's size
+  Follow left, top, right, bottom;
+};
+
+// The shares follow the template's proportions: the list's frame against the message's across,
+// the upper frames against the terminal's down.
+constexpr int kListColumnUnits = 351;
+constexpr int kMessageColumnUnits = 261;
+constexpr int kUpperRowsUnits = 202;
+constexpr int kTerminalRowsUnits = 67;
+// What the message column and the terminal can give up before the form scrolls.
+constexpr int kShrinkWidthUnits = 110;
+constexpr int kShrinkHeightUnits = 60;
+
+class FormAnchors final : public QObject {
+ public:
+  FormAnchors(QWidget& form, const MainViewControls& c, const DialogUnits& u)
+      : QObject(&form),
+        form_(form),
+        reference_(u.X(kFormWidthUnits), u.Y(kFormHeightUnits)),
+        message_column_(u.X(362)),  // between the list's frame and the message's
+        under_list_(u.Y(196)),      // the list's bottom edge
+        banner_(*c.banner),
+        banner_size_(c.banner->size()),
+        message_group_(*c.message_group) {
+    using enum Follow;
+    const auto set = [this](QWidget* control, Follow left, Follow top, Follow right,
+                            Follow bottom) {
+      Remember(control, {control->geometry(), left, top, right, bottom});
+    };
+    set(c.list_group, kStay, kStay, kShare, kShare);
+    set(c.message_list, kStay, kStay, kShare, kShare);
+    for (QLabel* picture : c.envelope)  // at the list's lower right corner
+      set(picture, kShare, kShare, kShare, kShare);
+    set(c.banner, kShare, kStay, kShare, kStay);
+    set(c.message_group, kShare, kStay, kAll, kShare);
+    set(c.reading_pane, kShare, kStay, kAll, kShare);
+    set(c.terminal_group, kStay, kShare, kAll, kAll);
+    set(c.terminal, kStay, kShare, kAll, kAll);
+    set(c.clear_terminal, kAll, kAll, kAll, kAll);
+    // The banner is drawn smaller where the message column is narrower than it.
+    banner_.setScaledContents(true);
+    form.resize(reference_);
+    form.setMinimumSize(reference_ - QSize(u.X(kShrinkWidthUnits), u.Y(kShrinkHeightUnits)));
+    form.installEventFilter(this);
+  }
+
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    // A control made after the form is placed once it is about to show.
+    if (watched == &form_ &&
+        (event->type() == QEvent::Resize || event->type() == QEvent::ChildPolished))
+      Place();
+    return false;
+  }
+
+ private:
+  QHash<QWidget*, Anchor>::iterator Remember(QWidget* control, const Anchor& anchor) {
+    // Another control may be made at the same address later.
+    connect(control, &QObject::destroyed, this, [this, control] { anchors_.remove(control); });
+    return anchors_.insert(control, anchor);
+  }
+
+  // Any other control moves with the part it lies in: right of the list's frame with the message
+  // column, under the list with the list's bottom edge.
+  Anchor Default(const QRect& place) const {
+    const Follow across = place.center().x() >= message_column_ ? Follow::kShare : Follow::kStay;
+    const Follow down = place.center().y() >= under_list_ ? Follow::kShare : Follow::kStay;
+    return {place, across, down, across, down};
+  }
+
+  void Place() {
+    const int dx = form_.width() - reference_.width();
+    const int dy = form_.height() - reference_.height();
+    // On a narrower form the list's column keeps its width: its row of buttons has none to give.
+    const int share_x =
+        dx > 0 ? dx * kListColumnUnits / (kListColumnUnits + kMessageColumnUnits) : 0;
+    const int share_y = dy * kUpperRowsUnits / (kUpperRowsUnits + kTerminalRowsUnits);
+    const auto shift = [](Follow follow, int share, int all) {
+      return follow == Follow::kStay ? 0 : follow == Follow::kShare ? share : all;
+    };
+    // Controls made after the form were placed as at the template's size.
+    for (QWidget* control : form_.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+      auto anchor = anchors_.find(control);
+      if (anchor == anchors_.end())
+        anchor = Remember(control, Default(control->geometry()));
+      const QRect& place = anchor->place;
+      control->setGeometry(QRect(QPoint(place.left() + shift(anchor->left, share_x, dx),
+                                        place.top() + shift(anchor->top, share_y, dy)),
+                                 QPoint(place.right() + shift(anchor->right, share_x, dx),
+                                        place.bottom() + shift(anchor->bottom, share_y, dy))));
+    }
+    const int room = message_group_.geometry().right() + 1 - banner_.x();
+    if (room < banner_size_.width())
+      banner_.resize(room, banner_size_.height() * room / banner_size_.width());
+  }
+
+  QWidget& form_;
+  const QSize reference_;
+  const int message_column_;
+  const int under_list_;
+  QLabel& banner_;
+  const QSize banner_size_;
+  const QWidget& message_group_;
+  QHash<QWidget*, Anchor> anchors_;
+};
+
 }  // namespace
 
 MainViewControls BuildMainViewControls(QWidget& form, const DialogUnits& u) {
@@ -206,6 +319,10 @@ void LoadButtonPictures(const MainViewControls& c) {
     button->setIcon(icon);
     button->setIconSize(QSize(size, size));
   }
+}
+
+void MakeFormResizable(QWidget& form, const MainViewControls& controls, const DialogUnits& units) {
+  new FormAnchors(form, controls, units);
 }
 
 }  // namespace velkorant

@@ -61,4 +61,9 @@ MainViewControls BuildMainViewControls(QWidget& form, const DialogUnits& units);
 // The button pictures, with their captions beside them (a start-up step).
 void LoadButtonPictures(const MainViewControls& controls);
 
+// Lets the form take any size from its template's: the message list, the reading pane and the
+// terminal take the width and height added (or give up what is taken), and every other control
+// keeps its place beside the part it belongs to. Under its minimum size the form scrolls.
+void MakeFormResizable(QWidget& form, const MainViewControls& controls, const DialogUnits& units);
+
 }  // namespace velkorant
