@@ -178,7 +178,7 @@ def check_receive(app, frame, window):
     events = []
     pyatspi.Registry.registerEventListener(events.append, "object:property-change:accessible-name",
                                            "object:state-changed:sensitive")
-    receive = find(frame, "push button", RECEIVE)
+    receive = until(lambda: find(frame, "push button", RECEIVE), 2, "the receive button")
     xdotool("windowactivate", "--sync", window)
     receive.queryComponent().grabFocus()
     until(lambda: has(receive, pyatspi.STATE_FOCUSED), 5, "the focus on the receive button")
@@ -211,7 +211,8 @@ def check_resize(frame, window):
     def box(node):
         e = node.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
         return e.x, e.y, e.width, e.height
-    parts = {"list": find(frame, "table", LIST), "reading pane": find(frame, "text", "Mensaje")}
+    parts = {part: until(lambda r=r: find(frame, *r), 2, "the " + part) for part, r in
+             {"list": ("table", LIST), "reading pane": ("text", "Mensaje")}.items()}
     seen = {}
     for width, height in SIZES:
         xdotool("windowsize", window, str(width), str(height))
