@@ -34,7 +34,7 @@ struct PaneSpec {
 constexpr std::array<PaneSpec, 3> kPanes = {{
     {61447, 300, "-----"},
     {102, 400, " "},
-    {61448, 600, "-----"},
+    {kIdOutcomePane, 600, "-----"},
 }};
 
 // "Ayuda" at the right end of the one menu bar, where Alt, the arrows and F10 reach it as they
