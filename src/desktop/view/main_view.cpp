@@ -183,7 +183,7 @@ void CMainView::ShowReceiveProgress(int fetched) {
 
 void CMainView::OnFlowsBusy(bool busy) {
   if (progress_ == nullptr)
-    return;  // before the start-up
+    return;  // before the start-up: no flow runs
   if (busy) {
     focus_before_flows_ = TopWindow()->focusWidget();
     focus_parked_ = false;
@@ -203,7 +203,6 @@ void CMainView::OnFlowsBusy(bool busy) {
     }
     cancel_->hide();
   }
-  UpdateActionButtons();
 }
 
 void CMainView::OnFlowEnded(const std::string& outcome, bool cancelled) {
