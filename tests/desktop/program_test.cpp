@@ -57,14 +57,15 @@ TEST_F(WindowTest, LaterStartsInTheFolderAskTheOpenWindow) {
   EXPECT_EQ(runner_.events.size(), 1u);
 }
 
-// Against a server whose answer never ends, the run would wait a minute; a send asked for
-// meanwhile comes after it, and at the end stores its message unsent.
+// Against a server whose answer never ends, the run would wait a minute; messages written
+// meanwhile are stored at once and their sends wait for it. "Cancelar" ends it at once, and the
+// sends go on; quitting ends them too, their messages stored unsent.
 TEST_F(WindowTest, ARunWaitingOnTheServerLeavesTheWindowFreeAndEndsWithTheProgram) {
   const HostileServer endless("endless");  // its answers never end
   const ScopedCaBundle ca(endless.address().ca);
   StartWith({}, {.server = endless.address().server});
-  // A message confirmed in a dialog opened before the run started (by its timer) waits for it.
-  const auto compose = [this](const char* subject) {
+  // The run starts while the first dialog is open (as by its timer); the second asks again.
+  const auto compose = [this](const char* subject, bool by_key = false) {
     runner_.steps.push_back([this, subject](QDialog& dialog) {
       view()->OnReceiveMessages();
       for (const auto& [id, text] : {std::pair(kIdReceiver, "Luisa_sanz"),
@@ -74,13 +75,16 @@ TEST_F(WindowTest, ARunWaitingOnTheServerLeavesTheWindowFreeAndEndsWithTheProgra
         Type(dialog, id, text);
       Click(dialog, kDialogOk);
     });
-    OnMessageCommand(view()->commands(), kIdCompose);
+    (by_key && Activate(*frame())) ? QTest::keyClick(frame(), Qt::Key_N, Qt::ControlModifier)
+                                   : OnMessageCommand(view()->commands(), kIdCompose);
   };
   compose("Hola");
-  for (const int id : {kIdReceive, kIdCompose, kIdProfiles})
-    EXPECT_FALSE(Get(id)->isEnabled()) << id;
+  compose("Dos", true);
+  EXPECT_TRUE(QTest::qWaitFor([] { return Key(true, 2, "asunto_msj") == "Dos"; }, 5000));
+  EXPECT_EQ(Terminal().count(U("El envío espera a que termine la operación en curso.")), 2);
+  EXPECT_EQ(Terminal().count(U("Ya hay una operación en curso con el servidor")), 1);
   for (const int id : {kCommandCheckServer, kCommandPreferences, kCommandProfiles})
-    EXPECT_FALSE(frame()->command(id)->isEnabled()) << id;
+    EXPECT_EQ(frame()->command(id)->isEnabled(), id == kCommandProfiles) << id;
   // The worst lateness of a 10 ms timer while the run waits.
   QElapsedTimer clock;
   qint64 worst = 0;
@@ -90,8 +94,13 @@ TEST_F(WindowTest, ARunWaitingOnTheServerLeavesTheWindowFreeAndEndsWithTheProgra
   tick.start(10);
   QTest::qWait(1400);
   EXPECT_LT(worst, 500);
-  ASSERT_TRUE(view()->flows().busy());  // still waiting
   tick.stop();
+  ASSERT_TRUE(Activate(*frame()));  // for the button's key
+  Get(kIdCancelFlow)->setFocus();
+  QTest::keyClick(Get(kIdCancelFlow), Qt::Key_Escape);
+  EXPECT_TRUE(QTest::qWaitFor(
+      [this] { return frame()->pane(2)->accessibleName() == U("Operación cancelada"); }, 2000));
+  ASSERT_TRUE(view()->flows().busy());  // the first send waits on the server now
   clock.restart();
   frame()->command(kCommandExit)->trigger();
   EXPECT_LT(clock.elapsed(), 2000);
@@ -100,8 +109,8 @@ TEST_F(WindowTest, ARunWaitingOnTheServerLeavesTheWindowFreeAndEndsWithTheProgra
   compose("Chao");
   WaitForFlows();
   EXPECT_EQ(Key(true, 1, "asunto_msj") + Key(true, 1, "flag_msj_enviado_srv") +
-                Key(true, 2, "asunto_msj"),
-            "Hola0Chao");
+                Key(true, 2, "flag_msj_enviado_srv") + Key(true, 3, "asunto_msj"),
+            "Hola00Chao");
 }
 
 // A keyring that takes every call and answers none (an unlock prompt left open, a hung daemon):

@@ -27,6 +27,11 @@ void LogTerminalLines(UiServices& ui, std::string_view text) {
   }
 }
 
+void LogOutcome(UiServices& ui, std::string_view text) {
+  ui.LogTerminal(text);
+  ui.ShowOutcome(text);
+}
+
 void UiServices::ReportDecryptFailure(std::string_view library_text) {
   std::fwrite(library_text.data(), 1, library_text.size(), stdout);
 }

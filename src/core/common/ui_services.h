@@ -43,6 +43,8 @@ std::string FormatTerminalLine(std::string_view text, std::string_view suffix,
 class UiServices;
 // Each line of `text` as a terminal line of its own: one terminal line holds 199 characters.
 void LogTerminalLines(UiServices& ui, std::string_view text);
+// A terminal line that is also the flow's outcome (ShowOutcome).
+void LogOutcome(UiServices& ui, std::string_view text);
 
 class UiServices {
  public:
@@ -64,6 +66,9 @@ class UiServices {
   virtual void ReloadMessages() {}
   // How many message numbers a receive run has fetched so far: 0 as it starts, then after each.
   virtual void ShowReceiveProgress(int /*fetched*/) {}
+  // A flow's last word, in the wording of its terminal line: sent, the messages received, or why
+  // it failed. The window shows it in the status bar; the terminal has it already.
+  virtual void ShowOutcome(std::string_view /*text*/) {}
   // A password that did not open a received message: the library's reason, written to standard
   // output without a line end unless the program uses standard output for its own lines.
   virtual void ReportDecryptFailure(std::string_view library_text);

@@ -128,7 +128,7 @@ void MailboxClient::ReportFailure(RequestKind kind, ResultCode code) {
   if (kind == RequestKind::kMailbox) {
     ui_.ShowMessageBox(text, Ansi("Error de conexión."), kBoxOkQuestion);
   }
-  ui_.LogTerminal(text);
+  LogOutcome(ui_, text);
   ui_.SetStatusIcon(StatusIcon::kError);
 }
 
@@ -145,11 +145,11 @@ bool MailboxClient::CheckServer() {
   if (answer.text) {
     ui_.LogTerminal("SRV: " + *answer.text);
     if (answer.text->size() > 1 && answer.text->starts_with("OK")) {
-      ui_.LogTerminal("Servidor de mensajes: OK");
+      LogOutcome(ui_, "Servidor de mensajes: OK");
       ui_.SetStatusIcon(StatusIcon::kIdle);
       success = true;
     } else {
-      ui_.LogTerminal("Error. No se ha podido conectar con el servidor " + settings_.server_name);
+      LogOutcome(ui_, "Error. No se ha podido conectar con el servidor " + settings_.server_name);
       ui_.SetStatusIcon(StatusIcon::kError);
     }
   }
@@ -233,7 +233,7 @@ bool MailboxClient::SendEncryptedMessage(Message record) {
   if (!answer.reached) {
     ReportFailure(RequestKind::kSend, answer.code);
   } else {
-    ui_.LogTerminal("Mensaje enviado correctamente");
+    LogOutcome(ui_, "Mensaje enviado correctamente");
     ui_.LogTerminal("Bytes enviados: " + std::to_string(transport.size()));
     ui_.PlayEventSound(EventSound::kMessageSent);
     sent = true;

@@ -163,6 +163,7 @@ void MessageReceiver::TakeMessage(std::int32_t number, std::string transport, Ke
 void MessageReceiver::ReportSettingsProblem(std::string_view what) {
   LogTerminalLines(client_.ui(), Ansi(what) + "\n" + settings_store_.DescribeProblem("\n"));
   client_.ui().SetStatusIcon(StatusIcon::kError);
+  client_.ui().ShowOutcome(Ansi(what));
 }
 
 bool MessageReceiver::SaveCountersClearingMarker() {
@@ -340,11 +341,11 @@ void MessageReceiver::Report(const Counts& committed, bool fetch_failed, bool st
             ? ", " + std::to_string(committed.undecrypted) + " sin desencriptar"
             : "";
     ui.ReloadMessages();
-    ui.LogTerminal(std::to_string(committed.messages) + " nuevos mensajes" + suffix);
+    LogOutcome(ui, std::to_string(committed.messages) + " nuevos mensajes" + suffix);
   } else if (!fetch_failed && !store_failed) {
     ui.PlayEventSound(EventSound::kNoNewMessages);
     ui.SetStatusIcon(StatusIcon::kNoNewMessages);
-    ui.LogTerminal("No hay nuevos mensajes");
+    LogOutcome(ui, "No hay nuevos mensajes");
   }
   if (!left_out_.empty()) {
     ui.LogTerminal(Ansi("No se han guardado ") + std::to_string(left_out_.size()) +
@@ -469,9 +470,9 @@ bool MessageReceiver::TakeAnswer(MessageFetcher::Item& item, MessageFetcher& fet
     default:
       ui.LogTerminal(FailureText(RequestKind::kMessageFile, item.answer.code,
                                  FailureReason(item.answer.failure, item.answer.http_status)));
-      ui.LogTerminal(Ansi("La recepción se ha detenido en el mensaje ") +
-                     std::to_string(item.number) +
-                     Ansi("; se pedirá otra vez en la próxima recepción."));
+      LogOutcome(ui, Ansi("La recepción se ha detenido en el mensaje ") +
+                         std::to_string(item.number) +
+                         Ansi("; se pedirá otra vez en la próxima recepción."));
       end.fetch_failed = true;
       return false;
   }

@@ -36,14 +36,20 @@ Widget* Control(CMainFrame& frame, int id) {
   return frame.findChild<Widget*>(QString::number(id));
 }
 
-void AddShortcut(CMainFrame& frame, const QKeySequence& keys, QAbstractButton* button) {
-  if (button == nullptr)
-    return;
-  auto* shortcut = new QShortcut(keys, &frame);
-  shortcut->setContext(Qt::WindowShortcut);
-  // click() does nothing on a disabled button, so the shortcut keeps the button's rules.
-  QObject::connect(shortcut, &QShortcut::activated, button, &QAbstractButton::click);
-}
+// The commands with a key: the menu command carries the shortcut, so the menu shows it, and the
+// button's tooltip names it. `clicks` the menu command clicks the button, so both keep the
+// button's rules (click() does nothing on a disabled button).
+struct KeyedCommand {
+  int command;
+  int button;
+  QKeyCombination keys;
+  bool clicks;
+};
+constexpr std::array<KeyedCommand, 3> kKeyedCommands = {{
+    {kCommandReceive, kIdReceive, QKeyCombination(Qt::Key_F5), true},
+    {kCommandCompose, kIdCompose, QKeyCombination(Qt::ControlModifier, Qt::Key_N), true},
+    {kCommandExit, kIdExit, QKeyCombination(Qt::ControlModifier, Qt::Key_Q), false},
+}};
 
 }  // namespace
 
@@ -87,10 +93,17 @@ void PrepareKeyboardAndAccessibility(CMainFrame& frame) {
   for (std::size_t i = 0; i + 1 < chain.size(); ++i)
     QWidget::setTabOrder(chain[i], chain[i + 1]);
 
-  if (QAction* exit = frame.command(kCommandExit))
-    exit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
-  AddShortcut(frame, QKeySequence::New, c.compose);
-  AddShortcut(frame, QKeySequence(Qt::Key_F5), c.receive);
+  for (const KeyedCommand& keyed : kKeyedCommands) {
+    QAction* action = frame.command(keyed.command);
+    auto* button = Control<QAbstractButton>(frame, keyed.button);
+    if (action == nullptr || button == nullptr)
+      continue;
+    action->setShortcut(QKeySequence(keyed.keys));
+    button->setToolTip(QStringLiteral("%1 (%2)").arg(
+        action->text().remove(u'&'), action->shortcut().toString(QKeySequence::NativeText)));
+    if (keyed.clicks)
+      QObject::connect(action, &QAction::triggered, button, &QAbstractButton::click);
+  }
   auto* find = new QShortcut(QKeySequence::Find, &frame);
   find->setContext(Qt::WindowShortcut);
   QObject::connect(find, &QShortcut::activated, c.search, [search = c.search] {

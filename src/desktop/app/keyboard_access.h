@@ -10,8 +10,9 @@ namespace velkorant {
 
 class CMainFrame;
 
-// Ctrl+Q closes the window ("Salir"), Ctrl+N composes, F5 receives and Ctrl+F goes to the
-// search field; a shortcut of a disabled button does nothing, as a click would.
+// Ctrl+Q closes the window ("Salir"), Ctrl+N composes, F5 receives (each shown in the menu and
+// the button's tooltip) and Ctrl+F goes to the search field; a shortcut of a disabled button
+// does nothing, as a click would.
 void PrepareKeyboardAndAccessibility(CMainFrame& frame);
 
 }  // namespace velkorant

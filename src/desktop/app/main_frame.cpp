@@ -34,7 +34,7 @@ struct PaneSpec {
 constexpr std::array<PaneSpec, 3> kPanes = {{
     {61447, 300, "-----"},
     {102, 400, " "},
-    {61448, 600, "-----"},
+    {kIdOutcomePane, 600, "-----"},
 }};
 
 // "Ayuda" at the right end of the one menu bar, where Alt, the arrows and F10 reach it as they
@@ -134,13 +134,14 @@ bool CMainFrame::Create() {
           [this] { OnPreferences(view_->commands()); });
   connect(command(kCommandProfiles), &QAction::triggered, view_,
           [this] { OnPasswordProfiles(view_->commands()); });
-  // The commands that would start a flow or change the settings wait, as the view's buttons do.
+  // The server check and the preferences (whose user name a receive run reads) wait for the
+  // server flows; the profiles, like the view's message buttons, do not.
   connect(&view_->flows(), &FlowRunner::busyChanged, this, [this](bool busy) {
-    for (const int id : {kCommandCheckServer, kCommandPreferences, kCommandProfiles})
+    for (const int id : {kCommandCheckServer, kCommandPreferences})
       command(id)->setEnabled(!busy);
   });
   connect(view_, &CMainView::statusPanesChanged, this, &CMainFrame::UpdateStatusPanes);
-  view_->OnInitialUpdate(*progress_pane());
+  view_->OnInitialUpdate(*progress_pane(), *pane(2));
   restored_ = RestoreGeometry();
   if (!restored_) {
     // A window's position is its outside's; its size is its inside's until the borders are
@@ -191,6 +192,9 @@ void CMainFrame::CreateMenu() {
   style->setParent(bar);
   bar->setStyle(style);
   QMenu* file = bar->addMenu(QStringLiteral("&Archivo"));
+  // The two buttons with a shortcut of their own, where menus show shortcuts.
+  AddCommand(*file, QStringLiteral("Recibir mensajes"), kCommandReceive);
+  AddCommand(*file, QStringLiteral("Redactar nuevo mensaje"), kCommandCompose);
   AddCommand(*file, QStringLiteral("Comprobar conexión con servidor"), kCommandCheckServer);
   file->addSeparator();
   AddCommand(*file, QStringLiteral("&Salir"), kCommandExit);

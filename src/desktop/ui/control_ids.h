@@ -16,6 +16,8 @@ inline constexpr int kCommandPreferences = 1502;
 inline constexpr int kCommandProfiles = 1503;
 inline constexpr int kCommandEncryptionInfo = 1504;
 inline constexpr int kCommandLegalNotice = 1505;
+inline constexpr int kCommandReceive = 1506;
+inline constexpr int kCommandCompose = 1507;
 inline constexpr int kCommandAbout = 57664;
 
 // The main form: the top row of buttons.
@@ -50,6 +52,10 @@ inline constexpr int kIdClearSearch = 1024;
 // The terminal.
 inline constexpr int kIdTerminal = 1000;
 inline constexpr int kIdClearTerminal = 1166;
+// The status bar: the button that cancels the server flow under way, beside its progress; the
+// pane that tells how the last one ended.
+inline constexpr int kIdCancelFlow = 1510;
+inline constexpr int kIdOutcomePane = 61448;
 
 // The password profiles dialog.
 inline constexpr int kProfilesDialogId = 130;

@@ -34,6 +34,7 @@ void ForwardingUi::Post(Call call) {
 }
 
 void ForwardingUi::LogTerminal(std::string_view text, std::string_view suffix) {
+  last_line_.assign(text).append(suffix);
   Post([&gui = gui_, text = std::string(text), suffix = std::string(suffix)] {
     gui.LogTerminal(text, suffix);
   });
@@ -83,6 +84,10 @@ void ForwardingUi::ReloadMessages() {
 
 void ForwardingUi::ShowReceiveProgress(int fetched) {
   Post([&gui = gui_, fetched] { gui.ShowReceiveProgress(fetched); });
+}
+
+void ForwardingUi::ShowOutcome(std::string_view text) {
+  outcome_ = text;
 }
 
 void ForwardingUi::Cancel() {
@@ -167,6 +172,7 @@ void FlowRunner::Finish(Flow* flow) {
   flows_.erase(ended);
   if (finished.thread.joinable())
     finished.thread.join();  // it has nothing left to do but end
+  emit flowEnded(finished.flow->ui.outcome(), finished.flow->cancelled);
   if (finished.done)
     finished.done(*finished.flow);
   finished.flow.reset();
@@ -179,6 +185,16 @@ void FlowRunner::Cancel(Flow& flow) {
   flow.downloader.Cancel();
   flow.ui.Cancel();
   flow.settings_store.keyring().Cancel();
+}
+
+void FlowRunner::CancelRunning() {
+  CheckThread(OnThreadOf(*this), "FlowRunner::CancelRunning");
+  // One at a time, the first is the one running; at once, every one runs.
+  for (Queued& queued : flows_) {
+    Cancel(*queued.flow);
+    if (order_ == Order::kOneAtATime)
+      break;
+  }
 }
 
 void FlowRunner::Stop() {

@@ -54,6 +54,10 @@ class ForwardingUi final : public UiServices {
   void ResetFilters() override;
   void ReloadMessages() override;
   void ShowReceiveProgress(int fetched) override;
+  // Kept for the flow's end: its outcome, or else its last terminal line.
+  void ShowOutcome(std::string_view text) override;
+  // Once the flow's work has returned.
+  const std::string& outcome() const { return outcome_.empty() ? last_line_ : outcome_; }
 
   // From the GUI thread: boxes asked for from now on, and the one waited for, are not shown.
   void Cancel();
@@ -72,6 +76,9 @@ class ForwardingUi final : public UiServices {
   QObject& target_;
   UiServices& gui_;
   std::shared_ptr<Box> box_ = std::make_shared<Box>();
+  // Written by the worker only, read once the work returned.
+  std::string outcome_;
+  std::string last_line_;
 };
 
 class FlowRunner final : public QObject {
@@ -116,6 +123,11 @@ class FlowRunner final : public QObject {
   enum class WhenBusy { kSkip, kQueue };
   bool Start(const Settings& settings, WhenBusy when_busy, Step work, Step done = {});
   bool busy() const { return !flows_.empty(); }
+  // Ends the flow that runs now as Stop would (what it stored stays), and only that one: the
+  // flows asked for after it still run, and later ones start as usual.
+  void CancelRunning();
+  // Where the flows' calls go; for a word from the caller among them.
+  UiServices& gui() { return gui_; }
   // Ends every flow soon (its downloads fail, its boxes take their safe answer), waits for them
   // and runs their done steps. For a program that quits: later flows are skipped, or (what the
   // user confirmed in a dialog still open) run at once the same way, and Stop waits for them
@@ -125,6 +137,9 @@ class FlowRunner final : public QObject {
  signals:
   // When the first flow starts and when the last one has ended.
   void busyChanged(bool busy);
+  // As each flow ends, before its done step: what it said last (ShowOutcome), and whether it was
+  // cancelled.
+  void flowEnded(const std::string& outcome, bool cancelled);
 
  private:
   struct Queued {

@@ -2,9 +2,12 @@
 #include "view/main_view.h"
 
 #include <QCheckBox>
+#include <QLabel>
 #include <QLayout>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QShortcut>
+#include <QTableView>
 #include <QTimer>
 
 #include "dialogs/about_dialogs.h"
@@ -13,6 +16,7 @@
 #include "ui/control_ids.h"
 #include "ui/dialog_runner.h"
 #include "ui/event_sound_player.h"
+#include "ui/qt_text.h"
 #include "view/flow_runner.h"
 #include "view/message_commands.h"
 #include "view/message_list_panel.h"
@@ -78,6 +82,7 @@ CMainView::CMainView(SettingsStore& settings_store, DialogRunner& runner, QWidge
   connect(list_, &MessageListPanel::deleteRequested, this,
           [this] { DeleteCurrentMessage(commands_); });
   connect(&flows_, &FlowRunner::busyChanged, this, &CMainView::OnFlowsBusy);
+  connect(&flows_, &FlowRunner::flowEnded, this, &CMainView::OnFlowEnded);
   list_->SetReadMarker([this](std::uint32_t numero) { MarkRead(numero); });
 }
 
@@ -89,7 +94,7 @@ void CMainView::StopFlows() {
   local_.Stop();
 }
 
-void CMainView::OnInitialUpdate(QWidget& progress_pane) {
+void CMainView::OnInitialUpdate(QWidget& progress_pane, QLabel& outcome_pane) {
   // The filters start empty and off: the panel's own initial state.
   // A progress bar in status pane 1: the messages a receive run has fetched.
   progress_ = new QProgressBar(&progress_pane);
@@ -97,6 +102,21 @@ void CMainView::OnInitialUpdate(QWidget& progress_pane) {
   progress_->setRange(0, MessageReceiver::kMaxMessagesPerRun);
   progress_->setTextVisible(false);
   progress_pane.layout()->addWidget(progress_);
+  // Beside it while a server flow runs: the way to end that flow, also by Esc on the button.
+  cancel_ = new QPushButton(QStringLiteral("Cancelar"), &progress_pane);
+  cancel_->setObjectName(QString::number(kIdCancelFlow));
+  cancel_->setAccessibleName(QStringLiteral("Cancelar la operación en curso"));
+  cancel_->setToolTip(QStringLiteral("Cancelar la operación en curso (Esc)"));
+  cancel_->hide();
+  progress_pane.layout()->addWidget(cancel_);
+  auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), cancel_);
+  escape->setContext(Qt::WidgetShortcut);
+  connect(escape, &QShortcut::activated, cancel_, &QPushButton::click);
+  connect(cancel_, &QPushButton::clicked, this, [this] {
+    LogTerminal(Utf8ToAnsi("Cancelando la operación en curso ..."));
+    flows_.CancelRunning();
+  });
+  outcome_ = &outcome_pane;
   // The window's title.
   ShowUnreadInTitle();
   // The settings; until they can be read, nothing is written or asked of the server.
@@ -164,28 +184,60 @@ void CMainView::ShowReceiveProgress(int fetched) {
 }
 
 void CMainView::OnFlowsBusy(bool busy) {
-  if (!busy && progress_ != nullptr) {
+  if (progress_ == nullptr)
+    return;  // before the start-up: no flow runs
+  if (busy) {
+    focus_before_flows_ = TopWindow()->focusWidget();
+    focus_parked_ = false;
+    cancel_->show();
+  } else {
     progress_->reset();
     progress_->setTextVisible(false);
+    // Back where the user was, unless they went on to another control meanwhile; before the
+    // button goes, so its focus never passes on to the next control.
+    const QWidget* now = TopWindow()->focusWidget();
+    if (now == nullptr || now == cancel_ || now == controls_.exit || !now->isEnabled() ||
+        !now->isVisible() || (focus_parked_ && now == controls_.message_list)) {
+      QWidget* back = focus_before_flows_;
+      const bool usable = back != nullptr && back != controls_.exit && back != cancel_ &&
+                          back->isEnabled() && back->isVisible();
+      (usable ? back : controls_.message_list)->setFocus(Qt::OtherFocusReason);
+    }
+    cancel_->hide();
   }
-  UpdateActionButtons();
+}
+
+void CMainView::OnFlowEnded(const std::string& outcome, bool cancelled) {
+  const QString text = cancelled ? QStringLiteral("Operación cancelada") : ToQString(outcome);
+  if (outcome_ == nullptr || text.isEmpty())
+    return;
+  // A changed accessible name is what screen readers announce: cleared first, so that the same
+  // outcome twice is told twice.
+  outcome_->setAccessibleName(QString());
+  outcome_->setText(text);
+  outcome_->setAccessibleName(text);
+}
+
+void CMainView::SetEnabledKeepingFocus(QWidget* control, bool enabled) {
+  if (!enabled && control->isEnabled() && TopWindow()->focusWidget() == control) {
+    controls_.message_list->setFocus(Qt::OtherFocusReason);
+    focus_parked_ = true;
+  }
+  control->setEnabled(enabled);
 }
 
 void CMainView::UpdateActionButtons() {
-  const bool idle = !flows_.busy();
   const Message* current = list_->current_message();
   const bool decrypted_received =
       current != nullptr && !current->enviado && current->flag_msj_desencriptado;
-  controls_.reply->setEnabled(idle && decrypted_received);
-  controls_.new_to_sender->setEnabled(idle && decrypted_received);
-  controls_.forward->setEnabled(idle && current != nullptr && current->enviado &&
-                                current->flag_msj_enviado_srv);
-  controls_.edit->setEnabled(idle && current != nullptr && current->enviado &&
-                             !current->flag_msj_enviado_srv);
-  controls_.remove->setEnabled(idle && current != nullptr);
-  controls_.receive->setEnabled(idle && !settings_.user_name.empty());
-  controls_.compose->setEnabled(idle);
-  controls_.profiles->setEnabled(idle);
+  SetEnabledKeepingFocus(controls_.reply, decrypted_received);
+  SetEnabledKeepingFocus(controls_.new_to_sender, decrypted_received);
+  SetEnabledKeepingFocus(controls_.forward,
+                         current != nullptr && current->enviado && current->flag_msj_enviado_srv);
+  SetEnabledKeepingFocus(controls_.edit,
+                         current != nullptr && current->enviado && !current->flag_msj_enviado_srv);
+  SetEnabledKeepingFocus(controls_.remove, current != nullptr);
+  SetEnabledKeepingFocus(controls_.receive, !settings_.user_name.empty());
 }
 
 bool CMainView::ReloadSettings() {
@@ -356,7 +408,14 @@ void CMainView::OnCheckServer() {
 }
 
 void CMainView::OnReceiveMessages() {
-  if (RequireSettings())
+  if (!RequireSettings())
+    return;
+  // Said, not skipped unseen: F5 or the button pressed again while the server is busy.
+  if (flows_.busy())
+    LogTerminal(
+        Utf8ToAnsi("Ya hay una operación en curso con el servidor; esta recepción no se "
+                   "hace."));
+  else
     StartReceive();
 }
 

@@ -5,6 +5,7 @@
 // the runner of the server flows) and composes the terminal, the status envelope, the
 // message list panel and the action buttons. Commands of the frame's menu arrive here.
 
+#include <QPointer>
 #include <QString>
 #include <QWidget>
 #include <cstdint>
@@ -22,7 +23,9 @@
 #include "view/status_envelope.h"
 #include "view/terminal_log.h"
 
+class QLabel;
 class QProgressBar;
+class QPushButton;
 class QTimer;
 
 namespace velkorant {
@@ -44,8 +47,9 @@ class CMainView : public QWidget, public ViewHooks, public UserState {
   ~CMainView() override;
 
   // The start-up steps, in their order; `progress_pane` is the status bar's pane that shows a
-  // receive run's progress.
-  void OnInitialUpdate(QWidget& progress_pane);
+  // receive run's progress and the button that cancels it, `outcome_pane` the one that tells how
+  // each server flow ended.
+  void OnInitialUpdate(QWidget& progress_pane, QLabel& outcome_pane);
   // Ends every flow and local job soon, and waits for them: for a program that quits.
   void StopFlows();
 
@@ -56,8 +60,8 @@ class CMainView : public QWidget, public ViewHooks, public UserState {
   QWidget* TopWindow() override;
   void ShowReceiveProgress(int fetched) override;
 
-  // Buttons that would start a flow or change the stores are off while flows run (the frame does
-  // the same for its menu commands).
+  // The message buttons follow the message chosen; they stay on while a server flow runs, whose
+  // sends wait behind it.
   void UpdateActionButtons();
 
   // Until the settings can be read, the program writes no setting and makes no request: anything
@@ -108,6 +112,10 @@ class CMainView : public QWidget, public ViewHooks, public UserState {
   void ReadProfiles(bool move_to_keyring);
   void StartReceive();
   void OnFlowsBusy(bool busy);
+  void OnFlowEnded(const std::string& outcome, bool cancelled);
+  // Turns a control off; the focus it had goes to the list first, never on to the next control
+  // (which may be "Salir").
+  void SetEnabledKeepingFocus(QWidget* control, bool enabled);
   void MarkRead(std::uint32_t numero);
   // "Velkorant", with the unread messages counted when there are any.
   void ShowUnreadInTitle();
@@ -130,6 +138,12 @@ class CMainView : public QWidget, public ViewHooks, public UserState {
   Profiles profiles_ = Profiles::kLoading;
   std::string profiles_problem_;
   QProgressBar* progress_ = nullptr;
+  QPushButton* cancel_ = nullptr;
+  QLabel* outcome_ = nullptr;
+  // The control that had the focus when the server flows started: it has it again when they end.
+  QPointer<QWidget> focus_before_flows_;
+  // Set when the focus went to the list because its control was turned off.
+  bool focus_parked_ = false;
   QTimer* startup_timer_;
   QTimer* receive_timer_;
   bool settings_readable_ = false;

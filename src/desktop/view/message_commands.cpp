@@ -12,6 +12,7 @@
 #include "dialogs/dialog_fields.h"
 #include "mailbox/mailbox_client.h"
 #include "mailbox/message_actions.h"
+#include "platform/ansi_text.h"
 #include "settings/password_profiles.h"
 #include "settings/settings_store.h"
 #include "store/message.h"
@@ -135,7 +136,10 @@ void OnMessageCommand(CommandContext& context, int command) {
     return;
   }
   show();
-  // Queued behind a flow that started while the dialog was open: the message is never lost.
+  // Queued behind the flow under way (a receive run, another send): the message is never lost.
+  if (context.flows.busy())
+    context.flows.gui().LogTerminal(
+        Utf8ToAnsi("El envío espera a que termine la operación en curso."));
   context.flows.Start(
       user.settings(), FlowRunner::WhenBusy::kQueue,
       [record = *stored](FlowRunner::Flow& flow) {
