@@ -7,6 +7,8 @@
 #include <QClipboard>
 #include <QLabel>
 #include <QMessageBox>
+#include <QRegularExpression>
+#include <QScreen>
 #include <map>
 #include <tuple>
 
@@ -53,29 +55,37 @@ TEST_F(DialogTest, ConfirmChecksTheFieldsInTheirOrder) {
     int dialog;
     int field;  // typed into; a profile list's first entry that begins with the text is chosen
     const char* text;
-    int button;
+    int button;       // clicked, it takes the focus
     const char* box;  // its caption; none: the dialog ends
+    int focus;        // the field the box names, which has the focus once it is answered
   };
   const Case cases[] = {
-      {kProfilesDialogId, kIdProfilePassword, "1234567", kDialogOk, "Falta el nombre del perfil"},
-      {kProfilesDialogId, kIdProfileName, "seleccion", kDialogOk, "Contraseña muy corta"},
+      {kProfilesDialogId, kIdProfilePassword, "1234567", kDialogOk, "Falta el nombre del perfil",
+       kIdProfileName},
+      {kProfilesDialogId, kIdProfileName, "seleccion", kDialogOk, "Contraseña muy corta",
+       kIdProfilePassword},
       // Names the stores cannot hold as a profile; characters that would change the password.
-      {kProfilesDialogId, kIdProfilePassword, "пароль12", kDialogOk, "Nombre de perfil no válido"},
-      {kProfilesDialogId, kIdProfileName, "Club\\Sub", kDialogOk, "Nombre de perfil no válido"},
-      {kProfilesDialogId, kIdProfileName, "Amigos", kDialogOk, "Contraseña no válida"},
+      {kProfilesDialogId, kIdProfilePassword, "пароль12", kDialogOk, "Nombre de perfil no válido",
+       kIdProfileName},
+      {kProfilesDialogId, kIdProfileName, "Club\\Sub", kDialogOk, "Nombre de perfil no válido",
+       kIdProfileName},
+      {kProfilesDialogId, kIdProfileName, "Amigos", kDialogOk, "Contraseña no válida",
+       kIdProfilePassword},
       {kProfilesDialogId, kIdProfilePassword, "12345678", kDialogOk, nullptr},
-      {kPreferencesDialogId, kIdServerName, "", kDialogOk, "Falta tu nombre de usuario"},
-      {kPreferencesDialogId, kIdUserName, "Hannah d", kDialogOk, "Falta el nombre del servidor"},
+      {kPreferencesDialogId, kIdServerName, "", kDialogOk, "Falta tu nombre de usuario",
+       kIdUserName},
+      {kPreferencesDialogId, kIdUserName, "Hannah d", kDialogOk, "Falta el nombre del servidor",
+       kIdServerName},
       {kPreferencesDialogId, kIdServerName, "x", kDialogOk, nullptr},
-      {kComposeDialogId, kIdSubject, "", kDialogOk, "Falta el nombre de usuario"},
-      {kComposeDialogId, kIdReceiver, "Hannah_desert", kDialogOk, "Auto-mensaje"},
+      {kComposeDialogId, kIdSubject, "", kDialogOk, "Falta el nombre de usuario", kIdReceiver},
+      {kComposeDialogId, kIdReceiver, "Hannah_desert", kDialogOk, "Auto-mensaje", kIdReceiver},
       {kComposeDialogId, kIdReceiver, "hannah_desert", kComposeSaveOnly,
-       "Falta el asunto del mensaje"},
-      {kComposeDialogId, kIdSubject, " ", kDialogOk, "Falta el texto del mensaje"},
+       "Falta el asunto del mensaje", kIdSubject},
+      {kComposeDialogId, kIdSubject, " ", kDialogOk, "Falta el texto del mensaje", kIdBody},
       {kComposeDialogId, kIdBody, "Hola\nadios", kComposeSaveOnly,
-       "Selecciona un perfil de contraseña"},
+       "Selecciona un perfil de contraseña", kIdComposeProfile},
       {kComposeDialogId, kIdComposeProfile, "A", kComposeSaveOnly, nullptr}};
-  for (const auto& [dialog, field, text, button, box] : cases) {
+  for (const auto& [dialog, field, text, button, box, focus] : cases) {
     if (dialog_ == nullptr || dialog_->objectName().toInt() != dialog)
       ExpectFramesThroughCaptions(Open(dialog));
     runner_.events.clear();
@@ -83,6 +93,10 @@ TEST_F(DialogTest, ConfirmChecksTheFieldsInTheirOrder) {
     Click(*dialog_, button);
     EXPECT_EQ(runner_.Captions().join(""), U(box ? box : "")) << "typed: " << text;
     EXPECT_EQ(dialog_->result(), box ? 0 : button);
+    if (box) {  // the field, or a part of it
+      const QWidget *named = Find(*dialog_, focus), *has = dialog_->focusWidget();
+      EXPECT_TRUE(has == named || named->isAncestorOf(has)) << box;
+    }
   }
   // A first name's count starts over. (The name and server kept are used by the window exchange.)
   EXPECT_EQ(std::tuple(LoadSettings(store_)->received_counter,
@@ -168,6 +182,75 @@ TEST_F(DialogTest, ComposeAsksBeforeLosingOrChangingWhatWasTyped) {
     EXPECT_TRUE(!*caption || runner_.types.back() == (kBoxYesNoQuestion | kBoxDefaultSecond));
     EXPECT_TRUE(runner_.events.empty() || runner_.events[0].second.contains(U(shown)));
     EXPECT_EQ(dialog_->isVisible() ? Text(*dialog_, field) : "", *caption ? U(text) : "");
+  }
+}
+
+// Every control the focus can reach has a name screen readers say (a sign or an icon is no
+// name), each field and check box its own Alt key, which moves the focus to it.
+TEST_F(DialogTest, EveryControlHasANameAndEveryFieldItsAltKey) {
+  ASSERT_TRUE(WriteProfile(store_, "A", {"A", kPassword, "", "", "", ""}));
+  for (const int id : {kProfilesDialogId, kPreferencesDialogId, kComposeDialogId}) {
+    TemplateDialog& dialog = Open(id);
+    ASSERT_TRUE(Activate(dialog));
+    std::map<int, QWidget*> keys;  // Alt + key: what it reaches
+    const auto add = [&](const QString& caption, QWidget* reached) {
+      const int key = QKeySequence::mnemonic(caption)[0].toCombined();
+      EXPECT_TRUE(key == 0 || keys.emplace(key, reached).second)
+          << id << " twice: " << caption.toStdString();
+    };
+    for (QLabel* label : dialog.findChildren<QLabel*>())
+      add(label->buddy() ? label->text() : QString(), label->buddy());
+    for (QAbstractButton* button : dialog.findChildren<QAbstractButton*>())
+      add(button->text(), button);
+    for (QWidget* control : dialog.findChildren<QWidget*>()) {
+      if (!(control->focusPolicy() & Qt::TabFocus) || !control->isVisibleTo(&dialog))
+        continue;
+      const QString name = QAccessible::queryAccessibleInterface(control)->text(QAccessible::Name);
+      EXPECT_TRUE(name.contains(QRegularExpression("\\w{2}"))) << id << ": " << name.toStdString();
+      if (control->focusProxy() != nullptr)
+        continue;  // the line edit of a combo box: the Alt key reaches the box
+      if (auto* button = qobject_cast<QPushButton*>(control)) {
+        EXPECT_TRUE(button->text().size() > 1 || button->toolTip() == name) << name.toStdString();
+        continue;
+      }
+      const auto key = std::ranges::find_if(keys, [&](const auto& entry) {
+        return entry.second == control || entry.second->isAncestorOf(control);
+      });
+      // Lines under one label ("Comentarios, línea 2"): the key reaches the first, Tab the next.
+      QWidget* before = control->previousInFocusChain();
+      if (key == keys.end() && name.contains(u',') &&
+          QAccessible::queryAccessibleInterface(before)
+                  ->text(QAccessible::Name)
+                  .section(u',', 0, 0) == name.section(u',', 0, 0))
+        continue;
+      ASSERT_NE(key, keys.end()) << id << ": no Alt key for " << name.toStdString();
+      QTest::keySequence(dialog.focusWidget(), QKeySequence(key->first));
+      EXPECT_EQ(dialog.focusWidget(), control) << name.toStdString();
+    }
+  }
+}
+
+// Each dialog fits the screen's free area, all of it: at the template's size where that fits,
+// else scrolling to the control that has the focus. On the default offscreen screen (800 by 600)
+// and, as ctest also runs it, on 1366 by 768 and on 1920 by 1080 at 150 % (1280 by 720).
+TEST_F(DialogTest, EveryDialogFitsTheScreen) {
+  const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+  const QString asked = qEnvironmentVariable("VELKORANT_TEST_SCREEN");
+  ASSERT_TRUE(asked.isEmpty() || asked == QString("%1x%2").arg(screen.width()).arg(screen.height()))
+      << "not on the screen asked for: " << asked.toStdString();
+  ASSERT_TRUE(WriteProfile(store_, "A", {"A", kPassword, "", "", "", ""}));
+  for (const int id : {kProfilesDialogId, kPreferencesDialogId, kComposeDialogId}) {
+    TemplateDialog& dialog = Open(id);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    EXPECT_TRUE(screen.contains(dialog.frameGeometry())) << id;
+    for (QWidget* control : dialog.form().findChildren<QWidget*>()) {
+      if (!(control->focusPolicy() & Qt::TabFocus) || !control->isVisibleTo(&dialog))
+        continue;
+      control->setFocus();
+      const QRect place(control->mapTo(&dialog, QPoint()), control->size());
+      EXPECT_TRUE(dialog.rect().contains(place))
+          << id << " " << control->objectName().toStdString();
+    }
   }
 }
 
