@@ -57,6 +57,7 @@ TEST_F(DialogTest, ConfirmChecksTheFieldsInTheirOrder) {
     const char* box;  // its caption; none: the dialog ends
     int focus;        // the field the box names, which has the focus once it is answered
   };
+  // Profiles, settings (preferences), compose.
   const int P = kProfilesDialogId, S = kPreferencesDialogId, C = kComposeDialogId;
   const Case cases[] = {
       {P, kIdProfilePassword, "1234567", kDialogOk, "Falta el nombre del perfil", kIdProfileName},
