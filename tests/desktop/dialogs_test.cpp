@@ -53,29 +53,32 @@ TEST_F(DialogTest, ConfirmChecksTheFieldsInTheirOrder) {
     int dialog;
     int field;  // typed into; a profile list's first entry that begins with the text is chosen
     const char* text;
-    int button;
+    int button;       // clicked, it takes the focus
     const char* box;  // its caption; none: the dialog ends
+    int focus;        // the field the box names, which has the focus once it is answered
   };
+  // Profiles, settings (preferences), compose.
+  const int P = kProfilesDialogId, S = kPreferencesDialogId, C = kComposeDialogId;
   const Case cases[] = {
-      {kProfilesDialogId, kIdProfilePassword, "1234567", kDialogOk, "Falta el nombre del perfil"},
-      {kProfilesDialogId, kIdProfileName, "seleccion", kDialogOk, "Contraseña muy corta"},
+      {P, kIdProfilePassword, "1234567", kDialogOk, "Falta el nombre del perfil", kIdProfileName},
+      {P, kIdProfileName, "seleccion", kDialogOk, "Contraseña muy corta", kIdProfilePassword},
       // Names the stores cannot hold as a profile; characters that would change the password.
-      {kProfilesDialogId, kIdProfilePassword, "пароль12", kDialogOk, "Nombre de perfil no válido"},
-      {kProfilesDialogId, kIdProfileName, "Club\\Sub", kDialogOk, "Nombre de perfil no válido"},
-      {kProfilesDialogId, kIdProfileName, "Amigos", kDialogOk, "Contraseña no válida"},
-      {kProfilesDialogId, kIdProfilePassword, "12345678", kDialogOk, nullptr},
-      {kPreferencesDialogId, kIdServerName, "", kDialogOk, "Falta tu nombre de usuario"},
-      {kPreferencesDialogId, kIdUserName, "Hannah d", kDialogOk, "Falta el nombre del servidor"},
-      {kPreferencesDialogId, kIdServerName, "x", kDialogOk, nullptr},
-      {kComposeDialogId, kIdSubject, "", kDialogOk, "Falta el nombre de usuario"},
-      {kComposeDialogId, kIdReceiver, "Hannah_desert", kDialogOk, "Auto-mensaje"},
-      {kComposeDialogId, kIdReceiver, "hannah_desert", kComposeSaveOnly,
-       "Falta el asunto del mensaje"},
-      {kComposeDialogId, kIdSubject, " ", kDialogOk, "Falta el texto del mensaje"},
-      {kComposeDialogId, kIdBody, "Hola\nadios", kComposeSaveOnly,
-       "Selecciona un perfil de contraseña"},
-      {kComposeDialogId, kIdComposeProfile, "A", kComposeSaveOnly, nullptr}};
-  for (const auto& [dialog, field, text, button, box] : cases) {
+      {P, kIdProfilePassword, "пароль12", kDialogOk, "Nombre de perfil no válido", kIdProfileName},
+      {P, kIdProfileName, "Club\\Sub", kDialogOk, "Nombre de perfil no válido", kIdProfileName},
+      {P, kIdProfileName, "Amigos", kDialogOk, "Contraseña no válida", kIdProfilePassword},
+      {P, kIdProfilePassword, "12345678", kDialogOk, nullptr},
+      {S, kIdServerName, "", kDialogOk, "Falta tu nombre de usuario", kIdUserName},
+      {S, kIdUserName, "Hannah d", kDialogOk, "Falta el nombre del servidor", kIdServerName},
+      {S, kIdServerName, "x", kDialogOk, nullptr},
+      {C, kIdSubject, "", kDialogOk, "Falta el nombre de usuario", kIdReceiver},
+      {C, kIdReceiver, "Hannah_desert", kDialogOk, "Auto-mensaje", kIdReceiver},
+      {C, kIdReceiver, "hannah_desert", kComposeSaveOnly, "Falta el asunto del mensaje",
+       kIdSubject},
+      {C, kIdSubject, " ", kDialogOk, "Falta el texto del mensaje", kIdBody},
+      {C, kIdBody, "Hola\nadios", kComposeSaveOnly, "Selecciona un perfil de contraseña",
+       kIdComposeProfile},
+      {C, kIdComposeProfile, "A", kComposeSaveOnly, nullptr}};
+  for (const auto& [dialog, field, text, button, box, focus] : cases) {
     if (dialog_ == nullptr || dialog_->objectName().toInt() != dialog)
       ExpectFramesThroughCaptions(Open(dialog));
     runner_.events.clear();
@@ -83,6 +86,7 @@ TEST_F(DialogTest, ConfirmChecksTheFieldsInTheirOrder) {
     Click(*dialog_, button);
     EXPECT_EQ(runner_.Captions().join(""), U(box ? box : "")) << "typed: " << text;
     EXPECT_EQ(dialog_->result(), box ? 0 : button);
+    EXPECT_TRUE(!box || dialog_->focusWidget() == Find(*dialog_, focus)) << box;
   }
   // A first name's count starts over. (The name and server kept are used by the window exchange.)
   EXPECT_EQ(std::tuple(LoadSettings(store_)->received_counter,
@@ -168,6 +172,48 @@ TEST_F(DialogTest, ComposeAsksBeforeLosingOrChangingWhatWasTyped) {
     EXPECT_TRUE(!*caption || runner_.types.back() == (kBoxYesNoQuestion | kBoxDefaultSecond));
     EXPECT_TRUE(runner_.events.empty() || runner_.events[0].second.contains(U(shown)));
     EXPECT_EQ(dialog_->isVisible() ? Text(*dialog_, field) : "", *caption ? U(text) : "");
+  }
+}
+
+// Each dialog fits the screen's free area, and every control the focus can reach has a name
+// screen readers say (a sign is none), each field and check box an Alt key of its own; with the
+// focus, a control comes into view. On the default offscreen screen and, from ctest, on 1366 by
+// 768, on 1920 by 1080 at 150 % and on a small one at 125 %, where the dialogs scroll.
+TEST_F(DialogTest, EveryControlIsNamedAndInReach) {
+  const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+  // The screen ctest asked for, if any.
+  const QString size = QString("%1x%2").arg(screen.width()).arg(screen.height());
+  ASSERT_EQ(qEnvironmentVariable("VELKORANT_TEST_SCREEN", size), size);
+  for (const int id : {kProfilesDialogId, kPreferencesDialogId, kComposeDialogId}) {
+    TemplateDialog& dialog = Open(id);
+    ASSERT_TRUE(Activate(dialog) && screen.contains(dialog.frameGeometry())) << id;
+    std::map<int, QWidget*> keys;  // Alt + key: what it reaches, a label's buddy or a button
+    for (QWidget* control : dialog.findChildren<QWidget*>()) {
+      const auto* label = qobject_cast<QLabel*>(control);
+      const int key = QKeySequence::mnemonic(control->property("text").toString())[0].toCombined();
+      EXPECT_TRUE(key == 0 || keys.emplace(key, label ? label->buddy() : control).second) << id;
+    }
+    for (QWidget* control : dialog.findChildren<QWidget*>()) {
+      if (!(control->focusPolicy() & Qt::TabFocus) || !control->isVisibleTo(&dialog) ||
+          !control->isEnabled())
+        continue;
+      const QString name = QAccessible::queryAccessibleInterface(control)->text(QAccessible::Name);
+      const auto key = std::ranges::find(keys, control, &decltype(keys)::value_type::second);
+      key != keys.end() ? QTest::keySequence(dialog.focusWidget(), QKeySequence(key->first))
+                        : control->setFocus();
+      // A field without a key: the line of a combo box, or "Comentarios, línea 2" under line 1.
+      const bool button = control->inherits("QPushButton"),
+                 unkeyed =
+                     control->focusProxy() || name.contains(QRegularExpression(", línea [2-4]"));
+      EXPECT_TRUE(name.contains(QRegularExpression("\\w\\w")) &&
+                  (!button || control->property("text").toString().size() > 1 ||
+                   control->toolTip() == name) &&
+                  (key != keys.end() || button || unkeyed) &&
+                  dialog.focusWidget() ==
+                      (control->focusProxy() ? control->focusProxy() : control) &&
+                  dialog.rect().contains(QRect(control->mapTo(&dialog, QPoint()), control->size())))
+          << id << ": " << name.toStdString();
+    }
   }
 }
 

@@ -40,38 +40,40 @@ CDialog_redactar_msj::CDialog_redactar_msj(const std::vector<std::string>& profi
 
 CDialog_redactar_msj::Placed CDialog_redactar_msj::PlaceControls() {
   Placed placed;
-  PlaceLabel(*this, kIdReceiverLabel, QStringLiteral("Usuario receptor:"), {9, 10, 59, 9},
-             Qt::AlignRight);
+  // The fields before their labels, which name them; the order of the fields is the Tab order.
   receiver_field_ =
       PlaceField(*this, kIdReceiver, static_cast<int>(kReceiverLimit), {71, 8, 104, 13});
-  PlaceLabel(*this, 0, QStringLiteral("Asunto:"), {9, 27, 29, 8}, Qt::AlignRight);
+  PlaceLabel(*this, kIdReceiverLabel, QStringLiteral("&Usuario receptor:"), {9, 10, 59, 9},
+             Qt::AlignRight, receiver_field_);
   subject_field_ =
       PlaceField(*this, kIdSubject, static_cast<int>(kSubjectLimit), {40, 26, 170, 13});
-  PlaceLabel(*this, 0, QStringLiteral("Mensaje:"), {13, 44, 29, 8}, Qt::AlignHCenter);
+  PlaceLabel(*this, 0, QStringLiteral("&Asunto:"), {9, 27, 29, 8}, Qt::AlignRight, subject_field_);
   reply_label_ =
       PlaceFramedLabel(*this, kIdReplyMark, QStringLiteral("Respuesta"), {45, 42, 40, 10});
   reply_label_->hide();
   placed.body_length =
       PlaceLabel(*this, kIdBodyLength, QString(), {150, 44, 60, 8}, Qt::AlignRight);
-  body_field_ = new LimitedTextEdit(static_cast<int>(kBodyLimit), this);
+  body_field_ = new LimitedTextEdit(static_cast<int>(kBodyLimit), &form());
   body_field_->setObjectName(QString::number(kIdBody));
   body_field_->setGeometry(units().Rect(7, 55, 203, 98));
+  PlaceLabel(*this, 0, QStringLiteral("&Mensaje:"), {13, 44, 29, 8}, Qt::AlignHCenter, body_field_);
 
   PlaceGroup(*this, QStringLiteral("Contraseña de encriptación y desencriptación"),
              {7, 156, 203, 49});
-  PlaceLabel(*this, kIdComposeProfileLabel, QStringLiteral("Perfil:"), {31, 172, 25, 8},
-             Qt::AlignRight);
   profile_list_ = PlaceComboBox(*this, kIdComposeProfile, {58, 171, 111, 122});
-  placed.help = PlaceHelpButton(*this, kIdComposeHelp, {191, 166, 13, 12});
-  placed.help->setAccessibleName(QStringLiteral("Ayuda sobre la contraseña del mensaje"));
-  PlaceLabel(*this, kIdComposePasswordLabel, QStringLiteral("Contraseña:"), {15, 188, 39, 9},
-             Qt::AlignRight);
+  PlaceLabel(*this, kIdComposeProfileLabel, QStringLiteral("&Perfil:"), {31, 172, 25, 8},
+             Qt::AlignRight, profile_list_);
+  placed.help = PlaceHelpButton(*this, kIdComposeHelp, {191, 166, 13, 12},
+                                QStringLiteral("Ayuda sobre la contraseña del mensaje"));
   // The password always comes from a profile.
   password_field_ = PlaceField(*this, kIdComposePassword, kPasswordLimit, {58, 187, 111, 13});
   password_field_->setReadOnly(true);
   MakePasswordField(*password_field_);
+  password_field_->setAccessibleName(QStringLiteral("Contraseña del perfil"));
+  PlaceLabel(*this, kIdComposePasswordLabel, QStringLiteral("&Contraseña:"), {15, 188, 39, 9},
+             Qt::AlignRight, password_field_);
   show_password_ =
-      PlaceCheckBox(*this, kIdComposeShowPassword, QStringLiteral("Ver"), {174, 188, 23, 10});
+      PlaceCheckBox(*this, kIdComposeShowPassword, QStringLiteral("&Ver"), {174, 188, 23, 10});
 
   placed.save = PlaceButton(*this, kComposeSaveOnly, QStringLiteral("Guardar"), {7, 214, 49, 14});
   placed.send =
@@ -257,8 +259,17 @@ bool CDialog_redactar_msj::ValidateMessage() {
       velkorant::ValidateMessage(receiver_, own_user_name_, subject_, body_, password_);
   if (!refused)
     return true;
-  runner_.ShowMessageBox(this, ToQString(refused->text), ToQString(refused->caption),
-                         kBoxOkQuestion);
+  // Each check is known by its box's caption. A missing password is fixed by choosing a profile.
+  const std::pair<const char*, QWidget*> named[] = {
+      {"Falta el nombre de usuario", receiver_field_},
+      {"Auto-mensaje", receiver_field_},
+      {"Falta el asunto del mensaje", subject_field_},
+      {"Falta el texto del mensaje", body_field_},
+      {"Selecciona un perfil de contraseña", profile_list_}};
+  const auto field = std::ranges::find(named, ToQString(refused->caption), [](const auto& pair) {
+    return QString::fromUtf8(pair.first);
+  });
+  Refuse(runner_, *this, field == std::end(named) ? nullptr : field->second, *refused);
   return false;
 }
 

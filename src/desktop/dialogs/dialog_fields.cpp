@@ -10,12 +10,19 @@
 #include <QLabel>
 #include <QMimeData>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QStyle>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QVBoxLayout>
 #include <QValidator>
 #include <algorithm>
 
+#include "common/box_text.h"
 #include "common/ui_services.h"
 #include "mailbox/message_actions.h"
 #include "platform/ansi_text.h"
@@ -78,13 +85,59 @@ class TypingLimitValidator final : public QValidator {
 
 TemplateDialog::TemplateDialog(int template_id, const QString& caption, int width_units,
                                int height_units, QWidget* parent)
-    : QDialog(parent), units_(DialogFont()) {
+    : QDialog(parent), units_(DialogFont()), form_(new QWidget), area_(new QScrollArea(this)) {
   setObjectName(QString::number(template_id));
   setWindowTitle(caption);
   setFont(DialogFont());
   setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
-  setFixedSize(units_.X(width_units), units_.Y(height_units));
+  form_->setFixedSize(units_.X(width_units), units_.Y(height_units));
+  area_->setFrameShape(QFrame::NoFrame);
+  area_->setFocusPolicy(Qt::NoFocus);
+  area_->setWidget(form_);
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addWidget(area_);
+  setFixedSize(form_->size());
+  // Tab already scrolls to the control it reaches; an Alt key or a refused field must too.
+  connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
+    if (now != nullptr && form_->isAncestorOf(now))
+      area_->ensureWidgetVisible(now);
+  });
+}
+
+void TemplateDialog::showEvent(QShowEvent* event) {
+  FitScreen();
+  // After the size: the dialog is placed on the screen as large as it is.
+  QDialog::showEvent(event);
+}
+
+void TemplateDialog::FitScreen() {
+  const QScreen* shown_on = screen();
+  if (shown_on == nullptr)
+    return;
+  // The window manager's frame is known once a window is mapped: the parent's stands for this
+  // one's, else a title bar and borders as the style draws them.
+  QMargins frame;
+  if (const QWidget* owner = parentWidget() ? parentWidget()->window() : nullptr;
+      owner != nullptr && owner->isVisible()) {
+    const QRect outside = owner->frameGeometry(), inside = owner->geometry();
+    frame = QMargins(inside.left() - outside.left(), inside.top() - outside.top(),
+                     outside.right() - inside.right(), outside.bottom() - inside.bottom());
+  } else {
+    const int border = style()->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth);
+    frame = QMargins(border, style()->pixelMetric(QStyle::PM_TitleBarHeight), border, border);
+  }
+  const QSize room = shown_on->availableGeometry().marginsRemoved(frame).size();
+  QSize size = form_->size();
+  // A scroll bar in one direction takes room from the other.
+  const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+  const bool low = size.height() > room.height();
+  if (size.width() + (low ? bar : 0) > room.width())
+    size.rheight() += bar;
+  if (size.height() > room.height())
+    size.rwidth() += bar;
+  setFixedSize(size.boundedTo(room));
 }
 
 void TemplateDialog::reject() {
@@ -98,7 +151,7 @@ void TemplateDialog::SetWaiting(bool waiting) {
   // The children, not the dialog: it still takes Esc and its close box, which ask first. Those
   // that were off stay off.
   if (waiting) {
-    for (QWidget* child : findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+    for (QWidget* child : form_->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
       if (child->isEnabled()) {
         child->setEnabled(false);
         waiting_controls_.push_back(child);
@@ -115,15 +168,22 @@ void TemplateDialog::SetWaiting(bool waiting) {
 }
 
 QLabel* PlaceLabel(TemplateDialog& dialog, int id, const QString& text, UnitRect place,
-                   Qt::Alignment alignment) {
+                   Qt::Alignment alignment, QWidget* buddy) {
   auto* label = PlaceControl<QLabel>(dialog, id, place);
   label->setTextFormat(Qt::PlainText);
   label->setText(text);
   // Centred on the height of the field beside it, as the template lines them up.
   label->setAlignment(alignment | Qt::AlignVCenter);
+  // The mnemonic's "&" is not drawn; without a buddy it is.
+  QString shown = text;
+  if (buddy != nullptr) {
+    label->setBuddy(buddy);
+    shown.remove(QRegularExpression(QStringLiteral("&(?!&)")))
+        .replace(QStringLiteral("&&"), QStringLiteral("&"));
+  }
   // The templates were measured with Tahoma; where the substitute font runs a little wider, a
   // right-aligned label grows to the left into the margin, and any other takes a smaller font.
-  const int needed = label->fontMetrics().horizontalAdvance(text);
+  const int needed = label->fontMetrics().horizontalAdvance(shown);
   if (needed > label->width() && alignment.testFlag(Qt::AlignRight)) {
     QRect area = label->geometry();
     area.setLeft(std::max(kLabelMargin, area.right() + 1 - needed));
@@ -134,7 +194,7 @@ QLabel* PlaceLabel(TemplateDialog& dialog, int id, const QString& text, UnitRect
         label->geometry().adjusted(-std::min(half, label->x() - kLabelMargin), 0, half, 0));
   }
   if (needed > label->width())
-    label->setFont(FontFitting(label->font(), text, label->width() - 1));
+    label->setFont(FontFitting(label->font(), shown, label->width() - 1));
   return label;
 }
 
@@ -167,14 +227,14 @@ QCheckBox* PlaceCheckBox(TemplateDialog& dialog, int id, const QString& caption,
   return box;
 }
 
-QPushButton* PlaceHelpButton(TemplateDialog& dialog, int id, UnitRect place) {
+QPushButton* PlaceHelpButton(TemplateDialog& dialog, int id, UnitRect place, const QString& name) {
   QPushButton* button = PlaceButton(dialog, id, QStringLiteral("."), place);
   button->setAutoDefault(false);
   const QIcon icon = LoadIcon(u"154", QSize(kHelpPictureSize, kHelpPictureSize));
   // Without its picture the button keeps its caption.
   // Its caption is "." or nothing: screen readers and tooltips say what it is.
-  button->setAccessibleName(QStringLiteral("Ayuda"));
-  button->setToolTip(QStringLiteral("Ayuda"));
+  button->setAccessibleName(name);
+  button->setToolTip(name);
   if (!icon.isNull()) {
     button->setText(QString());
     button->setIcon(icon);
@@ -339,7 +399,7 @@ void LimitedTextEdit::inputMethodEvent(QInputMethodEvent* event) {
 }
 
 LimitedLineEdit* PlaceField(TemplateDialog& dialog, int id, int limit, UnitRect place) {
-  auto* field = new LimitedLineEdit(limit, &dialog);
+  auto* field = new LimitedLineEdit(limit, &dialog.form());
   field->setObjectName(QString::number(id));
   field->setGeometry(dialog.units().Rect(place.left, place.top, place.width, place.height));
   return field;
@@ -371,6 +431,24 @@ void ShowPasswordInClear(QLineEdit& field, bool clear) {
   field.setEchoMode(clear ? QLineEdit::Normal : QLineEdit::Password);
 }
 
+void Refuse(DialogRunner& runner, QWidget& dialog, QWidget* field, const QString& text,
+            const QString& caption) {
+  runner.ShowMessageBox(&dialog, text, caption, kBoxOkQuestion);
+  if (field == nullptr)
+    return;
+  field->setFocus(Qt::OtherFocusReason);
+  if (auto* combo = qobject_cast<QComboBox*>(field); combo != nullptr && combo->isEditable())
+    field = combo->lineEdit();
+  if (auto* line = qobject_cast<QLineEdit*>(field))
+    line->selectAll();
+  if (auto* plain = qobject_cast<QPlainTextEdit*>(field))
+    plain->selectAll();
+}
+
+void Refuse(DialogRunner& runner, QWidget& dialog, QWidget* field, const BoxText& box) {
+  Refuse(runner, dialog, field, ToQString(box.text), ToQString(box.caption));
+}
+
 FieldTaker& FieldTaker::Take(QWidget& control, std::string_view label, std::string text,
                              std::size_t limit, std::string& into) {
   if (!ok_)
@@ -379,13 +457,7 @@ FieldTaker& FieldTaker::Take(QWidget& control, std::string_view label, std::stri
           ToAnsi(QString::fromUtf8(label.data(), static_cast<qsizetype>(label.size()))), text,
           limit)) {
     ok_ = false;
-    runner_.ShowMessageBox(&dialog_, ToQString(refused->text), ToQString(refused->caption),
-                           kBoxOkQuestion);
-    control.setFocus(Qt::OtherFocusReason);
-    if (auto* line = qobject_cast<QLineEdit*>(&control))
-      line->selectAll();
-    if (auto* plain = qobject_cast<QPlainTextEdit*>(&control))
-      plain->selectAll();
+    Refuse(runner_, dialog_, &control, *refused);
     return *this;
   }
   into = std::move(text);

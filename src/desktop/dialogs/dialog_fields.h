@@ -23,11 +23,13 @@ class QComboBox;
 class QGroupBox;
 class QLabel;
 class QPushButton;
+class QScrollArea;
 
 namespace velkorant {
 
 class DialogRunner;
 class SettingsStore;
+struct BoxText;
 
 // The box that says the settings could not be read (`reading`) or saved, which file, why and what
 // to do; after a failed save nothing has changed.
@@ -55,7 +57,9 @@ struct UnitRect {
 
 // A fixed-size dialog drawn from a template: its objectName is the template number, and closing
 // it any other way than through its buttons (Esc, the window's close box) ends it with
-// kDialogCancel, as its "Cancelar" button does.
+// kDialogCancel, as its "Cancelar" button does. Its controls sit on a form of the template's
+// size; on a screen too small for the form the dialog takes what the screen has and the form
+// scrolls, following the focus.
 class TemplateDialog : public QDialog {
   Q_OBJECT
   Q_PROPERTY(bool waiting READ waiting)
@@ -65,6 +69,8 @@ class TemplateDialog : public QDialog {
                  QWidget* parent);
 
   const DialogUnits& units() const { return units_; }
+  // The parent of the dialog's controls.
+  QWidget& form() const { return *form_; }
   void reject() override;
 
   // While what the dialog confirmed is written elsewhere (on a worker), its controls wait and it
@@ -72,30 +78,41 @@ class TemplateDialog : public QDialog {
   void SetWaiting(bool waiting);
   bool waiting() const { return waiting_; }
 
+ protected:
+  void showEvent(QShowEvent* event) override;
+
  private:
+  // As large as the form, or as the screen's free area leaves room for.
+  void FitScreen();
+
   DialogUnits units_;
+  QWidget* form_;
+  QScrollArea* area_;
   bool waiting_ = false;
   std::vector<QPointer<QWidget>> waiting_controls_;
 };
 
 template <typename Widget>
 Widget* PlaceControl(TemplateDialog& dialog, int id, UnitRect place) {
-  auto* widget = new Widget(&dialog);
+  auto* widget = new Widget(&dialog.form());
   if (id != 0)
     widget->setObjectName(QString::number(id));
   widget->setGeometry(dialog.units().Rect(place.left, place.top, place.width, place.height));
   return widget;
 }
 
+// With a `buddy`, the "&" in the text marks the Alt key that moves to it, and screen readers name
+// the buddy by the label.
 QLabel* PlaceLabel(TemplateDialog& dialog, int id, const QString& text, UnitRect place,
-                   Qt::Alignment alignment = Qt::AlignLeft);
+                   Qt::Alignment alignment = Qt::AlignLeft, QWidget* buddy = nullptr);
 // Centred text in a thin frame.
 QLabel* PlaceFramedLabel(TemplateDialog& dialog, int id, const QString& text, UnitRect place);
 QGroupBox* PlaceGroup(TemplateDialog& dialog, const QString& title, UnitRect place);
 QPushButton* PlaceButton(TemplateDialog& dialog, int id, const QString& caption, UnitRect place);
 QCheckBox* PlaceCheckBox(TemplateDialog& dialog, int id, const QString& caption, UnitRect place);
-// The "." button that shows the information picture 154 (20 by 20 pixels) instead of its caption.
-QPushButton* PlaceHelpButton(TemplateDialog& dialog, int id, UnitRect place);
+// The "." button that shows the information picture 154 (20 by 20 pixels) instead of its caption;
+// `name` says what it explains, to screen readers and in its tooltip.
+QPushButton* PlaceHelpButton(TemplateDialog& dialog, int id, UnitRect place, const QString& name);
 // The template gives the height of the dropped-down list; the closed box is one line high.
 QComboBox* PlaceComboBox(TemplateDialog& dialog, int id, UnitRect place);
 
@@ -158,6 +175,12 @@ QComboBox* PlaceEditableComboBox(TemplateDialog& dialog, int id, int limit, Unit
 void MakePasswordField(QLineEdit& field);
 // "Ver": the password in clear or as "*".
 void ShowPasswordInClear(QLineEdit& field, bool clear);
+
+// A check's box that keeps the dialog open; once it is answered the focus is on the field it
+// names (if any), its text selected for typing over.
+void Refuse(DialogRunner& runner, QWidget& dialog, QWidget* field, const QString& text,
+            const QString& caption);
+void Refuse(DialogRunner& runner, QWidget& dialog, QWidget* field, const BoxText& box);
 
 // Takes the fields of a dialog back in their order, each held to its limit. The first one over
 // its limit shows the too-long box, gets the focus with its text selected, and stops the rest.

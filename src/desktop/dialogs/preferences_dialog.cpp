@@ -25,33 +25,38 @@ CDialog_preferencias::CDialog_preferencias(SettingsStore& store, DialogRunner& r
       runner_(runner),
       play_sound_(std::move(play_sound)) {
   PlaceGroup(*this, QStringLiteral("Usuario local"), {9, 10, 210, 47});
-  PlaceLabel(*this, kIdUserNameLabel, QStringLiteral("Tu nombre de usuario:"), {8, 22, 78, 9},
-             Qt::AlignRight);
+  // The fields before their labels, which name them; the order of the fields is the Tab order.
   user_name_ = PlaceField(*this, kIdUserName, kNameLimit, {88, 20, 83, 13});
+  PlaceLabel(*this, kIdUserNameLabel, QStringLiteral("&Tu nombre de usuario:"), {8, 22, 78, 9},
+             Qt::AlignRight, user_name_);
   PlaceFramedLabel(*this, 0, QStringLiteral("No podrás\ncambiarlo"), {175, 17, 39, 18});
-  PlaceLabel(*this, kIdUserCommentLabel, QStringLiteral("Comentario:"), {10, 39, 42, 9},
-             Qt::AlignRight);
   user_comment_ = PlaceField(*this, kIdUserComment, kTextLimit, {54, 38, 162, 13});
+  user_comment_->setAccessibleName(QStringLiteral("Comentario del usuario"));
+  PlaceLabel(*this, kIdUserCommentLabel, QStringLiteral("&Comentario:"), {10, 39, 42, 9},
+             Qt::AlignRight, user_comment_);
 
   PlaceGroup(*this, QStringLiteral("Servidor remoto"), {9, 60, 210, 58});
-  PlaceLabel(*this, 0, QStringLiteral("Nombre:"), {14, 73, 29, 8});
   server_name_ = PlaceField(*this, kIdServerName, kTextLimit, {44, 71, 171, 13});
+  server_name_->setAccessibleName(QStringLiteral("Nombre del servidor"));
+  PlaceLabel(*this, 0, QStringLiteral("&Nombre:"), {14, 73, 29, 8}, Qt::AlignLeft, server_name_);
   PlaceLabel(*this, 0, QStringLiteral("Por defecto: ") + ToQString(kDefaultServerAddress),
              {14, 85, 195, 10});
-  QPushButton* help = PlaceHelpButton(*this, kIdServerHelp, {202, 85, 13, 12});
-  help->setAccessibleName(QStringLiteral("Ayuda sobre usar un servidor propio"));
-  PlaceLabel(*this, 0, QStringLiteral("Descripción:"), {14, 101, 40, 8});
+  QPushButton* help = PlaceHelpButton(*this, kIdServerHelp, {202, 85, 13, 12},
+                                      QStringLiteral("Ayuda sobre usar un servidor propio"));
   server_description_ = PlaceField(*this, kIdServerDescription, kTextLimit, {55, 99, 160, 13});
+  server_description_->setAccessibleName(QStringLiteral("Descripción del servidor"));
+  PlaceLabel(*this, 0, QStringLiteral("&Descripción:"), {14, 101, 40, 8}, Qt::AlignLeft,
+             server_description_);
 
   PlaceGroup(*this, QStringLiteral("Aplicación"), {9, 121, 210, 57});
   receive_at_startup_ = PlaceCheckBox(*this, kIdReceiveAtStartup,
-                                      QStringLiteral("Recibir mensajes al iniciar la aplicación"),
+                                      QStringLiteral("&Recibir mensajes al iniciar la aplicación"),
                                       {16, 134, 141, 10});
   receive_every_30_minutes_ =
       PlaceCheckBox(*this, kIdReceiveEvery30Minutes,
-                    QStringLiteral("Recibir mensajes cada 30 minutos"), {16, 148, 123, 10});
+                    QStringLiteral("Recibir mensajes cada &30 minutos"), {16, 148, 123, 10});
   play_sounds_ =
-      PlaceCheckBox(*this, kIdPlaySounds, QStringLiteral("Reproducir sonidos"), {16, 162, 76, 10});
+      PlaceCheckBox(*this, kIdPlaySounds, QStringLiteral("Reproducir &sonidos"), {16, 162, 76, 10});
 
   delete_user_ =
       PlaceButton(*this, kIdDeleteUser, QStringLiteral("Eliminar este usuario"), {4, 183, 80, 14});
@@ -110,8 +115,9 @@ void CDialog_preferencias::OnOK() {
   if (!TakeFields())
     return;
   if (const auto refused = ValidatePreferences(edited_)) {
-    runner_.ShowMessageBox(this, ToQString(refused->text), ToQString(refused->caption),
-                           kBoxOkQuestion);
+    // The user name is checked before the server name.
+    const bool name = refused->caption == "Falta tu nombre de usuario";
+    Refuse(runner_, *this, name ? user_name_ : server_name_, *refused);
     return;
   }
   // A first name's counter starts over with it, in the same write: the name must never be

@@ -78,20 +78,27 @@ CFtpConnect::CFtpConnect(StoredProfiles profiles, ProfileChanger changer, Dialog
       runner_(runner),
       stored_(std::move(profiles)) {
   const Qt::Alignment right = Qt::AlignRight;
-  PlaceLabel(*this, kIdProfileNameLabel, QStringLiteral("Perfil:"), {25, 13, 23, 8}, right);
+  // The fields before their labels, which name them; the order of the fields is the Tab order.
   name_box_ = PlaceEditableComboBox(*this, kIdProfileName, kNameLimit, {50, 11, 111, 122});
   name_ = qobject_cast<LimitedLineEdit*>(name_box_->lineEdit());
-  PlaceLabel(*this, kIdProfilePasswordLabel, QStringLiteral("Contraseña:"), {9, 28, 39, 9}, right);
+  name_->setAccessibleName(QStringLiteral("Nombre del perfil"));
+  PlaceLabel(*this, kIdProfileNameLabel, QStringLiteral("&Perfil:"), {25, 13, 23, 8}, right,
+             name_box_);
   password_ = PlaceField(*this, kIdProfilePassword, kPasswordLimit, {50, 27, 111, 13});
+  PlaceLabel(*this, kIdProfilePasswordLabel, QStringLiteral("&Contraseña:"), {9, 28, 39, 9}, right,
+             password_);
   show_password_ =
-      PlaceCheckBox(*this, kIdProfileShowPassword, QStringLiteral("Ver"), {166, 28, 23, 10});
-  PlaceLabel(*this, kIdProfileCommentsLabel, QStringLiteral("Comentarios:"), {11, 46, 42, 9},
-             right);
-  // The comment lines appear on screen in the order 1, 3, 4, 2.
+      PlaceCheckBox(*this, kIdProfileShowPassword, QStringLiteral("&Ver"), {166, 28, 23, 10});
+  // The comment lines appear on screen in the order 1, 3, 4, 2, and are named by that order.
   comments_[0] = PlaceField(*this, kIdProfileComment1, kCommentLimit, {11, 55, 176, 13});
   comments_[2] = PlaceField(*this, kIdProfileComment3, kCommentLimit, {11, 73, 176, 13});
   comments_[3] = PlaceField(*this, kIdProfileComment4, kCommentLimit, {11, 91, 176, 13});
   comments_[1] = PlaceField(*this, kIdProfileComment2, kCommentLimit, {12, 109, 175, 13});
+  int line = 0;
+  for (LimitedLineEdit* shown : {comments_[0], comments_[2], comments_[3], comments_[1]})
+    shown->setAccessibleName(QStringLiteral("Comentarios, línea %1").arg(++line));
+  PlaceLabel(*this, kIdProfileCommentsLabel, QStringLiteral("C&omentarios:"), {11, 46, 42, 9},
+             right, comments_[0]);
   QPushButton* remove =
       PlaceButton(*this, kIdProfileDelete, QStringLiteral("Eliminar perfil"), {7, 133, 57, 14});
   QPushButton* ok = PlaceButton(*this, kDialogOk, QStringLiteral("OK"), {83, 133, 42, 14});
@@ -127,13 +134,11 @@ void CFtpConnect::PutFields(const StoredProfiles::Entry& entry, bool with_name) 
     QMetaObject::invokeMethod(
         this,
         [this, name = ToQString(profile.name.empty() ? entry.name : profile.name)] {
-          runner_.ShowMessageBox(
-              this,
-              QStringLiteral("La contraseña del perfil %1 no está en el llavero del escritorio; "
-                             "vuelve a escribirla y pulsa OK.")
-                  .arg(name),
-              QStringLiteral("Falta la contraseña del perfil"), kBoxOkQuestion);
-          password_->setFocus(Qt::OtherFocusReason);
+          Refuse(runner_, *this, password_,
+                 QStringLiteral("La contraseña del perfil %1 no está en el llavero del escritorio; "
+                                "vuelve a escribirla y pulsa OK.")
+                     .arg(name),
+                 QStringLiteral("Falta la contraseña del perfil"));
         },
         Qt::QueuedConnection);
   }
@@ -155,8 +160,8 @@ bool CFtpConnect::TakeFields() {
 
 bool CFtpConnect::CheckNameAndPassword() {
   if (const auto problem = ProfileNameProblem(fields_.name)) {
-    runner_.ShowMessageBox(this, ToQString(*problem), QStringLiteral("Nombre de perfil no válido"),
-                           kBoxOkQuestion);
+    Refuse(runner_, *this, name_box_, ToQString(*problem),
+           QStringLiteral("Nombre de perfil no válido"));
     return false;
   }
   // A character Windows-1252 has no byte for would become another in the key: different
@@ -165,12 +170,12 @@ bool CFtpConnect::CheckNameAndPassword() {
   AddChangedCharacters(password_->text(), changes);
   if (changes.isEmpty())
     return true;
-  runner_.ShowMessageBox(
-      this,
+  Refuse(
+      runner_, *this, password_,
       QStringLiteral("La contraseña tiene caracteres que no se pueden guardar tal cual:\n\n%1\n\n"
                      "Con ellos la contraseña sería otra. Escríbela sin esos caracteres.")
           .arg(changes.join(u'\n')),
-      QStringLiteral("Contraseña no válida"), kBoxOkQuestion);
+      QStringLiteral("Contraseña no válida"));
   return false;
 }
 
@@ -211,14 +216,14 @@ void CFtpConnect::OnOK() {
   if (!TakeFields())
     return;
   if (fields_.name.empty()) {
-    runner_.ShowMessageBox(this, QStringLiteral("Introduce un nombre de perfil"),
-                           QStringLiteral("Falta el nombre del perfil"), kBoxOkQuestion);
+    Refuse(runner_, *this, name_box_, QStringLiteral("Introduce un nombre de perfil"),
+           QStringLiteral("Falta el nombre del perfil"));
     return;
   }
   if (fields_.password.size() < kMinimumPasswordLength) {
-    runner_.ShowMessageBox(this,
-                           QStringLiteral("Introduce una contraseña de al menos 8 caracteres"),
-                           QStringLiteral("Contraseña muy corta"), kBoxOkQuestion);
+    Refuse(runner_, *this, password_,
+           QStringLiteral("Introduce una contraseña de al menos 8 caracteres"),
+           QStringLiteral("Contraseña muy corta"));
     return;
   }
   if (!CheckNameAndPassword())
