@@ -174,32 +174,29 @@ def walk_dialog(app, title):
 def check_receive(app, frame, window):
     """The focus and the announcement after a receive that fails: the server refuses."""
     events = []
-    pyatspi.Registry.registerEventListener(events.append, "object:property-change:accessible-name",
-                                           "object:state-changed:sensitive")
+    pyatspi.Registry.registerEventListener(events.append, "object:property-change:accessible-name")
     receive = until(lambda: find(frame, "push button", RECEIVE), 2, "the receive button")
+    pane = [c for c in children(find(frame, "status bar")) if c.getRoleName() == "label"][-1]
     xdotool("windowactivate", "--sync", window)
     receive.queryComponent().grabFocus()
     until(lambda: has(receive, pyatspi.STATE_FOCUSED), 5, "the focus on the receive button")
     keys(window, "F5")
 
-    def ended():  # events queue while nobody looks: a run shorter than a poll is not missed
+    def from_pane(event):  # the error box's labels may be gone by now
+        with contextlib.suppress(GLib.Error):
+            return (event.source.parent.getRoleName() == "status bar" and
+                    event.source.getIndexInParent() == pane.getIndexInParent())
+
+    def said():  # the run's end is its announcement; events queue while nobody looks
         box = dialog(app)
         if box:  # the error's box, closed as its user would
             find(box, "push button").queryAction().doAction(0)
             until(lambda: not dialog(app), 5, "the error box to close")
-        return any(e.type.endswith("sensitive") and e.detail1 and e.source.name == RECEIVE
-                   for e in events)
-    until(ended, 20, "the receive to end")
-    pane = [c for c in children(find(frame, "status bar")) if c.getRoleName() == "label"][-1]
-
-    def from_pane(event):  # the error box's labels are gone by now
-        with contextlib.suppress(GLib.Error):
-            return (event.source.parent.getRoleName() == "status bar" and
-                    event.source.getIndexInParent() == pane.getIndexInParent())
-    said = until(lambda: [e.any_data for e in events
-                          if e.type.endswith("name") and e.any_data and from_pane(e)], 3)
-    check("receive", "outcome announced", said, "no name change of the status bar's last label")
-    focus = until(lambda: find(frame, state=pyatspi.STATE_FOCUSED), 2)
+        return [e.any_data for e in events if e.any_data and from_pane(e)]
+    check("receive", "outcome announced", until(said, 20),
+          "no name change of the status bar's last label")
+    focused = lambda: find(frame, state=pyatspi.STATE_FOCUSED)  # noqa: E731
+    focus = until(lambda: (f := focused()) and f.name in (RECEIVE, LIST) and f, 3) or focused()
     check("receive", "focus back on the receive button or the list",
           focus and focus.name in (RECEIVE, LIST),
           f"focus on {focus.getRoleName()} {focus.name!r}" if focus else "no focus")
