@@ -29,6 +29,10 @@ TEST_F(WindowTest, RowsSayTheirStatesAndSearchIgnoresCaseAndAccents) {
     EXPECT_EQ(table->cellAt(row, 4)->text(QAccessible::Description), names[row].section(", ", 1));
     EXPECT_EQ(list().model().index(row, 3).data(Qt::FontRole).value<QFont>().bold(), row == 1);
   }
+  auto* view = Get<QTableView>(kIdMessageList);  // a full date in bold still fits its column
+  const QFont bold = list().model().index(1, 5).data(Qt::FontRole).value<QFont>();
+  EXPECT_LE(QFontMetrics(bold.resolve(view->font())).horizontalAdvance("2024-12-31 23:59:59"),
+            view->columnWidth(5) - 10);
   const std::pair<const char*, QString> searches[] = {
       {"jose", "e1"}, {"ÑANDÚ", "r2"}, {"Cifrádo", "r3"}, {"zz", ""}};
   for (const auto& [query, codes] : searches) {

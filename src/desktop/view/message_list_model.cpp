@@ -113,10 +113,7 @@ QVariant MessageListModel::data(const QModelIndex& index, int role) const {
     case Qt::FontRole: {
       if (message_row.colour != RowColour::kUnread)
         return {};
-      // Only the weight: the view's own font gives the rest.
-      QFont bold;
-      bold.setBold(true);
-      return bold;
+      return unread_font_;
     }
     case Qt::DecorationRole: {
       if (index.column() != kColumnCode)

@@ -7,6 +7,7 @@
 // read changes that one value; so are the bold of unread rows and what a screen reader hears.
 
 #include <QAbstractTableModel>
+#include <QFont>
 #include <QPixmap>
 #include <array>
 #include <vector>
@@ -63,6 +64,8 @@ class MessageListModel : public QAbstractTableModel {
   // Stable, so rows with equal texts keep their order; selections follow their rows.
   void Sort(int key);
   void SetRowColour(int row, RowColour colour);
+  // The bold of unread rows, sized by the view so that a full date fits in bold too.
+  void SetUnreadFont(const QFont& font) { unread_font_ = font; }
 
   const MessageRow& row(int index) const { return rows_[static_cast<std::size_t>(index)]; }
 
@@ -70,6 +73,7 @@ class MessageListModel : public QAbstractTableModel {
 
  private:
   std::vector<MessageRow> rows_;
+  QFont unread_font_;
   std::array<QPixmap, 7> icons_;
 };
 

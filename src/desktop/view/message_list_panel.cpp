@@ -19,6 +19,7 @@
 
 #include "settings/settings_store.h"
 #include "store/message_store.h"
+#include "ui/dialog_units.h"
 #include "ui/qt_text.h"
 
 namespace velkorant {
@@ -87,6 +88,12 @@ void MessageListPanel::Prepare() {
   for (int column = 0; column < kMessageColumnCount; ++column)
     list.setColumnWidth(column, widths[static_cast<std::size_t>(column)]);
   list.setColumnWidth(kColumnCode, CodeColumnWidth(list, widths[kColumnCode]));
+  // Unread rows are bold: where a full date in bold would not fit its column, theirs is a little
+  // smaller, and the other rows keep the list's size.
+  QFont bold = list.font();
+  bold.setBold(true);
+  model_->SetUnreadFont(
+      FontFitting(bold, QStringLiteral("2024-12-31 23:59:59"), widths[kColumnDate] - 10));
   QPalette palette = list.palette();
   palette.setColor(QPalette::Base, FromColorRef(kListBackground));
   palette.setColor(QPalette::Text, Qt::black);
