@@ -56,6 +56,7 @@ int main(int argc, char* argv[]) {
   QTest::qWait(kStartupTimerPeriodMs + 100);
   view.LogTerminal("Comprobando mensajes para Hannah_desert");
   view.LogTerminal("No hay nuevos mensajes");
+  emit view.flows().flowEnded("No hay nuevos mensajes", false);
   // A message already read, so the unread one keeps its colours.
   view.list().SelectMessage({false, 1});
   QApplication::processEvents();

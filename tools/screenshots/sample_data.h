@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "common/ui_services.h"
+#include "settings/password_profiles.h"
 #include "settings/settings_store.h"
 #include "store/message.h"
 #include "store/message_store.h"
@@ -65,6 +66,8 @@ inline void WriteSettings() {
   preferences.server_name = std::string(kDefaultServerAddress);
   SavePreferences(store, preferences);
   store.WriteInt(kOptionsSection, kFirstRunEntry, 0);
+  // The password the sample messages were written with: a user set up, with no first-steps hint.
+  WriteProfile(store, "Amigos del club", {"Amigos del club", "clave compartida", "", "", "", ""});
 }
 
 inline Message Sent(std::string receiver, std::string subject, std::string date, bool accepted) {
