@@ -17,8 +17,10 @@ TEST_F(WindowTest, FocusGoesBackToWhatStartedAFlowAndTheStatusBarTellsHowItEnded
                                         {kCommandCompose, kIdCompose},
                                         {kCommandExit, kIdExit}})
     shown << frame()->command(command)->shortcut().toString() << Get(button)->toolTip();
-  EXPECT_EQ(shown, QStringList({"F5", "Recibir mensajes (F5)", "Ctrl+N",
-                                "Redactar nuevo mensaje (Ctrl+N)", "Ctrl+Q", "Salir (Ctrl+Q)"}));
+  shown << Get(kIdSearchButton)->toolTip();
+  EXPECT_EQ(shown,
+            QStringList({"F5", "Recibir mensajes (F5)", "Ctrl+N", "Redactar nuevo mensaje (Ctrl+N)",
+                         "Ctrl+Q", "Salir (Ctrl+Q)", "Buscar (Ctrl+F)"}));
   const QLabel* outcome = frame()->pane(2);
   ASSERT_TRUE(Activate(*frame()));
   Get(kIdReceive)->setFocus();

@@ -110,6 +110,10 @@ void PrepareKeyboardAndAccessibility(CMainFrame& frame) {
     search->setFocus(Qt::ShortcutFocusReason);
     search->selectAll();
   });
+  const QString find_tip =
+      QStringLiteral("Buscar (%1)").arg(find->key().toString(QKeySequence::NativeText));
+  c.search->setToolTip(find_tip);
+  c.search_button->setToolTip(find_tip);
 }
 
 }  // namespace velkorant
