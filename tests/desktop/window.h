@@ -261,12 +261,6 @@ class WindowTest : public GuiTest {
   QString Cell(const QString& code, int column) const {
     return Column(column).value(Column().indexOf(code));
   }
-  // A row's colour, as the list's colour role gives it.
-  RowColour Colour(const QString& code) const {
-    const QModelIndex row = list().model().index(static_cast<int>(Column().indexOf(code)), 0);
-    EXPECT_TRUE(row.isValid()) << code.toStdString();
-    return static_cast<RowColour>(row.data(kRowColourRole).toInt());
-  }
   // The code of the message chosen in the list, or "".
   QString Current() const {
     const auto& id = list().current_id();
