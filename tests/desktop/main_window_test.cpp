@@ -165,10 +165,9 @@ TEST_F(WindowTest, EachKindOfMessageHasItsButtonsAndRowColour) {
                             "Asunto: sin enviar\n \nMensaje:\nHola,\nun saludo.\n"))
         << Pane().toStdString();
     std::vector<int> on;
-    for (int id : {kIdReply, kIdNewToSender, kIdForward, kIdEdit, kIdDelete, kIdReceive}) {
+    for (int id : {kIdReply, kIdNewToSender, kIdForward, kIdEdit, kIdDelete, kIdReceive})
       if (Get(id)->isEnabled())
         on.push_back(id);
-    }
     EXPECT_EQ(on, c.buttons_on);
   }
 }

@@ -130,10 +130,9 @@ class GuiTest : public ::testing::Test {
     }
   }
   static QString Text(const QWidget& parent, int id) {
-    for (const char* property : {"currentText", "plainText", "text"}) {
+    for (const char* property : {"currentText", "plainText", "text"})
       if (const QVariant text = Find(parent, id)->property(property); text.isValid())
         return text.toString();
-    }
     return {};
   }
   // Makes the window the active one, as a click on it would.
