@@ -222,7 +222,6 @@ TEST_F(WindowTest, EveryCommandAndKeyReachesWhatItNames) {
        "Velkorant (Descargo de responsabilidad)", ""},
       {0, QKeySequence(Qt::Key_Alt, Qt::Key_Left, Qt::Key_Down, Qt::Key_Return), "Acerca de ...",
        ""},
-      {0, QKeySequence("Alt+C, Return"), "Preferencias", ""},
       {kIdExit, {}, "", ""}};  // one of the ways out
   for (const auto& [act, keys, opens, line] : cases) {
     SCOPED_TRACE(act != 0 ? std::to_string(act) : keys.toString().toStdString());
