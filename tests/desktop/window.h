@@ -130,10 +130,9 @@ class GuiTest : public ::testing::Test {
     }
   }
   static QString Text(const QWidget& parent, int id) {
-    for (const char* property : {"currentText", "plainText", "text"}) {
+    for (const char* property : {"currentText", "plainText", "text"})
       if (const QVariant text = Find(parent, id)->property(property); text.isValid())
         return text.toString();
-    }
     return {};
   }
   // Makes the window the active one, as a click on it would.
@@ -260,12 +259,6 @@ class WindowTest : public GuiTest {
   }
   QString Cell(const QString& code, int column) const {
     return Column(column).value(Column().indexOf(code));
-  }
-  // A row's colour, as the list's colour role gives it.
-  RowColour Colour(const QString& code) const {
-    const QModelIndex row = list().model().index(static_cast<int>(Column().indexOf(code)), 0);
-    EXPECT_TRUE(row.isValid()) << code.toStdString();
-    return static_cast<RowColour>(row.data(kRowColourRole).toInt());
   }
   // The code of the message chosen in the list, or "".
   QString Current() const {

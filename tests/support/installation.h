@@ -34,11 +34,8 @@ class Installation {
   ~Installation() {
     std::error_code ignored;
     std::filesystem::current_path(old_directory_, ignored);
-    if (old_config_) {
-      ::setenv("XDG_CONFIG_HOME", old_config_->c_str(), 1);
-    } else {
-      ::unsetenv("XDG_CONFIG_HOME");
-    }
+    old_config_ ? ::setenv("XDG_CONFIG_HOME", old_config_->c_str(), 1)
+                : ::unsetenv("XDG_CONFIG_HOME");
     std::filesystem::remove_all(root_, ignored);
   }
   Installation(const Installation&) = delete;

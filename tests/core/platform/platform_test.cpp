@@ -2,8 +2,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <fstream>
 #include <functional>
@@ -218,19 +216,6 @@ TEST_F(SettingsDatabaseTest, NamesKeysAndSubkeysAsOnWindows) {
   ASSERT_TRUE(db_.WriteInt("A\\b\\c", "w", 1));
   EXPECT_EQ(std::tuple(db_.ReadText("A\\B\\C", "v"), db_.SubkeyNames("A\\B")),
             std::tuple(std::nullopt, Names{"c"}));
-}
-
-TEST_F(SettingsDatabaseTest, ProcessesWritingAtOnceLoseNothing) {
-  const pid_t child = ::fork();
-  bool ok = true;
-  for (int i = 0; i < 60; ++i)
-    ok = db_.WriteInt(child == 0 ? "hijo" : "padre", std::to_string(i), i) && ok;
-  if (child == 0)
-    ::_exit(ok ? 0 : 1);
-  int status = -1;
-  EXPECT_TRUE(::waitpid(child, &status, 0) == child && status == 0 && ok);
-  for (int i = 0; i < 120; ++i)
-    EXPECT_EQ(db_.ReadInt(i < 60 ? "hijo" : "padre", std::to_string(i % 60)), i % 60);
 }
 
 }  // namespace

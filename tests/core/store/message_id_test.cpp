@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// A message's code: what the list shows and `velkorant-cli show` takes, and the list's "R" flag.
+// A message's code: what the list shows and `velkorant-cli show` takes.
 
 #include "store/message_id.h"
 
@@ -20,8 +20,6 @@ TEST(MessageIdTest, CodesReadBackOnlyAsTheListWritesThem) {
     EXPECT_EQ(MessageId::Parse(code), id);
     EXPECT_EQ(MessageId::Parse(id.Code()), id);
   }
-  EXPECT_EQ((MessageId{true, 12}.Code()), "e12");
-  EXPECT_EQ((MessageId{false, 3}.Code()), "r3");
   // Eleven digits; past the highest number a file holds; wrapping to 1 in 32 bits; no number;
   // another letter or case; a sign, a blank or a second code.
   for (const char* refused : {"e00000000007", "r2147483648", "r4294967297", "e0", "e", "", "E1",
@@ -29,35 +27,6 @@ TEST(MessageIdTest, CodesReadBackOnlyAsTheListWritesThem) {
     SCOPED_TRACE(refused);
     EXPECT_EQ(MessageId::Parse(refused), std::nullopt);
   }
-}
-
-TEST(MessageIdTest, FlagAndPlaceFollowTheMessage) {
-  struct Case {
-    const char* name;
-    bool enviado, on_server, answered;
-    char flag;
-  };
-  const Case cases[] = {
-      {"sent, on the server", true, true, false, ' '},
-      {"sent, not taken yet", true, false, true, 'n'},
-      {"received, answered", false, false, true, 'R'},
-      {"received, not answered", false, true, false, ' '},
-  };
-  std::vector<Message> messages;
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    Message message;
-    message.numero = 4;
-    message.enviado = c.enviado;
-    message.flag_msj_enviado_srv = c.on_server;
-    message.flag_msj_respondido = c.answered;
-    EXPECT_EQ(ListFlag(message), c.flag);
-    messages.push_back(message);
-  }
-  // The first of each kind with that number.
-  EXPECT_EQ(FindMessage(messages, {false, 4}), 2u);
-  EXPECT_EQ(FindMessage(messages, {true, 4}), 0u);
-  EXPECT_EQ(FindMessage(messages, {true, 5}), std::nullopt);
 }
 
 }  // namespace
