@@ -17,6 +17,7 @@
 #include "ui/control_ids.h"
 #include "ui/dialog_units.h"
 #include "ui/pictures.h"
+#include "view/message_list_model.h"
 
 namespace velkorant {
 namespace {
@@ -65,9 +66,7 @@ void BuildTopButtons(QWidget& form, const DialogUnits& u, MainViewControls& c) {
 }
 
 void PrepareMessageList(QTableView& list, const QFont& form_font) {
-  // Column widths are fixed in pixels: where a full date would not fit the 160-pixel "Fecha"
-  // column with its margins, the cells take the dialog font a little smaller.
-  list.setFont(FontFitting(form_font, QStringLiteral("2024-12-31 23:59:59"), 160 - 10));
+  list.setFont(MessageListModel::FittingDates(form_font));
   list.setSelectionBehavior(QAbstractItemView::SelectRows);
   list.setSelectionMode(QAbstractItemView::ExtendedSelection);
   list.setShowGrid(true);
@@ -219,9 +218,12 @@ class FormAnchors final : public QObject {
   }
 
   bool eventFilter(QObject* watched, QEvent* event) override {
-    // A control made after the form is placed once it is about to show.
-    if (watched == &form_ &&
-        (event->type() == QEvent::Resize || event->type() == QEvent::ChildPolished))
+    // A control made after the form is placed once it is about to show; the others only move
+    // when the form's size does.
+    if (watched != &form_)
+      return false;
+    if (event->type() == QEvent::Resize || (event->type() == QEvent::ChildPolished &&
+                                            Unplaced(*static_cast<QChildEvent*>(event)->child())))
       Place();
     return false;
   }
@@ -231,6 +233,10 @@ class FormAnchors final : public QObject {
     // Another control may be made at the same address later.
     connect(control, &QObject::destroyed, this, [this, control] { anchors_.remove(control); });
     return anchors_.insert(control, anchor);
+  }
+
+  bool Unplaced(QObject& child) const {
+    return child.isWidgetType() && !anchors_.contains(static_cast<QWidget*>(&child));
   }
 
   // Any other control moves with the part it lies in: right of the list's frame with the message

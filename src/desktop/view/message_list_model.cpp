@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <numeric>
 
+#include "ui/dialog_units.h"
 #include "ui/pictures.h"
 #include "ui/qt_text.h"
 
@@ -86,6 +87,10 @@ MessageListModel::MessageListModel(QObject* parent) : QAbstractTableModel(parent
 const std::array<int, kMessageColumnCount>& MessageListModel::ColumnWidths() {
   static constexpr std::array<int, kMessageColumnCount> kWidths = {58, 30, 245, 130, 130, 160};
   return kWidths;
+}
+
+QFont MessageListModel::FittingDates(const QFont& font) {
+  return FontFitting(font, QStringLiteral("2024-12-31 23:59:59"), ColumnWidths()[kColumnDate] - 10);
 }
 
 int MessageListModel::rowCount(const QModelIndex& parent) const {

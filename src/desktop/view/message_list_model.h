@@ -70,6 +70,9 @@ class MessageListModel : public QAbstractTableModel {
   const MessageRow& row(int index) const { return rows_[static_cast<std::size_t>(index)]; }
 
   static const std::array<int, kMessageColumnCount>& ColumnWidths();
+  // `font`, a little smaller where the widest date would not fit the "Fecha" column with its
+  // margins: the column widths are fixed in pixels.
+  static QFont FittingDates(const QFont& font);
 
  private:
   std::vector<MessageRow> rows_;

@@ -19,7 +19,6 @@
 
 #include "settings/settings_store.h"
 #include "store/message_store.h"
-#include "ui/dialog_units.h"
 #include "ui/qt_text.h"
 
 namespace velkorant {
@@ -92,8 +91,7 @@ void MessageListPanel::Prepare() {
   // smaller, and the other rows keep the list's size.
   QFont bold = list.font();
   bold.setBold(true);
-  model_->SetUnreadFont(
-      FontFitting(bold, QStringLiteral("2024-12-31 23:59:59"), widths[kColumnDate] - 10));
+  model_->SetUnreadFont(MessageListModel::FittingDates(bold));
   QPalette palette = list.palette();
   palette.setColor(QPalette::Base, FromColorRef(kListBackground));
   palette.setColor(QPalette::Text, Qt::black);
