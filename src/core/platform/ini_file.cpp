@@ -390,6 +390,18 @@ void IniDocument::FindValues(std::size_t section, std::span<const std::string_vi
   }
 }
 
+std::vector<std::pair<std::string_view, std::string_view>> IniDocument::Entries(
+    std::size_t section) const {
+  std::vector<std::pair<std::string_view, std::string_view>> entries;
+  if (section >= SectionCount())
+    return entries;
+  for (std::size_t i = sections_[section].header + 1; i < sections_[section].end; ++i) {
+    if (lines_[i].kind == Kind::kEntry)
+      entries.emplace_back(Name(lines_[i]), EntryValue(lines_[i]));
+  }
+  return entries;
+}
+
 std::string IniDocument::GetString(std::size_t section, std::string_view key,
                                    std::string_view default_value) const {
   if (const auto value = FindValue(section, key)) {

@@ -19,6 +19,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/atomic_file.h"
@@ -55,6 +56,8 @@ class IniDocument {
   // section: values[i] for keys[i].
   void FindValues(std::size_t section, std::span<const std::string_view> keys,
                   std::span<std::optional<std::string_view>> values) const;
+  // Every entry of the section in file order, as FindValue reads them: (name, value).
+  std::vector<std::pair<std::string_view, std::string_view>> Entries(std::size_t section) const;
   // GetPrivateProfileString: the value cut to kMaxValueLength, or the default without its
   // trailing blanks.
   std::string GetString(std::size_t section, std::string_view key,

@@ -20,17 +20,6 @@ std::string_view Prefix(bool enviado) {
   return enviado ? kSentPrefix : kReceivedPrefix;
 }
 
-// The N of "mensaje_enviado_N" as the program writes it: decimal, no sign, no leading zero.
-std::optional<std::uint32_t> SectionNumber(std::string_view name, std::string_view prefix) {
-  if (name.size() <= prefix.size() || !EqualsIgnoringCase(name.substr(0, prefix.size()), prefix)) {
-    return std::nullopt;
-  }
-  const std::string_view digits = name.substr(prefix.size());
-  if (digits.front() == '0')
-    return std::nullopt;
-  return MessageStore::ParseNumero(digits);
-}
-
 const char* Flag(bool value) {
   return value ? "1" : "0";
 }
@@ -93,6 +82,17 @@ FileLock::Guard MessageStore::Lock(std::chrono::milliseconds wait) {
   return guard;
 }
 
+std::optional<std::uint32_t> MessageStore::SectionNumber(std::string_view name, bool enviado) {
+  const std::string_view prefix = Prefix(enviado);
+  if (name.size() <= prefix.size() || !EqualsIgnoringCase(name.substr(0, prefix.size()), prefix)) {
+    return std::nullopt;
+  }
+  const std::string_view digits = name.substr(prefix.size());
+  if (digits.front() == '0')
+    return std::nullopt;
+  return ParseNumero(digits);
+}
+
 std::string MessageStore::SectionName(bool enviado, std::uint32_t numero) {
   return std::string(Prefix(enviado)) + std::to_string(numero);
 }
@@ -112,7 +112,7 @@ void MessageStore::LoadFile(bool enviado, std::size_t& count) {
   std::vector<std::pair<std::uint32_t, std::size_t>> sections;  // (numero, section index)
   sections.reserve(document.SectionCount());
   for (std::size_t i = 0; i < document.SectionCount(); ++i) {
-    if (const auto numero = SectionNumber(document.SectionName(i), Prefix(enviado))) {
+    if (const auto numero = SectionNumber(document.SectionName(i), enviado)) {
       sections.emplace_back(*numero, i);
     }
   }
@@ -189,7 +189,7 @@ std::uint32_t MessageStore::HighestNumberInFile(bool enviado) {
     return cached.value;
   std::uint32_t highest = 0;
   for (std::size_t i = 0; i < document.SectionCount(); ++i) {
-    if (const auto numero = SectionNumber(document.SectionName(i), Prefix(enviado))) {
+    if (const auto numero = SectionNumber(document.SectionName(i), enviado)) {
       highest = std::max(highest, *numero);
     }
   }

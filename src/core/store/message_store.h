@@ -68,6 +68,9 @@ class MessageStore {
 
   // "mensaje_enviado_N" or "mensaje_recibido_N".
   static std::string SectionName(bool enviado, std::uint32_t numero);
+  // The N of a section name of that kind as the program writes it: decimal, no sign, no leading
+  // zero; the prefix in any letter case.
+  static std::optional<std::uint32_t> SectionNumber(std::string_view name, bool enviado);
 
   // Many saves, one write: between the two calls changes are held in memory (loads see them),
   // and EndBatch writes each changed file once, atomically, and flushes it to disk. A crash
