@@ -9,7 +9,8 @@ namespace velkorant::cli {
 namespace {
 
 std::vector<std::span<const Command>> AllCommandGroups() {
-  return {CipherCommands(), SettingsCommands(), StoreCommands(), NetworkCommands()};
+  return {CipherCommands(), SettingsCommands(), StoreCommands(), NetworkCommands(),
+          TransferCommands()};
 }
 
 void PrintHelp(std::ostream& out) {

@@ -37,6 +37,7 @@ std::span<const Command> CipherCommands();
 std::span<const Command> SettingsCommands();
 std::span<const Command> StoreCommands();
 std::span<const Command> NetworkCommands();
+std::span<const Command> TransferCommands();
 
 int RunCli(const std::vector<std::string>& args, Streams& io);
 

@@ -20,7 +20,8 @@ namespace velkorant::cli {
 
 Arguments::Arguments(const std::vector<std::string>& args,
                      std::vector<std::string_view> value_options,
-                     std::vector<std::string_view> repeatable) {
+                     std::vector<std::string_view> repeatable,
+                     std::vector<std::string_view> flags) {
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (arg.size() < 3 || arg.compare(0, 2, "--") != 0) {
@@ -30,7 +31,17 @@ Arguments::Arguments(const std::vector<std::string>& args,
     const std::size_t equals = arg.find('=');
     const std::string name =
         arg.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
+    const bool flag = std::find(flags.begin(), flags.end(), name) != flags.end();
+    if (flag && equals == std::string::npos && !Option(name)) {
+      options_.emplace_back(name, "");
+      continue;
+    }
     if (std::find(value_options.begin(), value_options.end(), name) == value_options.end()) {
+      if (flag) {
+        error_ = "la opción --" + name +
+                 (equals == std::string::npos ? " se ha dado más de una vez" : " no lleva valor");
+        return;
+      }
       error_ = "opción desconocida: --" + name;
       return;
     }

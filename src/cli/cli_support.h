@@ -18,9 +18,11 @@ namespace velkorant::cli {
 class Arguments {
  public:
   // `value_options` take a value; only the `repeatable` ones may appear more than once: a
-  // second value of any other would silently win over the first.
+  // second value of any other would silently win over the first. `flags` take none: Option()
+  // gives them as "".
   Arguments(const std::vector<std::string>& args, std::vector<std::string_view> value_options,
-            std::vector<std::string_view> repeatable = {});
+            std::vector<std::string_view> repeatable = {},
+            std::vector<std::string_view> flags = {});
 
   bool ok() const { return error_.empty(); }
   const std::string& error() const { return error_; }
