@@ -210,4 +210,17 @@ std::string Utf16ToAnsi(std::u16string_view utf16) {
   return out;
 }
 
+std::optional<std::string> Utf16ToAnsiExact(std::u16string_view utf16) {
+  std::string out;
+  out.reserve(utf16.size());
+  for (const char16_t unit : utf16) {
+    // A surrogate, paired or not, is never a Windows-1252 character.
+    const unsigned char byte = UnicodeToAnsi(unit);
+    if (AnsiToUnicode(byte) != unit)
+      return std::nullopt;
+    out += static_cast<char>(byte);
+  }
+  return out;
+}
+
 }  // namespace velkorant

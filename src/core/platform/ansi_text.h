@@ -36,5 +36,7 @@ std::string Ansi(std::string_view utf8);
 std::u16string AnsiToUtf16(std::string_view ansi);
 // Unpaired surrogates become '?'.
 std::string Utf16ToAnsi(std::u16string_view utf16);
+// nullopt when a character has no Windows-1252 byte, or a surrogate is unpaired.
+std::optional<std::string> Utf16ToAnsiExact(std::u16string_view utf16);
 
 }  // namespace velkorant

@@ -14,7 +14,7 @@
 #include "platform/file_lock.h"
 #include "platform/ini_file.h"
 #include "settings/password_profiles.h"
-#include "transfer/known_values.h"
+#include "transfer/windows_settings.h"
 
 namespace velkorant {
 namespace {
@@ -399,18 +399,20 @@ InstallationImport::Plan InstallationImport::Prepare(const ImportSource& source,
 
   // The nine options, each the source's or its default; the counter never goes down for the
   // same user, since that would fetch again what is already stored.
-  for (const KnownValue& known : OptionValues()) {
+  for (const KnownValue& known : kKnownValues) {
+    if (known.section != KnownSection::kOptions)
+      continue;
     std::variant<std::string, std::int32_t> value =
-        known.integer ? std::variant<std::string, std::int32_t>(known.default_integer)
-                      : std::string(known.default_text);
+        known.is_integer ? std::variant<std::string, std::int32_t>(known.default_integer)
+                         : std::string(known.default_text);
     if (const SnapshotValue* found = FindValue(options_section, known.name)) {
-      if (const auto* text = std::get_if<std::string>(found); text && !known.integer)
+      if (const auto* text = std::get_if<std::string>(found); text && !known.is_integer)
         value = *text;
-      else if (const auto* number = std::get_if<std::int32_t>(found); number && known.integer)
+      else if (const auto* number = std::get_if<std::int32_t>(found); number && known.is_integer)
         value = *number;
     }
     std::optional<std::variant<std::string, std::int32_t>> current;
-    if (known.integer) {
+    if (known.is_integer) {
       const auto read = settings_.ReadInt(kOptionsSection, known.name, known.default_integer);
       if (read)
         current = *read;
