@@ -70,18 +70,19 @@ int BringIn(const SourceRead& read, const Arguments& arguments, Streams& io) {
   return kExitOk;
 }
 
-// The passphrase from its file, at least kMinPassphraseLength characters.
-std::optional<std::string> Passphrase(const Arguments& arguments, Streams& io, bool& failed) {
+// The passphrase from the file --passphrase-file names, if any, at least kMinPassphraseLength
+// characters long; false (said on standard error) when the file cannot be used.
+bool ReadPassphrase(const Arguments& arguments, Streams& io,
+                    std::optional<std::string>& passphrase) {
   const auto file = arguments.Option("passphrase-file");
   if (!file)
-    return std::nullopt;
-  auto passphrase = ReadPasswordFile(*file, io);
+    return true;
+  passphrase = ReadPasswordFile(*file, io);
   if (passphrase && passphrase->size() < kMinPassphraseLength) {
     Fail(io, "la frase de paso tiene que tener al menos 8 caracteres");
-    passphrase.reset();
+    return false;
   }
-  failed = !passphrase;
-  return passphrase;
+  return passphrase.has_value();
 }
 
 int ImportWindows(const std::vector<std::string>& args, Streams& io) {
@@ -100,9 +101,8 @@ int Restore(const std::vector<std::string>& args, Streams& io) {
   if (arguments.positional().size() != 1) {
     return Usage(io, "restore ARCHIVO [--dry-run] [--yes] [--replace-user] [--passphrase-file F]");
   }
-  bool failed = false;
-  const auto passphrase = Passphrase(arguments, io, failed);
-  if (failed)
+  std::optional<std::string> passphrase;
+  if (!ReadPassphrase(arguments, io, passphrase))
     return kExitFailure;
   return BringIn(ReadBackup(arguments.positional().front(), passphrase), arguments, io);
 }
@@ -136,9 +136,8 @@ int Backup(const std::vector<std::string>& args, Streams& io) {
   if (arguments.positional().size() != 1 ||
       with_passwords != arguments.Option("passphrase-file").has_value())
     return Usage(io, "backup ARCHIVO [--with-passwords --passphrase-file F]");
-  bool failed = false;
-  const auto passphrase = Passphrase(arguments, io, failed);
-  if (failed)
+  std::optional<std::string> passphrase;
+  if (!ReadPassphrase(arguments, io, passphrase))
     return kExitFailure;
   SettingsStore settings;
   MovePasswords(settings, io);

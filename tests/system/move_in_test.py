@@ -38,7 +38,7 @@ class MoveInTest(unittest.TestCase):
     def state(self, user):
         """What a move may change: every file of the working folder, and the settings."""
         files = {p.name: p.read_bytes() for p in user.work.iterdir()}
-        return files, user.run("settings"), user.run("profile", "list")
+        return files, user.run("settings")[:2], user.run("profile", "list")[:2]
 
     def test_moving_in_fetches_nothing_twice_and_goes_back_and_through_a_backup(self):
         ana = User(self.root, "ana")
@@ -73,11 +73,12 @@ class MoveInTest(unittest.TestCase):
         self.assertEqual(linux.ok("receive")[0][1], "1 nuevos mensajes")
         linux.ok("send", "--to", ana.name, "--subject", "desde Linux", "--profile", "compartido",
                  stdin="hola\n")
-        self.assertIn('ComentarioUsuario: de "Windows" \\ yo', linux.run("settings")[1] + "")
 
         # Back to Windows and here again: the same settings and profiles.
         _, _, warning = linux.run("export-windows", "vuelta.reg", "--with-passwords")
         self.assertIn("contraseñas en claro", warning)
+        self.assertIn('"ComentarioUsuario"="de \\"Windows\\" \\\\ yo"\r\n',
+                      (linux.work / "vuelta.reg").read_bytes().decode("utf-16"))
         again = User(self.root, "again")
         self.assertEqual(again.run("import-windows", str(linux.work / "vuelta.reg"), "--yes")[0], 0)
         self.assertEqual(self.state(again)[1:], self.state(linux)[1:])
