@@ -136,19 +136,10 @@ void MessageStore::LoadFile(bool enviado, std::size_t& count) {
     kRespondido,
     kKeyCount
   };
-  static constexpr std::string_view kKeys[kKeyCount] = {"fecha_msj",
-                                                        "usuario_emisor_msj",
-                                                        "usuario_receptor_msj",
-                                                        "asunto_msj",
-                                                        "cuerpo_msj",
-                                                        "password_hash",
-                                                        "flag_msj_enviado_srv",
-                                                        "flag_msj_leido",
-                                                        "flag_msj_desencriptado",
-                                                        "flag_msj_respondido"};
+  static_assert(kKeyCount == kMessageKeys.size());
   std::optional<std::string_view> found[kKeyCount];
   for (const auto& [numero, section] : sections) {
-    document.FindValues(section, kKeys, found);
+    document.FindValues(section, kMessageKeys, found);
     // GetPrivateProfileString's result: at most 4095 characters, or the default.
     const auto value = [&found](Key key, std::string_view fallback) {
       return found[key] ? found[key]->substr(0, IniDocument::kMaxValueLength) : fallback;

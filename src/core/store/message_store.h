@@ -4,6 +4,7 @@
 // The message store: sent and received messages, one INI section each, in two files of one
 // folder (the working directory for the program), and the message list loaded from them.
 
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -19,6 +20,17 @@ namespace velkorant {
 
 inline constexpr std::string_view kSentMessagesFile = "mensajes_enviados.ini";
 inline constexpr std::string_view kReceivedMessagesFile = "mensajes_recibidos.ini";
+// The keys of a message's section: SaveMessage writes every one of them.
+inline constexpr std::array<std::string_view, 10> kMessageKeys = {"fecha_msj",
+                                                                  "usuario_emisor_msj",
+                                                                  "usuario_receptor_msj",
+                                                                  "asunto_msj",
+                                                                  "cuerpo_msj",
+                                                                  "password_hash",
+                                                                  "flag_msj_enviado_srv",
+                                                                  "flag_msj_leido",
+                                                                  "flag_msj_desencriptado",
+                                                                  "flag_msj_respondido"};
 
 // A save's numero, 0 when nothing could be written, and why.
 struct SavedMessage {

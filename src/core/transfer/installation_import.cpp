@@ -23,18 +23,6 @@ namespace fs = std::filesystem;
 
 constexpr std::string_view kUserNameEntry = "NombreUsuario";
 
-// The keys SaveMessage writes into every section: a section that lacks one was cut short.
-constexpr std::array<std::string_view, 10> kMessageKeys = {"fecha_msj",
-                                                           "usuario_receptor_msj",
-                                                           "usuario_emisor_msj",
-                                                           "asunto_msj",
-                                                           "cuerpo_msj",
-                                                           "password_hash",
-                                                           "flag_msj_enviado_srv",
-                                                           "flag_msj_leido",
-                                                           "flag_msj_desencriptado",
-                                                           "flag_msj_respondido"};
-
 std::string LineError(std::size_t line, std::string_view what) {
   return Ansi("línea ") + std::to_string(line) + ": " + Ansi(what);
 }
