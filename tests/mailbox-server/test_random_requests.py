@@ -31,7 +31,8 @@ SERVER_DIR = pathlib.Path(__file__).resolve().parents[2] / "mailbox-server"
 FOLDER, HEX = re.compile(r"[0-9A-F]{10}"), re.compile(r"[0-9A-F]+")
 SCRIPTS = ("comprobar_conexion_servidor", "existe_buzon", "crear_buzon", "enviar_mensaje")
 H = [("Host", "localhost")]
-# Requests once answered wrongly, before the random ones; {f} is a mailbox holding one message.
+# Before the random requests: those once answered wrongly, and one that names a mailbox to nginx's
+# limits and another to the script. {f} is a mailbox holding one message.
 FOUND = [("GET", "crear_buzon.php?folder={f}", "HTTP/1.1", H, b""),
          ("GET", "enviar_mensaje.php?name=datos&folder={f}&new=0&datacry=" + "A" * 32, "HTTP/1.1", H, b""),
          ("GET", "comprobar_conexion_servidor.php", "HTTP/2.0", H, b""),  # an HTML 505
@@ -40,6 +41,7 @@ FOUND = [("GET", "crear_buzon.php?folder={f}", "HTTP/1.1", H, b""),
          ("GET", "{f}/msj_1_datos.cry", "HTTP/1.1", H + [("If-Match", '"x"')], b""),  # HTML 412s and 416
          ("GET", "{f}/msj_1_datos.cry", "HTTP/1.1", H + [("If-Unmodified-Since", "Thu, 01 Jan 1970 00:00:00 GMT")], b""),
          ("GET", "{f}/msj_1_datos.cry", "HTTP/1.1", H + [("Range", "bytes=99-")], b""),
+         ("GET", "crear_buzon.php?FOLDER=0123456789&folder={f}", "HTTP/1.1", H, b""),
          ("GET", "nothing", "HTTP/1.1", H, b""),  # empty 404s of application/octet-stream
          ("GET", "/nothing", "HTTP/1.1", H, b"")] + [  # stored, the last value or a name PHP changed
     ("GET", f"enviar_mensaje.php?name=datos&folder={{f}}&{q}&datacry=" + "B" * 32, "HTTP/1.1", H, b"")
@@ -77,7 +79,7 @@ class Requests:
         broken = value[:at] + r.choice(("%", "%G0", "%4", "%zz", "%C0%80", "%E0%80%80", "%F8%80%80%80%80", "%00", "\x00", "\xc0\xaf")) + value[at:]
         pad = 63 * 1024 - 200 - sum(len(n) + len(v) + 2 for n, v in params) + r.randint(-100, 200)  # the line limit, either side
         changed = r.choice((
-            None, (name, r.choice((value, self.junk(), r.choice(self.folders)))), (r.choice(("a", "x[]", "folder[0]", "", "=", "%66older")), self.junk()),
+            None, (r.choice((name, name.upper())), r.choice((value, self.junk(), r.choice(self.folders)))), (r.choice(("a", "x[]", "folder[0]", "", "=", "%66older")), self.junk()),
             (name + r.choice(("[]", "[x]", "[", "]", " ", "%00")), value), (name, encoded), (name, broken), (name, value.lower()),
             (name, value[:r.randint(0, len(value))] if r.random() < 0.5 else value + self.hex(r.randint(1, 40))), (name, self.junk()),
             (r.choice((name.upper(), name.capitalize(), " " + name, name + " ", "+" + name)), value), ("pad", "x" * pad),
