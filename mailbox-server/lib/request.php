@@ -45,14 +45,27 @@ function velkorant_answer(int $status, string $text): never
     exit;
 }
 
-// A parameter as the single text it must be: missing, repeated as an array or empty all refuse.
+// The query's parameters as sent: name => its values, each decoded once. Not $_GET, where PHP
+// drops leading spaces from names, cuts them at a NUL, keeps only the last of a repeated name
+// and makes "a[]" an array: a request would store what it does not name.
+function velkorant_query(): array
+{
+    $params = [];
+    foreach (explode('&', $_SERVER['QUERY_STRING'] ?? '') as $pair) {
+        [$name, $value] = explode('=', $pair, 2) + [1 => ''];
+        $params[urldecode($name)][] = urldecode($value);
+    }
+    return $params;
+}
+
+// A parameter as the single text it must be: missing, repeated or empty all refuse.
 function velkorant_param(string $name): string
 {
-    $value = $_GET[$name] ?? null;
-    if (!is_string($value) || $value === '') {
+    $values = velkorant_query()[$name] ?? [];
+    if (count($values) !== 1 || $values[0] === '') {
         velkorant_answer(400, "Error: falta el parametro $name");
     }
-    return $value;
+    return $values[0];
 }
 
 function velkorant_folder(): string
