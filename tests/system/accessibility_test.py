@@ -1,8 +1,8 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # The desktop program as a screen reader meets it: under Xvfb with openbox, a private session bus
 # and the accessibility bus. Walks the main window and each dialog for nameless inputs and
-# buttons, checks where the focus is after a receive, that the status bar announces its outcome
-# and that the window follows a resize. Prints a table of failures and exits 1 on any; exits 77
+# buttons, and checks that the window takes the sizes the window manager gives it (how the form
+# follows is the offscreen tests' part). Prints a table of failures and exits 1 on any; exits 77
 # (skipped) where a tool is missing, unless CI is set.
 import contextlib
 import importlib.util
@@ -38,7 +38,6 @@ DIALOGS = [("Redactar mensaje", ["ctrl+n"]), ("Preferencias", ["alt+c", "Return"
            ("Perfiles de contraseñas", ["alt+c", "Down", "Return"]),
            ("Acerca de", ["alt+u", "Return"])]
 SIZES = [(1300, 700), (1900, 1000)]
-LIST, RECEIVE = "Listado de mensajes", " Recibir mensajes"
 failures = []
 
 
@@ -171,58 +170,14 @@ def walk_dialog(app, title):
         until(lambda: not dialog(app), what=title + " to close")
 
 
-def check_receive(app, frame, window):
-    """The focus and the announcement after a receive that fails: the server refuses."""
-    events = []
-    pyatspi.Registry.registerEventListener(events.append, "object:property-change:accessible-name")
-    receive = until(lambda: find(frame, "push button", RECEIVE), 2, "the receive button")
-    pane = [c for c in children(find(frame, "status bar")) if c.getRoleName() == "label"][-1]
-    xdotool("windowactivate", "--sync", window)
-    receive.queryComponent().grabFocus()
-    until(lambda: has(receive, pyatspi.STATE_FOCUSED), 5, "the focus on the receive button")
-    keys(window, "F5")
-
-    def from_pane(event):  # the error box's labels may be gone by now
-        with contextlib.suppress(GLib.Error):
-            return (event.source.parent.getRoleName() == "status bar" and
-                    event.source.getIndexInParent() == pane.getIndexInParent())
-
-    def said():  # the run's end is its announcement; events queue while nobody looks
-        box = dialog(app)
-        if box:  # the error's box, closed as its user would
-            find(box, "push button").queryAction().doAction(0)
-            until(lambda: not dialog(app), 5, "the error box to close")
-        return [e.any_data for e in events if e.any_data and from_pane(e)]
-    check("receive", "outcome announced", until(said, 20),
-          "no name change of the status bar's last label")
-    focused = lambda: find(frame, state=pyatspi.STATE_FOCUSED)  # noqa: E731
-    focus = until(lambda: (f := focused()) and f.name in (RECEIVE, LIST) and f, 3) or focused()
-    check("receive", "focus back on the receive button or the list",
-          focus and focus.name in (RECEIVE, LIST),
-          f"focus on {focus.getRoleName()} {focus.name!r}" if focus else "no focus")
-
-
 def check_resize(frame, window):
-    def box(node):
-        e = node.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
-        return e.x, e.y, e.width, e.height
-    parts = {part: until(lambda r=r: find(frame, *r), 2, "the " + part) for part, r in
-             {"list": ("table", LIST), "reading pane": ("text", "Mensaje")}.items()}
-    seen = {}
+    def size():
+        extents = frame.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+        return extents.width, extents.height
     for width, height in SIZES:
         xdotool("windowsize", window, str(width), str(height))
-        follows = until(lambda: abs(box(frame)[2] - width) + abs(box(frame)[3] - height) <= 4, 5)
-        left, top, right, bottom = outer = box(frame)
-        right, bottom = left + right, top + bottom
-        check("resize", f"window at {width}x{height}", follows, f"{outer[2:]} instead")
-        for part, node in parts.items():
-            x, y, w, h = seen[part, width] = box(node)
-            check("resize", f"{part} at {width}x{height} inside", left <= x and top <= y and
-                  x + w <= right and y + h <= bottom, f"{(x, y, w, h)} in the window's {outer}")
-    for part in parts:
-        small, large = (seen[part, width][2:] for width, _ in SIZES)
-        check("resize", part + " grows with the window", large[0] * large[1] > small[0] * small[1],
-              f"{small} at {SIZES[0]}, {large} at {SIZES[1]}")
+        follows = until(lambda: abs(size()[0] - width) + abs(size()[1] - height) <= 4, 5)
+        check("resize", f"window at {width}x{height}", follows, f"{size()} instead")
 
 
 def run(stack, root):
@@ -230,7 +185,6 @@ def run(stack, root):
     start_session(stack, root)
     user = User(root, "atspi")
     user.ok("register", user.name)
-    user.ok("server", "http://127.0.0.1:1/")  # refuses at once: a receive fails fast
     user.profile("clave", "secreta del perfil")
     program = start(stack, os.environ["VELKORANT_DESKTOP"], cwd=user.work, env=dict(
         user.env, QT_QPA_PLATFORM="xcb", QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1"))
@@ -245,7 +199,6 @@ def run(stack, root):
     for title, key_names in DIALOGS:
         keys(window, *key_names)
         walk_dialog(app, title)
-    check_receive(app, frame, window)
     check_resize(frame, window)
 
 
