@@ -139,6 +139,7 @@ TEST(BackupArchive, PasswordBoxOpensOnlyWithItsPassphraseAndParameters) {
     EXPECT_EQ(open.passwords.entries[i].password, passwords.entries[i].password);
   }
   EXPECT_EQ(OpenPasswords(box, "frasE").problem, BackupProblem::kWrongPassphrase);
+  EXPECT_EQ(OpenPasswords(SealPasswords({}, "f", kQuick), "f").problem, BackupProblem::kNone);
   EXPECT_EQ(SealPasswords(passwords, "frase", {1 << 21, 8, 1}), "");
   // The header is authenticated: no byte of it, nor of the rest, changes unnoticed.
   for (std::size_t at = 0; at < box.size(); at += 3) {
