@@ -9,3 +9,12 @@ if(VELKORANT_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
   add_link_options(-fsanitize=address,undefined)
 endif()
+
+# Not together with AddressSanitizer: the two cannot share one process.
+if(VELKORANT_SANITIZE_THREAD)
+  if(VELKORANT_SANITIZE)
+    message(FATAL_ERROR "VELKORANT_SANITIZE_THREAD and VELKORANT_SANITIZE exclude each other")
+  endif()
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+endif()

@@ -54,6 +54,14 @@ class ReceiverTest : public ::testing::Test {
     const std::string text = "VER:v1.1a\nEMI:Ana_1\n" + date + "ASU:asunto " + std::to_string(n);
     Put(n, EncryptText(text + "\n", password), folder);
   }
+  // Puts messages 1 to `last` ("asunto n") with one key: as quick as a mailbox of thousands needs.
+  void PostUpTo(int last) {
+    const DerivedKey key = DeriveKeyAndIv("clave compartida");
+    for (int n = 1; n <= last; ++n)
+      Put(n,
+          EncryptTextWithKey(
+              "VER:v1.1a\nFEC:2024-03-07\nEMI:Ana_1\nASU:asunto " + std::to_string(n) + "\n", key));
+  }
   fs::path Mailbox() const { return testing::ServerDataRoot() / MailboxFolderName(user_); }
   // The subjects of the messages stored in the folder, from the disk.
   static std::vector<std::string> Subjects(const fs::path& folder = ".") {
@@ -233,8 +241,7 @@ TEST_F(ReceiverTest, FetchingAheadStoresWhatOneAtATimeStores) {
 // stored stays, counted, and the next run goes on from there without losing or repeating a
 // message. (A run waiting on a server that never answers is ended so by the window's test.)
 TEST_F(ReceiverTest, CancelledRunsEndAtOnceAndLoseNothing) {
-  for (int n = 1; n <= 300; ++n)
-    Post(n);
+  PostUpTo(300);
   UrlDownloader downloader;
   struct CancellingUi : testing::RecordingUi {
     UrlDownloader* downloader;
@@ -253,6 +260,17 @@ TEST_F(ReceiverTest, CancelledRunsEndAtOnceAndLoseNothing) {
   UrlDownloader fresh;
   EXPECT_EQ(Receive(MessageReceiver::kMaxFetchWindow, next, fresh).counter, 300);
   EXPECT_THAT(Subjects(), ::testing::ContainerEq(SubjectsUpTo(300)));
+}
+
+// velkorant-cli takes a full mailbox, as many messages as one run may, in that one run.
+TEST_F(ReceiverTest, TheCliTakesAFullRunAtOnce) {
+  PostUpTo(MessageReceiver::kMaxMessagesPerRun);
+  const testing::CliResult run = RunCliCommand({"receive"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_TRUE(run.out.ends_with(" - 1000 nuevos mensajes\n")) << run.out;
+  EXPECT_EQ(Counter(), MessageReceiver::kMaxMessagesPerRun);
+  EXPECT_THAT(Subjects(),
+              ::testing::ContainerEq(SubjectsUpTo(MessageReceiver::kMaxMessagesPerRun)));
 }
 
 // A counter that says nothing of what is stored, or that cannot be written, stops receiving: any
@@ -425,10 +443,7 @@ TEST_F(ReceiverTest, RunsWaitForEachOtherButNotForDownloads) {
                                       "usuario; esta recepción no se hace."));
   }
   // Two folders at once, 1 200 messages waiting: each message is stored once, in one of them.
-  const DerivedKey key = DeriveKeyAndIv("clave compartida");
-  for (int n = 1; n <= 1200; ++n)
-    Put(n, EncryptTextWithKey(
-               "VER:v1.1a\nFEC:2024-03-07\nEMI:Ana_1\nASU:" + std::to_string(n) + "\n", key));
+  PostUpTo(1200);
   {
     std::jthread here([&] { run_in("."); });
     run_in(other);
