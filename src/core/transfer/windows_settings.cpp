@@ -84,10 +84,7 @@ std::optional<SnapshotValue> Convert(const KnownValue& known, const RegistryOp& 
     return static_cast<std::int32_t>(bits);
   }
   if (!known.is_integer && right_type && data.size() % 2 == 0) {
-    std::u16string text;
-    for (std::size_t i = 0; i < data.size(); i += 2)
-      text += static_cast<char16_t>(static_cast<unsigned char>(data[i]) |
-                                    static_cast<unsigned char>(data[i + 1]) << 8);
+    std::u16string text = FromUtf16Le(data);
     while (!text.empty() && text.back() == u'\0')
       text.pop_back();
     if (auto ansi = Utf16ToAnsiExact(text))

@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstdio>
 #include <filesystem>
+#include <set>
 
 #include "platform/ansi_text.h"
 #include "settings/password_profiles.h"
@@ -67,6 +68,14 @@ TEST(RegistryFile, FilesGiveTheirSnapshots) {
     EXPECT_EQ(Dump(snapshot),
               Installation::Bytes(kData / fs::path(file).replace_extension(".expected")));
   }
+  // The hand-written export as an editor here saves it, in UTF-8 with its mark and without.
+  const std::string utf16 = Installation::Bytes(kData / "regedit5.reg");
+  std::string utf8;
+  for (std::size_t i = 2; i + 1 < utf16.size(); i += 2)
+    AppendUtf8(utf8, static_cast<unsigned char>(utf16[i]) | static_cast<unsigned char>(utf16[i + 1])
+                                                                << 8);
+  for (const std::string& bytes : {utf8, "\xEF\xBB\xBF" + utf8})
+    EXPECT_EQ(Dump(Read(bytes)), Installation::Bytes(kData / "regedit5.expected"));
   // Read and written again, Wine's export comes out byte for byte.
   const std::string wine = Installation::Bytes(kData / "wine/regedit-clean.reg");
   const SettingsSnapshot clean = Read(wine);
@@ -150,7 +159,24 @@ TEST(RegistryFile, WrittenSnapshotsReadBackTheSame) {
        {"PerfilPass\\A\\b", {{"Password", "clave\r\n"}, {"Comentario4", ""}}}},
       {"", "PerfilPass\\Viejo"},
       {}};
-  EXPECT_EQ(Dump(Read(WriteRegeditFile(snapshot))), Dump(snapshot));
+  const std::string file = WriteRegeditFile(snapshot);
+  EXPECT_EQ(Dump(Read(file)), Dump(snapshot));
+  // Long hex values break where regedit breaks them: as in Wine's export of a value of that name.
+  const auto continued_lines = [](const std::string& utf16) {
+    std::set<std::size_t> lengths;
+    std::u16string line;
+    for (std::size_t i = 2; i + 1 < utf16.size(); i += 2) {
+      line += static_cast<char16_t>(static_cast<unsigned char>(utf16[i]) |
+                                    static_cast<unsigned char>(utf16[i + 1]) << 8);
+      if (line.ends_with(u",\\\r\n"))
+        lengths.insert(line.size() - 2);
+      if (line.back() == u'\n')
+        line.clear();
+    }
+    return lengths;
+  };
+  EXPECT_EQ(continued_lines(file),
+            continued_lines(Installation::Bytes(kData / "wine/regedit-export.reg")));
 }
 
 // An installation's settings, written for Windows and read back: the same, passwords only when
