@@ -71,9 +71,8 @@ TEST(RegistryFile, FilesGiveTheirSnapshots) {
   // The hand-written export as an editor here saves it, in UTF-8 with its mark and without.
   const std::string utf16 = Installation::Bytes(kData / "regedit5.reg");
   std::string utf8;
-  for (std::size_t i = 2; i + 1 < utf16.size(); i += 2)
-    AppendUtf8(utf8, static_cast<unsigned char>(utf16[i]) | static_cast<unsigned char>(utf16[i + 1])
-                                                                << 8);
+  for (const char16_t unit : FromUtf16Le(utf16.substr(2)))
+    AppendUtf8(utf8, unit);
   for (const std::string& bytes : {utf8, "\xEF\xBB\xBF" + utf8})
     EXPECT_EQ(Dump(Read(bytes)), Installation::Bytes(kData / "regedit5.expected"));
   // Read and written again, Wine's export comes out byte for byte.
@@ -165,9 +164,8 @@ TEST(RegistryFile, WrittenSnapshotsReadBackTheSame) {
   const auto continued_lines = [](const std::string& utf16) {
     std::set<std::size_t> lengths;
     std::u16string line;
-    for (std::size_t i = 2; i + 1 < utf16.size(); i += 2) {
-      line += static_cast<char16_t>(static_cast<unsigned char>(utf16[i]) |
-                                    static_cast<unsigned char>(utf16[i + 1]) << 8);
+    for (const char16_t unit : FromUtf16Le(utf16.substr(2))) {
+      line += unit;
       if (line.ends_with(u",\\\r\n"))
         lengths.insert(line.size() - 2);
       if (line.back() == u'\n')
