@@ -44,7 +44,8 @@ Place Locate(std::u16string_view key) {
       if (!name || !(NamesEqualIgnoringCase(*name, kRoot[depth]) ||
                      (depth == 0 && NamesEqualIgnoringCase(*name, "HKCU"))))
         return {};
-    } else if (!name) {
+    } else if (!name || name->find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos) {
+      // A line end in a key's name (Wine writes one) could not go into a regedit file again.
       return {Place::kUnnamed, {}};
     } else {
       place.path += (place.path.empty() ? "" : "\\") + *name;
@@ -240,8 +241,8 @@ SettingsSnapshot SnapshotFromRegistry(const std::vector<RegistryOp>& ops) {
       if (op.kind == RegistryOpKind::kKey) {
         snapshot.problems.push_back(
             Ansi("línea ") + std::to_string(op.line) + ": " + Utf16ToAnsi(op.key) +
-            Ansi(": el nombre tiene un carácter que Windows-1252 no puede representar; se omite "
-                 "con sus valores."));
+            Ansi(": el nombre de la clave tiene un carácter que el programa no puede guardar; se "
+                 "omite con sus valores."));
       }
       continue;
     }
