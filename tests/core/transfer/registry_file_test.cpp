@@ -27,7 +27,7 @@ std::string Dump(const SettingsSnapshot& snapshot) {
   const auto text = [&out](std::string_view ansi) {
     for (const char c : AnsiToUtf8(ansi)) {
       char hex[8];
-      std::snprintf(hex, sizeof hex, "\\x%02x", c);
+      std::snprintf(hex, sizeof hex, "\\x%02x", static_cast<unsigned char>(c));
       out += static_cast<unsigned char>(c) < 0x20 ? hex : std::string(1, c);
     }
   };
