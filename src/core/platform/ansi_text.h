@@ -38,5 +38,7 @@ std::u16string AnsiToUtf16(std::string_view ansi);
 std::string Utf16ToAnsi(std::u16string_view utf16);
 // nullopt when a character has no Windows-1252 byte, or a surrogate is unpaired.
 std::optional<std::string> Utf16ToAnsiExact(std::u16string_view utf16);
+// nullopt when the UTF-8 is malformed.
+std::optional<std::u16string> Utf8ToUtf16(std::string_view utf8);
 
 }  // namespace velkorant

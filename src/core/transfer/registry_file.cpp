@@ -417,16 +417,30 @@ std::u16string ValueLine(std::string_view name, const SnapshotValue& value) {
 
 }  // namespace
 
+std::u16string FromUtf16Le(std::string_view bytes) {
+  std::u16string text;
+  text.reserve(bytes.size() / 2);
+  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2)
+    text += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                  static_cast<unsigned char>(bytes[i + 1]) << 8);
+  return text;
+}
+
 RegistryParse ParseRegeditFile(std::string_view bytes) {
   std::u16string text;
   if (bytes.starts_with("\xFF\xFE")) {
-    for (std::size_t i = 2; i + 1 < bytes.size(); i += 2)
-      text += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                    static_cast<unsigned char>(bytes[i + 1]) << 8);
+    text = FromUtf16Le(bytes.substr(2));
     if (bytes.size() % 2 != 0)
       return Failed(LineAt(text, text.size()), "el archivo termina a mitad de un carácter");
   } else {
-    text = AnsiToUtf16(bytes);
+    // An editor here saves UTF-8: with its mark, or valid UTF-8 holding an accented letter (which
+    // 8-bit text almost never is), the file is read as UTF-8 rather than as regedit's code page.
+    const bool marked = bytes.starts_with("\xEF\xBB\xBF");
+    auto utf8 = Utf8ToUtf16(bytes.substr(marked ? 3 : 0));
+    if (utf8 && (marked || utf8->size() != bytes.size()))
+      text = std::move(*utf8);
+    else
+      text = AnsiToUtf16(bytes);
   }
   return Reader(std::move(text)).Read(false);
 }

@@ -47,10 +47,14 @@ struct RegistryParse {
   bool ok() const { return error.empty(); }
 };
 
+// The code units of UTF-16LE bytes; an odd last byte is left out.
+std::u16string FromUtf16Le(std::string_view bytes);
+
 // "Windows Registry Editor Version 5.00" in UTF-16LE with its byte-order mark, as regedit writes
-// it; without the mark the bytes are Windows-1252, as regedit reads such a file on a Western
-// system (a UTF-8 byte-order mark is not a header regedit knows, so it is refused). "REGEDIT4" is
-// Windows-1252, hex(1), hex(2) and hex(7) data included.
+// it, or "REGEDIT4" in Windows-1252 (its hex(1), hex(2) and hex(7) data too). Either header in a
+// file without the UTF-16 mark is read as Windows-1252, as regedit reads it on a Western system,
+// unless the file is UTF-8 (it has the UTF-8 mark, or is valid UTF-8 with a character beyond
+// ASCII): then it was saved by an editor here, and is read as UTF-8.
 RegistryParse ParseRegeditFile(std::string_view bytes);
 
 // "WINE REGISTRY Version 2": keys relative to HKEY_CURRENT_USER, ASCII with escapes.

@@ -44,7 +44,8 @@ Place Locate(std::u16string_view key) {
       if (!name || !(NamesEqualIgnoringCase(*name, kRoot[depth]) ||
                      (depth == 0 && NamesEqualIgnoringCase(*name, "HKCU"))))
         return {};
-    } else if (!name) {
+    } else if (!name || name->find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos) {
+      // A line end in a key's name (Wine writes one) could not go into a regedit file again.
       return {Place::kUnnamed, {}};
     } else {
       place.path += (place.path.empty() ? "" : "\\") + *name;
@@ -84,10 +85,7 @@ std::optional<SnapshotValue> Convert(const KnownValue& known, const RegistryOp& 
     return static_cast<std::int32_t>(bits);
   }
   if (!known.is_integer && right_type && data.size() % 2 == 0) {
-    std::u16string text;
-    for (std::size_t i = 0; i < data.size(); i += 2)
-      text += static_cast<char16_t>(static_cast<unsigned char>(data[i]) |
-                                    static_cast<unsigned char>(data[i + 1]) << 8);
+    std::u16string text = FromUtf16Le(data);
     while (!text.empty() && text.back() == u'\0')
       text.pop_back();
     if (auto ansi = Utf16ToAnsiExact(text))
@@ -243,8 +241,8 @@ SettingsSnapshot SnapshotFromRegistry(const std::vector<RegistryOp>& ops) {
       if (op.kind == RegistryOpKind::kKey) {
         snapshot.problems.push_back(
             Ansi("línea ") + std::to_string(op.line) + ": " + Utf16ToAnsi(op.key) +
-            Ansi(": el nombre tiene un carácter que Windows-1252 no puede representar; se omite "
-                 "con sus valores."));
+            Ansi(": el nombre de la clave tiene un carácter que el programa no puede guardar; se "
+                 "omite con sus valores."));
       }
       continue;
     }

@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstdio>
 #include <filesystem>
+#include <set>
 
 #include "platform/ansi_text.h"
 #include "settings/password_profiles.h"
@@ -26,7 +27,7 @@ std::string Dump(const SettingsSnapshot& snapshot) {
   const auto text = [&out](std::string_view ansi) {
     for (const char c : AnsiToUtf8(ansi)) {
       char hex[8];
-      std::snprintf(hex, sizeof hex, "\\x%02x", c);
+      std::snprintf(hex, sizeof hex, "\\x%02x", static_cast<unsigned char>(c));
       out += static_cast<unsigned char>(c) < 0x20 ? hex : std::string(1, c);
     }
   };
@@ -67,6 +68,13 @@ TEST(RegistryFile, FilesGiveTheirSnapshots) {
     EXPECT_EQ(Dump(snapshot),
               Installation::Bytes(kData / fs::path(file).replace_extension(".expected")));
   }
+  // The hand-written export as an editor here saves it, in UTF-8 with its mark and without.
+  const std::string utf16 = Installation::Bytes(kData / "regedit5.reg");
+  std::string utf8;
+  for (const char16_t unit : FromUtf16Le(utf16.substr(2)))
+    AppendUtf8(utf8, unit);
+  for (const std::string& bytes : {utf8, "\xEF\xBB\xBF" + utf8})
+    EXPECT_EQ(Dump(Read(bytes)), Installation::Bytes(kData / "regedit5.expected"));
   // Read and written again, Wine's export comes out byte for byte.
   const std::string wine = Installation::Bytes(kData / "wine/regedit-clean.reg");
   const SettingsSnapshot clean = Read(wine);
@@ -150,7 +158,23 @@ TEST(RegistryFile, WrittenSnapshotsReadBackTheSame) {
        {"PerfilPass\\A\\b", {{"Password", "clave\r\n"}, {"Comentario4", ""}}}},
       {"", "PerfilPass\\Viejo"},
       {}};
-  EXPECT_EQ(Dump(Read(WriteRegeditFile(snapshot))), Dump(snapshot));
+  const std::string file = WriteRegeditFile(snapshot);
+  EXPECT_EQ(Dump(Read(file)), Dump(snapshot));
+  // Long hex values break where regedit breaks them: as in Wine's export of a value of that name.
+  const auto continued_lines = [](const std::string& utf16) {
+    std::set<std::size_t> lengths;
+    std::u16string line;
+    for (const char16_t unit : FromUtf16Le(utf16.substr(2))) {
+      line += unit;
+      if (line.ends_with(u",\\\r\n"))
+        lengths.insert(line.size() - 2);
+      if (line.back() == u'\n')
+        line.clear();
+    }
+    return lengths;
+  };
+  EXPECT_EQ(continued_lines(file),
+            continued_lines(Installation::Bytes(kData / "wine/regedit-export.reg")));
 }
 
 // An installation's settings, written for Windows and read back: the same, passwords only when
