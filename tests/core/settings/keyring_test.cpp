@@ -15,7 +15,9 @@
 #include "platform/ansi_text.h"
 #include "settings/password_profiles.h"
 #include "support/cli_runner.h"
+#include "support/installation.h"
 #include "support/private_keyring.h"
+#include "transfer/backup_archive.h"
 
 namespace velkorant::testing {
 namespace {
@@ -89,6 +91,37 @@ TEST_F(KeyringTest, ProfilesKeepTheirPasswordsInTheKeyring) {
   SettingsStore reopened;
   EXPECT_FALSE(WriteProfile(reopened, "AMIGOS", {"AMIGOS", "clave nueva"}));
   EXPECT_EQ(Items(), cases[4].second);
+}
+
+// A password the keyring keeps leaves only where asked: in an export for Windows with the
+// passwords, and sealed in a backup with a passphrase.
+TEST_F(KeyringTest, KeyringPasswordsGoIntoExportsAndBackupsOnlyWhenAsked) {
+  std::ofstream(keyring_.dir / "clave") << "clave de amigos";
+  std::ofstream(keyring_.dir / "frase") << "frase de paso";
+  ASSERT_EQ(RunCliCommand(
+                {"profile", "add", "Amigos", "--password-file", (keyring_.dir / "clave").string()})
+                .status,
+            0);
+  const std::u16string secret = u"\"Password\"=\"clave de amigos\"";
+  for (const bool asked : {false, true}) {
+    const std::filesystem::path exported = keyring_.dir / "export.reg";
+    std::vector<std::string> args = {"export-windows", exported.string()};
+    if (asked)
+      args.push_back("--with-passwords");
+    ASSERT_EQ(RunCliCommand(args).status, 0);
+    const std::string bytes = testing::Installation::Bytes(exported);
+    const std::u16string text(reinterpret_cast<const char16_t*>(bytes.data()), bytes.size() / 2);
+    EXPECT_EQ(text.find(secret) != std::u16string::npos, asked);
+  }
+  const std::filesystem::path archive = keyring_.dir / "copia.tar";
+  ASSERT_EQ(RunCliCommand({"backup", archive.string(), "--with-passwords", "--passphrase-file",
+                           (keyring_.dir / "frase").string()})
+                .status,
+            0);
+  const BackupOpen opened = OpenBackup(testing::Installation::Bytes(archive), "frase de paso");
+  ASSERT_TRUE(opened) << opened.error;
+  ASSERT_EQ(opened.passwords.entries.size(), 2u);  // Amigos and the reserved copy
+  EXPECT_EQ(opened.passwords.entries[0].password, "clave de amigos");
 }
 
 // The move of the passwords an earlier version left in clear, through velkorant-cli killed with
