@@ -9,14 +9,8 @@
 #include <cstdlib>
 #include <string>
 
-#define FUZZ_CHECK(condition)                                                                \
-  do {                                                                                       \
-    if (!(condition)) {                                                                      \
-      std::fprintf(stderr, "property broken: %s (%s:%d)\n", #condition, __FILE__, __LINE__); \
-      std::abort();                                                                          \
-    }                                                                                        \
-  } while (false)
-
-inline std::string FuzzBytes(const std::uint8_t* data, std::size_t size) {
-  return std::string(reinterpret_cast<const char*>(data), size);
-}
+#define FUZZ_CHECK(condition)                                                                    \
+  ((condition)                                                                                   \
+       ? void()                                                                                  \
+       : (std::fprintf(stderr, "property broken: %s (%s:%d)\n", #condition, __FILE__, __LINE__), \
+          std::abort()))
