@@ -18,3 +18,10 @@ if(VELKORANT_SANITIZE_THREAD)
   add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
   add_link_options(-fsanitize=thread)
 endif()
+
+# The core instrumented for coverage-guided fuzzing; the targets add libFuzzer's main at link time.
+if(VELKORANT_FUZZ)
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer
+                      -fno-sanitize-recover=all)
+  add_link_options(-fsanitize=address,undefined)
+endif()

@@ -8,8 +8,8 @@
 #include <thread>
 
 #include "crypto/digests.h"
+#include "mailbox/receive_step.h"
 #include "platform/ansi_text.h"
-#include "store/message_text.h"
 
 namespace velkorant {
 namespace {
@@ -30,18 +30,6 @@ class Stopwatch {
   std::chrono::nanoseconds& total_;
   Clock::time_point start_;
 };
-
-Message UndecryptedRecord(std::string transport) {
-  Message record;
-  record.fecha_msj = "?";
-  record.usuario_emisor_msj = "?";
-  record.usuario_receptor_msj = "?";
-  record.asunto_msj = "<sin desencriptar>";
-  record.cuerpo_msj = std::move(transport);
-  record.password_msj = "?";
-  record.flag_msj_leido = true;  // nothing to read yet: not shown as new
-  return record;
-}
 
 // "5-9, 12": numbers as ranges, for one terminal line.
 std::string NumberRanges(const std::vector<std::int32_t>& numbers) {
@@ -120,15 +108,10 @@ std::optional<Message> MessageReceiver::Decrypt(std::string_view transport, KeyC
       client_.ui().ReportDecryptFailure(text.library_text);
       continue;
     }
-    if (!IsAcceptableMessageText(*text.text))
+    std::optional<Message> record = ReceivedRecord(*text.text);
+    if (!record)
       continue;
-    Message record = MessageFromText(*text.text);
-    // A section without a date counts as missing when the stores are read, here and by the
-    // Windows program: the message would be counted and never shown.
-    if (record.fecha_msj.empty())
-      record.fecha_msj = "?";
-    record.password_msj = entries[i].password;
-    record.flag_msj_desencriptado = true;
+    record->password_msj = entries[i].password;
     return record;
   }
   return std::nullopt;
@@ -140,24 +123,11 @@ std::filesystem::path MessageReceiver::RunLockPath(const std::filesystem::path& 
   return lock;
 }
 
-void MessageReceiver::TakeMessage(std::int32_t number, std::string transport, KeyCache& keys,
-                                  Counts& counts) {
-  std::optional<Message> record = Decrypt(transport, keys);
-  if (!record) {
-    if (!undecrypted_stored_)
-      CountStoredUndecrypted();
-    if (*undecrypted_stored_ >= kMaxUndecrypted ||
-        undecrypted_bytes_ + transport.size() > kMaxUndecryptedBytes) {
-      left_out_.push_back(number);
-      return;
-    }
-    ++counts.undecrypted;
-    ++*undecrypted_stored_;
-    undecrypted_bytes_ += transport.size();
-    record = UndecryptedRecord(std::move(transport));
-  }
-  ++counts.messages;
-  batch_.push_back(std::move(*record));
+bool MessageReceiver::RoomForUndecrypted(std::size_t bytes) {
+  if (!undecrypted_stored_)
+    CountStoredUndecrypted();
+  return *undecrypted_stored_ < kMaxUndecrypted &&
+         undecrypted_bytes_ + bytes <= kMaxUndecryptedBytes;
 }
 
 void MessageReceiver::ReportSettingsProblem(std::string_view what) {
@@ -447,35 +417,45 @@ MessageReceiver::RunEnd MessageReceiver::FetchAndStore(std::int32_t start, Count
 bool MessageReceiver::TakeAnswer(MessageFetcher::Item& item, MessageFetcher& fetcher,
                                  KeyCache& keys, Counts& fresh, RunEnd& end) {
   UiServices& ui = client_.ui();
-  switch (item.kind) {
-    case FileAnswer::kAbsent:
-      return false;
-    case FileAnswer::kMessage:
-      TakeMessage(item.number, std::move(item.answer.body), keys, fresh);
+  const ReceiveContext context{[&](std::string_view transport) { return Decrypt(transport, keys); },
+                               [&] { return fetcher.MessageFollows(kJunkLookahead); },
+                               [&](std::size_t bytes) { return RoomForUndecrypted(bytes); }};
+  ReceiveDecision decision = DecideReceiveStep(item.kind, std::move(item.answer.body), context);
+  switch (decision.step) {
+    case ReceiveStep::kStoreUndecrypted:
+      ++fresh.undecrypted;
+      ++*undecrypted_stored_;
+      undecrypted_bytes_ += decision.record->cuerpo_msj.size();
+      [[fallthrough]];
+    case ReceiveStep::kStoreDecrypted:
+      ++fresh.messages;
+      batch_.push_back(std::move(*decision.record));
       return true;
-    case FileAnswer::kJunk:
-      // Skipped only with a message after it: so the mailbox's own junk cannot stop receiving
-      // for ever, and a host's page for every number never moves the counter.
-      if (!fetcher.MessageFollows(kJunkLookahead)) {
-        ui.LogTerminal(Ansi("El servidor no da un mensaje válido en el número ") +
-                       std::to_string(item.number) +
-                       Ansi("; se mirará otra vez en la próxima recepción."));
-        return false;
-      }
+    case ReceiveStep::kLeaveOut:
+      left_out_.push_back(item.number);
+      return true;
+    case ReceiveStep::kSkipJunk:
       ui.LogTerminal("Mensaje " + std::to_string(item.number) +
                      (item.answer.failure == DownloadFailure::kTooLong
                           ? Ansi(" descartado: es más largo que cualquier mensaje válido")
                           : Ansi(" descartado: no es un mensaje válido")));
       return true;
-    default:
-      ui.LogTerminal(FailureText(RequestKind::kMessageFile, item.answer.code,
-                                 FailureReason(item.answer.failure, item.answer.http_status)));
-      LogOutcome(ui, Ansi("La recepción se ha detenido en el mensaje ") +
-                         std::to_string(item.number) +
-                         Ansi("; se pedirá otra vez en la próxima recepción."));
-      end.fetch_failed = true;
+    case ReceiveStep::kStopAtJunk:
+      ui.LogTerminal(Ansi("El servidor no da un mensaje válido en el número ") +
+                     std::to_string(item.number) +
+                     Ansi("; se mirará otra vez en la próxima recepción."));
       return false;
+    case ReceiveStep::kStopAtEnd:
+      return false;
+    case ReceiveStep::kStopFailed:
+      break;
   }
+  ui.LogTerminal(FailureText(RequestKind::kMessageFile, item.answer.code,
+                             FailureReason(item.answer.failure, item.answer.http_status)));
+  LogOutcome(ui, Ansi("La recepción se ha detenido en el mensaje ") + std::to_string(item.number) +
+                     Ansi("; se pedirá otra vez en la próxima recepción."));
+  end.fetch_failed = true;
+  return false;
 }
 
 bool MessageReceiver::RetryUndecryptedMessages() {

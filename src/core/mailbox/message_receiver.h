@@ -132,9 +132,8 @@ class MessageReceiver {
   void ReportRunNotLocked(const FileLock& run_lock);
   // The record of the first password whose decryption is an acceptable message text.
   std::optional<Message> Decrypt(std::string_view transport, KeyCache& keys);
-  // Decrypts one message for the batch under way, or leaves it out when the store holds all the
-  // undecrypted messages it may.
-  void TakeMessage(std::int32_t number, std::string transport, KeyCache& keys, Counts& counts);
+  // Whether the store may take one more undecrypted message of this size.
+  bool RoomForUndecrypted(std::size_t bytes);
   // Writes the batch and makes it durable, then moves the counter past it; false (with the
   // reason in the terminal) when the messages or the counter could not be written.
   bool CommitBatch(std::int32_t counter);

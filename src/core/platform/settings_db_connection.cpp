@@ -10,6 +10,8 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <memory>
+#include <optional>
 #include <vector>
 
 #include "platform/settings_db.h"
@@ -41,6 +43,43 @@ constexpr const char* kSchema =
     "  PRIMARY KEY(key, folded)) WITHOUT ROWID;"
     "INSERT OR IGNORE INTO keys(id, parent, name, folded) VALUES(1, NULL, x'', x'');"
     "PRAGMA user_version = 1;";
+
+// Every table, index, view and trigger of the database, as one text; nullopt when it cannot be
+// read.
+std::optional<std::string> SchemaText(sqlite3* db) {
+  sqlite3_stmt* raw = nullptr;
+  sqlite3_prepare_v2(db, "SELECT type, name, tbl_name, sql FROM sqlite_schema ORDER BY type, name",
+                     -1, &raw, nullptr);
+  const std::unique_ptr<sqlite3_stmt, decltype(&sqlite3_finalize)> statement(raw,
+                                                                             &sqlite3_finalize);
+  if (!statement)
+    return std::nullopt;
+  std::string text;
+  int stepped;
+  while ((stepped = sqlite3_step(raw)) == SQLITE_ROW) {
+    for (int column = 0; column < 4; ++column)
+      text += ColumnBytes(raw, column) + '\n';
+  }
+  if (stepped != SQLITE_DONE)
+    return std::nullopt;
+  return text;
+}
+
+// Whether the schema is the one kSchema makes (or, with `or_none`, there is none yet): tables of
+// another shape, or triggers, would keep what is written from reading back.
+std::optional<bool> SchemaIsOurs(sqlite3* db, bool or_none) {
+  static const std::string ours = [] {
+    sqlite3* raw = nullptr;
+    sqlite3_open(":memory:", &raw);
+    const std::unique_ptr<sqlite3, decltype(&sqlite3_close)> memory(raw, &sqlite3_close);
+    sqlite3_exec(raw, kSchema, nullptr, nullptr, nullptr);
+    return SchemaText(raw).value_or(std::string());
+  }();
+  const std::optional<std::string> text = SchemaText(db);
+  if (!text)
+    return std::nullopt;
+  return *text == ours || (or_none && text->empty());
+}
 
 SettingsProblem ProblemOfErrno(int error) {
   switch (error) {
@@ -229,21 +268,33 @@ bool SettingsDatabase::Open(bool create) {
   sqlite3_busy_timeout(db_.get(), static_cast<int>(busy_timeout_.count()));
 
   // Reading the header and checking the pages finds a damaged or foreign file before anything
-  // is written to it.
+  // is written to it. The full check, as the file is small: the quick one misses an index out of
+  // step with its table, where a look-up misses values that are there.
   std::optional<std::string> verdict;
   {
     sqlite3_stmt* raw_check = nullptr;
-    sqlite3_prepare_v2(db_.get(), "PRAGMA quick_check", -1, &raw_check, nullptr);
+    sqlite3_prepare_v2(db_.get(), "PRAGMA integrity_check", -1, &raw_check, nullptr);
     const Statement check(raw_check);
     if (check && sqlite3_step(check.get()) == SQLITE_ROW)
       verdict = ColumnBytes(check.get(), 0);
   }
-  if (!verdict) {
+  const int check_error = sqlite3_errcode(db_.get()) & 0xFF;
+  if (!verdict && (check_error == SQLITE_ERROR || check_error == SQLITE_NOMEM)) {
+    // "Unsupported file format", or sizes that ask for more memory than there is: a header or
+    // page SQLite cannot read is a damaged file.
+    MarkUnusable(SettingsProblem::kDamaged);
+  } else if (!verdict) {
     Failed();
   } else if (*verdict != "ok") {
     MarkUnusable(SettingsProblem::kDamaged);
   }
-  if (verdict != "ok") {
+  // A header that forbids writing (a file format newer than any SQLite writes) is no file of
+  // ours; a file SQLite could not open for writing, on a read-only disk, is.
+  if (verdict == "ok" && !read_only && sqlite3_db_readonly(db_.get(), "main") == 1 &&
+      ::access(path_.c_str(), W_OK) == 0) {
+    MarkUnusable(SettingsProblem::kDamaged);
+  }
+  if (verdict != "ok" || status_ == SettingsDatabaseStatus::kCorrupt) {
     Close();
     return false;
   }
@@ -269,6 +320,18 @@ bool SettingsDatabase::EnsureSchema() {
     MarkUnusable(SettingsProblem::kNewerVersion);
     Close();
     return false;
+  }
+  if (version == kSchemaVersion) {
+    const std::optional<bool> ours = SchemaIsOurs(db_.get(), false);
+    if (!ours) {
+      Failed();
+      return false;
+    }
+    if (!*ours) {
+      MarkUnusable(SettingsProblem::kDamaged);
+      Close();
+      return false;
+    }
   }
   schema_ready_ = version == kSchemaVersion;
   return true;
@@ -296,7 +359,13 @@ sqlite3* SettingsDatabase::Connection(Access access) {
         Failed();
         return nullptr;
       }
-      if (sqlite3_exec(db_.get(), kSchema, nullptr, nullptr, nullptr) != SQLITE_OK ||
+      const std::optional<bool> ours = SchemaIsOurs(db_.get(), true);
+      if (ours == false) {
+        sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+        MarkUnusable(SettingsProblem::kDamaged);
+        return nullptr;
+      }
+      if (!ours || sqlite3_exec(db_.get(), kSchema, nullptr, nullptr, nullptr) != SQLITE_OK ||
           sqlite3_exec(db_.get(), "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
         Failed();
         if (db_)
@@ -317,7 +386,12 @@ sqlite3_stmt* SettingsDatabase::Prepare(const char* sql) {
   if (sqlite3_prepare_v3(db_.get(), sql, -1, SQLITE_PREPARE_PERSISTENT, &raw, nullptr) !=
       SQLITE_OK) {
     sqlite3_finalize(raw);
-    Failed();
+    // Our statements are fixed: only tables that are not ours keep one from compiling.
+    if ((sqlite3_errcode(db_.get()) & 0xFF) == SQLITE_ERROR) {
+      MarkUnusable(SettingsProblem::kDamaged);
+    } else {
+      Failed();
+    }
     return nullptr;
   }
   return statements_.emplace(sql, Statement(raw)).first->second.get();
