@@ -18,15 +18,15 @@ PassphraseDialog::PassphraseDialog(Purpose purpose, DialogRunner& runner, QWidge
       purpose_(purpose),
       runner_(runner) {
   const bool backup = purpose == Purpose::kBackup;
-  auto* note = PlaceLabel(
-      *this, kIdPassphraseNote,
-      backup ? QStringLiteral("Las contraseñas de los perfiles se guardan en la copia cifradas "
-                              "con esta frase de paso. Sin ella no se pueden recuperar: "
-                              "apúntala en un lugar seguro.")
-             : QStringLiteral("Si la copia guarda contraseñas, escribe la frase de paso con la "
-                              "que se hizo. Déjala vacía para restaurar sin las contraseñas."),
-      {8, 7, 214, 26});
+  // Wrapped over its lines: a single-line label would shrink its font to fit.
+  auto* note = PlaceControl<QLabel>(*this, kIdPassphraseNote, {8, 7, 214, 26});
   note->setWordWrap(true);
+  note->setText(
+      backup ? QStringLiteral("Las contraseñas de los perfiles se guardan en la copia cifradas con "
+                              "esta frase de paso. Sin ella no se pueden recuperar: apúntala en "
+                              "un lugar seguro.")
+             : QStringLiteral("Si la copia guarda contraseñas, escribe la frase de paso con la "
+                              "que se hizo. Déjala vacía para restaurar sin las contraseñas."));
   first_ = PlaceField(*this, kIdPassphrase, kPassphraseLimit, {72, 40, 150, 13});
   MakePasswordField(*first_);
   first_->setAccessibleName(QStringLiteral("Frase de paso"));
