@@ -66,7 +66,7 @@ std::optional<fs::path> Choose(CommandContext& context, const char* caption,
 // counter or the message files under it.
 void StartMove(CommandContext& context, FlowRunner::Step work, FlowRunner::Step done = {}) {
   if (context.flows.busy())
-    context.flows.gui().LogTerminal(Ansi("Espera a que termine la operación en curso."));
+    context.flows.gui().LogTerminal(Ansi("Se hará cuando termine la operación en curso."));
   context.flows.Start(context.user.settings(), FlowRunner::WhenBusy::kQueue, std::move(work),
                       std::move(done));
 }
