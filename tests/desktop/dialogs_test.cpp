@@ -11,6 +11,7 @@
 #include <tuple>
 
 #include "dialogs/compose_dialog.h"
+#include "dialogs/passphrase_dialog.h"
 #include "dialogs/preferences_dialog.h"
 #include "dialogs/profiles_dialog.h"
 #include "support/scratch_mount.h"
@@ -35,6 +36,8 @@ class DialogTest : public GuiTest {
                       ? Made(new CFtpConnect(StoredProfiles::Read(store_).value(), change, runner_))
                   : id == kPreferencesDialogId
                       ? Made(new CDialog_preferencias(store_, runner_, nullptr))
+                  : id == kPassphraseDialogId
+                      ? Made(new PassphraseDialog(PassphraseDialog::Purpose::kBackup, runner_))
                       : Made(new CDialog_redactar_msj(EnumerateProfiles(store_).value(), passwords_,
                                                       runner_, presets_)));
     dialog_->show();
@@ -57,8 +60,9 @@ TEST_F(DialogTest, ConfirmChecksTheFieldsInTheirOrder) {
     const char* box;  // its caption; none: the dialog ends
     int focus;        // the field the box names, which has the focus once it is answered
   };
-  // Profiles, settings (preferences), compose.
-  const int P = kProfilesDialogId, S = kPreferencesDialogId, C = kComposeDialogId;
+  // Profiles, settings (preferences), compose, a backup's passphrase.
+  const int P = kProfilesDialogId, S = kPreferencesDialogId, C = kComposeDialogId,
+            F = kPassphraseDialogId;
   const Case cases[] = {
       {P, kIdProfilePassword, "1234567", kDialogOk, "Falta el nombre del perfil", kIdProfileName},
       {P, kIdProfileName, "seleccion", kDialogOk, "Contraseña muy corta", kIdProfilePassword},
@@ -77,7 +81,11 @@ TEST_F(DialogTest, ConfirmChecksTheFieldsInTheirOrder) {
       {C, kIdSubject, " ", kDialogOk, "Falta el texto del mensaje", kIdBody},
       {C, kIdBody, "Hola\nadios", kComposeSaveOnly, "Selecciona un perfil de contraseña",
        kIdComposeProfile},
-      {C, kIdComposeProfile, "A", kComposeSaveOnly, nullptr}};
+      {C, kIdComposeProfile, "A", kComposeSaveOnly, nullptr},
+      {F, kIdPassphrase, "1234567", kDialogOk, "Frase de paso muy corta", kIdPassphrase},
+      {F, kIdPassphrase, "12345678", kDialogOk, "Las frases de paso no coinciden",
+       kIdPassphraseRepeat},
+      {F, kIdPassphraseRepeat, "12345678", kDialogOk, nullptr}};
   for (const auto& [dialog, field, text, button, box, focus] : cases) {
     if (dialog_ == nullptr || dialog_->objectName().toInt() != dialog)
       ExpectFramesThroughCaptions(Open(dialog));
@@ -184,7 +192,8 @@ TEST_F(DialogTest, EveryControlIsNamedAndInReach) {
   // The screen ctest asked for, if any.
   const QString size = QString("%1x%2").arg(screen.width()).arg(screen.height());
   ASSERT_EQ(qEnvironmentVariable("VELKORANT_TEST_SCREEN", size), size);
-  for (const int id : {kProfilesDialogId, kPreferencesDialogId, kComposeDialogId}) {
+  for (const int id :
+       {kProfilesDialogId, kPreferencesDialogId, kComposeDialogId, kPassphraseDialogId}) {
     TemplateDialog& dialog = Open(id);
     ASSERT_TRUE(Activate(dialog) && screen.contains(dialog.frameGeometry())) << id;
     std::map<int, QWidget*> keys;  // Alt + key: what it reaches, a label's buddy or a button

@@ -3,6 +3,8 @@
 // filters, every command with its keys, and a start whose settings cannot be read.
 
 #include <QClipboard>
+#include <QMenu>
+#include <QMenuBar>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -212,6 +214,13 @@ TEST_F(WindowTest, EveryCommandAndKeyReachesWhatItNames) {
   // No keyring answers in these tests: the terminal says once where the passwords are kept.
   EXPECT_EQ(Terminal().count(U("se guardan en claro en")), 1) << Terminal().toStdString();
   EXPECT_TRUE(Terminal().section('\n', 0, 0).endsWith(" - Inicio del terminal OK"));
+  for (const QMenu* menu : frame()->menuBar()->findChildren<QMenu*>()) {
+    QStringList keys;  // the menu's Alt keys, none twice
+    for (const QAction* action : menu->actions())
+      keys << QKeySequence::mnemonic(action->text()).toString();
+    keys.removeAll("");
+    EXPECT_EQ(keys.removeDuplicates(), 0) << keys.join(' ').toStdString();
+  }
   const std::tuple<int, QKeySequence, QString, QString> cases[] = {
       // A menu command or a button, or (0) keys; the dialog or box it opens; its terminal line.
       // (The other commands and buttons are worked by the tests of what they do.)
@@ -222,6 +231,7 @@ TEST_F(WindowTest, EveryCommandAndKeyReachesWhatItNames) {
        "Velkorant (Descargo de responsabilidad)", ""},
       {0, QKeySequence(Qt::Key_Alt, Qt::Key_Left, Qt::Key_Down, Qt::Key_Return), "Acerca de ...",
        ""},
+      {kCommandExportWindows, {}, "Exportar para Windows", ""},
       {kIdExit, {}, "", ""}};  // one of the ways out
   for (const auto& [act, keys, opens, line] : cases) {
     SCOPED_TRACE(act != 0 ? std::to_string(act) : keys.toString().toStdString());

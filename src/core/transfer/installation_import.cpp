@@ -419,7 +419,8 @@ InstallationImport::Plan InstallationImport::Prepare(const ImportSource& source,
                              Ansi("; los mensajes ya recibidos no se piden otra vez)"));
       value = *current_counter;
     } else if (value != *current) {
-      plan.changes.push_back(std::string(known.name) + ": " + Shown(*current) + Ansi(" → ") +
+      // Windows-1252 has no arrow.
+      plan.changes.push_back(std::string(known.name) + ": de " + Shown(*current) + " a " +
                              Shown(value));
     }
     work.options.emplace_back(std::string(known.name), std::move(value));

@@ -19,6 +19,7 @@
 #include "view/flow_runner.h"
 #include "view/main_view.h"
 #include "view/settings_commands.h"
+#include "view/transfer_commands.h"
 
 namespace velkorant {
 namespace {
@@ -134,6 +135,12 @@ bool CMainFrame::Create() {
           [this] { OnPreferences(view_->commands()); });
   connect(command(kCommandProfiles), &QAction::triggered, view_,
           [this] { OnPasswordProfiles(view_->commands()); });
+  for (const auto& [id, run] : {std::pair{kCommandImportWindows, &OnImportWindows},
+                                {kCommandExportWindows, &OnExportWindows},
+                                {kCommandBackup, &OnBackup},
+                                {kCommandRestore, &OnRestore}}) {
+    connect(command(id), &QAction::triggered, view_, [this, run] { run(view_->commands()); });
+  }
   // The server check and the preferences (whose user name a receive run reads) wait for the
   // server flows; the profiles, like the view's message buttons, do not.
   connect(&view_->flows(), &FlowRunner::busyChanged, this, [this](bool busy) {
@@ -196,6 +203,11 @@ void CMainFrame::CreateMenu() {
   AddCommand(*file, QStringLiteral("Recibir mensajes"), kCommandReceive);
   AddCommand(*file, QStringLiteral("Redactar nuevo mensaje"), kCommandCompose);
   AddCommand(*file, QStringLiteral("Comprobar conexión con servidor"), kCommandCheckServer);
+  file->addSeparator();
+  AddCommand(*file, QStringLiteral("&Importar desde Windows…"), kCommandImportWindows);
+  AddCommand(*file, QStringLiteral("&Exportar para Windows…"), kCommandExportWindows);
+  AddCommand(*file, QStringLiteral("&Copia de seguridad…"), kCommandBackup);
+  AddCommand(*file, QStringLiteral("&Restaurar copia de seguridad…"), kCommandRestore);
   file->addSeparator();
   AddCommand(*file, QStringLiteral("&Salir"), kCommandExit);
   QMenu* options = bar->addMenu(QStringLiteral("&Configuración"));

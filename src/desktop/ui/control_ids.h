@@ -18,6 +18,10 @@ inline constexpr int kCommandEncryptionInfo = 1504;
 inline constexpr int kCommandLegalNotice = 1505;
 inline constexpr int kCommandReceive = 1506;
 inline constexpr int kCommandCompose = 1507;
+inline constexpr int kCommandImportWindows = 1511;
+inline constexpr int kCommandExportWindows = 1512;
+inline constexpr int kCommandBackup = 1513;
+inline constexpr int kCommandRestore = 1514;
 inline constexpr int kCommandAbout = 57664;
 
 // The main form: the top row of buttons.
@@ -101,6 +105,15 @@ inline constexpr int kIdComposeHelp = 1407;
 inline constexpr int kComposeSaveOnly = 1408;
 // The body's length against its limit; no control of the template.
 inline constexpr int kIdBodyLength = 1409;
+
+// The passphrase of a backup's passwords: typed twice for a backup, once (or left empty) for a
+// restore.
+inline constexpr int kPassphraseDialogId = 133;
+inline constexpr int kIdPassphraseNote = 1515;
+inline constexpr int kIdPassphraseLabel = 1516;
+inline constexpr int kIdPassphrase = 1517;
+inline constexpr int kIdPassphraseRepeatLabel = 1518;
+inline constexpr int kIdPassphraseRepeat = 1519;
 
 // The legal notice's links.
 inline constexpr int kIdCryptoppLink = 1508;
