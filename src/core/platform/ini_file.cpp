@@ -47,12 +47,20 @@ bool IsBlank(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r' || c == '\x1A';
 }
 
-std::string_view Trim(std::string_view text) {
+}  // namespace
+
+std::string_view TrimIniBlanks(std::string_view text) {
   while (!text.empty() && IsBlank(text.front()))
     text.remove_prefix(1);
   while (!text.empty() && IsBlank(text.back()))
     text.remove_suffix(1);
   return text;
+}
+
+namespace {
+
+std::string_view Trim(std::string_view text) {
+  return TrimIniBlanks(text);
 }
 
 bool BreaksLines(std::string_view text) {

@@ -29,6 +29,8 @@ namespace velkorant {
 // Whether two names are the same for an INI file: letters compare without regard to case, as
 // Windows-1252 letters.
 bool EqualsIgnoringCase(std::string_view a, std::string_view b);
+// A name or value without the blanks Windows trims around them (^Z among them).
+std::string_view TrimIniBlanks(std::string_view text);
 
 class IniDocument {
  public:

@@ -133,15 +133,14 @@ std::optional<std::string> CheckMessageFile(std::string_view bytes, bool enviado
     start = end + (bytes.compare(end, 2, "\r\n") == 0 ? 2 : 1);
     if (line.find('\0') != std::string_view::npos)
       return LineError(line_number, "tiene bytes nulos: el archivo está dañado");
-    const std::size_t first = line.find_first_not_of(" \t");
-    if (first == std::string_view::npos || line[first] == ';')
+    // Read as the INI layer reads it, so that every entry checked here is one a merge can copy.
+    const std::string_view trimmed = TrimIniBlanks(line);
+    if (trimmed.empty() || trimmed.front() == ';')
       continue;
-    line.remove_prefix(first);
-    if (line.front() == '[') {
-      const std::size_t close = line.find(']');
-      const auto number = close == std::string_view::npos
-                              ? std::nullopt
-                              : MessageStore::SectionNumber(line.substr(1, close - 1), enviado);
+    const std::size_t close = trimmed.rfind(']');
+    if (trimmed.front() == '[' && close != std::string_view::npos) {
+      const auto number =
+          MessageStore::SectionNumber(TrimIniBlanks(trimmed.substr(1, close - 1)), enviado);
       if (!number)
         return LineError(line_number, "no es la cabecera de un mensaje de este archivo");
       if (section_line && !section_complete())
@@ -152,11 +151,11 @@ std::optional<std::string> CheckMessageFile(std::string_view bytes, bool enviado
       keys.clear();
       continue;
     }
-    const std::size_t equals = line.find('=');
-    if (!section_line || equals == std::string_view::npos || equals == 0)
+    const std::size_t equals = trimmed.find('=');
+    const std::string_view key =
+        equals == std::string_view::npos ? "" : TrimIniBlanks(trimmed.substr(0, equals));
+    if (!section_line || key.empty() || key.front() == '[')
       return LineError(line_number, "no se puede leer");
-    std::string_view key = line.substr(0, equals);
-    key.remove_suffix(key.size() - (key.find_last_not_of(" \t") + 1));
     for (std::string_view known : kMessageKeys) {
       if (EqualsIgnoringCase(key, known))
         keys.insert(std::string(known));
@@ -190,8 +189,12 @@ std::optional<MessageMerge> MergeMessageFiles(std::string_view ours, std::string
     if (highest >= MessageStore::kHighestNumero)
       return std::nullopt;
     const std::string name = MessageStore::SectionName(enviado, ++highest);
-    for (const auto& [key, value] : source.Entries(i))
-      document.WriteString(name, key, value);
+    // A key written twice would replace the value read (the first) by the later one.
+    std::set<std::u16string> written;
+    for (const auto& [key, value] : source.Entries(i)) {
+      if (written.insert(UpperCaseName(key)).second)
+        document.WriteString(name, key, value);
+    }
     document.AppendLineEnd();
     ++merge.added;
   }
