@@ -83,6 +83,7 @@ TEST_F(DialogTest, ConfirmChecksTheFieldsInTheirOrder) {
        kIdComposeProfile},
       {C, kIdComposeProfile, "A", kComposeSaveOnly, nullptr},
       {F, kIdPassphrase, "1234567", kDialogOk, "Frase de paso muy corta", kIdPassphrase},
+      {F, kIdPassphrase, "пароль12", kDialogOk, "Frase de paso no válida", kIdPassphrase},
       {F, kIdPassphrase, "12345678", kDialogOk, "Las frases de paso no coinciden",
        kIdPassphraseRepeat},
       {F, kIdPassphraseRepeat, "12345678", kDialogOk, nullptr}};

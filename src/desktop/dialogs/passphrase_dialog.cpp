@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QPushButton>
 
+#include "platform/ansi_text.h"
 #include "transfer/transfer_files.h"
 
 namespace velkorant {
@@ -63,14 +64,24 @@ void PassphraseDialog::OnOK() {
            QStringLiteral("Frase de paso muy corta"));
     return;
   }
+  // Windows-1252, as velkorant-cli reads a passphrase file: the same phrase opens the archive in
+  // both. A character without a byte there would turn into another one.
+  passphrase_ = Utf8ToAnsiExact(typed.toStdString());
+  if (!passphrase_) {
+    Refuse(runner_, *this, first_,
+           QStringLiteral("La frase de paso tiene caracteres que no se pueden usar. Escríbela "
+                          "con letras, cifras y signos de los idiomas de Europa occidental."),
+           QStringLiteral("Frase de paso no válida"));
+    return;
+  }
   if (repeat_ != nullptr && repeat_->text() != typed) {
     Refuse(runner_, *this, repeat_,
            QStringLiteral("'Repítela' no es igual que 'Frase de paso'. Escribe la misma frase en "
                           "los dos campos."),
            QStringLiteral("Las frases de paso no coinciden"));
+    passphrase_.reset();
     return;
   }
-  passphrase_ = typed.toStdString();
   done(kDialogOk);
 }
 

@@ -21,7 +21,8 @@ class PassphraseDialog : public TemplateDialog {
   enum class Purpose { kBackup, kRestore };
   PassphraseDialog(Purpose purpose, DialogRunner& runner, QWidget* parent = nullptr);
 
-  // What OK took: UTF-8, as a passphrase file holds it; nothing when a restore goes without.
+  // What OK took, in Windows-1252 as velkorant-cli reads it from its file; nothing when a restore
+  // goes without.
   const std::optional<std::string>& passphrase() const { return passphrase_; }
 
  private:
