@@ -436,7 +436,10 @@ FileOutcome InstallationImport::Apply(const ImportSource& source, const ImportOp
   // A receive run of another process would move the counter and store messages under us.
   FileLock runs(MessageReceiver::RunLockPath(settings_.database().path()),
                 FileLock::Target::kLockFile);
-  if (!runs.Acquire(lock_wait_)) {
+  // As long as a receive waits for another one: a run may take minutes, and the user would
+  // rather hear so than wait.
+  if (!runs.Acquire(
+          std::min<std::chrono::milliseconds>(lock_wait_, MessageReceiver::kRunLockWait))) {
     return FileOutcome::Failed(Ansi(
         "Otro programa está recibiendo mensajes con esta configuración. No se ha cambiado nada; "
         "vuelve a intentarlo cuando acabe."));
