@@ -243,28 +243,6 @@ std::string ParseManifest(std::string_view text, BackupManifest& manifest,
   return {};
 }
 
-// A folder only this process's user may enter, removed with everything in it.
-class PrivateFolder {
- public:
-  PrivateFolder() {
-    std::error_code error;
-    std::string name = (fs::temp_directory_path(error) / "velkorant-copia-XXXXXX").string();
-    if (!error && ::mkdtemp(name.data()) != nullptr)
-      path_ = name;
-  }
-  ~PrivateFolder() {
-    std::error_code ignored;
-    if (!path_.empty())
-      fs::remove_all(path_, ignored);
-  }
-  PrivateFolder(const PrivateFolder&) = delete;
-  PrivateFolder& operator=(const PrivateFolder&) = delete;
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
-
 struct ConnectionCloser {
   void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
 };
@@ -376,6 +354,19 @@ BackupOpen OpenFailed(BackupProblem problem, std::string error) {
 }
 
 }  // namespace
+
+PrivateFolder::PrivateFolder() {
+  std::error_code error;
+  std::string name = (fs::temp_directory_path(error) / "velkorant-copia-XXXXXX").string();
+  if (!error && ::mkdtemp(name.data()) != nullptr)
+    path_ = name;
+}
+
+PrivateFolder::~PrivateFolder() {
+  std::error_code ignored;
+  if (!path_.empty())
+    fs::remove_all(path_, ignored);
+}
 
 ProfilePasswords::~ProfilePasswords() {
   for (ProfilePassword& entry : entries)

@@ -81,11 +81,9 @@ const SnapshotValue* FindValue(const SnapshotSection* section, std::string_view 
 
 // The profile name of a path below "PerfilPass\\", or nothing for any other path.
 std::optional<std::string> ProfileName(std::string_view path) {
-  const std::string prefix = std::string(kProfilesSection) + "\\";
-  if (path.size() <= prefix.size() ||
-      !NamesEqualIgnoringCase(path.substr(0, prefix.size()), prefix))
+  if (SectionKind(path) != KnownSection::kProfile)
     return std::nullopt;
-  return std::string(path.substr(prefix.size()));
+  return std::string(path.substr(kProfilesSection.size() + 1));
 }
 
 std::string Shown(const std::variant<std::string, std::int32_t>& value) {
@@ -344,8 +342,6 @@ InstallationImport::Plan InstallationImport::Prepare(const ImportSource& source,
   }
 
   // Profiles the source holds: over what is here, unless the source deleted it first.
-  static constexpr std::string_view kComments[4] = {"Comentario1", "Comentario2", "Comentario3",
-                                                    "Comentario4"};
   for (const SnapshotSection& section : source.settings.sections) {
     const auto name = ProfileName(section.path);
     if (!name)
@@ -375,7 +371,7 @@ InstallationImport::Plan InstallationImport::Prepare(const ImportSource& source,
     take("PerfilNombre", profile.name);
     take("Password", profile.password);
     for (std::size_t i = 0; i < 4; ++i)
-      take(kComments[i], profile.comments[i]);
+      take("Comentario" + std::to_string(i + 1), profile.comments[i]);
     if (const auto password = source.passwords.find(*name); password != source.passwords.end())
       profile.password = password->second;
     const bool reserved = NamesEqualIgnoringCase(*name, kReservedProfileName);

@@ -1,14 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "transfer/transfer_files.h"
 
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <system_error>
 
 #include "platform/ansi_text.h"
-#include "platform/unique_fd.h"
 #include "settings/password_profiles.h"
 #include "transfer/backup_archive.h"
 #include "transfer/registry_file.h"
@@ -134,17 +130,10 @@ SourceRead ReadBackup(const fs::path& archive, const std::optional<std::string>&
 
   // The archived settings are read where nobody else looks: a private file of our own, gone
   // afterwards whatever happens.
-  std::string folder_template = (fs::temp_directory_path() / "velkorant-copia-XXXXXX").string();
-  if (::mkdtemp(folder_template.data()) == nullptr)
+  const PrivateFolder temporary;
+  if (temporary.path().empty())
     return Failed(Ansi("No se puede abrir la copia: ") + DescribeFileError(errno));
-  const fs::path folder = folder_template;
-  struct Remove {
-    fs::path folder;
-    ~Remove() {
-      std::error_code ignored;
-      fs::remove_all(folder, ignored);
-    }
-  } remove{folder};
+  const fs::path& folder = temporary.path();
   AtomicFileWriter writer;
   if (const FileOutcome written = writer.Write(folder / kSettingsFile, opened.settings); !written)
     return Failed(Ansi("No se puede abrir la copia: ") + written.error);
@@ -195,15 +184,14 @@ FileOutcome WriteBackup(SettingsStore& settings, const fs::path& folder,
       return FileOutcome::Failed(Ansi("No se pueden leer las contraseñas: ") +
                                  settings.DescribeProblem(outcome));
     }
-    const std::string prefix = std::string(kProfilesSection) + "\\";
     for (const SnapshotSection& section : snapshot->sections) {
-      if (section.path.size() <= prefix.size() ||
-          !NamesEqualIgnoringCase(section.path.substr(0, prefix.size()), prefix))
+      if (SectionKind(section.path) != KnownSection::kProfile)
         continue;
       for (const auto& [name, value] : section.values) {
         const auto* password = std::get_if<std::string>(&value);
         if (password && NamesEqualIgnoringCase(name, "Password"))
-          passwords.entries.push_back({section.path.substr(prefix.size()), *password});
+          passwords.entries.push_back(
+              {section.path.substr(kProfilesSection.size() + 1), *password});
       }
     }
   }
