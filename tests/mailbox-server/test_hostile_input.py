@@ -2,7 +2,6 @@
 # Requests nginx refuses itself, and clients that would wear the server down. Paths and
 # parameters meant to escape the data root or run code are in test_requests.py.
 
-import http.client
 import pathlib
 import re
 import resource
@@ -15,16 +14,6 @@ from mailbox_http import Server
 server = Server()
 LOCATIONS = pathlib.Path(__file__).resolve().parents[2] / "mailbox-server/deploy/nginx/velkorant-locations.conf"
 CHECK = f"GET {server.prefix}comprobar_conexion_servidor.php HTTP/1.1\r\nHost: localhost\r\n".encode()
-
-
-def tls_sending(request, source="127.0.0.1"):
-    plain = socket.create_connection(("127.0.0.1", server.port), timeout=10, source_address=(source, 0))
-    sock = server.context.wrap_socket(plain, server_hostname=server.host)
-    try:
-        sock.sendall(request)
-    except OSError:
-        pass  # refused before it was all sent; the answer is there to read
-    return sock
 
 
 class RefusedByNginx(unittest.TestCase):
@@ -42,20 +31,16 @@ class RefusedByNginx(unittest.TestCase):
         # open here never make the server refuse other tests, which come from 127.0.0.1.
         for name, request, status, waiting in cases:
             with self.subTest(name):
-                held = [tls_sending(CHECK + b"Content-Length: 1\r\n\r\n", "127.0.0.2") for _ in range(waiting)]
+                held = [server.sending(CHECK + b"Content-Length: 1\r\n\r\n", "127.0.0.2") for _ in range(waiting)]
                 for _ in range(20):  # until nginx has read all the waiting requests
-                    with tls_sending(request, "127.0.0.2") as sock:
-                        response = http.client.HTTPResponse(sock)
-                        response.begin()
-                        body = response.read()
-                    if response.status == status:
+                    if (answer := server.exchange(request, source="127.0.0.2")).status == status:
                         break
                     time.sleep(0.1)
                 for sock in held:
                     sock.close()
-                self.assertEqual(response.status, status, body)
-                self.assertTrue(body.startswith(b"Error: ") and len(body) < 60, body)
-                headers = response.getheader("Content-Type"), response.getheader("Cache-Control")
+                self.assertEqual(answer.status, status, answer)
+                self.assertTrue(answer.body.startswith(b"Error: ") and len(answer.body) < 60, answer)
+                headers = answer.headers.get("content-type"), answer.headers.get("cache-control")
                 self.assertEqual(headers, ("text/plain", "no-store"))
 
 
@@ -66,7 +51,7 @@ class HalfOpenClients(unittest.TestCase):
         resource.setrlimit(resource.RLIMIT_NOFILE, (max(soft, count + 100), hard))
         started = time.monotonic()
         # Request headers that never end, then TLS handshakes that never end: the cheaper ones fill up.
-        idle = [tls_sending(CHECK) for _ in range(100)]
+        idle = [server.sending(CHECK) for _ in range(100)]
         for _ in range(count - 100):
             idle.append(socket.create_connection(("127.0.0.1", server.port), timeout=10))
             idle[-1].sendall(b"\x16\x03\x01\x02\x00\x01")

@@ -8,13 +8,11 @@
 # its length.
 
 import contextlib
-import http.client
 import os
 import pathlib
 import random
 import re
 import secrets
-import socket
 import subprocess
 import sys
 import time
@@ -142,18 +140,9 @@ class Requests:
         return method, self.target(), version, headers, body
 
 
-def exchange(method, target, version, headers, body):
-    """The answer to one request on a connection of its own: (status, body, media type), or None."""
-    request = "\r\n".join([f"{method} {target} {version}"] + [f"{n}: {v}" for n, v in headers] + ["", ""]).encode("latin-1") + body
-    with server.context.wrap_socket(socket.create_connection(("127.0.0.1", server.port), timeout=20), server_hostname=server.host) as sock:
-        with contextlib.suppress(OSError):  # refused before it was all sent: the answer is there to read
-            sock.sendall(request)
-        response = http.client.HTTPResponse(sock, method=method)
-        try:
-            response.begin()
-            return response.status, response.read(), response.getheader("Content-Type", "").partition(";")[0]
-        except (http.client.HTTPException, OSError):
-            return None
+def raw(method, target, version, headers, body):
+    lines = [f"{method} {target} {version}"] + [f"{n}: {v}" for n, v in headers] + ["", ""]
+    return "\r\n".join(lines).encode("latin-1") + body
 
 
 def asks(method, target):
@@ -225,11 +214,12 @@ class RandomRequests(unittest.TestCase):
                 query = f"crear_buzon.php?folder={folder}" if folder not in created or rng.random() < 0.2 else \
                     f"enviar_mensaje.php?name=datos&folder={folder}&new=0&datacry={gen.datacry()}"
                 request = ("GET", server.prefix + query, "HTTP/1.1", H, b"")
-            answer = exchange(*request)
-            statuses[answer and answer[0]] = statuses.get(answer and answer[0], 0) + 1
+            answer = server.exchange(raw(*request), request[0])
+            statuses[answer and answer.status] = statuses.get(answer and answer.status, 0) + 1
             if answer is None:
                 continue
-            (method, target, *_), (status, text, media) = request, answer
+            (method, target, *_), (status, text, headers) = request, answer
+            media = headers.get("content-type", "").partition(";")[0]
             asked = asks(method, target)
             script = target.partition("?")[0].removeprefix(server.prefix).removesuffix(".php")
             fault = None
