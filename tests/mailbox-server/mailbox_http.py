@@ -16,6 +16,7 @@ import socket
 import ssl
 import sys
 
+SERVER_DIR = pathlib.Path(__file__).resolve().parents[2] / "mailbox-server"
 # answer[:2] is (status, body), the pair most checks compare.
 Answer = collections.namedtuple("Answer", "status body headers")
 

@@ -2,17 +2,16 @@
 # Requests nginx refuses itself, and clients that would wear the server down. Paths and
 # parameters meant to escape the data root or run code are in test_requests.py.
 
-import pathlib
 import re
 import resource
 import socket
 import time
 import unittest
 
-from mailbox_http import Server
+from mailbox_http import SERVER_DIR, Server
 
 server = Server()
-LOCATIONS = pathlib.Path(__file__).resolve().parents[2] / "mailbox-server/deploy/nginx/velkorant-locations.conf"
+LOCATIONS = SERVER_DIR / "deploy/nginx/velkorant-locations.conf"
 CHECK = f"GET {server.prefix}comprobar_conexion_servidor.php HTTP/1.1\r\nHost: localhost\r\n".encode()
 
 

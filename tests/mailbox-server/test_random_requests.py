@@ -9,7 +9,6 @@
 
 import contextlib
 import os
-import pathlib
 import random
 import re
 import secrets
@@ -19,13 +18,12 @@ import time
 import unittest
 import urllib.parse
 
-from mailbox_http import Server
+from mailbox_http import SERVER_DIR, Server
 
 server = Server()
 SEED = int(os.environ.get("VELKORANT_FUZZ_SEED", secrets.randbits(32)))
 print(f"request seed {SEED} (VELKORANT_FUZZ_SEED={SEED} replays it)", file=sys.stderr, flush=True)
 COUNT = int(os.environ.get("VELKORANT_FUZZ_REQUESTS", 2500))
-SERVER_DIR = pathlib.Path(__file__).resolve().parents[2] / "mailbox-server"
 FOLDER, HEX = re.compile(r"[0-9A-F]{10}"), re.compile(r"[0-9A-F]+")
 SCRIPTS = ("comprobar_conexion_servidor", "existe_buzon", "crear_buzon", "enviar_mensaje")
 H = [("Host", "localhost")]
@@ -188,11 +186,11 @@ def stored(prefix):
 def outside(prefix):
     """Every file of the state and server folders but the data root, logs, sockets and database,
     with its size and time of change; and any name with the prefix beside the data root's parents."""
-    skip = {server.state / name for name in ("data", "log", "run", "postgres")}
+    skip = {str(server.state / name) for name in ("data", "log", "run", "postgres")}
     found = {}
     for root in (server.state, SERVER_DIR):
         for path, dirs, files in os.walk(root):
-            dirs[:] = [d for d in dirs if pathlib.Path(path, d) not in skip]
+            dirs[:] = [d for d in dirs if os.path.join(path, d) not in skip]
             for name in files:
                 with contextlib.suppress(FileNotFoundError):  # a temporary file, gone meanwhile
                     stat = os.lstat(os.path.join(path, name))
