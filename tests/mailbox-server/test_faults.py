@@ -3,7 +3,6 @@
 # database stopped and started again. Whatever happens, a send that answered "Mensaje N
 # guardado" has its message at N, no number is skipped or shared, and numbering goes on after.
 
-import contextlib
 import http.client
 import os
 import re
@@ -23,9 +22,7 @@ SENDERS = 6
 def kill_workers():
     master = (server.state / "run/php-fpm.pid").read_text()
     for _ in range(4):  # every worker, so those in the middle of a send are among them
-        for pid in subprocess.run(["pgrep", "-P", master], capture_output=True, text=True).stdout.split():
-            with contextlib.suppress(ProcessLookupError):  # replaced meanwhile
-                os.kill(int(pid), signal.SIGKILL)
+        subprocess.run(["pkill", "-KILL", "-P", master.strip()])
         time.sleep(0.2)
 
 
