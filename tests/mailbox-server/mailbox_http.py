@@ -5,15 +5,18 @@
 # VELKORANT_SERVER_OPTIONS the run-local options it was started with.
 
 import collections
+import contextlib
 import http.client
 import os
 import pathlib
 import random
 import re
 import secrets
+import socket
 import ssl
 import sys
 
+SERVER_DIR = pathlib.Path(__file__).resolve().parents[2] / "mailbox-server"
 # answer[:2] is (status, body), the pair most checks compare.
 Answer = collections.namedtuple("Answer", "status body headers")
 
@@ -40,16 +43,31 @@ class Server:
     def raw(self, target, method="GET", connection=None):
         # The target goes out exactly as given: no normalisation, no escaping.
         conn = connection or self.connect()
-        try:
+        with contextlib.suppress(OSError):  # one too long may be answered before it is all sent
+            conn.request(method, target)
+        r = conn.getresponse()
+        answer = Answer(r.status, r.read(), {k.lower(): v for k, v in r.getheaders()})
+        if connection is None:
+            conn.close()
+        return answer
+
+    def sending(self, request, source="127.0.0.1"):
+        """A TLS connection from source that has sent the bytes of request, or what was read."""
+        plain = socket.create_connection(("127.0.0.1", self.port), 20, (source, 0))
+        sock = self.context.wrap_socket(plain, server_hostname=self.host)
+        with contextlib.suppress(OSError):  # refused before it was all sent: the answer is there
+            sock.sendall(request)
+        return sock
+
+    def exchange(self, request, method="GET", source="127.0.0.1"):
+        """The answer to the bytes of request on a connection of their own, or None."""
+        with self.sending(request, source) as sock:
+            r = http.client.HTTPResponse(sock, method=method)
             try:
-                conn.request(method, target)
-            except OSError:
-                pass  # an over-long request may be answered before it is all sent
-            r = conn.getresponse()
-            return Answer(r.status, r.read(), {k.lower(): v for k, v in r.getheaders()})
-        finally:
-            if connection is None:
-                conn.close()
+                r.begin()
+                return Answer(r.status, r.read(), {k.lower(): v for k, v in r.getheaders()})
+            except (http.client.HTTPException, OSError):
+                return None
 
     def get(self, path, method="GET", connection=None):
         return self.raw(self.prefix + path, method, connection)

@@ -59,7 +59,6 @@ class Storm(unittest.TestCase):
         self.assertEqual(errors, [])
         # The reader's view, taken while files appeared: each posted text in the file its send
         # answer named, and the numbers 1 to TOTAL each named once.
-        for s in range(SENDERS):
-            self.assertEqual([seen[n] for n in numbers[s]], texts[s])
+        self.assertEqual([[seen.get(n) for n in row] for row in numbers], texts)
         self.assertEqual(sorted(n for row in numbers for n in row), list(range(1, TOTAL + 1)))
 

@@ -4,16 +4,15 @@
 # message file takes a php-fpm worker.
 
 import collections
-import pathlib
 import re
 import subprocess
 import time
 import unittest
 
-from mailbox_http import Server, ciphertext, message_number, new_folder
+from mailbox_http import SERVER_DIR, Server, ciphertext, message_number, new_folder
 
 server = Server()
-NGINX = pathlib.Path(__file__).resolve().parents[2] / "mailbox-server/deploy/nginx"
+NGINX = SERVER_DIR / "deploy/nginx"
 BURST = {k: int(v) for k, v in re.findall(r"_by_(\w+) burst=(\d+)", (NGINX / "velkorant-locations.conf").read_text())}
 PER_MINUTE = {k: int(v) for k, v in re.findall(r"_by_(\w+):\w+ rate=(\d+)r/m", (NGINX / "velkorant-site.conf").read_text())}
 

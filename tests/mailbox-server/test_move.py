@@ -2,14 +2,13 @@
 # Moving a filesystem data root into PostgreSQL: afterwards the database server serves every
 # message byte for byte and numbers on after the highest; a second run copies nothing again.
 
-import pathlib
 import subprocess
 import unittest
 
-from mailbox_http import Server, ciphertext, message_number, new_folder
+from mailbox_http import SERVER_DIR, Server, ciphertext, message_number, new_folder
 
 files, database = Server(), Server("_POSTGRES")
-MOVE = pathlib.Path(__file__).resolve().parents[2] / "mailbox-server/move-to-database"
+MOVE = SERVER_DIR / "move-to-database"
 
 
 class Move(unittest.TestCase):

@@ -2,32 +2,29 @@
 # Thousands of random and mangled requests to every script and to message files, sent as raw
 # bytes: methods, request lines, query strings (repeated, missing and array parameters, broken and
 # over-long encodings, NUL, lengths near and past the limits), headers and bodies. Every answer
-# must be a success or a short plain-text refusal, every request that is not valid refused,
-# nothing written outside the data root, and the only mailboxes and messages stored those that
-# valid requests asked for. VELKORANT_FUZZ_SEED=N replays a run, VELKORANT_FUZZ_REQUESTS=N sets
-# its length.
+# must be a success or a short plain-text refusal no cache keeps, every request that is not valid
+# refused, nothing written outside the data root, and the only mailboxes and messages stored
+# those that valid requests asked for. VELKORANT_FUZZ_SEED=N replays a run,
+# VELKORANT_FUZZ_REQUESTS=N sets its length.
 
 import contextlib
-import http.client
 import os
-import pathlib
 import random
 import re
 import secrets
-import socket
 import subprocess
 import sys
 import time
 import unittest
 import urllib.parse
 
-from mailbox_http import Server
+from mailbox_http import SERVER_DIR, Server
 
 server = Server()
 SEED = int(os.environ.get("VELKORANT_FUZZ_SEED", secrets.randbits(32)))
+R = random.Random(SEED)  # every random choice of the run, in order
 print(f"request seed {SEED} (VELKORANT_FUZZ_SEED={SEED} replays it)", file=sys.stderr, flush=True)
 COUNT = int(os.environ.get("VELKORANT_FUZZ_REQUESTS", 2500))
-SERVER_DIR = pathlib.Path(__file__).resolve().parents[2] / "mailbox-server"
 FOLDER, HEX = re.compile(r"[0-9A-F]{10}"), re.compile(r"[0-9A-F]+")
 SCRIPTS = ("comprobar_conexion_servidor", "existe_buzon", "crear_buzon", "enviar_mensaje")
 H = [("Host", "localhost")]
@@ -52,108 +49,95 @@ class Requests:
     """Random requests from one seed. The mailboxes they name begin with a prefix of this run's
     own, so what this run stored is known whatever other suites store meanwhile."""
 
-    def __init__(self, rng):
-        self.rng, self.prefix = rng, secrets.token_hex(3).upper()  # not seeded: a replay is a new run
-        self.folders = [self.prefix + rng.randbytes(2).hex().upper() for _ in range(12)]
+    def __init__(self):
+        self.prefix = secrets.token_hex(3).upper()  # not seeded: a replay is a new run
+        self.folders = [self.prefix + R.randbytes(2).hex().upper() for _ in range(12)]
 
     def hex(self, length):
-        return self.rng.randbytes(length).hex().upper()[:length]
+        return R.randbytes(length).hex().upper()[:length]
 
     def datacry(self):
-        r = self.rng
-        return self.hex(r.choice((32, 32 * r.randint(1, 40), 64000, 64032, 63968, r.randint(1, 300))))
+        return self.hex(R.choice((32, 32 * R.randint(1, 40), 64000, 64032, 63968, R.randint(1, 300))))
 
     def junk(self):
-        r = self.rng
-        return r.choice(("", "0", "datos", "..", "../" + self.prefix, "/tmp/" + self.prefix, "%00", "%C0%AF", "%E0%80%AF",
-                         "%FF%FE", "\x00", "%", "%G1", "%4", "+", "%20", "a" * r.randint(1, 70000), self.hex(r.randint(1, 40)).lower(),
-                         urllib.parse.quote(r.randbytes(r.randint(1, 20)), safe="")))
+        return R.choice(("", "0", "datos", "..", "../" + self.prefix, "/tmp/" + self.prefix, "%00", "%C0%AF", "%E0%80%AF",
+                         "%FF%FE", "\x00", "%", "%G1", "%4", "+", "%20", "a" * R.randint(1, 70000), self.hex(R.randint(1, 40)).lower(),
+                         urllib.parse.quote(R.randbytes(R.randint(1, 20)), safe="")))
 
     def mutate(self, params):
-        r = self.rng
-        params += [] if params else [(r.choice(("folder", "x")), r.choice(self.folders))]
-        i = r.randrange(len(params))
+        params += [] if params else [(R.choice(("folder", "x")), R.choice(self.folders))]
+        i = R.randrange(len(params))
         name, value = params[i]
-        encoded = "".join((r.choice(("%{:02X}", "%{:02x}")).format(ord(c)) if r.random() < 0.3 else c) for c in value)
-        at = r.randint(0, len(value))
-        broken = value[:at] + r.choice(("%", "%G0", "%4", "%zz", "%C0%80", "%E0%80%80", "%F8%80%80%80%80", "%00", "\x00", "\xc0\xaf")) + value[at:]
-        pad = 63 * 1024 - 200 - sum(len(n) + len(v) + 2 for n, v in params) + r.randint(-100, 200)  # the line limit, either side
-        changed = r.choice((
-            None, (r.choice((name, name.upper())), r.choice((value, self.junk(), r.choice(self.folders)))), (r.choice(("a", "x[]", "folder[0]", "", "=", "%66older")), self.junk()),
-            (name + r.choice(("[]", "[x]", "[", "]", " ", "%00")), value), (name, encoded), (name, broken), (name, value.lower()),
-            (name, value[:r.randint(0, len(value))] if r.random() < 0.5 else value + self.hex(r.randint(1, 40))), (name, self.junk()),
-            (r.choice((name.upper(), name.capitalize(), " " + name, name + " ", "+" + name)), value), ("pad", "x" * pad),
-            (name, r.choice(self.folders) if r.random() < 0.5 else self.datacry()), (name, value + r.choice(("#", "/", "?", "&", ";", "\t", " ")))))
+        encoded = "".join((R.choice(("%{:02X}", "%{:02x}")).format(ord(c)) if R.random() < 0.3 else c) for c in value)
+        at = R.randint(0, len(value))
+        broken = value[:at] + R.choice(("%", "%G0", "%4", "%zz", "%C0%80", "%E0%80%80", "%F8%80%80%80%80", "%00", "\x00", "\xc0\xaf")) + value[at:]
+        pad = 63 * 1024 - 200 - sum(len(n) + len(v) + 2 for n, v in params) + R.randint(-100, 200)  # the line limit, either side
+        changed = R.choice((
+            None, (R.choice((name, name.upper())), R.choice((value, self.junk(), R.choice(self.folders)))), (R.choice(("a", "x[]", "folder[0]", "", "=", "%66older")), self.junk()),
+            (name + R.choice(("[]", "[x]", "[", "]", " ", "%00")), value), (name, encoded), (name, broken), (name, value.lower()),
+            (name, value[:R.randint(0, len(value))] if R.random() < 0.5 else value + self.hex(R.randint(1, 40))), (name, self.junk()),
+            (R.choice((name.upper(), name.capitalize(), " " + name, name + " ", "+" + name)), value), ("pad", "x" * pad),
+            (name, R.choice(self.folders) if R.random() < 0.5 else self.datacry()), (name, value + R.choice(("#", "/", "?", "&", ";", "\t", " ")))))
         if changed is None:
             del params[i]
-        elif r.random() < 0.3:
-            params.insert(r.randrange(len(params) + 1), changed)
+        elif R.random() < 0.3:
+            params.insert(R.randrange(len(params) + 1), changed)
         else:
             params[i] = changed
 
     def target(self):
-        r, p = self.rng, server.prefix
-        folder = r.choice(self.folders)
-        kind = r.randrange(12)
+        p = server.prefix
+        folder = R.choice(self.folders)
+        kind = R.randrange(12)
         if kind < 8:
             script = SCRIPTS[min(kind // 2, 3)]
             params = {"existe_buzon": [("folder", folder)], "crear_buzon": [("folder", folder)], "comprobar_conexion_servidor": [],
                       "enviar_mensaje": [("name", "datos"), ("folder", folder), ("new", "0"), ("datacry", self.datacry())]}[script]
-            for _ in range(r.choice((0, 0, 1, 1, 2, 3))):
+            for _ in range(R.choice((0, 0, 1, 1, 2, 3))):
                 self.mutate(params)
-            if r.random() < 0.1:
-                r.shuffle(params)
-            query = "&".join(f"{n}={v}" if r.random() < 0.97 else n for n, v in params)
-            return f"{p}{script}.php" + (f"?{query}" if params or r.random() < 0.5 else "")
-        number = r.choice(("1", "2", str(r.randint(1, 30)), "0", "01", "-1", "1" * 19, "9" * 18, "1.0", "%31", "x"))
+            if R.random() < 0.1:
+                R.shuffle(params)
+            query = "&".join(f"{n}={v}" if R.random() < 0.97 else n for n, v in params)
+            return f"{p}{script}.php" + (f"?{query}" if params or R.random() < 0.5 else "")
+        number = R.choice(("1", "2", str(R.randint(1, 30)), "0", "01", "-1", "1" * 19, "9" * 18, "1.0", "%31", "x"))
         target = f"{p}{folder}/msj_{number}_datos.cry"
-        return target if kind < 11 else r.choice((
+        return target if kind < 11 else R.choice((
             target.lower(), target.replace("/msj", "//msj"), target + "/", target + ";x", target + "?folder=" + folder,
             target.replace(folder, folder[:9]), target.replace(folder, "%2e%2e"), target.replace(".cry", "%2Ecry"), f"{p}{folder}/",
             f"{p}{folder}/.lock", f"{p}..%2F{folder}", f"{p}../lib/request.php", f"/{folder}/msj_1_datos.cry", "*", "/",
             f"https://localhost{target}", f"{p}leer_mensaje.php?folder={folder}&numero=1"))
 
     def request(self):
-        r = self.rng
-        method = r.choices(("GET", "HEAD", "POST", "PUT", "DELETE", "OPTIONS", "PATCH", "TRACE", "CONNECT", "PROPFIND", "get", "G@T", "X" * 40),
+        method = R.choices(("GET", "HEAD", "POST", "PUT", "DELETE", "OPTIONS", "PATCH", "TRACE", "CONNECT", "PROPFIND", "get", "G@T", "X" * 40),
                            (70, 6, 6, 2, 2, 2, 1, 1, 1, 1, 1, 1, 1))[0]
-        version = r.choices(("HTTP/1.1", "HTTP/1.0", "HTTP/2.0", "HTTP/1.10", "HTTP/9.9", "HTTP/1.1 x", "http/1.1"), (90, 5, 1, 1, 1, 1, 1))[0]
-        headers = H[:] if r.random() < 0.97 else []
-        headers += [r.choice((
-            ("Range", r.choice(("bytes=0-1", "bytes=99999999-", "bytes=abc", "bytes=1-0", "bytes=0-0,2-3"))), ("If-Match", '"x"'),
+        version = R.choices(("HTTP/1.1", "HTTP/1.0", "HTTP/2.0", "HTTP/1.10", "HTTP/9.9", "HTTP/1.1 x", "http/1.1"), (90, 5, 1, 1, 1, 1, 1))[0]
+        headers = H[:] if R.random() < 0.97 else []
+        headers += [R.choice((
+            ("Range", R.choice(("bytes=0-1", "bytes=99999999-", "bytes=abc", "bytes=1-0", "bytes=0-0,2-3"))), ("If-Match", '"x"'),
             ("If-None-Match", "*"), ("If-Unmodified-Since", "Thu, 01 Jan 1970 00:00:00 GMT"), ("If-Modified-Since", "Thu, 01 Jan 2099 00:00:00 GMT"),
-            ("Transfer-Encoding", r.choice(("chunked", "gzip", "chunked, gzip", "identity"))), ("Expect", r.choice(("100-continue", "x"))),
-            ("Content-Length", r.choice(("-1", "abc", "99999999999999999999", "0, 0", "4", "2000000"))), ("Connection", r.choice(("close", "upgrade"))),
-            ("Content-Type", r.choice(("multipart/form-data; boundary=x", "application/x-www-form-urlencoded"))), ("Upgrade", "h2c"),
-            ("Host", r.choice(("", "a b", "[::1", "x" * 300, "localhost:1"))), ("Cookie", "a=" + "b" * r.choice((10, 5000))),
-            ("X" * r.choice((1, 70000)), "y"), ("Bad Name", "z"), ("\x00", "z"))) for _ in range(r.choice((0, 0, 0, 1, 2)))]
+            ("Transfer-Encoding", R.choice(("chunked", "gzip", "chunked, gzip", "identity"))), ("Expect", R.choice(("100-continue", "x"))),
+            ("Content-Length", R.choice(("-1", "abc", "99999999999999999999", "0, 0", "4", "2000000"))), ("Connection", R.choice(("close", "upgrade"))),
+            ("Content-Type", R.choice(("multipart/form-data; boundary=x", "application/x-www-form-urlencoded"))), ("Upgrade", "h2c"),
+            ("Host", R.choice(("", "a b", "[::1", "x" * 300, "localhost:1"))), ("Cookie", "a=" + "b" * R.choice((10, 5000))),
+            ("X" * R.choice((1, 70000)), "y"), ("Bad Name", "z"), ("\x00", "z"))) for _ in range(R.choice((0, 0, 0, 1, 2)))]
         names = {n: v for n, v in headers}
         body = b""
-        if r.random() < 0.1:
-            body = r.choice((b"folder=" + r.choice(self.folders).encode(), r.randbytes(r.randint(1, 3000)),
+        if R.random() < 0.1:
+            body = R.choice((b"folder=" + R.choice(self.folders).encode(), R.randbytes(R.randint(1, 3000)),
                              b"--x\r\nContent-Disposition: form-data; name=\"f\"; filename=\"f\"\r\n\r\nabc\r\n--x--\r\n"))
         # Never fewer bytes than announced (but for a length over the limit, refused at once): a
         # request waiting for the rest of its body only times out.
         if "Transfer-Encoding" in names:
-            body = r.choice((b"0\r\n\r\n", b"4\r\nabcd\r\n0\r\n\r\n", b"zz\r\n"))
+            body = R.choice((b"0\r\n\r\n", b"4\r\nabcd\r\n0\r\n\r\n", b"zz\r\n"))
         if body and "Content-Length" not in names and "Transfer-Encoding" not in names:
             headers.append(("Content-Length", str(len(body))))
         body += b"abcd" if names.get("Content-Length") == "4" else b""
         return method, self.target(), version, headers, body
 
 
-def exchange(method, target, version, headers, body):
-    """The answer to one request on a connection of its own: (status, body, media type), or None."""
-    request = "\r\n".join([f"{method} {target} {version}"] + [f"{n}: {v}" for n, v in headers] + ["", ""]).encode("latin-1") + body
-    with server.context.wrap_socket(socket.create_connection(("127.0.0.1", server.port), timeout=20), server_hostname=server.host) as sock:
-        with contextlib.suppress(OSError):  # refused before it was all sent: the answer is there to read
-            sock.sendall(request)
-        response = http.client.HTTPResponse(sock, method=method)
-        try:
-            response.begin()
-            return response.status, response.read(), response.getheader("Content-Type", "").partition(";")[0]
-        except (http.client.HTTPException, OSError):
-            return None
+def raw(method, target, version, headers, body):
+    lines = [f"{method} {target} {version}"] + [f"{n}: {v}" for n, v in headers] + ["", ""]
+    return "\r\n".join(lines).encode("latin-1") + body
 
 
 def asks(method, target):
@@ -199,11 +183,11 @@ def stored(prefix):
 def outside(prefix):
     """Every file of the state and server folders but the data root, logs, sockets and database,
     with its size and time of change; and any name with the prefix beside the data root's parents."""
-    skip = {server.state / name for name in ("data", "log", "run", "postgres")}
+    skip = {str(server.state / name) for name in ("data", "log", "run", "postgres")}
     found = {}
     for root in (server.state, SERVER_DIR):
         for path, dirs, files in os.walk(root):
-            dirs[:] = [d for d in dirs if pathlib.Path(path, d) not in skip]
+            dirs[:] = [d for d in dirs if os.path.join(path, d) not in skip]
             for name in files:
                 with contextlib.suppress(FileNotFoundError):  # a temporary file, gone meanwhile
                     stat = os.lstat(os.path.join(path, name))
@@ -213,30 +197,32 @@ def outside(prefix):
 
 class RandomRequests(unittest.TestCase):
     def test_answers_and_what_they_leave(self):
-        rng = random.Random(SEED)
-        gen = Requests(rng)
+        gen = Requests()
         files_before, data_before = outside(gen.prefix), set(os.listdir(server.data_root))
         fixed = [(m, t.format(f=gen.folders[0]) if t[0] == "/" else server.prefix + t.format(f=gen.folders[0]), v, h, b) for m, t, v, h, b in FOUND]
         faults, created, sent, statuses, started = [], set(), {}, {}, time.monotonic()
         for number in range(len(fixed) + COUNT):
             request = fixed[number] if number < len(fixed) else gen.request()
-            if number >= len(fixed) and rng.random() < 0.15:  # a valid creation or send now and then
-                folder = rng.choice(gen.folders)
-                query = f"crear_buzon.php?folder={folder}" if folder not in created or rng.random() < 0.2 else \
+            if number >= len(fixed) and R.random() < 0.15:  # a valid creation or send now and then
+                folder = R.choice(gen.folders)
+                query = f"crear_buzon.php?folder={folder}" if folder not in created or R.random() < 0.2 else \
                     f"enviar_mensaje.php?name=datos&folder={folder}&new=0&datacry={gen.datacry()}"
                 request = ("GET", server.prefix + query, "HTTP/1.1", H, b"")
-            answer = exchange(*request)
-            statuses[answer and answer[0]] = statuses.get(answer and answer[0], 0) + 1
+            answer = server.exchange(raw(*request), request[0])
+            statuses[answer and answer.status] = statuses.get(answer and answer.status, 0) + 1
             if answer is None:
                 continue
-            (method, target, *_), (status, text, media) = request, answer
+            (method, target, *_), (status, text, headers) = request, answer
+            media = headers.get("content-type", "").partition(";")[0]
+            cached = text and headers.get("cache-control") != "no-store"  # (empty 404s may be)
             asked = asks(method, target)
             script = target.partition("?")[0].removeprefix(server.prefix).removesuffix(".php")
             fault = None
             if status >= 500 and (status, text) != (500, b"Error: almacenamiento no disponible"):
                 fault = "a server error"
-            elif (status >= 400 or text.startswith(b"Error")) and (len(text) > 200 or media != "text/plain" or b"<" in text):
-                fault = "a refusal not a short text"
+            elif (status >= 400 or text.startswith(b"Error")) and (
+                    len(text) > 200 or media != "text/plain" or b"<" in text or cached):
+                fault = "a refusal not a short text that no cache keeps"
             elif status < 400 and script in SCRIPTS[1:] and not asked:
                 fault = "not refused"
             elif text == b"Buzon creado":
@@ -244,7 +230,7 @@ class RandomRequests(unittest.TestCase):
             elif text.startswith(b"Mensaje "):
                 sent[asked[1], int(text.split()[1])] = asked[2]
             if fault:
-                shown = re.sub(r"([0-9A-Fxab])\1{15,}|([0-9A-F]{16})[0-9A-F]{16,}", lambda m: f"{m[0][:16]}...({len(m[0])})", repr(request))
+                shown = re.sub(r"([0-9A-FXxab])\1{15,}|([0-9A-F]{16})[0-9A-F]{16,}", lambda m: f"{m[0][:16]}...({len(m[0])})", repr(request))
                 faults.append(f"#{number} {shown}: {fault}: {status} {media} {text[:200]!r}")
         print(f"{number + 1} requests in {time.monotonic() - started:.1f} s; statuses {statuses}", file=sys.stderr, flush=True)
         self.assertEqual(faults, [], "\n".join(faults))
