@@ -44,6 +44,11 @@ std::string Sqlite(const std::string& command) {
 class KeyringTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_GT(keyring_.keyring, 0) << "gnome-keyring-daemon did not start"; }
+  // A file of the test's own folder, holding `text`: its path.
+  std::string File(const char* name, const std::string& text) const {
+    std::ofstream(keyring_.dir / name) << text;
+    return (keyring_.dir / name).string();
+  }
   PrivateKeyring keyring_;
   SettingsStore store_;  // the user's, now that the environment points at the private folders
 };
@@ -66,10 +71,9 @@ TEST_F(KeyringTest, ProfilesKeepTheirPasswordsInTheKeyring) {
     std::istringstream words(command);
     std::string verb, name, password;
     std::getline(words >> verb >> name >> std::ws, password);
-    std::ofstream(keyring_.dir / "clave") << password;
     std::vector<std::string> args = {"profile", verb, name};
     if (verb == "add")
-      args.insert(args.end(), {"--password-file", (keyring_.dir / "clave").string()});
+      args.insert(args.end(), {"--password-file", File("clave", password)});
     ASSERT_EQ(RunCliCommand(args).status, 0);
     SettingsStore other(keyring_.dir / "otra.sqlite3");
     ASSERT_TRUE(WriteProfile(other, name, {name, "clave de la otra"}) &&
@@ -96,29 +100,23 @@ TEST_F(KeyringTest, ProfilesKeepTheirPasswordsInTheKeyring) {
 // A password the keyring keeps leaves only where asked: in an export for Windows with the
 // passwords, and sealed in a backup with a passphrase.
 TEST_F(KeyringTest, KeyringPasswordsGoIntoExportsAndBackupsOnlyWhenAsked) {
-  std::ofstream(keyring_.dir / "clave") << "clave de amigos";
-  std::ofstream(keyring_.dir / "frase") << "frase de paso";
-  ASSERT_EQ(RunCliCommand(
-                {"profile", "add", "Amigos", "--password-file", (keyring_.dir / "clave").string()})
-                .status,
-            0);
+  const std::string clave = File("clave", "clave de amigos"),
+                    frase = File("frase", "frase de paso");
+  ASSERT_EQ(RunCliCommand({"profile", "add", "Amigos", "--password-file", clave}).status, 0);
   const std::u16string secret = u"\"Password\"=\"clave de amigos\"";
   for (const bool asked : {false, true}) {
-    const std::filesystem::path exported = keyring_.dir / "export.reg";
-    std::vector<std::string> args = {"export-windows", exported.string()};
+    std::vector<std::string> args = {"export-windows", (keyring_.dir / "export.reg").string()};
     if (asked)
       args.push_back("--with-passwords");
     ASSERT_EQ(RunCliCommand(args).status, 0);
-    const std::string bytes = testing::Installation::Bytes(exported);
+    const std::string bytes = Installation::Bytes(args[1]);
     const std::u16string text(reinterpret_cast<const char16_t*>(bytes.data()), bytes.size() / 2);
     EXPECT_EQ(text.find(secret) != std::u16string::npos, asked);
   }
-  const std::filesystem::path archive = keyring_.dir / "copia.tar";
-  ASSERT_EQ(RunCliCommand({"backup", archive.string(), "--with-passwords", "--passphrase-file",
-                           (keyring_.dir / "frase").string()})
-                .status,
-            0);
-  const BackupOpen opened = OpenBackup(testing::Installation::Bytes(archive), "frase de paso");
+  const std::string archive = (keyring_.dir / "copia.tar").string();
+  ASSERT_EQ(
+      RunCliCommand({"backup", archive, "--with-passwords", "--passphrase-file", frase}).status, 0);
+  const BackupOpen opened = OpenBackup(Installation::Bytes(archive), "frase de paso");
   ASSERT_TRUE(opened) << opened.error;
   ASSERT_EQ(opened.passwords.entries.size(), 2u);  // Amigos and the reserved copy
   EXPECT_EQ(opened.passwords.entries[0].password, "clave de amigos");
