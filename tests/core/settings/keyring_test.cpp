@@ -6,10 +6,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <fstream>
 #include <map>
-#include <thread>
 #include <tuple>
 
 #include "platform/ansi_text.h"
@@ -237,32 +235,6 @@ TEST_F(KeyringTest, PasswordsFollowTheSettingsFolder) {
     nuevo = std::string("clave ") + where;  // saved here, read at the next place
     ASSERT_TRUE(WriteProfile(store, "Nuevo", {"Nuevo", nuevo}));
   }
-}
-
-// Quitting must not wait for a keyring that never answers: Cancel() from another thread ends
-// the call under way within a second, and every later call at once.
-TEST(SilentKeyringTest, CancelEndsACallTheServiceNeverAnswers) {
-  using std::chrono::steady_clock;
-  SilentKeyring silent;
-  Keyring keyring("settings", {});
-  steady_clock::time_point cancelled;
-  std::thread canceller([&] {
-    // Bounded: the call waits on the bus once the bus has started the silent service for it.
-    for (int i = 0; i < 500 && silent.started() == 0; ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    cancelled = steady_clock::now();
-    keyring.Cancel();
-  });
-  std::optional<std::string> secret;
-  const KeyringStatus status = keyring.Lookup("AMIGOS", secret);
-  const auto returned = steady_clock::now();
-  canceller.join();
-  ASSERT_GT(silent.started(), 0) << "the call never reached the bus";
-  EXPECT_EQ(status, KeyringStatus::kCancelled);
-  EXPECT_LT(returned - cancelled, std::chrono::seconds(1));
-  EXPECT_EQ(keyring.Store("AMIGOS", "x", "y"), KeyringStatus::kCancelled);
-  EXPECT_EQ(keyring.Remove("AMIGOS"), KeyringStatus::kCancelled);
-  EXPECT_LT(steady_clock::now() - returned, std::chrono::milliseconds(100));
 }
 
 }  // namespace
