@@ -133,10 +133,9 @@ TEST_F(KeyringTest, ClearPasswordsMoveIntoTheKeyringEvenWhenKilledMidway) {
     ASSERT_TRUE(store_.WriteValues(ProfileSection(name), {{"Password", password}}));
   int midway = 0;
   for (int ms = 5; true; ms += ms / 2) {
-    const std::string status = Output("timeout -s KILL " + std::to_string(ms / 1000.0) +
-                                      " " VELKORANT_BINARY_DIR
-                                      "/src/cli/velkorant-cli profile list"
-                                      " >/dev/null 2>&1; echo $?");
+    const std::string status = Output(
+        "timeout -s KILL " + std::to_string(ms / 1000.0) +
+        " " VELKORANT_BINARY_DIR "/src/cli/velkorant-cli profile list >/dev/null 2>&1; echo $?");
     const std::string dump = Sqlite(".dump");
     const auto left = std::count_if(passwords.begin(), passwords.end(),
                                     [&](const auto& p) { return InDump(dump, p.second); });
