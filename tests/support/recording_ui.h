@@ -15,7 +15,6 @@ namespace velkorant::testing {
 struct RecordedBox {
   std::string text;     // UTF-8, for readable assertions
   std::string caption;  // UTF-8
-  unsigned type;
 };
 
 class RecordingUi : public UiServices {
@@ -26,7 +25,7 @@ class RecordingUi : public UiServices {
   void SetStatusIcon(StatusIcon state) override { icons.push_back(state); }
   void PlayEventSound(EventSound sound) override { sounds.push_back(sound); }
   int ShowMessageBox(std::string_view text, std::string_view caption, unsigned type) override {
-    boxes.push_back({AnsiToUtf8(text), AnsiToUtf8(caption), type});
+    boxes.push_back({AnsiToUtf8(text), AnsiToUtf8(caption)});
     return (type & ~kBoxDefaultSecond) == kBoxYesNoQuestion ? kAnswerNo : kAnswerOk;
   }
   void BringToFront() override { ++brought_to_front; }

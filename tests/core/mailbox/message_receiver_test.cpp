@@ -9,6 +9,7 @@
 #include <fstream>
 #include <functional>
 #include <limits>
+#include <map>
 #include <thread>
 
 #include "crypto/digests.h"
@@ -25,6 +26,7 @@ namespace {
 namespace fs = std::filesystem;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
+using testing::Installation;
 using testing::RunCliCommand;
 
 // An installation registered on the local server, receiving in-process or through velkorant-cli.
@@ -44,25 +46,24 @@ class ReceiverTest : public ::testing::Test {
   }
   // Puts file n into `folder` (the own mailbox), as a sender's request would.
   void Put(int n, const std::string& bytes, fs::path folder = {}) {
-    std::ofstream((folder.empty() ? Mailbox() : folder) /
+    std::ofstream((folder.empty() ? testing::ServerDataRoot() / MailboxFolderName(user_) : folder) /
                   ("msj_" + std::to_string(n) + "_datos.cry"))
         << bytes;
   }
-  // Puts message n ("asunto n").
+  // Puts message n ("asunto n"), each password's key derived once: as quick as a mailbox of
+  // thousands needs.
   void Post(int n, const std::string& password = "clave compartida", fs::path folder = {},
             const std::string& date = "FEC:2024-03-07 09:05:00\n") {
+    if (!keys_.contains(password))
+      keys_.emplace(password, DeriveKeyAndIv(password));
     const std::string text = "VER:v1.1a\nEMI:Ana_1\n" + date + "ASU:asunto " + std::to_string(n);
-    Put(n, EncryptText(text + "\n", password), folder);
+    Put(n, EncryptTextWithKey(text + "\n", keys_.at(password)), folder);
   }
-  // Puts messages 1 to `last` ("asunto n") with one key: as quick as a mailbox of thousands needs.
-  void PostUpTo(int last) {
-    const DerivedKey key = DeriveKeyAndIv("clave compartida");
+  // Puts messages 1 to `last`.
+  void PostUpTo(int last, const fs::path& folder = {}) {
     for (int n = 1; n <= last; ++n)
-      Put(n,
-          EncryptTextWithKey(
-              "VER:v1.1a\nFEC:2024-03-07\nEMI:Ana_1\nASU:asunto " + std::to_string(n) + "\n", key));
+      Post(n, "clave compartida", folder);
   }
-  fs::path Mailbox() const { return testing::ServerDataRoot() / MailboxFolderName(user_); }
   // The subjects of the messages stored in the folder, from the disk.
   static std::vector<std::string> Subjects(const fs::path& folder = ".") {
     MessageStore disk(folder);
@@ -74,23 +75,22 @@ class ReceiverTest : public ::testing::Test {
   std::int32_t Counter() {
     return settings_store_.ReadInt(kOptionsSection, kReceivedCounterEntry, -100).value();
   }
-  struct Outcome {
-    std::string file;  // the received messages, as stored
-    std::int32_t counter;
-    std::vector<std::string> lines;
-    bool operator==(const Outcome&) const = default;
-    friend void PrintTo(const Outcome& o, std::ostream* out) {
-      *out << "counter " << o.counter << ", lines " << ::testing::PrintToString(o.lines);
-    }
-  };
-  // A run of a receiver of its own, fetching at most `window` numbers at once.
-  Outcome Receive(int window, testing::RecordingUi& ui, UrlDownloader& downloader) {
-    MailboxClient client(settings_, ui, downloader);
-    MessageStore store(".");
-    MessageReceiver receiver(client, settings_, settings_store_, store, passwords_);
+  // The received messages' file (its digest), the counter and the terminal's lines.
+  using Outcome = std::tuple<std::string, std::int32_t, std::vector<std::string>>;
+  // A run of a receiver of its own, with the settings read as another process reads them: in
+  // `folder`, fetching at most `window` numbers at once, its lines in `ui` when given.
+  bool Run(const fs::path& folder = ".", testing::RecordingUi* ui = nullptr, bool ask = false,
+           int window = MessageReceiver::kMaxFetchWindow, UrlDownloader* downloader = nullptr) {
+    testing::RecordingUi unseen;
+    UrlDownloader own;
+    SettingsStore settings_store;
+    Settings settings = LoadSettings(settings_store).value();
+    MailboxClient client(settings, ui ? *ui : unseen, downloader ? *downloader : own);
+    MessageStore store(folder);
+    MessageReceiver receiver(client, settings, settings_store, store, passwords_);
     receiver.SetFetchWindowLimit(window);
-    receiver.ReceiveMessages();
-    return {testing::Installation::Bytes(kReceivedMessagesFile), Counter(), ui.lines};
+    receiver.SetAskBeforeAnotherFolder(ask);
+    return receiver.ReceiveMessages();
   }
   static std::vector<std::string> SubjectsUpTo(int last) {
     std::vector<std::string> subjects;
@@ -108,6 +108,7 @@ class ReceiverTest : public ::testing::Test {
   testing::RecordingUi ui_;
   UrlDownloader downloader_;
   PasswordList passwords_;
+  std::map<std::string, DerivedKey> keys_;
   MessageStore store_{"."};
   MailboxClient client_{settings_, ui_, downloader_};
   MessageReceiver receiver_{client_, settings_, settings_store_, store_, passwords_};
@@ -223,17 +224,18 @@ TEST_F(ReceiverTest, FetchingAheadStoresWhatOneAtATimeStores) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const testing::ScopedCaBundle ca(c.server.ca);
-    settings_.server_name = c.server.server;
+    ASSERT_TRUE(settings_store_.WriteText(kOptionsSection, "NombreServidor", c.server.server));
     std::vector<Outcome> outcomes;
     for (const int window : {1, MessageReceiver::kMaxFetchWindow}) {
       fs::remove(kReceivedMessagesFile);
       ASSERT_TRUE(settings_store_.WriteInt(kOptionsSection, kReceivedCounterEntry, c.start));
       testing::RecordingUi ui;
-      UrlDownloader downloader;
-      outcomes.push_back(Receive(window, ui, downloader));
+      Run(".", &ui, false, window);
+      outcomes.emplace_back(Sha256Hex(Installation::Bytes(kReceivedMessagesFile)), Counter(),
+                            ui.lines);
     }
     EXPECT_EQ(outcomes[0], outcomes[1]);
-    EXPECT_EQ(outcomes[1].counter, c.counter);
+    EXPECT_EQ(std::get<1>(outcomes[1]), c.counter);
   }
 }
 
@@ -251,15 +253,15 @@ TEST_F(ReceiverTest, CancelledRunsEndAtOnceAndLoseNothing) {
     }
   } ui;
   ui.downloader = &downloader;
-  const Outcome run = Receive(MessageReceiver::kMaxFetchWindow, ui, downloader);
-  EXPECT_GE(run.counter, 100);  // what it had fetched
-  EXPECT_LT(run.counter, 300);
-  EXPECT_THAT(Subjects(), ::testing::ContainerEq(SubjectsUpTo(run.counter)));
-  EXPECT_THAT(run.lines, ::testing::Contains(HasSubstr("se ha cortado la comunicación")));
-  testing::RecordingUi next;
-  UrlDownloader fresh;
-  EXPECT_EQ(Receive(MessageReceiver::kMaxFetchWindow, next, fresh).counter, 300);
-  EXPECT_THAT(Subjects(), ::testing::ContainerEq(SubjectsUpTo(300)));
+  Run(".", &ui, false, MessageReceiver::kMaxFetchWindow, &downloader);
+  const std::int32_t stored = Counter();
+  EXPECT_GE(stored, 100);  // what it had fetched
+  EXPECT_LT(stored, 300);
+  EXPECT_EQ(Subjects(), SubjectsUpTo(stored));
+  EXPECT_THAT(ui.lines, ::testing::Contains(HasSubstr("se ha cortado la comunicación")));
+  Run();
+  EXPECT_EQ(Counter(), 300);
+  EXPECT_EQ(Subjects(), SubjectsUpTo(300));
 }
 
 // velkorant-cli takes a full mailbox, as many messages as one run may, in that one run.
@@ -269,15 +271,13 @@ TEST_F(ReceiverTest, TheCliTakesAFullRunAtOnce) {
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_TRUE(run.out.ends_with(" - 1000 nuevos mensajes\n")) << run.out;
   EXPECT_EQ(Counter(), MessageReceiver::kMaxMessagesPerRun);
-  EXPECT_THAT(Subjects(),
-              ::testing::ContainerEq(SubjectsUpTo(MessageReceiver::kMaxMessagesPerRun)));
+  EXPECT_EQ(Subjects(), SubjectsUpTo(MessageReceiver::kMaxMessagesPerRun));
 }
 
 // A counter that says nothing of what is stored, or that cannot be written, stops receiving: any
 // run would store the same messages again. Nobody is registered who could not be kept.
 TEST_F(ReceiverTest, ReceivingNeedsACounterToTrust) {
-  for (int n = 1; n <= 3; ++n)
-    Post(n);
+  PostUpTo(3);
   // A text read as a number would be the default 0: messages 1 to 3 again.
   for (const std::string counter : {"57", "-3"}) {
     ASSERT_TRUE(counter == "57"
@@ -286,8 +286,7 @@ TEST_F(ReceiverTest, ReceivingNeedsACounterToTrust) {
     const testing::CliResult blocked = RunCliCommand({"receive"});
     EXPECT_EQ(blocked.status, 1);
     EXPECT_THAT(blocked.out,
-                HasSubstr(" - Error. El contador de mensajes recibidos (MsjsRecibidos) "
-                          "vale " +
+                HasSubstr(" - Error. El contador de mensajes recibidos (MsjsRecibidos) vale " +
                           counter + ", que no es válido; no se reciben mensajes.\n"));
     EXPECT_TRUE(blocked.out.ends_with(" servidor: velkorant-cli received-counter NÚMERO\n"));
     EXPECT_EQ(RunCliCommand({"received-counter"}).out, counter + "\n");
@@ -331,8 +330,7 @@ TEST_F(ReceiverTest, ReceivingNeedsACounterToTrust) {
 // only with a message after it; a busy server is waited out, honouring Retry-After, and given up
 // at its limit as a failure that moves nothing.
 TEST_F(ReceiverTest, OnlyMessagesMoveTheCounter) {
-  for (int n = 1; n <= 3; ++n)
-    Post(n, "clave compartida", served_);
+  PostUpTo(3, served_);
   Put(1, "");  // in the own mailbox: no message, and a message after it
   Post(2);
   Put(3, "<html>" + std::string(58, 'A'));
@@ -356,8 +354,7 @@ TEST_F(ReceiverTest, OnlyMessagesMoveTheCounter) {
       {"busy", {"3 nuevos mensajes"}, 3},
       {"",
        {"Mensaje 1 descartado: no es un mensaje válido",
-        "El servidor no da un mensaje válido en el número 3; se mirará otra vez en la próxima "
-        "recepción.",
+        "El servidor no da un mensaje válido en el número 3; se mirará" + again,
         "1 nuevos mensajes"},
        2},
   };
@@ -416,56 +413,43 @@ TEST_F(ReceiverTest, UndecryptedMessagesCannotFillTheStore) {
 TEST_F(ReceiverTest, RunsWaitForEachOtherButNotForDownloads) {
   const fs::path other = fs::current_path().parent_path() / "other";
   fs::create_directory(other);
-  // A run in `folder`, its lines recorded in `ui` when given.
-  const auto run_in = [this](const fs::path& folder, testing::RecordingUi* ui = nullptr,
-                             bool ask = false) {
-    testing::RecordingUi unseen;
-    SettingsStore settings_store;  // a process of its own would open its own
-    Settings settings = LoadSettings(settings_store).value();
-    UrlDownloader downloader;
-    MailboxClient client(settings, ui ? *ui : unseen, downloader);
-    MessageStore store(folder);
-    MessageReceiver receiver(client, settings, settings_store, store, passwords_);
-    receiver.SetAskBeforeAnotherFolder(ask);
-    return receiver.ReceiveMessages();
-  };
   // Held by another process: a run from any folder waits briefly, then says so.
   {
-    const testing::ChildProcess holder(
+    testing::ChildProcess holder(
         {VELKORANT_PYTHON, "-c",
          "import fcntl,os,sys,time; f=os.open(sys.argv[1], os.O_RDWR|os.O_CREAT); "
          "fcntl.flock(f, fcntl.LOCK_EX); print('held=1', flush=True); time.sleep(60)",
          MessageReceiver::RunLockPath(installation_.settings_file()).string()});
-    ASSERT_EQ(const_cast<testing::ChildProcess&>(holder).ReadSettings(1).size(), 1u);
+    ASSERT_EQ(holder.ReadSettings(1).size(), 1u);
     testing::RecordingUi ui;
-    EXPECT_FALSE(run_in(other, &ui));
+    EXPECT_FALSE(Run(other, &ui));
     EXPECT_THAT(ui.lines, ElementsAre("Otro proceso de Velkorant está recibiendo mensajes de este "
                                       "usuario; esta recepción no se hace."));
   }
   // Two folders at once, 1 200 messages waiting: each message is stored once, in one of them.
   PostUpTo(1200);
   {
-    std::jthread here([&] { run_in("."); });
-    run_in(other);
+    std::jthread here([&] { Run("."); });
+    Run(other);
   }
   for (int tries = 0; tries < 3 && Counter() < 1200; ++tries)
-    run_in(".");
+    Run(".");
   EXPECT_EQ(Counter(), 1200);
   EXPECT_EQ(Subjects().size() + Subjects(other).size(), 1200u);
 
   // The last run was here: one from another folder says so, and goes ahead unless it can ask
   // and the answer is "No".
-  run_in(".");
+  Run(".");
   Post(1201);
   const std::string warning = "Aviso: la última recepción de este usuario fue en la carpeta " +
                               fs::current_path().string() + ", no en esta (" + other.string() +
                               ").";
   testing::RecordingUi asked, told;
-  EXPECT_FALSE(run_in(other, &asked, true));
+  EXPECT_FALSE(Run(other, &asked, true));
   EXPECT_EQ(asked.boxes.at(0).caption, "Recibir en otra carpeta");
   EXPECT_EQ(asked.lines.at(0), warning);
   EXPECT_EQ(Counter(), 1200);
-  EXPECT_TRUE(run_in(other, &told));
+  EXPECT_TRUE(Run(other, &told));
   EXPECT_EQ(told.lines.at(0), warning);
   EXPECT_EQ(Counter(), 1201);
 
@@ -475,7 +459,7 @@ TEST_F(ReceiverTest, RunsWaitForEachOtherButNotForDownloads) {
   const testing::ScopedCaBundle ca(slow.address().ca);
   const auto begun = std::chrono::steady_clock::now();
   {
-    std::jthread waiting([&] { run_in(other); });
+    std::jthread waiting([&] { Run(other); });
     std::this_thread::sleep_for(std::chrono::seconds(1));
     EXPECT_EQ(std::system(("flock --nonblock " + other.string() + " true").c_str()), 0);
     fs::current_path(other);

@@ -6,10 +6,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <fstream>
 #include <map>
-#include <thread>
 #include <tuple>
 
 #include "platform/ansi_text.h"
@@ -44,6 +42,11 @@ std::string Sqlite(const std::string& command) {
 class KeyringTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_GT(keyring_.keyring, 0) << "gnome-keyring-daemon did not start"; }
+  // A file of the test's own folder, holding `text`: its path.
+  std::string File(const char* name, const std::string& text) const {
+    std::ofstream(keyring_.dir / name) << text;
+    return (keyring_.dir / name).string();
+  }
   PrivateKeyring keyring_;
   SettingsStore store_;  // the user's, now that the environment points at the private folders
 };
@@ -66,10 +69,9 @@ TEST_F(KeyringTest, ProfilesKeepTheirPasswordsInTheKeyring) {
     std::istringstream words(command);
     std::string verb, name, password;
     std::getline(words >> verb >> name >> std::ws, password);
-    std::ofstream(keyring_.dir / "clave") << password;
     std::vector<std::string> args = {"profile", verb, name};
     if (verb == "add")
-      args.insert(args.end(), {"--password-file", (keyring_.dir / "clave").string()});
+      args.insert(args.end(), {"--password-file", File("clave", password)});
     ASSERT_EQ(RunCliCommand(args).status, 0);
     SettingsStore other(keyring_.dir / "otra.sqlite3");
     ASSERT_TRUE(WriteProfile(other, name, {name, "clave de la otra"}) &&
@@ -96,29 +98,23 @@ TEST_F(KeyringTest, ProfilesKeepTheirPasswordsInTheKeyring) {
 // A password the keyring keeps leaves only where asked: in an export for Windows with the
 // passwords, and sealed in a backup with a passphrase.
 TEST_F(KeyringTest, KeyringPasswordsGoIntoExportsAndBackupsOnlyWhenAsked) {
-  std::ofstream(keyring_.dir / "clave") << "clave de amigos";
-  std::ofstream(keyring_.dir / "frase") << "frase de paso";
-  ASSERT_EQ(RunCliCommand(
-                {"profile", "add", "Amigos", "--password-file", (keyring_.dir / "clave").string()})
-                .status,
-            0);
+  const std::string clave = File("clave", "clave de amigos"),
+                    frase = File("frase", "frase de paso");
+  ASSERT_EQ(RunCliCommand({"profile", "add", "Amigos", "--password-file", clave}).status, 0);
   const std::u16string secret = u"\"Password\"=\"clave de amigos\"";
   for (const bool asked : {false, true}) {
-    const std::filesystem::path exported = keyring_.dir / "export.reg";
-    std::vector<std::string> args = {"export-windows", exported.string()};
+    std::vector<std::string> args = {"export-windows", (keyring_.dir / "export.reg").string()};
     if (asked)
       args.push_back("--with-passwords");
     ASSERT_EQ(RunCliCommand(args).status, 0);
-    const std::string bytes = testing::Installation::Bytes(exported);
+    const std::string bytes = Installation::Bytes(args[1]);
     const std::u16string text(reinterpret_cast<const char16_t*>(bytes.data()), bytes.size() / 2);
     EXPECT_EQ(text.find(secret) != std::u16string::npos, asked);
   }
-  const std::filesystem::path archive = keyring_.dir / "copia.tar";
-  ASSERT_EQ(RunCliCommand({"backup", archive.string(), "--with-passwords", "--passphrase-file",
-                           (keyring_.dir / "frase").string()})
-                .status,
-            0);
-  const BackupOpen opened = OpenBackup(testing::Installation::Bytes(archive), "frase de paso");
+  const std::string archive = (keyring_.dir / "copia.tar").string();
+  ASSERT_EQ(
+      RunCliCommand({"backup", archive, "--with-passwords", "--passphrase-file", frase}).status, 0);
+  const BackupOpen opened = OpenBackup(Installation::Bytes(archive), "frase de paso");
   ASSERT_TRUE(opened) << opened.error;
   ASSERT_EQ(opened.passwords.entries.size(), 2u);  // Amigos and the reserved copy
   EXPECT_EQ(opened.passwords.entries[0].password, "clave de amigos");
@@ -137,10 +133,9 @@ TEST_F(KeyringTest, ClearPasswordsMoveIntoTheKeyringEvenWhenKilledMidway) {
     ASSERT_TRUE(store_.WriteValues(ProfileSection(name), {{"Password", password}}));
   int midway = 0;
   for (int ms = 5; true; ms += ms / 2) {
-    const std::string status = Output("timeout -s KILL " + std::to_string(ms / 1000.0) +
-                                      " " VELKORANT_BINARY_DIR
-                                      "/src/cli/velkorant-cli profile list"
-                                      " >/dev/null 2>&1; echo $?");
+    const std::string status = Output(
+        "timeout -s KILL " + std::to_string(ms / 1000.0) +
+        " " VELKORANT_BINARY_DIR "/src/cli/velkorant-cli profile list >/dev/null 2>&1; echo $?");
     const std::string dump = Sqlite(".dump");
     const auto left = std::count_if(passwords.begin(), passwords.end(),
                                     [&](const auto& p) { return InDump(dump, p.second); });
@@ -239,32 +234,6 @@ TEST_F(KeyringTest, PasswordsFollowTheSettingsFolder) {
     nuevo = std::string("clave ") + where;  // saved here, read at the next place
     ASSERT_TRUE(WriteProfile(store, "Nuevo", {"Nuevo", nuevo}));
   }
-}
-
-// Quitting must not wait for a keyring that never answers: Cancel() from another thread ends
-// the call under way within a second, and every later call at once.
-TEST(SilentKeyringTest, CancelEndsACallTheServiceNeverAnswers) {
-  using std::chrono::steady_clock;
-  SilentKeyring silent;
-  Keyring keyring("settings", {});
-  steady_clock::time_point cancelled;
-  std::thread canceller([&] {
-    // Bounded: the call waits on the bus once the bus has started the silent service for it.
-    for (int i = 0; i < 500 && silent.started() == 0; ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    cancelled = steady_clock::now();
-    keyring.Cancel();
-  });
-  std::optional<std::string> secret;
-  const KeyringStatus status = keyring.Lookup("AMIGOS", secret);
-  const auto returned = steady_clock::now();
-  canceller.join();
-  ASSERT_GT(silent.started(), 0) << "the call never reached the bus";
-  EXPECT_EQ(status, KeyringStatus::kCancelled);
-  EXPECT_LT(returned - cancelled, std::chrono::seconds(1));
-  EXPECT_EQ(keyring.Store("AMIGOS", "x", "y"), KeyringStatus::kCancelled);
-  EXPECT_EQ(keyring.Remove("AMIGOS"), KeyringStatus::kCancelled);
-  EXPECT_LT(steady_clock::now() - returned, std::chrono::milliseconds(100));
 }
 
 }  // namespace
