@@ -26,9 +26,8 @@ SHOWN = ("Cena \\x1B[2J\\x1B[31mroja",
 
 class ExchangeTest(unittest.TestCase):
     def setUp(self):
-        folder = tempfile.TemporaryDirectory(prefix="velkorant-exchange-")
-        self.addCleanup(folder.cleanup)
-        self.user = lambda label, **kwargs: User(folder.name, label, **kwargs)
+        root = self.enterContext(tempfile.TemporaryDirectory(prefix="velkorant-exchange-"))
+        self.user = lambda label, **kwargs: User(root, label, **kwargs)
 
     def registered(self, label):
         user = self.user(label)
@@ -39,8 +38,7 @@ class ExchangeTest(unittest.TestCase):
         """A send's terminal lines and standard error; for one that went out, the transport text
         in the receiver's mailbox and the stored message's date."""
         began = datetime.datetime.now().replace(microsecond=0)
-        lines, err = sender.ok("send", "--to", getattr(to, "name", to), "--subject", subject,
-                               "--profile", profile, stdin=body + "\n", code=code)
+        lines, err = sender.send(getattr(to, "name", to), subject, body, profile, code)
         if code:
             return lines, err
         count = len(list((DATA / to.folder).glob("msj_*")))
