@@ -77,9 +77,7 @@ TEST(RegistryFile, FilesGiveTheirSnapshots) {
     EXPECT_EQ(Dump(Read(bytes)), Installation::Bytes(kData / "regedit5.expected"));
   // Read and written again, Wine's export comes out byte for byte.
   const std::string wine = Installation::Bytes(kData / "wine/regedit-clean.reg");
-  const SettingsSnapshot clean = Read(wine);
-  EXPECT_EQ(clean.sections.size(), 7u);
-  EXPECT_EQ(WriteRegeditFile(clean), wine);
+  EXPECT_EQ(WriteRegeditFile(Read(wine)), wine);
 }
 
 // Cut short or with a byte changed, a file gives nothing but the line it could not read.
@@ -187,7 +185,6 @@ TEST(RegistryFile, StoreSettingsGoThroughAFileUnchanged) {
   EXPECT_TRUE(with->problems[0].starts_with("Opciones\\EjecPrimVez es REG_SZ"));
   with->problems.clear();
   EXPECT_EQ(Dump(*with), Installation::Bytes(kData / "store.expected"));
-  EXPECT_EQ(Dump(Read(WriteRegeditFile(*with))), Dump(*with));
 
   auto without = SnapshotFromStore(store, false).value();
   without.problems.clear();
