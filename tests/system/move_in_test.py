@@ -82,9 +82,7 @@ class MoveInTest(unittest.TestCase):
         passphrase, wrong = self.root / "frase", self.root / "otra"
         passphrase.write_text("frase de paso larga\n")
         wrong.write_text("frase de paso mala\n")
-        status, _, err = linux.run("backup", "copia.tar", "--with-passwords", "--passphrase-file",
-                                   str(passphrase))
-        self.assertEqual(status, 0, err)
+        linux.ok("backup", "copia.tar", "--with-passwords", "--passphrase-file", str(passphrase))
         archive = linux.work / "copia.tar"
         with tarfile.open(archive) as tar:
             self.assertEqual(sorted(tar.getnames()),
