@@ -2,10 +2,8 @@
 # A user of the Windows program moves in through velkorant-cli: the registry export and message
 # files it leaves, written here as regedit and the Windows program write them; then back out to
 # Windows, and through a backup into a fresh installation. Against the local mailbox server.
-import os
 import pathlib
 import shutil
-import subprocess
 import sys
 import tarfile
 import tempfile
