@@ -35,8 +35,7 @@ class CliTest : public ::testing::Test {
     int status;
     std::string err;  // a part of standard error
     std::vector<std::string> args;
-    std::string out = "";
-    std::string input = "";
+    std::string out = "", input = "";
   };
   // The commands in order: each must end with its status and print what its case says.
   static void Expect(const std::vector<Case>& cases) {
@@ -49,29 +48,37 @@ class CliTest : public ::testing::Test {
     }
   }
 
+  // A command line split at its spaces, run with `input` on standard input.
+  static testing::CliResult Run(const std::string& line, const std::string& input = "") {
+    std::istringstream words(line);
+    return testing::RunCliCommand({std::istream_iterator<std::string>(words), {}}, input);
+  }
+
+  // profile add NAME --password-file FILE, and a --comment for each comment.
+  static std::vector<std::string> Add(std::string name, std::string file,
+                                      std::vector<std::string> comments = {""}) {
+    std::vector<std::string> args{"profile", "add", name, "--password-file", file};
+    for (const std::string& comment : comments)
+      args.insert(args.end(), {"--comment", comment});
+    return args;
+  }
+
   testing::Installation installation_{"cli"};
   int files_ = 0;
 };
 
 TEST_F(CliTest, CommandsRefuseWhatTheProgramRefuses) {
-  const std::string eight = File("12345678"), plain = "Año nuevo, 5 €\r\nsegunda línea";
+  const std::string eight = File("12345678");
   const std::string dir = installation_.root().string(), fifo = dir + "/fifo";
   const std::string kilobyte(1024, 'k');
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  const auto add = [](std::string name, std::string file, std::string comment = "") {
-    return std::vector<std::string>{"profile", "add",       name,   "--password-file",
-                                    file,      "--comment", comment};
-  };
   const auto send = [](std::string to, std::string subject, std::string body, std::string err,
                        std::string profile = "Amigos") {
     return Case{1, err, {"send", "--to", to, "--subject", subject, "--profile", profile}, "", body};
   };
-  const std::string transport =
-      testing::RunCliCommand({"encrypt", "--password-file", File("contraseña\n")}, plain).out;
   // A fixed prefix: with a random one, a wrong password passes the padding check once in 256.
   const std::string fixed = EncryptTextWithPrefix("0123456789abcdef", "x", DeriveKeyAndIv("buena"));
   Expect({
-      {0, "", {"decrypt", "--password-file=" + File("contraseña")}, plain, transport},
       {1, "relleno final no es válido", {"decrypt", "--password-file", File("mala")}, "", fixed},
       {1, "no es múltiplo de 16", {"decrypt", "--password-file", File("buena")}, "", "ABC"},
       {0, "", {"folder", "Peña"}, "A246EC5351\n"},
@@ -88,18 +95,15 @@ TEST_F(CliTest, CommandsRefuseWhatTheProgramRefuses) {
       {0, "", {"fingerprint", "--password-file", File(kilobyte)}, Crc32Hex(kilobyte) + "\n"},
       {1, "está vacío", {"encrypt", "--password-file", File("\n")}, "", "x"},
       {1, "está vacío", {"fingerprint", "--password-file", File("")}},
-      {1, "Seleccion, en mayúsculas o en minúsculas, está reservado", add("SELECCION", eight)},
-      {1, "no puede llevar barras inversas", add("Club\\Sub", eight)},
+      {1, "Seleccion, en mayúsculas o en minúsculas, está reservado", Add("SELECCION", eight)},
+      {1, "no puede llevar barras inversas", Add("Club\\Sub", eight)},
       // The dialogs' checks and limits, in their order.
-      {1, "Introduce un nombre de perfil", add("", eight)},
-      {1, "Introduce una contraseña de al menos 8 caracteres", add("Amigo", File("1234567\n"))},
-      {1, "el nombre del perfil tiene más de 40", add(std::string(41, 'n'), eight)},
-      {1, "la contraseña tiene más de 40", add("Amigo", File(std::string(41, 'p')))},
-      {1, "el comentario tiene más de 100", add("Amigo", eight, std::string(101, 'c'))},
-      {2,
-       "como máximo 4 líneas de comentario",
-       {"profile", "add", "A", "--password-file", eight, "--comment", "1", "--comment", "2",
-        "--comment", "3", "--comment", "4", "--comment", "5"}},
+      {1, "Introduce un nombre de perfil", Add("", eight)},
+      {1, "Introduce una contraseña de al menos 8 caracteres", Add("Amigo", File("1234567\n"))},
+      {1, "el nombre del perfil tiene más de 40", Add(std::string(41, 'n'), eight)},
+      {1, "la contraseña tiene más de 40", Add("Amigo", File(std::string(41, 'p')))},
+      {1, "el comentario tiene más de 100", Add("Amigo", eight, {std::string(101, 'c')})},
+      {2, "como máximo 4 líneas de comentario", Add("A", eight, {"1", "2", "3", "4", "5"})},
       {1, "admite como máximo 40 caracteres y ahora tiene 68", {"register", std::string(68, 'n')}},
       {1, "Falta tu nombre de usuario: ", {"register", "1234 67"}},
       {1, "admite como máximo 100 caracteres y ahora tiene 101", {"server", std::string(101, 's')}},
@@ -139,12 +143,8 @@ TEST_F(CliTest, CommandsRefuseWhatTheProgramRefuses) {
       "|profile remove|settings x|received-counter -1|received-counter 7x|server a b"
       "|check-server x|register|send --to x|receive x|retry x|list x|show"
       "|send --to A --to B --subject S --profile P|encrypt --password-file a --password-file=b");
-  for (std::string line; std::getline(usage, line, '|');) {
-    std::istringstream words(line);
-    EXPECT_EQ(testing::RunCliCommand({std::istream_iterator<std::string>(words), {}}).status,
-              kExitUsage)
-        << line;
-  }
+  for (std::string line; std::getline(usage, line, '|');)
+    EXPECT_EQ(Run(line).status, kExitUsage) << line;
   EXPECT_NE(testing::RunCliCommand({"--help"}).out.find("  received-counter [NÚMERO]\n"),
             std::string::npos);
 }
@@ -159,11 +159,9 @@ TEST_F(CliTest, Profiles) {
        {"profile", "add", "Año", "--password-file", File("contraseña\n"), "--comment",
         "primera línea", "--comment=segunda"}},
       // The limits count characters of Windows-1252, as the dialog does.
-      {0,
-       "",
-       {"profile", "add", forty, "--password-file",
-        File("ññññññññññññññññññññññññññññññññññññññññ"), "--comment", std::string(100, 'c')}},
-      {0, "", {"profile", "add", "Trabajo", "--password-file", eight}},
+      {0, "",
+       Add(forty, File("ññññññññññññññññññññññññññññññññññññññññ"), {std::string(100, 'c')})},
+      {0, "", Add("Trabajo", eight, {})},
   });
   // A nested profile comes from elsewhere (an older version, the Windows program's registry).
   SettingsStore store;
@@ -198,11 +196,9 @@ TEST_F(CliTest, DamagedSettingsStopEveryCommandThatNeedsThem) {
            "send --to John --subject Hola --profile Amigos", "server otro.example.org/v/",
            "settings", "profile list", "profile add Amigo --password-file " + File("12345678"),
            "profile remove Amigo", "received-counter", "received-counter 3"}) {
-    std::istringstream words(line);
-    const std::vector<std::string> args{std::istream_iterator<std::string>(words), {}};
-    const testing::CliResult result = testing::RunCliCommand(args, "texto");
-    EXPECT_EQ(result.status, kExitFailure) << args[0];
-    EXPECT_EQ(result.out, "") << args[0];
+    const testing::CliResult result = Run(line, "texto");
+    EXPECT_EQ(result.status, kExitFailure) << line;
+    EXPECT_EQ(result.out, "") << line;
     EXPECT_NE(result.err.find(file + ": "), std::string::npos) << result.err;
     EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
   }

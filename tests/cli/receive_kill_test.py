@@ -34,12 +34,11 @@ PASSWORD = "clave de prueba €ñ"
 
 class ReceiveKillTest(unittest.TestCase):
     def setUp(self):
-        folder = tempfile.TemporaryDirectory(prefix="velkorant-receive-kill-")
-        self.addCleanup(folder.cleanup)
+        root = self.enterContext(tempfile.TemporaryDirectory(prefix="velkorant-receive-kill-"))
         seed = int(os.environ.get("VELKORANT_KILL_SEED", secrets.randbits(32)))
         print(f"VELKORANT_KILL_SEED={seed}", file=sys.stderr)
         self.rng = random.Random(seed)
-        self.user = User(folder.name, "receptora")
+        self.user = User(root, "receptora")
         self.user.ok("register", self.user.name)
         self.user.profile("prueba", PASSWORD)
 

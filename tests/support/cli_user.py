@@ -36,7 +36,6 @@ class User:
     def __init__(self, root, label, server=ENV["server"]):
         self.work = pathlib.Path(root, label, "work")
         self.work.mkdir(parents=True)
-        self.settings = self.work.parent / "config/KRWTN_Software/VLKRNTS/settings.sqlite3"
         self.env = dict(os.environ, XDG_CONFIG_HOME=str(self.work.parent / "config"),
                         CURL_CA_BUNDLE=ENV["ca"], no_proxy="*")
         # A name no user of an earlier run on this server has; not an input of the test.
@@ -56,6 +55,10 @@ class User:
         lines = [re.fullmatch(r"\d\d:\d\d:\d\d - (.*)", line) for line in out.splitlines()]
         assert status == code and all(lines), f"{args}: exit {status}\n{out}{err}"
         return [line[1] for line in lines], err
+
+    def send(self, to, subject, body, profile="compartido", code=0):
+        return self.ok("send", "--to", to, "--subject", subject, "--profile", profile,
+                       stdin=body + "\n", code=code)
 
     def profile(self, name, password):
         (self.work.parent / name).write_text(password + "\n", encoding="utf-8")

@@ -91,19 +91,18 @@ TEST(MessageFiles, MergeKeepsEachMessageOnceWithTheNextNumbers) {
 }
 
 SettingsSnapshot Snapshot(std::string user, std::int32_t counter) {
-  SettingsSnapshot snapshot;
-  snapshot.sections.push_back({"Opciones",
-                               {{"NombreUsuario", user},
-                                {"ComentarioUsuario", std::monostate{}},
-                                {"MsjsRecibidos", counter},
-                                {"ReproSonidos", 0},
-                                {"EjecPrimVez", 0}}});
-  snapshot.sections.push_back({"PerfilPass\\Amigos",
-                               {{"PerfilNombre", std::string("Amigos")},
-                                {"Password", std::string(Ansi("contraseña1"))},
-                                {"Comentario2", std::string("segunda")}}});
-  snapshot.deleted_sections.push_back("PerfilPass\\Viejo");
-  return snapshot;
+  return {{{"Opciones",
+            {{"NombreUsuario", user},
+             {"ComentarioUsuario", std::monostate{}},
+             {"MsjsRecibidos", counter},
+             {"ReproSonidos", 0},
+             {"EjecPrimVez", 0}}},
+           {"PerfilPass\\Amigos",
+            {{"PerfilNombre", std::string("Amigos")},
+             {"Password", std::string(Ansi("contraseña1"))},
+             {"Comentario2", std::string("segunda")}}}},
+          {"PerfilPass\\Viejo"},
+          {}};
 }
 
 // The installation's state as bytes: its two message files and its settings database.
@@ -144,9 +143,8 @@ TEST(InstallationImport, SameOtherAndReplacedUser) {
         WriteProfile(settings, "Amigos", {"Amigos", "otra clave", {"c1", "c2", "c3", "c4"}}));
     Put(kReceivedMessagesFile, MessageFile(false, {"y", "z"}));
 
-    ImportSource source{Snapshot("Ana_Windows", 7), {}, {}};
-    source.message_files[0] = theirs_received;
-    source.message_files[1] = MessageFile(true, {"enviado"});
+    ImportSource source{
+        Snapshot("Ana_Windows", 7), {}, {theirs_received, MessageFile(true, {"enviado"})}};
     const ImportOptions options{c.replace, 1796644800};  // 2026-12-07, midday
     InstallationImport import(settings, messages);
     const auto plan = import.MakePlan(source, options);
@@ -203,9 +201,8 @@ TEST(InstallationImport, NothingChangesWhenTheSourceOrTheInstallationIsNotAsPlan
   Put(kSentMessagesFile, MessageFile(true, {"a"}));
   InstallationImport import(settings, messages);
 
-  ImportSource damaged{Snapshot("Ana_Windows", 7), {}, {}};
   const std::string sent = MessageFile(true, {"b"});
-  damaged.message_files[1] = sent.substr(0, sent.size() - 5);
+  ImportSource damaged{Snapshot("Ana_Windows", 7), {}, {{}, sent.substr(0, sent.size() - 5)}};
   const std::string before = State(installation);
   const auto refused = import.MakePlan(damaged, {});
   ASSERT_FALSE(refused.ok());
@@ -214,8 +211,7 @@ TEST(InstallationImport, NothingChangesWhenTheSourceOrTheInstallationIsNotAsPlan
   EXPECT_EQ(State(installation), before);
 
   // Agreed to, then a receive run moves the counter before it is carried out.
-  ImportSource source{Snapshot("Ana_Windows", 7), {}, {}};
-  source.message_files[1] = sent;
+  ImportSource source{Snapshot("Ana_Windows", 7), {}, {{}, sent}};
   const auto plan = import.MakePlan(source, {});
   ASSERT_TRUE(plan.ok());
   ASSERT_TRUE(settings.WriteInt("Opciones", "MsjsRecibidos", 9));
