@@ -81,10 +81,7 @@ TEST_F(CommandsTest, SavedRepliesEditsAndFailedSendsStayHereUnsent) {
             std::tuple("Informe final", "0", "-"));
   EXPECT_TRUE(NoRequest());
   // A send the server cannot take leaves the message stored, unsent and editable.
-  Fill(kIdCompose, {{kIdReceiver, "Luisa_sanz"},
-                    {kIdSubject, "Hola"},
-                    {kIdBody, "Hola Luisa"},
-                    {kIdComposeProfile, "A"}});
+  Fill(kIdCompose, Letter("Luisa_sanz", "Hola", "Hola Luisa", "A"));
   EXPECT_EQ(std::tuple(Key(true, 2, "usuario_receptor_msj"), Key(true, 2, "flag_msj_enviado_srv")),
             std::tuple("Luisa_sanz", "0"));
   EXPECT_FALSE(NoRequest());

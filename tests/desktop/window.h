@@ -250,6 +250,12 @@ class WindowTest : public GuiTest {
     });
     Press(command);
   }
+  // The compose dialog's fields for a message.
+  static std::vector<std::pair<int, QString>> Letter(const QString& to, const QString& subject,
+                                                     const QString& body, const QString& profile) {
+    return {
+        {kIdReceiver, to}, {kIdSubject, subject}, {kIdBody, body}, {kIdComposeProfile, profile}};
+  }
   // One column of the list, top to bottom.
   QStringList Column(int column = kColumnCode) const {
     QStringList texts;
