@@ -35,16 +35,10 @@ TEST_F(CommandsTest, EachCommandPresetsTheComposeDialog) {
       WriteProfile(view()->settings_store(), "Aaa\\Sub", {"Aaa\\Sub", "anidada", "", "", "", ""}));
   view()->LoadProfiles();
   WaitForFlows();
-  struct Case {
-    const char* name;
-    QString code;  // the message chosen
-    int command;
-    QStringList fields;  // receiver, subject, body, profile, password
-    bool says_reply;     // "Respuesta"
-    int typing_starts;
-  };
+  // A name, the message chosen, the command; the dialog's receiver, subject, body, profile and
+  // password, whether it says "Respuesta", and the field where typing starts.
   const QString hola = "Hola,\nun saludo.", jose = U("José_Marín");
-  const Case cases[] = {
+  const std::tuple<const char*, QString, int, QStringList, bool, int> cases[] = {
       {"compose", "r1", kIdCompose, {"", "", "", "", ""}, false, kIdReceiver},
       {"reply", "r1", kIdReply, {"Ana_garcia", "Re: Cena", "", "Amigos", kPassword}, true, kIdBody},
       {"no profile", "r2", kIdReply, {"Carlos_ruiz", "Re: RE: x", "", "", ""}, true, kIdBody},
@@ -52,19 +46,19 @@ TEST_F(CommandsTest, EachCommandPresetsTheComposeDialog) {
       {"forward", "e1", kIdForward, {jose, "Fotos", hola, "Amigos", kPassword}, false, kIdBody},
       {"edit", "e2", kIdEdit, {"Luisa", "Borrador", hola, "Amigos", kPassword}, false, kIdBody},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    ClickRow(c.code);
+  for (const auto& [name, code, command, fields, says_reply, typing_starts] : cases) {
+    SCOPED_TRACE(name);
+    ClickRow(code);
     runner_.steps.push_back([&](QDialog& dialog) {
       QStringList shown;
       for (int id : {kIdReceiver, kIdSubject, kIdBody, kIdComposeProfile, kIdComposePassword})
         shown << Text(dialog, id);
-      EXPECT_EQ(shown, c.fields);
-      EXPECT_EQ(Find(dialog, kIdReplyMark)->isVisible(), c.says_reply);
-      EXPECT_EQ(dialog.focusWidget(), Field(dialog, c.typing_starts));
+      EXPECT_EQ(shown, fields);
+      EXPECT_EQ(Find(dialog, kIdReplyMark)->isVisible(), says_reply);
+      EXPECT_EQ(dialog.focusWidget(), Field(dialog, typing_starts));
       Click(dialog, kDialogCancel);
     });
-    Press(c.command);
+    Press(command);
   }
   EXPECT_EQ(std::tuple(Key(true, 3, "asunto_msj"), Key(false, 1, "flag_msj_respondido")),
             std::tuple("-", "0"));  // nothing stored, nothing marked
@@ -87,10 +81,7 @@ TEST_F(CommandsTest, SavedRepliesEditsAndFailedSendsStayHereUnsent) {
             std::tuple("Informe final", "0", "-"));
   EXPECT_TRUE(NoRequest());
   // A send the server cannot take leaves the message stored, unsent and editable.
-  Fill(kIdCompose, {{kIdReceiver, "Luisa_sanz"},
-                    {kIdSubject, "Hola"},
-                    {kIdBody, "Hola Luisa"},
-                    {kIdComposeProfile, "A"}});
+  Fill(kIdCompose, Letter("Luisa_sanz", "Hola", "Hola Luisa", "A"));
   EXPECT_EQ(std::tuple(Key(true, 2, "usuario_receptor_msj"), Key(true, 2, "flag_msj_enviado_srv")),
             std::tuple("Luisa_sanz", "0"));
   EXPECT_FALSE(NoRequest());
@@ -136,12 +127,7 @@ TEST_F(CommandsTest, AnotherProcessHoldingTheFilesNeverHoldsTheWindow) {
 
   holder = hold("1");
   ASSERT_EQ(holder->ReadSettings(1).size(), 1u);
-  runner_.steps.push_back([](QDialog& compose) {
-    Type(compose, kIdBody, "Vale");
-    Click(compose, kDialogOk);
-  });
-  OnMessageCommand(view()->commands(), kIdReply);
-  WaitForFlows();
+  Fill(kIdReply, {{kIdBody, "Vale"}});
   EXPECT_EQ(std::tuple(Key(true, 1, "cuerpo_msj"), Key(false, 1, "flag_msj_respondido")),
             std::tuple("Vale", "1"));
   EXPECT_FALSE(NoRequest());  // sent (the closed server refused it)

@@ -29,8 +29,7 @@ TEST_F(WindowTest, FocusGoesBackToWhatStartedAFlowAndTheStatusBarTellsHowItEnded
   EXPECT_EQ(std::tuple(outcome->text(), outcome->accessibleName(), outcome->text().left(5)),
             std::tuple(Terminal().section(" - ", -1), outcome->text(), "Error"));
   EXPECT_EQ(frame()->focusWidget(), Get(kIdReceive));
-  Fill(kIdCompose,
-       {{kIdReceiver, "Luisa"}, {kIdSubject, "Hola"}, {kIdBody, "Hola"}, {kIdComposeProfile, "A"}});
+  Fill(kIdCompose, Letter("Luisa", "Hola", "Hola", "A"));
   EXPECT_EQ(frame()->focusWidget(), Get(kIdCompose));
   Fill(kIdProfiles, {});
   EXPECT_EQ(frame()->focusWidget(), Get(kIdProfiles));

@@ -11,6 +11,7 @@
 #include <QStatusBar>
 #include <filesystem>
 #include <fstream>
+#include <map>
 
 #include "app/window_geometry.h"
 #include "ui/event_sound_player.h"
@@ -68,8 +69,8 @@ TEST_F(WindowTest, TheFormFollowsTheWindowAndTheWindowItsLastPlace) {
     return Get(id)->pos() - QPoint(right ? p.right() : p.left(), bottom ? p.bottom() : p.top());
   };
   const auto sign = [](int change) { return (change > 0) - (change < 0); };
-  std::vector<QPoint> offsets;
-  std::vector<QSize> stretched;
+  std::map<int, QPoint> offsets;  // at the first size
+  std::map<int, QSize> stretched;
   for (const QSize& size : sizes) {
     SCOPED_TRACE(size.width());
     frame()->resize(size);
@@ -87,22 +88,18 @@ TEST_F(WindowTest, TheFormFollowsTheWindowAndTheWindowItsLastPlace) {
                      a->geometry().intersects(b->geometry()))
             << a->objectName().toStdString() << " " << b->objectName().toStdString();
     }
-    for (std::size_t i = 0; i < std::size(beside); ++i) {
-      const auto [id, part, right, bottom] = beside[i];
-      if (offsets.size() < std::size(beside))
-        offsets.push_back(offset(id, part, right, bottom));
-      EXPECT_EQ(offset(id, part, right, bottom), offsets[i]) << id;
+    for (const auto& [id, part, right, bottom] : beside) {
+      const QPoint now = offset(id, part, right, bottom);
+      EXPECT_EQ(now, offsets.try_emplace(id, now).first->second) << id;
     }
     const QSize change = size - sizes[0];
     const std::pair<int, int> grows[] = {{kIdMessageList, std::max(change.width(), 0)},
                                          {kIdReadingPane, change.width()},
                                          {kIdTerminal, change.width()}};
-    for (std::size_t i = 0; i < std::size(grows); ++i) {
-      const auto [id, width] = grows[i];
-      if (stretched.size() < std::size(grows))
-        stretched.push_back(Get(id)->size());
-      EXPECT_EQ(sign(Get(id)->width() - stretched[i].width()), sign(width)) << id;
-      EXPECT_EQ(sign(Get(id)->height() - stretched[i].height()), sign(change.height())) << id;
+    for (const auto& [id, width] : grows) {
+      const QSize first = stretched.try_emplace(id, Get(id)->size()).first->second;
+      EXPECT_EQ(sign(Get(id)->width() - first.width()), sign(width)) << id;
+      EXPECT_EQ(sign(Get(id)->height() - first.height()), sign(change.height())) << id;
     }
   }
   ExpectFramesThroughCaptions(*view());
@@ -136,41 +133,36 @@ TEST_F(WindowTest, TheFormFollowsTheWindowAndTheWindowItsLastPlace) {
 TEST_F(WindowTest, EachKindOfMessageHasItsButtonsAndRowColour) {
   StartWith({Msg('a', "Ana", "aceptado", "2024-03-01"), Msg('n', "Ana", "sin enviar", "2024-03-02"),
              Msg('u', "Ana", "sin leer", "2024-03-03"), Msg('x', "?", "cifrado", "2024-03-04")});
-  struct Case {
-    QString code;  // the message chosen (none first)
-    std::vector<int> buttons_on;
-    QColor row_text;  // before it is read
-    QColor fields;    // their colour in the reading pane
-  };
-  const Case cases[] = {
+  // The message chosen (none first), the buttons on, its row's text before it is read, and the
+  // colour of its fields in the reading pane.
+  const std::tuple<QString, std::vector<int>, QColor, QColor> cases[] = {
       {"", {kIdReceive}, {}, {}},
       {"e1", {kIdForward, kIdDelete, kIdReceive}, Qt::black, Qt::white},
       {"e2", {kIdEdit, kIdDelete, kIdReceive}, Qt::black, Qt::white},
       {"r1", {kIdReply, kIdNewToSender, kIdDelete, kIdReceive}, Qt::white, QColor(0x65B9C1)},
       {"r2", {kIdDelete, kIdReceive}, Qt::red, QColor(0xCB4545)},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.code.toStdString());
-    const QModelIndex cell = list().model().index(static_cast<int>(Column().indexOf(c.code)), 2);
-    EXPECT_EQ(cell.data(Qt::ForegroundRole).value<QColor>(), c.row_text);
+  for (const auto& [code, buttons_on, row_text, fields] : cases) {
+    SCOPED_TRACE(code.toStdString());
+    const QModelIndex cell = list().model().index(static_cast<int>(Column().indexOf(code)), 2);
+    EXPECT_EQ(cell.data(Qt::ForegroundRole).value<QColor>(), row_text);
     if (cell.isValid())
-      ClickRow(c.code);
+      ClickRow(code);
     view()->ReloadMessages();  // any reload keeps the message chosen, selected and shown
-    EXPECT_EQ(Selected().join(""), c.code);
-    EXPECT_EQ(Pane().isEmpty(), c.code.isEmpty());
+    EXPECT_EQ(Selected().join(""), code);
+    EXPECT_EQ(Pane().isEmpty(), code.isEmpty());
     QTextCursor end(Get<QTextEdit>(kIdReadingPane)->document());
     end.movePosition(QTextCursor::End);
-    EXPECT_EQ(end.charFormat().foreground().color(), c.code.isEmpty() ? Qt::black : c.fields);
-    EXPECT_TRUE(c.code != "e2" ||
-                Pane() == U("Este mensaje aún no se ha enviado.\n\nFecha: "
-                            "2024-03-02\nDe: Hannah_desert --> A: Ana\n \n"
-                            "Asunto: sin enviar\n \nMensaje:\nHola,\nun saludo.\n"))
+    EXPECT_EQ(end.charFormat().foreground().color(), code.isEmpty() ? Qt::black : fields);
+    EXPECT_TRUE(code != "e2" || Pane() == U("Este mensaje aún no se ha enviado.\n\nFecha: "
+                                            "2024-03-02\nDe: Hannah_desert --> A: Ana\n \n"
+                                            "Asunto: sin enviar\n \nMensaje:\nHola,\nun saludo.\n"))
         << Pane().toStdString();
     std::vector<int> on;
     for (int id : {kIdReply, kIdNewToSender, kIdForward, kIdEdit, kIdDelete, kIdReceive})
       if (Get(id)->isEnabled())
         on.push_back(id);
-    EXPECT_EQ(on, c.buttons_on);
+    EXPECT_EQ(on, buttons_on);
   }
 }
 
@@ -183,22 +175,20 @@ TEST_F(WindowTest, FiltersChooseTheRows) {
              Msg('r', "Hannah_desert", "gamma", "2024-03-06"),
              Msg('n', "", "delta", "2024-02-01")});
   const QString all = "r5 r4 r3 r2 r1 e1 e2";  // newest first
-  struct Case {
-    const char* name;
-    int act;  // the control clicked, or typed into; 0: the filters reset, as a receive run does
-    QString codes;
-  };
-  const Case cases[] = {{"sent off", kIdShowSent, "r5 r4 r3 r2 r1"},
-                        {"both off", kIdShowReceived, ""},
-                        {"sent on", kIdShowSent, "e1 e2"},
-                        {"both on", kIdShowReceived, all},
-                        {"user filter, no user chosen", kIdUserFilterOn, all},
-                        {"first user chosen", kIdUserFilter, "r1 e1"},
-                        {"reset", 0, all},
-                        {"search button", kIdSearchButton, "r2 r1 e1"},
-                        {"search cleared", kIdClearSearch, all},
-                        {"Enter in the search box", kIdSearch, "r2 r1 e1"},
-                        {"reset again", 0, all}};
+  // What is done; the control clicked, or typed into (0: the filters reset, as a receive run
+  // does); the rows shown.
+  const std::tuple<const char*, int, QString> cases[] = {
+      {"sent off", kIdShowSent, "r5 r4 r3 r2 r1"},
+      {"both off", kIdShowReceived, ""},
+      {"sent on", kIdShowSent, "e1 e2"},
+      {"both on", kIdShowReceived, all},
+      {"user filter, no user chosen", kIdUserFilterOn, all},
+      {"first user chosen", kIdUserFilter, "r1 e1"},
+      {"reset", 0, all},
+      {"search button", kIdSearchButton, "r2 r1 e1"},
+      {"search cleared", kIdClearSearch, all},
+      {"Enter in the search box", kIdSearch, "r2 r1 e1"},
+      {"reset again", 0, all}};
   for (const auto& [name, act, codes] : cases) {
     QTest::keyClicks(Get(kIdSearch), act == kIdSearchButton || act == kIdSearch ? "informe" : "");
     if (act == kIdUserFilter || act == kIdSearch)

@@ -68,10 +68,7 @@ TEST_F(WindowTest, ARunWaitingOnTheServerLeavesTheWindowFreeAndEndsWithTheProgra
   const auto compose = [this](const char* subject, bool by_key = false) {
     runner_.steps.push_back([this, subject](QDialog& dialog) {
       view()->OnReceiveMessages();
-      for (const auto& [id, text] : {std::pair(kIdReceiver, "Luisa_sanz"),
-                                     {kIdSubject, subject},
-                                     {kIdBody, "Hola Luisa"},
-                                     {kIdComposeProfile, "A"}})
+      for (const auto& [id, text] : Letter("Luisa_sanz", subject, "Hola Luisa", "A"))
         Type(dialog, id, text);
       Click(dialog, kDialogOk);
     });

@@ -24,6 +24,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <ranges>
 
 #include "app/main_frame.h"
 #include "app/msjprv_app.h"
@@ -72,10 +73,8 @@ class Runner final : public DialogRunner {
   }
   // The boxes' captions.
   QStringList Captions() const {
-    QStringList captions;
-    for (const auto& [caption, text] : events)
-      captions << caption;
-    return captions;
+    const auto captions = std::views::keys(events);
+    return {captions.begin(), captions.end()};
   }
 
   std::vector<std::pair<QString, QString>> events;  // caption and text
@@ -249,6 +248,12 @@ class WindowTest : public GuiTest {
       Click(dialog, button);
     });
     Press(command);
+  }
+  // The compose dialog's fields for a message.
+  static std::vector<std::pair<int, QString>> Letter(const QString& to, const QString& subject,
+                                                     const QString& body, const QString& profile) {
+    return {
+        {kIdReceiver, to}, {kIdSubject, subject}, {kIdBody, body}, {kIdComposeProfile, profile}};
   }
   // One column of the list, top to bottom.
   QStringList Column(int column = kColumnCode) const {

@@ -92,10 +92,7 @@ TEST_F(ExchangeTest, TwoInstallationsTalkThroughTheirWindows) {
 
   // Ana writes.
   Open(ana);
-  Fill(kIdCompose, {{kIdReceiver, bruno_name},
-                    {kIdSubject, U("¿Cenamos?")},
-                    {kIdBody, U("El viernes.\nTraigo el libro.")},
-                    {kIdComposeProfile, "Club"}});
+  Fill(kIdCompose, Letter(bruno_name, U("¿Cenamos?"), U("El viernes.\nTraigo el libro."), "Club"));
   const auto mailbox = ServerDataRoot() / MailboxFolderName(bruno_name.toStdString());
   ASSERT_EQ(QDir(mailbox).entryList(QDir::Files), QStringList{"msj_1_datos.cry"});
 
@@ -121,10 +118,7 @@ TEST_F(ExchangeTest, TwoInstallationsTalkThroughTheirWindows) {
   EXPECT_TRUE(Pane().contains(U("Perfecto, allí estaré.")));
   // A message under a profile Bruno does not have yet opens once he adds it.
   Fill(kIdProfiles, {{kIdProfileName, secret}, {kIdProfilePassword, "otra clave secreta"}});
-  Fill(kIdCompose, {{kIdReceiver, bruno_name},
-                    {kIdSubject, "Privado"},
-                    {kIdBody, U("Nadie más lo lee.")},
-                    {kIdComposeProfile, "Solo"}});
+  Fill(kIdCompose, Letter(bruno_name, "Privado", U("Nadie más lo lee."), "Solo"));
   Open(bruno);
   Receive(false);
   EXPECT_EQ(notes_.calls,
