@@ -29,8 +29,6 @@ inline constexpr std::string_view kManifestFile = "MANIFIESTO.txt";
 inline constexpr std::string_view kSettingsFile = "settings.sqlite3";
 inline constexpr std::string_view kPasswordsFile = "contrasenas.cifradas";
 
-// scrypt's costs. The defaults are what backups are sealed with: 128 MiB and a fraction of a
-// second, the strength recommended for passwords at rest today.
 // A folder only this process's user may enter, removed with everything in it: where a backup's
 // settings are copied or read. Its path is empty when none could be made.
 class PrivateFolder {
@@ -45,6 +43,8 @@ class PrivateFolder {
   std::filesystem::path path_;
 };
 
+// scrypt's costs. The defaults are what backups are sealed with: 128 MiB and a fraction of a
+// second, the strength recommended for passwords at rest today.
 struct ScryptParameters {
   std::uint64_t n = std::uint64_t{1} << 17;
   std::uint32_t r = 8;
