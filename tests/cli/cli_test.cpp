@@ -116,12 +116,12 @@ TEST_F(CliTest, CommandsRefuseWhatTheProgramRefuses) {
   });
   EXPECT_FALSE(fs::exists(installation_.settings_file())) << "nothing refused is written";
   SettingsStore store;
-  ASSERT_TRUE(SavePreferences(store, {"Hannah_desert", "", "x/", "", 0, 1, 0}));
+  ASSERT_TRUE(SavePreferences(store, {"Hannah_d\xE9sert", "", "x/", "", 0, 1, 0}, 7));
   Expect({send("John Sala", "Hola", "texto", "No existen perfiles de contraseñas: ")});
   ASSERT_TRUE(WriteProfile(store, "Amigos", {"Amigos", "clave compartida", "", "", "", ""}));
   Expect({
       send("", "", "", "Falta el nombre de usuario: "),
-      send("Hannah_desert", "Hola", "texto", "Auto-mensaje: "),
+      send("Hannah_désert", "Hola", "texto", "Auto-mensaje: "),
       send("John Sala", "Hola", "texto", "no hay ningún perfil de contraseña llamado Nadie",
            "Nadie"),
       send(std::string(101, 'r'), "Hola", "texto", "Texto demasiado largo: "),
@@ -131,8 +131,8 @@ TEST_F(CliTest, CommandsRefuseWhatTheProgramRefuses) {
       {0,
        "",
        {"settings"},
-       "NombreUsuario: Hannah_desert\nNombreServidor: x/\nAutoMsjInicio: 0\nAutoMsjTiempo: 1\n"
-       "ReproSonidos: 0\nMsjsRecibidos: 0\nEjecPrimVez: 1\n"},
+       "NombreUsuario: Hannah_désert\nNombreServidor: x/\nAutoMsjInicio: 0\nAutoMsjTiempo: 1\n"
+       "ReproSonidos: 0\nMsjsRecibidos: 7\nEjecPrimVez: 1\n"},
       {0, "", {"server", std::string(100, 's')}},  // a text at its limit is taken
   });
   EXPECT_FALSE(fs::exists(kSentMessagesFile)) << "nothing refused is stored";

@@ -38,8 +38,7 @@ class ReceiveKillTest(unittest.TestCase):
         seed = int(os.environ.get("VELKORANT_KILL_SEED", secrets.randbits(32)))
         print(f"VELKORANT_KILL_SEED={seed}", file=sys.stderr)
         self.rng = random.Random(seed)
-        self.user = User(root, "receptora")
-        self.user.ok("register", self.user.name)
+        self.user = User(root, "receptora", register=True)
         self.user.profile("prueba", PASSWORD)
 
     def message(self, i):

@@ -1,7 +1,9 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
-# Faults in the middle of a load: php-fpm workers killed with -9 while they store, and the
-# database stopped and started again. Whatever happens, a send that answered "Mensaje N
-# guardado" has its message at N, no number is skipped or shared, and numbering goes on after.
+# Many senders posting to one mailbox at once and a reader polling it, without a fault and through
+# faults in the middle of the load: php-fpm workers killed with -9 while they store, and the
+# database stopped and started again. Whatever happens, a send that answered "Mensaje N guardado"
+# has its message at N, no number is skipped or shared, the reader never sees a message
+# half-written, and numbering goes on after.
 
 import http.client
 import os
@@ -16,7 +18,11 @@ from mailbox_http import SERVER_DIR, Server, ciphertext, message_number, new_fol
 
 server = Server()
 RUN_LOCAL = SERVER_DIR / "run-local"
-SENDERS = 6
+SENDERS = 8
+
+
+def no_fault():
+    time.sleep(1)
 
 
 def kill_workers():
@@ -40,20 +46,22 @@ def restart_database():
 
 class Faults(unittest.TestCase):
     def test_answered_sends_are_stored_whatever_fails(self):
-        for fault in [kill_workers] + ([] if server.files else [restart_database]):
+        for fault in [no_fault, kill_workers] + ([] if server.files else [restart_database]):
             with self.subTest(fault.__name__):
                 self.check_through(fault)
 
     def check_through(self, fault):
-        """Senders post to one mailbox until fault() has run and a moment after."""
+        """Senders post to one mailbox, and a reader polls it, until fault() has run and a moment
+        after."""
         folder = new_folder()
         server.create(folder)
-        answered, sent, errors, over = [], [], [], threading.Event()
+        answered, sent, errors, seen, over = [], [], [], {}, threading.Event()
 
         def sender():
             connection = None
             while not over.is_set():
-                sent.append(text := ciphertext(1 + len(sent) % 4))
+                # Up to 16 KiB of digits, so that a file written in place could be caught half-way.
+                sent.append(text := ciphertext(1 + len(sent) * 37 % 512))
                 try:
                     connection = connection or server.connect()
                     answer = server.send(folder, text, connection=connection)
@@ -66,7 +74,23 @@ class Faults(unittest.TestCase):
                     errors.append(answer)  # (a worker killed mid-answer leaves a 200 cut short)
                 time.sleep(0.002)
 
-        threads = [threading.Thread(target=sender, daemon=True) for _ in range(SENDERS)]
+        def reader():
+            connection, n = None, 1
+            while not over.is_set():
+                try:
+                    connection = connection or server.connect()
+                    answer = server.message(folder, n, connection=connection)
+                except (OSError, http.client.HTTPException):
+                    connection = None
+                    continue
+                if answer.status == 200:
+                    seen[n], n = answer.body.decode(), n + 1
+                else:
+                    time.sleep(0.002)
+
+        # A failure in a thread is reported below, never lost.
+        threading.excepthook = lambda hook: errors.append(repr(hook.exc_value))
+        threads = [threading.Thread(target=t, daemon=True) for t in [sender] * SENDERS + [reader]]
         for thread in threads:
             thread.start()
         time.sleep(0.3)
@@ -90,5 +114,7 @@ class Faults(unittest.TestCase):
         self.assertEqual([(number, served.get(number)) for number, _ in answered], answered)
         # A failed send may have been stored, but never twice nor anything never sent.
         self.assertEqual(len(set(served.values())), len(served))
+        # Every message the reader saw while the files appeared was whole.
+        self.assertEqual({number: served.get(number) for number in seen}, seen)
         self.assertLessEqual(set(served.values()), set(sent))
         self.assertGreater(len(answered), SENDERS)

@@ -33,7 +33,7 @@ def section(kind, number, *values):
 
 
 class User:
-    def __init__(self, root, label, server=ENV["server"]):
+    def __init__(self, root, label, server=ENV["server"], register=False):
         self.work = pathlib.Path(root, label, "work")
         self.work.mkdir(parents=True)
         self.env = dict(os.environ, XDG_CONFIG_HOME=str(self.work.parent / "config"),
@@ -42,6 +42,8 @@ class User:
         self.name = f"{label}_ñ_{secrets.token_hex(4)}"
         self.folder = folder_of(self.name)
         self.ok("server", server)
+        if register:
+            self.ok("register", self.name)
 
     def run(self, *args, stdin=""):
         done = subprocess.run([CLI, *args], cwd=self.work, env=self.env, input=stdin.encode(),

@@ -38,9 +38,8 @@ class MoveInTest(unittest.TestCase):
         return files, user.run("settings")[:2], user.run("profile", "list")[:2]
 
     def test_moving_in_fetches_nothing_twice_and_goes_back_and_through_a_backup(self):
-        ana, windows = User(self.root, "ana"), User(self.root, "windows")
+        ana, windows = (User(self.root, label, register=True) for label in ("ana", "windows"))
         for user in (ana, windows):
-            user.ok("register", user.name)
             user.profile("compartido", SHARED)
         for subject in ("uno", "dos"):
             ana.send(windows.name, subject, "hola")
