@@ -36,7 +36,8 @@ FOUND = [("GET", "crear_buzon.php?folder={f}", "HTTP/1.1", H, b""),
          ("GET", "existe_buzon.php?folder={f}", "HTTP/1.1", H + [("Transfer-Encoding", "gzip")], b""),  # an HTML 501
          ("POST", "{f}/msj_1_datos.cry", "HTTP/1.1", H + [("Transfer-Encoding", "chunked")], b"zz\r\n"),  # an HTML 400
          ("GET", "{f}/msj_1_datos.cry", "HTTP/1.1", H + [("If-Match", '"x"')], b""),  # HTML 412s and 416
-         ("GET", "{f}/msj_1_datos.cry", "HTTP/1.1", H + [("If-Unmodified-Since", "Thu, 01 Jan 1970 00:00:00 GMT")], b""),
+         ("GET", "{f}/msj_1_datos.cry", "HTTP/1.1", H + [("If-Unmodified-Since", "Thu, 01 Jan 1970 00:00:00 GMT")],
+          b""),
          ("GET", "{f}/msj_1_datos.cry", "HTTP/1.1", H + [("Range", "bytes=99-")], b""),
          ("GET", "crear_buzon.php?FOLDER=0123456789&folder={f}", "HTTP/1.1", H, b""),
          ("GET", "nothing", "HTTP/1.1", H, b""),  # empty 404s of application/octet-stream
@@ -60,24 +61,34 @@ class Requests:
         return self.hex(R.choice((32, 32 * R.randint(1, 40), 64000, 64032, 63968, R.randint(1, 300))))
 
     def junk(self):
-        return R.choice(("", "0", "datos", "..", "../" + self.prefix, "/tmp/" + self.prefix, "%00", "%C0%AF", "%E0%80%AF",
-                         "%FF%FE", "\x00", "%", "%G1", "%4", "+", "%20", "a" * R.randint(1, 70000), self.hex(R.randint(1, 40)).lower(),
+        return R.choice(("", "0", "datos", "..", "../" + self.prefix, "/tmp/" + self.prefix, "%00", "%C0%AF",
+                         "%E0%80%AF", "%FF%FE", "\x00", "%", "%G1", "%4", "+", "%20", "a" * R.randint(1, 70000),
+                         self.hex(R.randint(1, 40)).lower(),
                          urllib.parse.quote(R.randbytes(R.randint(1, 20)), safe="")))
 
     def mutate(self, params):
         params += [] if params else [(R.choice(("folder", "x")), R.choice(self.folders))]
         i = R.randrange(len(params))
         name, value = params[i]
-        encoded = "".join((R.choice(("%{:02X}", "%{:02x}")).format(ord(c)) if R.random() < 0.3 else c) for c in value)
+        encoded = "".join(R.choice(("%{:02X}", "%{:02x}")).format(ord(c)) if R.random() < 0.3 else c
+                          for c in value)
         at = R.randint(0, len(value))
-        broken = value[:at] + R.choice(("%", "%G0", "%4", "%zz", "%C0%80", "%E0%80%80", "%F8%80%80%80%80", "%00", "\x00", "\xc0\xaf")) + value[at:]
-        pad = 63 * 1024 - 200 - sum(len(n) + len(v) + 2 for n, v in params) + R.randint(-100, 200)  # the line limit, either side
+        broken = value[:at] + R.choice(("%", "%G0", "%4", "%zz", "%C0%80", "%E0%80%80", "%F8%80%80%80%80", "%00",
+                                        "\x00", "\xc0\xaf")) + value[at:]
+        # The request line's limit, either side.
+        pad = 63 * 1024 - 200 - sum(len(n) + len(v) + 2 for n, v in params) + R.randint(-100, 200)
         changed = R.choice((
-            None, (R.choice((name, name.upper())), R.choice((value, self.junk(), R.choice(self.folders)))), (R.choice(("a", "x[]", "folder[0]", "", "=", "%66older")), self.junk()),
-            (name + R.choice(("[]", "[x]", "[", "]", " ", "%00")), value), (name, encoded), (name, broken), (name, value.lower()),
-            (name, value[:R.randint(0, len(value))] if R.random() < 0.5 else value + self.hex(R.randint(1, 40))), (name, self.junk()),
-            (R.choice((name.upper(), name.capitalize(), " " + name, name + " ", "+" + name)), value), ("pad", "x" * pad),
-            (name, R.choice(self.folders) if R.random() < 0.5 else self.datacry()), (name, value + R.choice(("#", "/", "?", "&", ";", "\t", " ")))))
+            None,
+            (R.choice((name, name.upper())), R.choice((value, self.junk(), R.choice(self.folders)))),
+            (R.choice(("a", "x[]", "folder[0]", "", "=", "%66older")), self.junk()),
+            (name + R.choice(("[]", "[x]", "[", "]", " ", "%00")), value),
+            (name, encoded), (name, broken), (name, value.lower()),
+            (name, value[:R.randint(0, len(value))] if R.random() < 0.5 else value + self.hex(R.randint(1, 40))),
+            (name, self.junk()),
+            (R.choice((name.upper(), name.capitalize(), " " + name, name + " ", "+" + name)), value),
+            ("pad", "x" * pad),
+            (name, R.choice(self.folders) if R.random() < 0.5 else self.datacry()),
+            (name, value + R.choice(("#", "/", "?", "&", ";", "\t", " ")))))
         if changed is None:
             del params[i]
         elif R.random() < 0.3:
@@ -91,8 +102,10 @@ class Requests:
         kind = R.randrange(12)
         if kind < 8:
             script = SCRIPTS[min(kind // 2, 3)]
-            params = {"existe_buzon": [("folder", folder)], "crear_buzon": [("folder", folder)], "comprobar_conexion_servidor": [],
-                      "enviar_mensaje": [("name", "datos"), ("folder", folder), ("new", "0"), ("datacry", self.datacry())]}[script]
+            params = {"existe_buzon": [("folder", folder)], "crear_buzon": [("folder", folder)],
+                      "comprobar_conexion_servidor": [],
+                      "enviar_mensaje": [("name", "datos"), ("folder", folder), ("new", "0"),
+                                         ("datacry", self.datacry())]}[script]
             for _ in range(R.choice((0, 0, 1, 1, 2, 3))):
                 self.mutate(params)
             if R.random() < 0.1:
@@ -103,28 +116,36 @@ class Requests:
         target = f"{p}{folder}/msj_{number}_datos.cry"
         return target if kind < 11 else R.choice((
             target.lower(), target.replace("/msj", "//msj"), target + "/", target + ";x", target + "?folder=" + folder,
-            target.replace(folder, folder[:9]), target.replace(folder, "%2e%2e"), target.replace(".cry", "%2Ecry"), f"{p}{folder}/",
-            f"{p}{folder}/.lock", f"{p}..%2F{folder}", f"{p}../lib/request.php", f"/{folder}/msj_1_datos.cry", "*", "/",
-            f"https://localhost{target}", f"{p}leer_mensaje.php?folder={folder}&numero=1"))
+            target.replace(folder, folder[:9]), target.replace(folder, "%2e%2e"), target.replace(".cry", "%2Ecry"),
+            f"{p}{folder}/", f"{p}{folder}/.lock", f"{p}..%2F{folder}", f"{p}../lib/request.php",
+            f"/{folder}/msj_1_datos.cry", "*", "/", f"https://localhost{target}",
+            f"{p}leer_mensaje.php?folder={folder}&numero=1"))
 
     def request(self):
-        method = R.choices(("GET", "HEAD", "POST", "PUT", "DELETE", "OPTIONS", "PATCH", "TRACE", "CONNECT", "PROPFIND", "get", "G@T", "X" * 40),
-                           (70, 6, 6, 2, 2, 2, 1, 1, 1, 1, 1, 1, 1))[0]
-        version = R.choices(("HTTP/1.1", "HTTP/1.0", "HTTP/2.0", "HTTP/1.10", "HTTP/9.9", "HTTP/1.1 x", "http/1.1"), (90, 5, 1, 1, 1, 1, 1))[0]
+        method = R.choices(("GET", "HEAD", "POST", "PUT", "DELETE", "OPTIONS", "PATCH", "TRACE", "CONNECT", "PROPFIND",
+                            "get", "G@T", "X" * 40), (70, 6, 6, 2, 2, 2, 1, 1, 1, 1, 1, 1, 1))[0]
+        version = R.choices(("HTTP/1.1", "HTTP/1.0", "HTTP/2.0", "HTTP/1.10", "HTTP/9.9", "HTTP/1.1 x", "http/1.1"),
+                            (90, 5, 1, 1, 1, 1, 1))[0]
         headers = H[:] if R.random() < 0.97 else []
         headers += [R.choice((
-            ("Range", R.choice(("bytes=0-1", "bytes=99999999-", "bytes=abc", "bytes=1-0", "bytes=0-0,2-3"))), ("If-Match", '"x"'),
-            ("If-None-Match", "*"), ("If-Unmodified-Since", "Thu, 01 Jan 1970 00:00:00 GMT"), ("If-Modified-Since", "Thu, 01 Jan 2099 00:00:00 GMT"),
-            ("Transfer-Encoding", R.choice(("chunked", "gzip", "chunked, gzip", "identity"))), ("Expect", R.choice(("100-continue", "x"))),
-            ("Content-Length", R.choice(("-1", "abc", "99999999999999999999", "0, 0", "4", "2000000"))), ("Connection", R.choice(("close", "upgrade"))),
-            ("Content-Type", R.choice(("multipart/form-data; boundary=x", "application/x-www-form-urlencoded"))), ("Upgrade", "h2c"),
-            ("Host", R.choice(("", "a b", "[::1", "x" * 300, "localhost:1"))), ("Cookie", "a=" + "b" * R.choice((10, 5000))),
-            ("X" * R.choice((1, 70000)), "y"), ("Bad Name", "z"), ("\x00", "z"))) for _ in range(R.choice((0, 0, 0, 1, 2)))]
+            ("Range", R.choice(("bytes=0-1", "bytes=99999999-", "bytes=abc", "bytes=1-0", "bytes=0-0,2-3"))),
+            ("If-Match", '"x"'), ("If-None-Match", "*"), ("If-Unmodified-Since", "Thu, 01 Jan 1970 00:00:00 GMT"),
+            ("If-Modified-Since", "Thu, 01 Jan 2099 00:00:00 GMT"),
+            ("Transfer-Encoding", R.choice(("chunked", "gzip", "chunked, gzip", "identity"))),
+            ("Expect", R.choice(("100-continue", "x"))),
+            ("Content-Length", R.choice(("-1", "abc", "99999999999999999999", "0, 0", "4", "2000000"))),
+            ("Connection", R.choice(("close", "upgrade"))),
+            ("Content-Type", R.choice(("multipart/form-data; boundary=x", "application/x-www-form-urlencoded"))),
+            ("Upgrade", "h2c"),
+            ("Host", R.choice(("", "a b", "[::1", "x" * 300, "localhost:1"))),
+            ("Cookie", "a=" + "b" * R.choice((10, 5000))), ("X" * R.choice((1, 70000)), "y"), ("Bad Name", "z"),
+            ("\x00", "z"))) for _ in range(R.choice((0, 0, 0, 1, 2)))]
         names = {n: v for n, v in headers}
         body = b""
         if R.random() < 0.1:
-            body = R.choice((b"folder=" + R.choice(self.folders).encode(), R.randbytes(R.randint(1, 3000)),
-                             b"--x\r\nContent-Disposition: form-data; name=\"f\"; filename=\"f\"\r\n\r\nabc\r\n--x--\r\n"))
+            body = R.choice((
+                b"folder=" + R.choice(self.folders).encode(), R.randbytes(R.randint(1, 3000)),
+                b"--x\r\nContent-Disposition: form-data; name=\"f\"; filename=\"f\"\r\n\r\nabc\r\n--x--\r\n"))
         # Never fewer bytes than announced (but for a length over the limit, refused at once): a
         # request waiting for the rest of its body only times out.
         if "Transfer-Encoding" in names:
@@ -149,14 +170,16 @@ def asks(method, target):
     for name, value in pairs:
         params.setdefault(name, []).append(value)
     one = {n: v[0] for n, v in params.items() if len(v) == 1}
-    if method not in ("GET", "HEAD" if script == "existe_buzon" else "GET") or not FOLDER.fullmatch(one.get("folder", "")):
+    if (method not in ("GET", "HEAD" if script == "existe_buzon" else "GET")
+            or not FOLDER.fullmatch(one.get("folder", ""))):
         return None
     # nginx counts creations and sends by the first folder parameter in any letter case.
     if script != "existe_buzon" and next(v for n, v in pairs if n.lower() == "folder") != one["folder"]:
         return None
     text = one.get("datacry", "")
     if script == "enviar_mensaje":
-        valid = (one.get("name"), one.get("new")) == ("datos", "0") and HEX.fullmatch(text) and len(text) % 32 == 0 and len(text) <= 64000
+        valid = ((one.get("name"), one.get("new")) == ("datos", "0") and HEX.fullmatch(text)
+                 and len(text) % 32 == 0 and len(text) <= 64000)
         return valid and (script, one["folder"], text) or None
     return script, one["folder"]
 
@@ -170,8 +193,10 @@ def stored(prefix):
             boxes[box.name] = [(box / f"msj_{n}_datos.cry").read_text() for n in range(1, len(names) + 1)]
             assert names == {f"msj_{n}_datos.cry" for n in range(1, len(names) + 1)}, (box, names)
         return boxes
-    psql = ["psql", "-X", "-tA", "-h", re.search(r"host=([^;]+)", server.database)[1], "-U", "velkorant", "-d", "velkorant", "-c"]
-    for table, columns in (("mailboxes", "folder, 0, ''"), ("messages", "folder, number, convert_from(data, 'LATIN1')")):
+    host = re.search(r"host=([^;]+)", server.database)[1]
+    psql = ["psql", "-X", "-tA", "-h", host, "-U", "velkorant", "-d", "velkorant", "-c"]
+    for table, columns in (("mailboxes", "folder, 0, ''"),
+                           ("messages", "folder, number, convert_from(data, 'LATIN1')")):
         query = f"SELECT {columns} FROM {table} WHERE folder LIKE '{prefix}%' ORDER BY 1, 2"
         for row in subprocess.run(psql + [query], capture_output=True, text=True, check=True).stdout.split():
             folder, number, text = row.split("|")
@@ -192,14 +217,16 @@ def outside(prefix):
                 with contextlib.suppress(FileNotFoundError):  # a temporary file, gone meanwhile
                     stat = os.lstat(os.path.join(path, name))
                     found[os.path.join(path, name)] = (stat.st_size, stat.st_mtime_ns)
-    return found | {name: None for place in (*server.data_root.parents, "/tmp") for name in os.listdir(place) if prefix in name.upper()}
+    return found | {name: None for place in (*server.data_root.parents, "/tmp")
+                    for name in os.listdir(place) if prefix in name.upper()}
 
 
 class RandomRequests(unittest.TestCase):
     def test_answers_and_what_they_leave(self):
         gen = Requests()
         files_before, data_before = outside(gen.prefix), set(os.listdir(server.data_root))
-        fixed = [(m, t.format(f=gen.folders[0]) if t[0] == "/" else server.prefix + t.format(f=gen.folders[0]), v, h, b) for m, t, v, h, b in FOUND]
+        fixed = [(m, ("" if t[0] == "/" else server.prefix) + t.format(f=gen.folders[0]), v, h, b)
+                 for m, t, v, h, b in FOUND]
         faults, created, sent, statuses, started = [], set(), {}, {}, time.monotonic()
         for number in range(len(fixed) + COUNT):
             request = fixed[number] if number < len(fixed) else gen.request()
@@ -230,9 +257,11 @@ class RandomRequests(unittest.TestCase):
             elif text.startswith(b"Mensaje "):
                 sent[asked[1], int(text.split()[1])] = asked[2]
             if fault:
-                shown = re.sub(r"([0-9A-FXxab])\1{15,}|([0-9A-F]{16})[0-9A-F]{16,}", lambda m: f"{m[0][:16]}...({len(m[0])})", repr(request))
+                shown = re.sub(r"([0-9A-FXxab])\1{15,}|([0-9A-F]{16})[0-9A-F]{16,}",
+                               lambda m: f"{m[0][:16]}...({len(m[0])})", repr(request))
                 faults.append(f"#{number} {shown}: {fault}: {status} {media} {text[:200]!r}")
-        print(f"{number + 1} requests in {time.monotonic() - started:.1f} s; statuses {statuses}", file=sys.stderr, flush=True)
+        print(f"{number + 1} requests in {time.monotonic() - started:.1f} s; statuses {statuses}",
+              file=sys.stderr, flush=True)
         self.assertEqual(faults, [], "\n".join(faults))
         # What the stores hold of this run: the mailboxes valid creations made, each with the
         # messages of the valid sends answered, under the numbers answered, and nothing else.
@@ -243,7 +272,8 @@ class RandomRequests(unittest.TestCase):
         # Nothing written outside the data root, and nothing but mailboxes and messages in it.
         for _ in range(20):  # temporary files of requests under way, of other suites too
             gained = {path for path, stat in outside(gen.prefix).items() if files_before.get(path, 0) != stat}
-            odd = [n for n in set(os.listdir(server.data_root)) - data_before if not FOLDER.fullmatch(n) and n != "_test_answers"]
+            odd = [n for n in set(os.listdir(server.data_root)) - data_before
+                   if not FOLDER.fullmatch(n) and n != "_test_answers"]
             if not gained and not odd:
                 break
             time.sleep(0.5)
