@@ -40,7 +40,6 @@ TEST_F(CommandsTest, EachCommandPresetsTheComposeDialog) {
   const QString hola = "Hola,\nun saludo.", jose = U("José_Marín");
   const std::tuple<const char*, QString, int, QStringList, bool, int> cases[] = {
       {"compose", "r1", kIdCompose, {"", "", "", "", ""}, false, kIdReceiver},
-      {"reply", "r1", kIdReply, {"Ana_garcia", "Re: Cena", "", "Amigos", kPassword}, true, kIdBody},
       {"no profile", "r2", kIdReply, {"Carlos_ruiz", "Re: RE: x", "", "", ""}, true, kIdBody},
       {"new", "r1", kIdNewToSender, {"Ana_garcia", "", "", "Amigos", kPassword}, false, kIdSubject},
       {"forward", "e1", kIdForward, {jose, "Fotos", hola, "Amigos", kPassword}, false, kIdBody},
