@@ -169,7 +169,6 @@ TEST_F(CommandsTest, PreferencesRegisterANewNameOnlyAndForgetARefusedOne) {
       std::tie(stored.user_name, stored.server_name, stored.server_description, stored.play_sounds),
       std::tuple("", "127.0.0.1:2/velkorant/", "cerrado", 1));
   EXPECT_EQ(std::tuple(view()->settings().user_name, counter()), std::tuple("", 0));
-  EXPECT_FALSE(Get(kIdReceive)->isEnabled());
 }
 
 }  // namespace
