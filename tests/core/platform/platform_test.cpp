@@ -103,7 +103,6 @@ TEST(IniDocument, ReadRules) {
       {"[s]\r\nk=a=b ;no comment\r\n", "s", "k", "a=b ;no comment"},
       {"[s]\r\n; k=comment\r\n", "s", "; k", "DEF"},
       {"[s]\r\n#k=ordinary\r\n", "s", "#k", "ordinary"},
-      {"[s]\r\nk=\"\"twice\"\" \r\n", "s", "k", "\"twice\""},  // one pair of quotes goes
       {"[s]\r\nk=first\r\nK=second\r\n", "s", "k", "first"},
       {"[s]\r\n[S]\r\nk=later\r\n", "s", "k", "DEF"},  // only the first of two sections is read
       {"[s]\n[broken\nk=after broken\n", "s", "k", "after broken"},
