@@ -24,8 +24,8 @@ TEST(Crypto, KeyAndIvKnownAnswer) {
                   "B0A87445C1431120"));
 }
 
-// The library's pipeline and the receive runs' shortcut give the same answer, and a failure is
-// never a plain text.
+// What the library's pipeline makes of a transport, and a failure is never a plain text. That the
+// receive runs' shortcut gives the same answer is the transport fuzz target's property.
 TEST(Crypto, WhatDecrypts) {
   const DerivedKey key = DeriveKeyAndIv("clave1234"), wrong = DeriveKeyAndIv("otra clave");
   const std::string right = EncryptTextWithPrefix("abcdefgh12345678", "mensaje de prueba", key);
@@ -48,11 +48,8 @@ TEST(Crypto, WhatDecrypts) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    for (const Decrypted& result :
-         {TryDecryptTextWithKey(c.transport, c.key), Ciphertext(c.transport).TryDecrypt(c.key)}) {
-      EXPECT_EQ(result.text, c.plain);
-      EXPECT_EQ(result.failure, c.failure);
-    }
+    const Decrypted result = TryDecryptTextWithKey(c.transport, c.key);
+    EXPECT_EQ(std::tuple(result.text, result.failure), std::tuple(c.plain, c.failure));
   }
   EXPECT_NE(EncryptText("hola", "clave"), EncryptText("hola", "clave")) << "the random prefix";
 }

@@ -82,7 +82,6 @@ TEST(IniDocument, EditsChangeOnlyTheirLines) {
       {"[s]\r\nk=v\r\n\r\n[t]\r\n", write("n", "1"), "[s]\r\nk=v\r\nn=1\r\n\r\n[t]\r\n"},
       {"x=0\r\n[s]\r\nk=1\r\n; c\r\n\r\n[b]\r\n", [](IniDocument& d) { d.DeleteSection("s"); },
        "x=0\r\n[b]\r\n"},
-      {"", write("k", "a\r\n[t]\rk2=v\n\0z"s), "[s]\r\nk=a  [t] k2=v  z\r\n"},
       {"\xEF\xBB\xBF[s]\nk=v\n",
        [](IniDocument& d) { d.DeleteSection("s"), d.WriteString("t", "k", "w"); },
        "\xEF\xBB\xBF[t]\r\nk=w\r\n"},
@@ -101,15 +100,12 @@ TEST(IniDocument, ReadRules) {
     std::string file, section, key, value;
   } const cases[] = {
       {"\xEF\xBB\xBF[ s ]\r\n  Key A  =  spaced value \t\r\n", "S", "key a", "spaced value"},
-      {"[s]\r\nk=a=b ;no comment\r\n", "s", "k", "a=b ;no comment"},
       {"[s]\r\n; k=comment\r\n", "s", "; k", "DEF"},
       {"[s]\r\n#k=ordinary\r\n", "s", "#k", "ordinary"},
-      {"[s]\r\nk=\"\"twice\"\" \r\n", "s", "k", "\"twice\""},  // one pair of quotes goes
       {"[s]\r\nk=first\r\nK=second\r\n", "s", "k", "first"},
       {"[s]\r\n[S]\r\nk=later\r\n", "s", "k", "DEF"},  // only the first of two sections is read
       {"[s]\n[broken\nk=after broken\n", "s", "k", "after broken"},
       {"[A\xD1O \x8A]\r\n\xC9=1\r\n", "a\xF1o \x9A", "\xE9", "1"},
-      {Utf16Le(u"[s]\r\nk=ñ\r\n"), "s", "k", "\xF1"},
       {"[s]\r\nk=" + std::string(5000, 'v'), "s", "k", std::string(4095, 'v')},  // Windows' buffer
   };
   for (const Case& c : cases) {
@@ -155,62 +151,58 @@ TEST(IniFile, RefusesWhatItMustNotReplace) {
   }
 }
 
-class SettingsDatabaseTest : public ::testing::Test {
- protected:
-  const Installation installation_;
-  const fs::path path_ = installation_.root() / "private" / "settings.sqlite3";
-  SettingsDatabase db_{path_};
-};
-
-TEST_F(SettingsDatabaseTest, ReadsCreateNothingAndValuesKeepTheirBytesAndTypes) {
-  EXPECT_EQ(std::tuple(db_.ReadText("T", "x"), db_.DeleteKey("T"), db_.status()),
+// Reads create nothing, values keep their bytes and types, and keys and subkeys are named and
+// sorted as on Windows.
+TEST(SettingsDatabase, ValuesKeysAndSubkeys) {
+  const Installation installation;
+  const fs::path path = installation.root() / "private" / "settings.sqlite3";
+  SettingsDatabase db{path};
+  EXPECT_EQ(std::tuple(db.ReadText("T", "x"), db.DeleteKey("T"), db.status()),
             std::tuple(std::nullopt, DeleteKeyResult::kAbsent, SettingsDatabaseStatus::kOk));
-  EXPECT_FALSE(fs::exists(path_.parent_path()));
+  EXPECT_FALSE(fs::exists(path.parent_path()));
   const std::string bytes = "\0\x01\x7F\x80\xFF z"s;
   const ValueWrite writes[] = {
       {"T", "bytes", bytes}, {"T", "empty", ""}, {"T", "n", -5}, {"T", "digits", "7"}};
   const mode_t old_mask = ::umask(0);  // the modes must not depend on it
-  EXPECT_TRUE(db_.WriteValues(writes));
+  EXPECT_TRUE(db.WriteValues(writes));
   ::umask(old_mask);
-  EXPECT_EQ(fs::status(path_).permissions(), fs::perms::owner_read | fs::perms::owner_write);
-  EXPECT_EQ(fs::status(path_.parent_path()).permissions(), fs::perms::owner_all);
+  EXPECT_EQ(fs::status(path).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(fs::status(path.parent_path()).permissions(), fs::perms::owner_all);
   // An integer reads as its decimal text; a text of digits is no number to a reader.
-  EXPECT_EQ(std::tuple(db_.ReadText("T", "bytes"), db_.ReadText("T", "empty"),
-                       db_.ReadText("T", "n"), db_.ReadInt("T", "n"), db_.ReadInt("T", "digits")),
+  EXPECT_EQ(std::tuple(db.ReadText("T", "bytes"), db.ReadText("T", "empty"), db.ReadText("T", "n"),
+                       db.ReadInt("T", "n"), db.ReadInt("T", "digits")),
             std::tuple(bytes, "", "-5", -5, std::nullopt));
-  ASSERT_TRUE(db_.WriteInt("T", "DIGITS", 8));
-  EXPECT_EQ(db_.ReadInt("T", "digits"), 8);
+  ASSERT_TRUE(db.WriteInt("T", "DIGITS", 8));
+  EXPECT_EQ(db.ReadInt("T", "digits"), 8);
   // All or nothing; and neither reads nor removals create keys.
   const ValueWrite failing[] = {{"U", "uno", 1}, {"\\bad", "dos", "2"}};
   const std::monostate remove;
   const ValueWrite removals[] = {{"T", "n", remove}, {"T\\Sub", "x", remove}, {"U", "x", remove}};
-  EXPECT_FALSE(db_.WriteValues(failing));
-  ASSERT_TRUE(db_.WriteValues(removals));
-  EXPECT_EQ(std::tuple(db_.ReadText("T", "n"), db_.ReadText("T", "empty"), db_.ReadText("V", "")),
+  EXPECT_FALSE(db.WriteValues(failing));
+  ASSERT_TRUE(db.WriteValues(removals));
+  EXPECT_EQ(std::tuple(db.ReadText("T", "n"), db.ReadText("T", "empty"), db.ReadText("V", "")),
             std::tuple(std::nullopt, "", std::nullopt));
-  EXPECT_EQ(std::tuple(db_.SubkeyNames(""), db_.SubkeyNames("T")), std::tuple(Names{"T"}, Names{}));
-}
+  EXPECT_EQ(std::tuple(db.SubkeyNames(""), db.SubkeyNames("T")), std::tuple(Names{"T"}, Names{}));
 
-TEST_F(SettingsDatabaseTest, NamesKeysAndSubkeysAsOnWindows) {
   // Windows-1252 letters too: Ñ/ñ, Š/š (8A/9A), Ÿ/ÿ (9F/FF).
-  ASSERT_TRUE(db_.WriteText("PerfilPass\\\xD1\x8A\x9F", "Password", "1") &&
-              db_.WriteText("PERFILPASS\\\xF1\x9A\xFF", "PASSWORD", "2"));
-  EXPECT_EQ(db_.ReadText("perfilpass\\\xF1\x8A\xFF", "password"), "2");
-  EXPECT_EQ(db_.SubkeyNames("PerfilPass"), Names{"\xD1\x8A\x9F"});
+  ASSERT_TRUE(db.WriteText("PerfilPass\\\xD1\x8A\x9F", "Password", "1") &&
+              db.WriteText("PERFILPASS\\\xF1\x9A\xFF", "PASSWORD", "2"));
+  EXPECT_EQ(db.ReadText("perfilpass\\\xF1\x8A\xFF", "password"), "2");
+  EXPECT_EQ(db.SubkeyNames("PerfilPass"), Names{"\xD1\x8A\x9F"});
   for (const char* name : {"b", "A_B", "zeta", "AB", "[x", "_x", "a", "\xF1u", "Nu", "\x80"})
-    ASSERT_TRUE(db_.WriteInt(std::string("K\\") + name, "v", 1)) << name;
+    ASSERT_TRUE(db.WriteInt(std::string("K\\") + name, "v", 1)) << name;
   // Upper-cased, "_" (5F) and "[" (5B) come after the letters; Ñ (D1) and € (U+20AC) after ASCII.
-  EXPECT_EQ(db_.SubkeyNames("K"),
+  EXPECT_EQ(db.SubkeyNames("K"),
             (Names{"a", "AB", "A_B", "b", "Nu", "zeta", "[x", "_x", "\xF1u", "\x80"}));
 
-  ASSERT_TRUE(db_.WriteText("A\\B\\C", "v", "abajo"));
-  EXPECT_EQ(db_.DeleteKey("a\\b"), DeleteKeyResult::kHasSubkeys);
-  EXPECT_EQ(db_.DeleteKey("A\\B\\c"), DeleteKeyResult::kDeleted);
-  EXPECT_EQ(db_.DeleteKey("A\\B\\C"), DeleteKeyResult::kAbsent);
-  EXPECT_EQ(db_.DeleteKey(""), DeleteKeyResult::kFailed);  // never the root
+  ASSERT_TRUE(db.WriteText("A\\B\\C", "v", "abajo"));
+  EXPECT_EQ(db.DeleteKey("a\\b"), DeleteKeyResult::kHasSubkeys);
+  EXPECT_EQ(db.DeleteKey("A\\B\\c"), DeleteKeyResult::kDeleted);
+  EXPECT_EQ(db.DeleteKey("A\\B\\C"), DeleteKeyResult::kAbsent);
+  EXPECT_EQ(db.DeleteKey(""), DeleteKeyResult::kFailed);  // never the root
   // A key made again under an old name starts empty, in its new spelling.
-  ASSERT_TRUE(db_.WriteInt("A\\b\\c", "w", 1));
-  EXPECT_EQ(std::tuple(db_.ReadText("A\\B\\C", "v"), db_.SubkeyNames("A\\B")),
+  ASSERT_TRUE(db.WriteInt("A\\b\\c", "w", 1));
+  EXPECT_EQ(std::tuple(db.ReadText("A\\B\\C", "v"), db.SubkeyNames("A\\B")),
             std::tuple(std::nullopt, Names{"c"}));
 }
 

@@ -55,22 +55,20 @@ class KeyringTest : public ::testing::Test {
 // followed by the whole of the keyring; the database holds no password, and each profile reads
 // back the keyring's. Another settings database of the same user keeps items of its own.
 TEST_F(KeyringTest, ProfilesKeepTheirPasswordsInTheKeyring) {
-  const std::pair<std::string, std::string> cases[] = {
-      {"add Amigos clave de amigos", "Amigos:clave de amigos\nSeleccion:clave de amigos\n"},
-      {"add Familia clave de amigos",  // renamed: the first one stays
+  // The profile command, the profile, its password; the keyring's items after it.
+  const std::tuple<const char*, const char*, std::string, std::string> cases[] = {
+      {"add", "Amigos", "clave de amigos", "Amigos:clave de amigos\nSeleccion:clave de amigos\n"},
+      {"add", "Familia", "clave de amigos",  // renamed: the first one stays
        "Amigos:clave de amigos\nFamilia:clave de amigos\nSeleccion:clave de amigos\n"},
-      {"add AMIGOS clave cambiada",  // another letter case, the same profile
+      {"add", "AMIGOS", "clave cambiada",  // another letter case, the same profile
        "AMIGOS:clave cambiada\nFamilia:clave de amigos\nSeleccion:clave cambiada\n"},
-      {"remove familia", "AMIGOS:clave cambiada\n"},  // the copy emptied: no item left
-      {"add Año contraseña ñ",
+      {"remove", "familia", "", "AMIGOS:clave cambiada\n"},  // the copy emptied: no item left
+      {"add", "Año", "contraseña ñ",
        "AMIGOS:clave cambiada\nAño:contraseña ñ\nSeleccion:contraseña ñ\n"}};
-  for (const auto& [command, items] : cases) {
-    SCOPED_TRACE(command);
-    std::istringstream words(command);
-    std::string verb, name, password;
-    std::getline(words >> verb >> name >> std::ws, password);
+  for (const auto& [verb, name, password, items] : cases) {
+    SCOPED_TRACE(name);
     std::vector<std::string> args = {"profile", verb, name};
-    if (verb == "add")
+    if (!password.empty())
       args.insert(args.end(), {"--password-file", File("clave", password)});
     ASSERT_EQ(RunCliCommand(args).status, 0);
     SettingsStore other(keyring_.dir / "otra.sqlite3");
@@ -92,7 +90,7 @@ TEST_F(KeyringTest, ProfilesKeepTheirPasswordsInTheKeyring) {
   Sqlite("'PRAGMA user_version = 2'");
   SettingsStore reopened;
   EXPECT_FALSE(WriteProfile(reopened, "AMIGOS", {"AMIGOS", "clave nueva"}));
-  EXPECT_EQ(Items(), cases[4].second);
+  EXPECT_EQ(Items(), std::get<3>(cases[4]));
 }
 
 // A password the keyring keeps leaves only where asked: in an export for Windows with the

@@ -188,12 +188,9 @@ TEST(BackupArchive, MakesFromAnInstallationAndOpensTheSame) {
   EXPECT_EQ(OpenBackup(made.archive, "otra").problem, BackupProblem::kWrongPassphrase);
   const BackupOpen unopened = OpenBackup(made.archive, std::nullopt);
   EXPECT_TRUE(unopened.has_passwords && unopened.passwords.entries.empty()) << unopened.error;
-  for (std::size_t at = 0; at < made.archive.size(); at += 101) {
+  for (std::size_t at = 0; at < made.archive.size(); at += 101)
     EXPECT_EQ(OpenBackup(Flipped(made.archive, at, 0x01), "frase").problem, BackupProblem::kDamaged)
         << at;
-    EXPECT_EQ(OpenBackup(made.archive.substr(0, at), "frase").problem, BackupProblem::kDamaged)
-        << at;
-  }
   fs::remove(installation.work() / kSentMessagesFile);
   const std::string bare = MakeBackup(store, ".", std::nullopt).archive;
   const BackupOpen opened = OpenBackup(bare, std::nullopt);
