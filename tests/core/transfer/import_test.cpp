@@ -183,8 +183,9 @@ TEST(InstallationImport, SameOtherAndReplacedUser) {
 
     // Received: copied as it is into a folder without the file, merged otherwise (y was here).
     const std::string received = Installation::Bytes(kReceivedMessagesFile);
-    if (c.replace || c.here_user.empty())
+    if (c.replace || c.here_user.empty()) {
       EXPECT_EQ(received == theirs_received, c.replace);
+    }
     MessageStore reloaded;
     ASSERT_TRUE(reloaded.LoadMessageStore());
     EXPECT_EQ(reloaded.messages().size(), c.replace ? 3u : 4u);  // 1 sent + x, y (+ z)
