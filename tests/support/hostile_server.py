@@ -9,9 +9,9 @@
 #   drops         every other request for a message file or a new mailbox, the first included,
 #                 loses its connection mid-answer
 #   huge          10 MiB answers; endless: a byte a second; plain: plain HTTP where TLS is expected
-#   page404, page503, page200, page200small
-#                 a web host's error or maintenance page (70, 70, 80 and 2 kB of HTML) for every
-#                 message file, with that status
+#   page404, page503
+#                 a web host's error or maintenance page (70 kB of HTML) for every message file,
+#                 with that status
 #   busy          the first request for each message file is refused (503 for odd numbers, 429
 #                 for even ones, "Retry-After: 1"); later ones are served
 #   busyforever   every message file is refused with 503 and "Retry-After: 1"
@@ -29,8 +29,7 @@ import threading
 import time
 import urllib.parse
 
-PAGES = {"page404": (404, 70_000), "page503": (503, 70_000), "page200": (200, 80_000),
-         "page200small": (200, 2_000)}
+PAGES = {"page404": (404, 70_000), "page503": (503, 70_000)}
 
 
 def page(size):
