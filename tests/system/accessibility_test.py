@@ -67,11 +67,6 @@ def xdotool(*args):
                           text=True).stdout.strip()
 
 
-def keys(window, *names):
-    """Keys typed into `window`, made the active one first as a click on it would."""
-    xdotool("windowactivate", "--sync", window, "key", "--delay", "50", *names)
-
-
 def start(stack, *args, **kwargs):
     process = subprocess.Popen(args, **kwargs)
     stack.callback(lambda: (process.terminate(), process.wait(5)))
@@ -186,7 +181,8 @@ def run(stack, root):
     check_names("names", frame)
     window = xdotool("search", "--onlyvisible", "--pid", str(program.pid)).split()[-1]
     for title, key_names in DIALOGS:
-        keys(window, *key_names)
+        # Made the active window first, as a click on it would.
+        xdotool("windowactivate", "--sync", window, "key", "--delay", "50", *key_names)
         walk_dialog(app, title)
 
 
