@@ -101,10 +101,9 @@ class Requests:
         kind = R.randrange(12)
         if kind < 8:
             script = SCRIPTS[min(kind // 2, 3)]
-            params = {"existe_buzon": [("folder", folder)], "crear_buzon": [("folder", folder)],
-                      "comprobar_conexion_servidor": [],
-                      "enviar_mensaje": [("name", "datos"), ("folder", folder), ("new", "0"),
-                                         ("datacry", self.datacry())]}[script]
+            params = [("folder", folder)] if script != "comprobar_conexion_servidor" else []
+            if script == "enviar_mensaje":
+                params = [("name", "datos"), *params, ("new", "0"), ("datacry", self.datacry())]
             for _ in range(R.choice((0, 0, 1, 1, 2, 3))):
                 self.mutate(params)
             if R.random() < 0.1:
