@@ -33,14 +33,6 @@ PASSWORD = "clave de prueba €ñ"
 
 
 class ReceiveKillTest(unittest.TestCase):
-    def setUp(self):
-        root = self.enterContext(tempfile.TemporaryDirectory(prefix="velkorant-receive-kill-"))
-        seed = int(os.environ.get("VELKORANT_KILL_SEED", secrets.randbits(32)))
-        print(f"VELKORANT_KILL_SEED={seed}", file=sys.stderr)
-        self.rng = random.Random(seed)
-        self.user = User(root, "receptora", register=True)
-        self.user.profile("prueba", PASSWORD)
-
     def message(self, i):
         return "2024-03-07 09:05:00", self.user.name, "Remitente_ü", f"asunto {i}", f"mensaje {i}"
 
@@ -72,6 +64,12 @@ class ReceiveKillTest(unittest.TestCase):
         return process.returncode
 
     def test_killed_runs_neither_lose_nor_duplicate(self):
+        root = self.enterContext(tempfile.TemporaryDirectory(prefix="velkorant-receive-kill-"))
+        seed = int(os.environ.get("VELKORANT_KILL_SEED", secrets.randbits(32)))
+        print(f"VELKORANT_KILL_SEED={seed}", file=sys.stderr)
+        self.rng = random.Random(seed)
+        self.user = User(root, "receptora", register=True)
+        self.user.profile("prueba", PASSWORD)
         began = time.monotonic()
         self.user.ok("receive")
         # Half as long again as a run on an empty mailbox: start-up and the first downloads.

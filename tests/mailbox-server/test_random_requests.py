@@ -35,10 +35,9 @@ FOUND = [("GET", "crear_buzon.php?folder={f}", "HTTP/1.1", H, b""),
          ("GET", "comprobar_conexion_servidor.php", "HTTP/2.0", H, b""),  # an HTML 505
          ("GET", "existe_buzon.php?folder={f}", "HTTP/1.1", H + [("Transfer-Encoding", "gzip")], b""),  # an HTML 501
          ("POST", "{f}/msj_1_datos.cry", "HTTP/1.1", H + [("Transfer-Encoding", "chunked")], b"zz\r\n"),  # an HTML 400
-         ("GET", "{f}/msj_1_datos.cry", "HTTP/1.1", H + [("If-Match", '"x"')], b""),  # HTML 412s and 416
-         ("GET", "{f}/msj_1_datos.cry", "HTTP/1.1", H + [("If-Unmodified-Since", "Thu, 01 Jan 1970 00:00:00 GMT")],
-          b""),
-         ("GET", "{f}/msj_1_datos.cry", "HTTP/1.1", H + [("Range", "bytes=99-")], b""),
+         *[("GET", "{f}/msj_1_datos.cry", "HTTP/1.1", H + [header], b"")  # HTML 412s and 416
+           for header in (("If-Match", '"x"'), ("If-Unmodified-Since", "Thu, 01 Jan 1970 00:00:00 GMT"),
+                          ("Range", "bytes=99-"))],
          ("GET", "crear_buzon.php?FOLDER=0123456789&folder={f}", "HTTP/1.1", H, b""),
          ("GET", "nothing", "HTTP/1.1", H, b""),  # empty 404s of application/octet-stream
          ("GET", "/nothing", "HTTP/1.1", H, b"")] + [  # stored, the last value or a name PHP changed
@@ -102,10 +101,9 @@ class Requests:
         kind = R.randrange(12)
         if kind < 8:
             script = SCRIPTS[min(kind // 2, 3)]
-            params = {"existe_buzon": [("folder", folder)], "crear_buzon": [("folder", folder)],
-                      "comprobar_conexion_servidor": [],
-                      "enviar_mensaje": [("name", "datos"), ("folder", folder), ("new", "0"),
-                                         ("datacry", self.datacry())]}[script]
+            params = [("folder", folder)] if script != "comprobar_conexion_servidor" else []
+            if script == "enviar_mensaje":
+                params = [("name", "datos"), *params, ("new", "0"), ("datacry", self.datacry())]
             for _ in range(R.choice((0, 0, 1, 1, 2, 3))):
                 self.mutate(params)
             if R.random() < 0.1:
@@ -156,20 +154,14 @@ class Requests:
         return method, self.target(), version, headers, body
 
 
-def raw(method, target, version, headers, body):
-    lines = [f"{method} {target} {version}"] + [f"{n}: {v}" for n, v in headers] + ["", ""]
-    return "\r\n".join(lines).encode("latin-1") + body
-
-
 def asks(method, target):
     """(script, folder[, text]) of a valid request to a script with parameters, else None."""
     # nginx ends the target at the first of the spaces before the version, and the query at a "#".
     path, _, query = target.rstrip(" ").partition("#")[0].partition("?")
     script = path.removeprefix(server.prefix).removesuffix(".php")
-    pairs, params = urllib.parse.parse_qsl(query, keep_blank_values=True, encoding="latin-1"), {}
-    for name, value in pairs:
-        params.setdefault(name, []).append(value)
-    one = {n: v[0] for n, v in params.items() if len(v) == 1}
+    pairs = urllib.parse.parse_qsl(query, keep_blank_values=True, encoding="latin-1")
+    names = [name for name, _ in pairs]
+    one = {name: value for name, value in pairs if names.count(name) == 1}
     if (method not in ("GET", "HEAD" if script == "existe_buzon" else "GET")
             or not FOLDER.fullmatch(one.get("folder", ""))):
         return None
@@ -235,11 +227,13 @@ class RandomRequests(unittest.TestCase):
                 query = f"crear_buzon.php?folder={folder}" if folder not in created or R.random() < 0.2 else \
                     f"enviar_mensaje.php?name=datos&folder={folder}&new=0&datacry={gen.datacry()}"
                 request = ("GET", server.prefix + query, "HTTP/1.1", H, b"")
-            answer = server.exchange(raw(*request), request[0])
+            method, target, version, fields, body = request
+            lines = [f"{method} {target} {version}"] + [f"{n}: {v}" for n, v in fields] + ["", ""]
+            answer = server.exchange("\r\n".join(lines).encode("latin-1") + body, method)
             statuses[answer and answer.status] = statuses.get(answer and answer.status, 0) + 1
             if answer is None:
                 continue
-            (method, target, *_), (status, text, headers) = request, answer
+            status, text, headers = answer
             media = headers.get("content-type", "").partition(";")[0]
             cached = text and headers.get("cache-control") != "no-store"  # (empty 404s may be)
             asked = asks(method, target)

@@ -67,37 +67,10 @@ def xdotool(*args):
                           text=True).stdout.strip()
 
 
-def keys(window, *names):
-    """Keys typed into `window`, made the active one first as a click on it would."""
-    xdotool("windowactivate", "--sync", window, "key", "--delay", "50", *names)
-
-
 def start(stack, *args, **kwargs):
     process = subprocess.Popen(args, **kwargs)
     stack.callback(lambda: (process.terminate(), process.wait(5)))
     return process
-
-
-def start_session(stack, root):
-    quiet = {"stdout": subprocess.DEVNULL, "stderr": subprocess.DEVNULL}
-    read, write = os.pipe()
-    start(stack, "Xvfb", "-displayfd", str(write), "-screen", "0", "1920x1080x24", "-nolisten",
-          "tcp", pass_fds=[write], **quiet)
-    os.close(write)
-    with os.fdopen(read) as displayfd:
-        os.environ["DISPLAY"] = ":" + displayfd.readline().strip()
-    # A bus that starts no services: no desktop keyring asks for a password on the display.
-    (root / "bus.conf").write_text(
-        "<busconfig><type>session</type><listen>unix:tmpdir=/tmp</listen>"
-        "<policy context='default'><allow send_destination='*' eavesdrop='true'/>"
-        "<allow eavesdrop='true'/><allow own='*'/></policy></busconfig>")
-    bus = start(stack, "dbus-daemon", "--config-file", str(root / "bus.conf"), "--nofork",
-                "--print-address", stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-    os.environ.update(DBUS_SESSION_BUS_ADDRESS=bus.stdout.readline().strip(), HOME=str(root),
-                      XDG_CONFIG_HOME=str(root / "config"), XDG_DATA_HOME=str(root / "data"),
-                      XDG_RUNTIME_DIR=str(root))
-    start(stack, "/usr/libexec/at-spi-bus-launcher", "--launch-immediately", **quiet)
-    start(stack, "openbox", "--sm-disable", **quiet)
 
 
 def children(node):
@@ -171,7 +144,26 @@ def walk_dialog(app, title):
 
 def run(stack, root):
     global pyatspi
-    start_session(stack, root)
+    # A display, a session bus and an accessibility bus of the test's own, and a window manager.
+    quiet = {"stdout": subprocess.DEVNULL, "stderr": subprocess.DEVNULL}
+    read, write = os.pipe()
+    start(stack, "Xvfb", "-displayfd", str(write), "-screen", "0", "1920x1080x24", "-nolisten",
+          "tcp", pass_fds=[write], **quiet)
+    os.close(write)
+    with os.fdopen(read) as displayfd:
+        os.environ["DISPLAY"] = ":" + displayfd.readline().strip()
+    # A bus that starts no services: no desktop keyring asks for a password on the display.
+    (root / "bus.conf").write_text(
+        "<busconfig><type>session</type><listen>unix:tmpdir=/tmp</listen>"
+        "<policy context='default'><allow send_destination='*' eavesdrop='true'/>"
+        "<allow eavesdrop='true'/><allow own='*'/></policy></busconfig>")
+    bus = start(stack, "dbus-daemon", "--config-file", str(root / "bus.conf"), "--nofork",
+                "--print-address", stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+    os.environ.update(DBUS_SESSION_BUS_ADDRESS=bus.stdout.readline().strip(), HOME=str(root),
+                      XDG_CONFIG_HOME=str(root / "config"), XDG_DATA_HOME=str(root / "data"),
+                      XDG_RUNTIME_DIR=str(root))
+    start(stack, "/usr/libexec/at-spi-bus-launcher", "--launch-immediately", **quiet)
+    start(stack, "openbox", "--sm-disable", **quiet)
     user = User(root, "atspi")
     user.ok("register", user.name)
     user.profile("clave", "secreta del perfil")
@@ -186,7 +178,8 @@ def run(stack, root):
     check_names("names", frame)
     window = xdotool("search", "--onlyvisible", "--pid", str(program.pid)).split()[-1]
     for title, key_names in DIALOGS:
-        keys(window, *key_names)
+        # Made the active window first, as a click on it would.
+        xdotool("windowactivate", "--sync", window, "key", "--delay", "50", *key_names)
         walk_dialog(app, title)
 
 

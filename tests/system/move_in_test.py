@@ -28,16 +28,14 @@ def regedit_export(user, counter):
 
 
 class MoveInTest(unittest.TestCase):
-    def setUp(self):
-        folder = tempfile.TemporaryDirectory(prefix="velkorant-move-in-")
-        self.root = pathlib.Path(self.enterContext(folder))
-
     def state(self, user):
         """What a move may change: every file of the working folder, and the settings."""
         files = {p.name: p.read_bytes() for p in user.work.iterdir()}
         return files, user.run("settings")[:2], user.run("profile", "list")[:2]
 
     def test_moving_in_fetches_nothing_twice_and_goes_back_and_through_a_backup(self):
+        folder = tempfile.TemporaryDirectory(prefix="velkorant-move-in-")
+        self.root = pathlib.Path(self.enterContext(folder))
         ana, windows = (User(self.root, label, register=True) for label in ("ana", "windows"))
         for user in (ana, windows):
             user.profile("compartido", SHARED)
