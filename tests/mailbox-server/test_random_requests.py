@@ -39,6 +39,7 @@ FOUND = [("GET", "crear_buzon.php?folder={f}", "HTTP/1.1", H, b""),
            for header in (("If-Match", '"x"'), ("If-Unmodified-Since", "Thu, 01 Jan 1970 00:00:00 GMT"),
                           ("Range", "bytes=99-"))],
          ("GET", "crear_buzon.php?FOLDER=0123456789&folder={f}", "HTTP/1.1", H, b""),
+         ("GET", "crear_buzon.php?FOLDER&folder={f}", "HTTP/1.1", H, b""),  # no parameter to nginx
          ("GET", "nothing", "HTTP/1.1", H, b""),  # empty 404s of application/octet-stream
          ("GET", "/nothing", "HTTP/1.1", H, b"")] + [  # stored, the last value or a name PHP changed
     ("GET", f"enviar_mensaje.php?name=datos&folder={{f}}&{q}&datacry=" + "B" * 32, "HTTP/1.1", H, b"")
@@ -165,8 +166,11 @@ def asks(method, target):
     if (method not in ("GET", "HEAD" if script == "existe_buzon" else "GET")
             or not FOLDER.fullmatch(one.get("folder", ""))):
         return None
-    # nginx counts creations and sends by the first folder parameter in any letter case.
-    if script != "existe_buzon" and next(v for n, v in pairs if n.lower() == "folder") != one["folder"]:
+    # nginx counts creations and sends by the first folder parameter in any letter case; a name
+    # without "=" is none of its parameters.
+    keyed = [pair for part in query.split("&") if "=" in part
+             for pair in urllib.parse.parse_qsl(part, keep_blank_values=True, encoding="latin-1")]
+    if script != "existe_buzon" and next(v for n, v in keyed if n.lower() == "folder") != one["folder"]:
         return None
     text = one.get("datacry", "")
     if script == "enviar_mensaje":
