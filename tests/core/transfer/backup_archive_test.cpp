@@ -51,14 +51,13 @@ TEST(TarArchive, StandardToolsReadWhatIsWrittenAndWriteWhatIsRead) {
                                          {std::string(100, 'n'), "x"}};
   const std::string archive = WriteTar(entries, 1700000000);
   Save("a.tar", archive);
-  ASSERT_EQ(std::system("mkdir t p && tar -xf a.tar -C t && " VELKORANT_PYTHON
-                        " -c 'import tarfile; tarfile.open(\"a.tar\").extractall(\"p\")' && "
-                        "tar -tvf a.tar | grep -q '^-rw------- 0/0 .* MANIFIESTO.txt$'"),
-            0);
-  for (const TarEntry& entry : entries) {
+  ASSERT_EQ(
+      std::system("mkdir t p && tar -xf a.tar -C t && " VELKORANT_PYTHON
+                  " -c 'import tarfile; tarfile.open(\"a.tar\").extractall(\"p\")' && "
+                  "tar -tvf a.tar | grep -q '^-rw------- 0/0 .* MANIFIESTO.txt$' && diff -r t p"),
+      0);
+  for (const TarEntry& entry : entries)  // as Python's too, by the diff
     EXPECT_EQ(Installation::Bytes(fs::path("t") / entry.name), entry.data) << entry.name;
-    EXPECT_EQ(Installation::Bytes(fs::path("p") / entry.name), entry.data) << entry.name;
-  }
   // What GNU tar and Python write for the same files reads back the same; a record's padding
   // of zeros is fine.
   for (const std::string maker :
