@@ -79,10 +79,9 @@ TEST(MessageFiles, MergeKeepsEachMessageOnceWithTheNextNumbers) {
   MessageStore store;
   ASSERT_TRUE(store.LoadMessageStore());
   std::string seen;
-  for (const Message& message : store.messages()) {
+  for (const Message& message : store.messages())
     seen += std::to_string(message.numero) + message.asunto_msj +
             (message.flag_msj_enviado_srv ? "+" : "") + " ";
-  }
   EXPECT_EQ(seen, "1a 2b 3c 4a+ ");
   EXPECT_EQ(store.messages()[2].cuerpo_msj, Ansi("línea\r\notra"));
 }
