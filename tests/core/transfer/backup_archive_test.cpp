@@ -129,10 +129,9 @@ TEST(BackupArchive, PasswordBoxOpensOnlyWithItsPassphraseAndParameters) {
   const PasswordsOpen open = OpenPasswords(box, "frase");
   ASSERT_EQ(open.problem, BackupProblem::kNone) << open.error;
   ASSERT_EQ(open.passwords.entries.size(), 3u);
-  for (std::size_t i = 0; i < 3; ++i) {
-    EXPECT_EQ(open.passwords.entries[i].profile, passwords.entries[i].profile);
-    EXPECT_EQ(open.passwords.entries[i].password, passwords.entries[i].password);
-  }
+  for (std::size_t i = 0; i < 3; ++i)
+    EXPECT_EQ(std::tie(open.passwords.entries[i].profile, open.passwords.entries[i].password),
+              std::tie(passwords.entries[i].profile, passwords.entries[i].password));
   EXPECT_EQ(OpenPasswords(box, "frasE").problem, BackupProblem::kWrongPassphrase);
   EXPECT_EQ(OpenPasswords(SealPasswords({}, "f", kQuick), "f").problem, BackupProblem::kNone);
   EXPECT_EQ(SealPasswords(passwords, "frase", {1 << 21, 8, 1}), "");
