@@ -214,8 +214,7 @@ TEST_F(ReceiverTest, FetchingAheadStoresWhatOneAtATimeStores) {
     testing::ServerAddress server;
     std::int32_t counter;
     std::int32_t start = 0;
-  };
-  const Case cases[] = {
+  } const cases[] = {
       {"undecrypted, too long", local_.address, 6},
       // Numbers end before the run's bound does.
       {"answers near the last number", top.answering_yes(), kLast, kLast - 5},
