@@ -79,8 +79,7 @@ TEST(MailboxClientTest, AnswersAndFailures) {
     bool yes;
     std::vector<std::string> lines;
     std::string box = "";
-  };
-  const Case cases[] = {
+  } const cases[] = {
       {answer("OK%0D%0Amore"), kCheck, true, {hi, ok, "SRV: OK\nmore", yes}},
       {answer("OKAY%00x"), kCheck, true, {hi, ok, "SRV: OKAY", yes}},
       {answer("O"), kCheck, false, {hi, ok, "SRV: O", no}},
@@ -146,8 +145,7 @@ TEST(UrlDownloadTest, OutcomeCodes) {
     std::string url, ca;
     ResultCode code;
     std::string reason;
-  };
-  const Case cases[] = {
+  } const cases[] = {
       {check, "", kInvalidCertificate, "el certificado del servidor no es de confianza"},
       {"https://" + plain.address().server, "", kSecurityProblem,
        "no se ha podido establecer la conexión segura (TLS)"},

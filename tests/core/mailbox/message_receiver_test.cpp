@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <fstream>
-#include <functional>
 #include <limits>
 #include <map>
 #include <thread>
@@ -215,8 +214,7 @@ TEST_F(ReceiverTest, FetchingAheadStoresWhatOneAtATimeStores) {
     testing::ServerAddress server;
     std::int32_t counter;
     std::int32_t start = 0;
-  };
-  const Case cases[] = {
+  } const cases[] = {
       {"undecrypted, too long", local_.address, 6},
       // Numbers end before the run's bound does.
       {"answers near the last number", top.answering_yes(), kLast, kLast - 5},
@@ -244,16 +242,14 @@ TEST_F(ReceiverTest, FetchingAheadStoresWhatOneAtATimeStores) {
 // message. (A run waiting on a server that never answers is ended so by the window's test.)
 TEST_F(ReceiverTest, CancelledRunsEndAtOnceAndLoseNothing) {
   PostUpTo(300);
-  UrlDownloader downloader;
   struct CancellingUi : testing::RecordingUi {
-    UrlDownloader* downloader;
+    UrlDownloader downloader;
     void ShowReceiveProgress(int fetched) override {
       if (fetched == 100)  // the window of 64 under way is still taken
-        std::jthread([this] { downloader->Cancel(); }).join();
+        std::jthread([this] { downloader.Cancel(); }).join();
     }
   } ui;
-  ui.downloader = &downloader;
-  Run(".", &ui, false, MessageReceiver::kMaxFetchWindow, &downloader);
+  Run(".", &ui, false, MessageReceiver::kMaxFetchWindow, &ui.downloader);
   const std::int32_t stored = Counter();
   EXPECT_GE(stored, 100);  // what it had fetched
   EXPECT_LT(stored, 300);

@@ -86,8 +86,7 @@ TEST(RegistryFile, DamagedFilesNameTheLine) {
     const char* file;
     std::string_view find, replace;
     int line;
-  };
-  const Case cases[] = {
+  } const cases[] = {
       {"regedit5.reg", "Version 5.00", "Version 5.01", 1},
       {"regedit5.reg", "\"Begoña", kCut, 10},
       {"regedit5.reg", "6e,\\\n", kCut, 13},
