@@ -164,8 +164,7 @@ def run(stack, root):
                       XDG_RUNTIME_DIR=str(root))
     start(stack, "/usr/libexec/at-spi-bus-launcher", "--launch-immediately", **quiet)
     start(stack, "openbox", "--sm-disable", **quiet)
-    user = User(root, "atspi")
-    user.ok("register", user.name)
+    user = User(root, "atspi", register=True)
     user.profile("clave", "secreta del perfil")
     program = start(stack, os.environ["VELKORANT_DESKTOP"], cwd=user.work, env=dict(
         user.env, QT_QPA_PLATFORM="xcb", QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1"))
