@@ -37,19 +37,18 @@ TEST(Crypto, WhatDecrypts) {
     const char* name;
     std::string transport;
     const DerivedKey& key;
-    std::optional<std::string> plain;
     DecryptFailure failure;
   } const cases[] = {
-      {"wrong password", right, wrong, std::nullopt, kBadPadding},
-      {"padding of zero", zero, key, std::nullopt, kBadPadding},
-      {"empty", "", key, std::nullopt, kBadLength},
-      {"not whole blocks", std::string(40, 'A'), key, std::nullopt, kBadLength},
-      {"prefix missing", EncryptTextWithPrefix("", "", key), key, std::nullopt, kNoRoomForPrefix},
+      {"wrong password", right, wrong, kBadPadding},
+      {"padding of zero", zero, key, kBadPadding},
+      {"empty", "", key, kBadLength},
+      {"not whole blocks", std::string(40, 'A'), key, kBadLength},
+      {"prefix missing", EncryptTextWithPrefix("", "", key), key, kNoRoomForPrefix},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const Decrypted result = TryDecryptTextWithKey(c.transport, c.key);
-    EXPECT_EQ(std::tuple(result.text, result.failure), std::tuple(c.plain, c.failure));
+    EXPECT_EQ(std::tuple(result.text.has_value(), result.failure), std::tuple(false, c.failure));
   }
   EXPECT_NE(EncryptText("hola", "clave"), EncryptText("hola", "clave")) << "the random prefix";
 }
